@@ -1,0 +1,112 @@
+// Runs the built programs as black boxes in a scratch directory of their own.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+struct RunResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    size_t addressSpaceLimit = 0; // bytes; 0 leaves the child's address space alone
+    bool mergeErrIntoOut = false; // one log, as a terminal or `2>&1` shows it
+};
+
+class Scratch {
+public:
+    Scratch()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "yuvtools-XXXXXX").string();
+        dir_ = mkdtemp(pattern.data());
+    }
+    ~Scratch() { std::filesystem::remove_all(dir_); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    bool exists(const std::string& name) const { return std::filesystem::exists(path(name)); }
+
+    void write(const std::string& name, const std::string& content) const
+    {
+        std::ofstream(path(name), std::ios::binary) << content;
+    }
+
+    std::string read(const std::string& name) const
+    {
+        std::ifstream in(path(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // Runs `program` with `args` in the scratch directory and collects what it says.
+    RunResult run(const std::string& program, const std::vector<std::string>& args,
+                  const RunOptions& options = RunOptions()) const
+    {
+        const std::string outPath = path(".stdout");
+        const std::string errPath = path(".stderr");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(program.c_str()));
+            for (const std::string& arg : args) {
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            }
+            argv.push_back(nullptr);
+            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = options.mergeErrIntoOut ? out : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || err < 0 || chdir(dir_.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+                _exit(127);
+            }
+            if (options.addressSpaceLimit != 0) {
+                const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+                setrlimit(RLIMIT_AS, &limit);
+            }
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read(".stdout"),
+                         options.mergeErrIntoOut ? std::string() : read(".stderr")};
+        std::filesystem::remove(outPath);
+        std::filesystem::remove(errPath);
+        return result;
+    }
+
+private:
+    std::string dir_;
+};
+
+// "00 0a ff" as the three bytes it names.
+inline std::string bytesOf(const std::string& hex)
+{
+    std::istringstream in(hex);
+    std::string bytes;
+    unsigned value;
+    while (in >> std::hex >> value) {
+        bytes += static_cast<char>(value);
+    }
+    return bytes;
+}
+
+inline bool sanitizedBuild()
+{
+#ifdef TESTS_SANITIZED
+    return true;
+#else
+    return false;
+#endif
+}
