@@ -1,0 +1,305 @@
+// planepack: turns planar 4:2:0 frames (Y plane, then U, then V) into packed 4:2:2 frames,
+// two pixels in four bytes, in the byte order YUYV, YVYU, UYVY or VYUY. Every chroma row
+// of the input serves two output rows.
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+static const char* const usageLines[] = {
+    "Usage: planepack in out w h order",
+    ", where order 0 == YUYV,",
+    "        order 1 == YVYU,",
+    "        order 2 == UYVY,",
+    "        order 3 == VYUY,",
+};
+
+constexpr const char* invalidPictureSize = "ERROR, INVALID PICTURE SIZE";
+constexpr const char* invalidOrder = "ERROR, INVALID ORDER";
+constexpr const char* fileNotOpened = "ERROR, CANNOT OPEN FILE";
+constexpr const char* outputIsInput = "ERROR, OUTPUT FILE IS THE INPUT FILE";
+constexpr const char* allocationFailed = "ERROR, CANNOT ALLOCATE MEMORY";
+constexpr const char* inputNotRead = "ERROR, CANNOT READ FILE";
+constexpr const char* outputNotWritten = "ERROR, CANNOT WRITE FILE";
+
+constexpr int failureStatus = -1;
+
+// Sizes of one frame, all within a signed 32-bit integer by construction.
+struct Picture {
+    int32_t width;
+    int32_t height;
+    int32_t lumaPlaneSize;
+    int32_t inputFrameSize;
+    int32_t outputFrameSize;
+    int32_t blockSize;
+};
+
+// Where each sample goes in a group of four output bytes.
+struct PackLayout {
+    int y0;
+    int y1;
+    int u;
+    int v;
+};
+
+[[noreturn]] static void fail(const char* message)
+{
+    std::puts(message);
+    std::exit(failureStatus);
+}
+
+// Reads a decimal integer as the standard text-to-integer conversion does: leading white
+// space and a sign, then digits up to the first other character; no digits read as 0.
+// Returns false when the number does not fit a signed 32-bit integer.
+static bool readInteger(const char* text, int32_t& value)
+{
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) {
+        ++text;
+    }
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') {
+        ++text;
+    }
+    int64_t magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        magnitude = magnitude * 10 + (*text - '0');
+        if (magnitude > int64_t{INT32_MAX} + 1) {
+            return false;
+        }
+    }
+    const int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > INT32_MAX) {
+        return false;
+    }
+    value = static_cast<int32_t>(signedValue);
+    return true;
+}
+
+// Refuses sizes that are not positive or whose working block of 4 x width x height bytes
+// would not fit a signed 32-bit integer.
+static Picture readPicture(const char* widthText, const char* heightText)
+{
+    int32_t width = 0;
+    int32_t height = 0;
+    if (!readInteger(widthText, width) || !readInteger(heightText, height) || width <= 0 || height <= 0 ||
+        int64_t{4} * width * height > INT32_MAX) {
+        fail(invalidPictureSize);
+    }
+    const int32_t lumaPlaneSize = width * height;
+    return Picture{width, height, lumaPlaneSize, 3 * lumaPlaneSize / 2, 2 * lumaPlaneSize, 4 * lumaPlaneSize};
+}
+
+// Every order falls onto one of the four layouts: its lowest bit swaps U and V, and any
+// value above 1 puts chroma first.
+static PackLayout layoutFor(int32_t order)
+{
+    const bool odd = (static_cast<uint32_t>(order) & 1U) != 0;
+    const int chromaOffset = order <= 1 ? 1 : 0;
+    PackLayout layout{};
+    layout.y0 = order > 1 ? 1 : 0;
+    layout.y1 = layout.y0 + 2;
+    layout.u = (odd ? 2 : 0) + chromaOffset;
+    layout.v = (odd ? 0 : 2) + chromaOffset;
+    return layout;
+}
+
+// ---- Files ----
+
+static int openInput(const char* path)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(fileNotOpened);
+    }
+    return fd;
+}
+
+// The output is opened only when it does not name the input: opening truncates it.
+static int openOutput(const char* path, int inputFd)
+{
+    struct stat input{};
+    struct stat output{};
+    if (fstat(inputFd, &input) == 0 && stat(path, &output) == 0 && input.st_dev == output.st_dev &&
+        input.st_ino == output.st_ino) {
+        fail(outputIsInput);
+    }
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        fail(fileNotOpened);
+    }
+    return fd;
+}
+
+// Reads until `length` bytes are in or the input ends; returns whether the frame is whole.
+static bool readFrame(int fd, uint8_t* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t got = read(fd, data, length);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            fail(inputNotRead);
+        }
+        if (got == 0) {
+            return false;
+        }
+        data += got;
+        length -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+static void writeFrame(int fd, const uint8_t* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = write(fd, data, length);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            fail(outputNotWritten);
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
+// ---- Packing ----
+
+// The plain row kernel: `pairs` groups of four bytes at the layout's positions.
+static void packRowPlain(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t pairs,
+                         const PackLayout& layout)
+{
+    for (int32_t i = 0; i < pairs; ++i) {
+        out[4 * i + layout.y0] = y[2 * i];
+        out[4 * i + layout.u] = u[i];
+        out[4 * i + layout.y1] = y[2 * i + 1];
+        out[4 * i + layout.v] = v[i];
+    }
+}
+
+// The fast row kernel, 16 pairs a step. `first` is the chroma stored first in a group,
+// U for YUYV and UYVY, V for YVYU and VYUY; `lumaFirst` says whether a group opens with Y.
+template <bool lumaFirst>
+static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* second, uint8_t* out, int32_t pairs,
+                        const PackLayout& layout)
+{
+    int32_t i = 0;
+#ifdef __SSE2__
+    for (; i + 16 <= pairs; i += 16) {
+        const __m128i lumaLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * i));
+        const __m128i lumaHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * i + 16));
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(second + i));
+        const __m128i chromaLow = _mm_unpacklo_epi8(a, b);
+        const __m128i chromaHigh = _mm_unpackhi_epi8(a, b);
+        __m128i* to = reinterpret_cast<__m128i*>(out + 4 * i);
+        if (lumaFirst) {
+            _mm_storeu_si128(to, _mm_unpacklo_epi8(lumaLow, chromaLow));
+            _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(lumaLow, chromaLow));
+            _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(lumaHigh, chromaHigh));
+            _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(lumaHigh, chromaHigh));
+        } else {
+            _mm_storeu_si128(to, _mm_unpacklo_epi8(chromaLow, lumaLow));
+            _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(chromaLow, lumaLow));
+            _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(chromaHigh, lumaHigh));
+            _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(chromaHigh, lumaHigh));
+        }
+    }
+#endif
+    // The layout names U and V by their own positions, so the tail needs no swap.
+    const bool swapped = layout.u > layout.v;
+    packRowPlain(y + 2 * i, (swapped ? second : first) + i, (swapped ? first : second) + i, out + 4 * i, pairs - i,
+                 layout);
+}
+
+// Packs a frame row by row; rows 2k and 2k + 1 share chroma row k. With an odd width each
+// row takes width - 1 luma bytes, so the luma is read as one continuous run.
+template <bool lumaFirst>
+static void packFrame(const Picture& picture, const PackLayout& layout, uint8_t* block)
+{
+    const int32_t pairs = picture.width / 2;
+    const uint8_t* luma = block;
+    const uint8_t* u = block + picture.lumaPlaneSize;
+    const uint8_t* v = u + picture.lumaPlaneSize / 4;
+    const bool swapped = layout.u > layout.v;
+    uint8_t* out = block + picture.inputFrameSize;
+    for (int32_t row = 0; row < picture.height; ++row) {
+        const size_t chromaRow = size_t(row / 2) * size_t(pairs);
+        packRowSse2<lumaFirst>(luma + size_t(row) * 2 * size_t(pairs), (swapped ? v : u) + chromaRow,
+                               (swapped ? u : v) + chromaRow, out + size_t(row) * 4 * size_t(pairs), pairs, layout);
+    }
+}
+
+// With an odd height the last row's chroma reads run past the chroma planes into the
+// output frame already packed; packing byte by byte in order keeps that well defined.
+static void packFrameInOrder(const Picture& picture, const PackLayout& layout, uint8_t* block)
+{
+    const int32_t pairs = picture.width / 2;
+    const uint8_t* luma = block;
+    const uint8_t* u = block + picture.lumaPlaneSize;
+    const uint8_t* v = u + picture.lumaPlaneSize / 4;
+    uint8_t* out = block + picture.inputFrameSize;
+    for (int32_t row = 0; row < picture.height; ++row) {
+        const size_t chromaRow = size_t(row / 2) * size_t(pairs);
+        packRowPlain(luma + size_t(row) * 2 * size_t(pairs), u + chromaRow, v + chromaRow,
+                     out + size_t(row) * 4 * size_t(pairs), pairs, layout);
+    }
+}
+
+static void packFrames(int inputFd, int outputFd, const Picture& picture, const PackLayout& layout)
+{
+    // The block starts zeroed: bytes an odd width leaves unpacked stay zero in every frame.
+    uint8_t* block = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(picture.blockSize), 1));
+    if (block == nullptr) {
+        fail(allocationFailed);
+    }
+    const bool oddHeight = picture.height % 2 != 0;
+    const bool lumaFirst = layout.y0 == 0;
+    while (readFrame(inputFd, block, static_cast<size_t>(picture.inputFrameSize))) {
+        if (oddHeight) {
+            packFrameInOrder(picture, layout, block);
+        } else if (lumaFirst) {
+            packFrame<true>(picture, layout, block);
+        } else {
+            packFrame<false>(picture, layout, block);
+        }
+        writeFrame(outputFd, block + picture.inputFrameSize, static_cast<size_t>(picture.outputFrameSize));
+    }
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 6) {
+        for (const char* line : usageLines) {
+            std::puts(line);
+        }
+        return failureStatus;
+    }
+    const Picture picture = readPicture(argv[3], argv[4]);
+    int32_t order = 0;
+    if (!readInteger(argv[5], order)) {
+        fail(invalidOrder);
+    }
+    const PackLayout layout = layoutFor(order);
+
+    const int inputFd = openInput(argv[1]);
+    const int outputFd = openOutput(argv[2], inputFd);
+    packFrames(inputFd, outputFd, picture, layout);
+    close(inputFd);
+    if (close(outputFd) != 0) {
+        fail(outputNotWritten);
+    }
+    return 0;
+}
