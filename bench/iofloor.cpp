@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,6 +35,9 @@ int main(int argc, char** argv)
         std::fputs("iofloor: cannot start\n", stderr);
         return 2;
     }
+    // Make every page of the block private, as packing does: a block left as calloc's
+    // shared zero pages would let each write copy from one cached page.
+    std::memset(block, 0x80, 4 * luma);
     while (readFrame(in, block, 3 * luma / 2)) {
         if (write(out, block + 3 * luma / 2, 2 * luma) != ssize_t(2 * luma)) {
             return 1;

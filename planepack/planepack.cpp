@@ -12,8 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define PLANEPACK_X86 1
 #endif
 
 static const char* const usageLines[] = {
@@ -196,7 +197,7 @@ static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* s
                         const PackLayout& layout)
 {
     int32_t i = 0;
-#ifdef __SSE2__
+#ifdef PLANEPACK_X86
     for (; i + 16 <= pairs; i += 16) {
         const __m128i lumaLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * i));
         const __m128i lumaHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * i + 16));
@@ -224,9 +225,44 @@ static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* s
                  layout);
 }
 
+#ifdef PLANEPACK_X86
+
+// The same kernel 32 pairs a step. AVX2 unpacks within 128-bit lanes, so every input is
+// first spread as quarters 0, 2, 1, 3, which makes the unpacked halves come out in order.
+template <bool lumaFirst>
+__attribute__((target("avx2"))) static void packRowAvx2(const uint8_t* y, const uint8_t* first,
+                                                        const uint8_t* second, uint8_t* out, int32_t pairs,
+                                                        const PackLayout& layout)
+{
+    int32_t i = 0;
+    for (; i + 32 <= pairs; i += 32) {
+        const __m256i lumaLow = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 2 * i)), 0xd8);
+        const __m256i lumaHigh = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 2 * i + 32)), 0xd8);
+        const __m256i a = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + i)), 0xd8);
+        const __m256i b = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(second + i)), 0xd8);
+        const __m256i chromaLow = _mm256_permute4x64_epi64(_mm256_unpacklo_epi8(a, b), 0xd8);
+        const __m256i chromaHigh = _mm256_permute4x64_epi64(_mm256_unpackhi_epi8(a, b), 0xd8);
+        __m256i* to = reinterpret_cast<__m256i*>(out + 4 * i);
+        if (lumaFirst) {
+            _mm256_storeu_si256(to, _mm256_unpacklo_epi8(lumaLow, chromaLow));
+            _mm256_storeu_si256(to + 1, _mm256_unpackhi_epi8(lumaLow, chromaLow));
+            _mm256_storeu_si256(to + 2, _mm256_unpacklo_epi8(lumaHigh, chromaHigh));
+            _mm256_storeu_si256(to + 3, _mm256_unpackhi_epi8(lumaHigh, chromaHigh));
+        } else {
+            _mm256_storeu_si256(to, _mm256_unpacklo_epi8(chromaLow, lumaLow));
+            _mm256_storeu_si256(to + 1, _mm256_unpackhi_epi8(chromaLow, lumaLow));
+            _mm256_storeu_si256(to + 2, _mm256_unpacklo_epi8(chromaHigh, lumaHigh));
+            _mm256_storeu_si256(to + 3, _mm256_unpackhi_epi8(chromaHigh, lumaHigh));
+        }
+    }
+    packRowSse2<lumaFirst>(y + 2 * i, first + i, second + i, out + 4 * i, pairs - i, layout);
+}
+
+#endif
+
 // Packs a frame row by row; rows 2k and 2k + 1 share chroma row k. With an odd width each
 // row takes width - 1 luma bytes, so the luma is read as one continuous run.
-template <bool lumaFirst>
+template <bool lumaFirst, bool wide>
 static void packFrame(const Picture& picture, const PackLayout& layout, uint8_t* block)
 {
     const int32_t pairs = picture.width / 2;
@@ -234,11 +270,20 @@ static void packFrame(const Picture& picture, const PackLayout& layout, uint8_t*
     const uint8_t* u = block + picture.lumaPlaneSize;
     const uint8_t* v = u + picture.lumaPlaneSize / 4;
     const bool swapped = layout.u > layout.v;
+    const uint8_t* first = swapped ? v : u;
+    const uint8_t* second = swapped ? u : v;
     uint8_t* out = block + picture.inputFrameSize;
     for (int32_t row = 0; row < picture.height; ++row) {
         const size_t chromaRow = size_t(row / 2) * size_t(pairs);
-        packRowSse2<lumaFirst>(luma + size_t(row) * 2 * size_t(pairs), (swapped ? v : u) + chromaRow,
-                               (swapped ? u : v) + chromaRow, out + size_t(row) * 4 * size_t(pairs), pairs, layout);
+        const uint8_t* lumaRow = luma + size_t(row) * 2 * size_t(pairs);
+        uint8_t* outRow = out + size_t(row) * 4 * size_t(pairs);
+#ifdef PLANEPACK_X86
+        if (wide) {
+            packRowAvx2<lumaFirst>(lumaRow, first + chromaRow, second + chromaRow, outRow, pairs, layout);
+            continue;
+        }
+#endif
+        packRowSse2<lumaFirst>(lumaRow, first + chromaRow, second + chromaRow, outRow, pairs, layout);
     }
 }
 
@@ -258,6 +303,23 @@ static void packFrameInOrder(const Picture& picture, const PackLayout& layout, u
     }
 }
 
+// How frames are packed, chosen once for the run.
+enum class FramePacker { inOrder, lumaFirst, chromaFirst, lumaFirstWide, chromaFirstWide };
+
+static FramePacker choosePacker(const Picture& picture, const PackLayout& layout)
+{
+    if (picture.height % 2 != 0) {
+        return FramePacker::inOrder;
+    }
+    const bool lumaFirst = layout.y0 == 0;
+#ifdef PLANEPACK_X86
+    if (__builtin_cpu_supports("avx2")) {
+        return lumaFirst ? FramePacker::lumaFirstWide : FramePacker::chromaFirstWide;
+    }
+#endif
+    return lumaFirst ? FramePacker::lumaFirst : FramePacker::chromaFirst;
+}
+
 static void packFrames(int inputFd, int outputFd, const Picture& picture, const PackLayout& layout)
 {
     // The block starts zeroed: bytes an odd width leaves unpacked stay zero in every frame.
@@ -265,15 +327,14 @@ static void packFrames(int inputFd, int outputFd, const Picture& picture, const 
     if (block == nullptr) {
         fail(allocationFailed);
     }
-    const bool oddHeight = picture.height % 2 != 0;
-    const bool lumaFirst = layout.y0 == 0;
+    const FramePacker packer = choosePacker(picture, layout);
     while (readFrame(inputFd, block, static_cast<size_t>(picture.inputFrameSize))) {
-        if (oddHeight) {
-            packFrameInOrder(picture, layout, block);
-        } else if (lumaFirst) {
-            packFrame<true>(picture, layout, block);
-        } else {
-            packFrame<false>(picture, layout, block);
+        switch (packer) {
+        case FramePacker::inOrder: packFrameInOrder(picture, layout, block); break;
+        case FramePacker::lumaFirst: packFrame<true, false>(picture, layout, block); break;
+        case FramePacker::chromaFirst: packFrame<false, false>(picture, layout, block); break;
+        case FramePacker::lumaFirstWide: packFrame<true, true>(picture, layout, block); break;
+        case FramePacker::chromaFirstWide: packFrame<false, true>(picture, layout, block); break;
         }
         writeFrame(outputFd, block + picture.inputFrameSize, static_cast<size_t>(picture.outputFrameSize));
     }
