@@ -18,11 +18,8 @@
 #endif
 
 static const char* const usageLines[] = {
-    "Usage: planepack in out w h order",
-    ", where order 0 == YUYV,",
-    "        order 1 == YVYU,",
-    "        order 2 == UYVY,",
-    "        order 3 == VYUY,",
+    "Usage: planepack in out w h order", ", where order 0 == YUYV,", "        order 1 == YVYU,",
+    "        order 2 == UYVY,",          "        order 3 == VYUY,",
 };
 
 constexpr const char* invalidPictureSize = "ERROR, INVALID PICTURE SIZE";
@@ -128,8 +125,8 @@ static int openInput(const char* path)
 // The output is opened only when it does not name the input: opening truncates it.
 static int openOutput(const char* path, int inputFd)
 {
-    struct stat input{};
-    struct stat output{};
+    struct stat input {};
+    struct stat output {};
     if (fstat(inputFd, &input) == 0 && stat(path, &output) == 0 && input.st_dev == output.st_dev &&
         input.st_ino == output.st_ino) {
         fail(outputIsInput);
@@ -230,16 +227,19 @@ static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* s
 // The same kernel 32 pairs a step. AVX2 unpacks within 128-bit lanes, so every input is
 // first spread as quarters 0, 2, 1, 3, which makes the unpacked halves come out in order.
 template <bool lumaFirst>
-__attribute__((target("avx2"))) static void packRowAvx2(const uint8_t* y, const uint8_t* first,
-                                                        const uint8_t* second, uint8_t* out, int32_t pairs,
-                                                        const PackLayout& layout)
+__attribute__((target("avx2"))) static void packRowAvx2(const uint8_t* y, const uint8_t* first, const uint8_t* second,
+                                                        uint8_t* out, int32_t pairs, const PackLayout& layout)
 {
     int32_t i = 0;
     for (; i + 32 <= pairs; i += 32) {
-        const __m256i lumaLow = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 2 * i)), 0xd8);
-        const __m256i lumaHigh = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 2 * i + 32)), 0xd8);
-        const __m256i a = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + i)), 0xd8);
-        const __m256i b = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(second + i)), 0xd8);
+        const __m256i lumaLow =
+            _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 2 * i)), 0xd8);
+        const __m256i lumaHigh =
+            _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 2 * i + 32)), 0xd8);
+        const __m256i a =
+            _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + i)), 0xd8);
+        const __m256i b =
+            _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(second + i)), 0xd8);
         const __m256i chromaLow = _mm256_permute4x64_epi64(_mm256_unpacklo_epi8(a, b), 0xd8);
         const __m256i chromaHigh = _mm256_permute4x64_epi64(_mm256_unpackhi_epi8(a, b), 0xd8);
         __m256i* to = reinterpret_cast<__m256i*>(out + 4 * i);

@@ -60,11 +60,13 @@ TEST(PlanepackOrders, ExampleInEveryOrder)
     const std::string yvyu = "10 60 11 50 12 61 13 51 20 60 21 50 22 61 23 51";
     const std::string uyvy = "50 10 60 11 51 12 61 13 50 20 60 21 51 22 61 23";
     const std::string vyuy = "60 10 50 11 61 12 51 13 60 20 50 21 61 22 51 23";
+    // clang-format off
     const OrderCase cases[] = {
         {"0", yuyv}, {"1", yvyu}, {"2", uyvy}, {"3", vyuy}, {"7", vyuy}, {"4", uyvy}, {"-1", yvyu},
         {"-2", yuyv}, {"abc", yuyv}, {"", yuyv}, {" +3", vyuy}, {"2x", uyvy}, {"-2147483648", yuyv},
         {"2147483647", vyuy},
     };
+    // clang-format on
     for (const OrderCase& c : cases) {
         SCOPED_TRACE("order '" + c.order + "'");
         Scratch scratch;
@@ -103,6 +105,7 @@ TEST(PlanepackFailures, OneMessageAndStatus)
     const std::string size = "ERROR, INVALID PICTURE SIZE\n";
     const std::string open = "ERROR, CANNOT OPEN FILE\n";
     const std::string same = "ERROR, OUTPUT FILE IS THE INPUT FILE\n";
+    // clang-format off
     const FailureCase cases[] = {
         {"four arguments", {"in.yuv", "old.yuv", "4", "2"}, usage},
         {"no arguments", {}, usage},
@@ -123,6 +126,7 @@ TEST(PlanepackFailures, OneMessageAndStatus)
         {"input is a directory", {"dir", "out.yuv", "4", "2", "0"}, "ERROR, CANNOT READ FILE\n"},
         {"full disk", {"in.yuv", "/dev/full", "4", "2", "0"}, "ERROR, CANNOT WRITE FILE\n"},
     };
+    // clang-format on
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.what);
         Scratch scratch;
@@ -157,10 +161,12 @@ TEST(PlanepackFailures, AllocationFailureIsReported)
 TEST(PlanepackProperty, MatchesThePerPixelModel)
 {
     std::mt19937 random(42);
+    // clang-format off
     const std::pair<int, int> sizes[] = {{2, 2}, {4, 2}, {1, 1}, {1, 4}, {3, 2}, {2, 3}, {5, 5}, {2, 1},
                                          {6, 1}, {7, 3}, {30, 2}, {32, 4}, {34, 6}, {63, 5}, {64, 64},
                                          {65, 9}, {96, 18}, {176, 144}, {17, 33}, {128, 1},
                                          {32, 1}, {48, 1}, {33, 3}};
+    // clang-format on
     for (const auto& [width, height] : sizes) {
         for (int order = 0; order < 4; ++order) {
             SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " order " + std::to_string(order));
@@ -189,7 +195,8 @@ TEST(WholeRoad, TraceToPlanarToPacked)
         ASSERT_EQ(scratch.run(tracegen, {"-n", "4", "-r", "176", "144", "picture.raw"}).status, 0);
         ASSERT_EQ(scratch.run(traceframes, {"-P", "-O", "planar.yuv", trace}).status, 0);
         for (int order = 0; order < 4; ++order) {
-            ASSERT_EQ(scratch.run(planepack, {"planar.yuv", "packed.yuv", "176", "144", std::to_string(order)}).status, 0);
+            ASSERT_EQ(scratch.run(planepack, {"planar.yuv", "packed.yuv", "176", "144", std::to_string(order)}).status,
+                      0);
             EXPECT_EQ(scratch.read("packed.yuv"), packModel(scratch.read("picture.raw"), 176, 144, order));
         }
     }

@@ -21,8 +21,8 @@ struct Conversion {
 Conversion withLibc(const std::string& row)
 {
     unsigned v[8] = {};
-    const int count = std::sscanf(row.c_str(), "%2x%2x%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2], &v[3], &v[4],
-                                  &v[5], &v[6], &v[7]);
+    const int count =
+        std::sscanf(row.c_str(), "%2x%2x%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]);
     return {count, std::vector<uint8_t>(v, v + std::max(count, 0))};
 }
 
@@ -45,9 +45,11 @@ Conversion withLongLinePath(const std::string& row)
 
 std::string randomRow(std::mt19937& random)
 {
+    // clang-format off
     static const std::string pieces[] = {"0", "1", "7", "9", "a", "f", "A", "F", "4a", " ", " ", "  ", "\t", "\r",
                                          "\v", "\f", "+", "-", "0x", "0X", "x", ";", "g", "#", "z", std::string(1, '\0'),
                                          "\xff", "\x80", "ab", "123", std::string(40, ' ')};
+    // clang-format on
     static const std::string blanks[] = {"", " ", "\t ", "\r\n", std::string(30, ' ')};
     static const std::string numbers[] = {"0", "f", "4a", "+f", "-1", "0x", "-f", "+", "abc"};
     std::uniform_int_distribution<size_t> pick(0, std::size(pieces) - 1);
@@ -124,8 +126,8 @@ TEST(GroupKernel, MatchesThePlainModel)
             }
             size_t expectedGroups = 0;
             uint8_t expected[64];
-            while (expectedGroups < 4 &&
-                   decodeGroupPlainly(text.substr(expectedGroups * 48, 48), separators, expected + 16 * expectedGroups)) {
+            while (expectedGroups < 4 && decodeGroupPlainly(text.substr(expectedGroups * 48, 48), separators,
+                                                            expected + 16 * expectedGroups)) {
                 ++expectedGroups;
             }
             uint8_t whole[64] = {};

@@ -29,6 +29,7 @@ struct ArgumentCase {
 TEST(TraceframesArguments, ReadLeftToRight)
 {
     const std::string in = "in_w4_2_420_32.txt";
+    // clang-format off
     const ArgumentCase cases[] = {
         {{}, 3, "no input file specified!\n", "", false},
         {{"-P"}, 3, "no input file specified!\n", "", false},
@@ -45,6 +46,7 @@ TEST(TraceframesArguments, ReadLeftToRight)
         {{"-Oa.yuv", "-Ob.yuv", in}, 0, "", "b.yuv", false},
         {{"-Pxyz", in}, 0, "", "in_w4_2_420_32.yuv", true},
     };
+    // clang-format on
     for (const ArgumentCase& c : cases) {
         Scratch scratch;
         scratch.write(in, exampleRows);
@@ -57,7 +59,8 @@ TEST(TraceframesArguments, ReadLeftToRight)
             EXPECT_FALSE(scratch.exists("in_w4_2_420_32.yuv") || scratch.exists("out.yuv"));
         } else {
             EXPECT_EQ(result.out, report(in, 4, 2, 420, 32) + "Wrote 1 frames\n");
-            EXPECT_EQ(scratch.read(c.output), bytesOf(c.split ? "0 1 2 3 4 5 6 7 a0 a1 b0 b1" : "0 1 2 3 4 5 6 7 a0 b0 a1 b1"));
+            EXPECT_EQ(scratch.read(c.output),
+                      bytesOf(c.split ? "0 1 2 3 4 5 6 7 a0 a1 b0 b1" : "0 1 2 3 4 5 6 7 a0 b0 a1 b1"));
         }
     }
 }
@@ -69,6 +72,7 @@ struct NameCase {
 
 TEST(TraceframesNames, GeometryFromTheName)
 {
+    // clang-format off
     const NameCase cases[] = {
         {"clip_w176_144_420_32.txt", 176, 144, 420, 32},
         {"clip_w176_144_422_64.txt", 176, 144, 422, 64},
@@ -96,6 +100,7 @@ TEST(TraceframesNames, GeometryFromTheName)
         {"clip_w32768_32768_420_32.txt", 0, 0, 0, 0},  // luma fits, 3 x luma does not
         {"clip_w1_1_420_4294967328.txt", 0, 0, 0, 0},  // 2^32 + 32 bits
     };
+    // clang-format on
     for (const NameCase& c : cases) {
         SCOPED_TRACE(c.name);
         Scratch scratch;
@@ -136,6 +141,7 @@ TEST(TraceframesRows, FramesFromRows)
     const std::string longComment = "#" + std::string(300, 'c');
     const std::string hugeComment = "#" + std::string(3 << 20, 'h') + "\t\r";
     const std::string hugeBlanks(3 << 20, ' ');
+    // clang-format off
     const RowCase cases[] = {
         {"example", t, {}, exampleRows, 0, six, "", ""},
         {"example, split", t, {"-P"}, exampleRows, 0, "0 1 2 3 4 5 6 7 a0 a1 b0 b1", "", ""},
@@ -173,6 +179,7 @@ TEST(TraceframesRows, FramesFromRows)
         {"misaligned luma", "t_w3_1_400_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
         {"misaligned frame", "t_w2_2_420_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
     };
+    // clang-format on
     for (const RowCase& c : cases) {
         SCOPED_TRACE(c.what);
         Scratch scratch;
@@ -205,6 +212,7 @@ TEST(TraceframesLog, StandardOutputComesFirstInACombinedLog)
 
 TEST(TraceframesFiles, OutputNamingTheInputIsRefused)
 {
+    // clang-format off
     const std::vector<std::string> cases[] = {
         {"t_w4_2_420_32.yuv"},
         {"-O", "t_w4_2_420_32.yuv", "t_w4_2_420_32.yuv"},
@@ -213,6 +221,7 @@ TEST(TraceframesFiles, OutputNamingTheInputIsRefused)
         {"-O", "hard.yuv", "t_w4_2_420_32.yuv"},
         {"-O", "sub/../t_w4_2_420_32.yuv", "t_w4_2_420_32.yuv"},
     };
+    // clang-format on
     for (const std::vector<std::string>& args : cases) {
         SCOPED_TRACE(testing::PrintToString(args));
         Scratch scratch;
@@ -288,7 +297,8 @@ TEST(TraceframesRoundTrip, GeneratedTracesGiveTheirFrames)
             SCOPED_TRACE(std::to_string(sampling) + " on " + std::to_string(bus));
             Scratch scratch;
             const std::string name = "g_w48_16_" + std::to_string(sampling) + "_" + std::to_string(bus) + ".txt";
-            const std::vector<std::string> geometry = {"-s", std::to_string(sampling), "-b", std::to_string(bus), "-n", "3"};
+            const std::vector<std::string> geometry = {"-s", std::to_string(sampling), "-b", std::to_string(bus), "-n",
+                                                       "3"};
             std::vector<std::string> args = geometry;
             args.insert(args.end(), {"48", "16", name});
             ASSERT_EQ(scratch.run(tracegen, args).status, 0);

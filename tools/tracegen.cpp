@@ -69,8 +69,7 @@ static Picture makePicture(int width, int height, int sampling, int busBits)
     picture.chromaPlaneSize = (picture.frameSize - picture.lumaPlaneSize) / 2;
     picture.chromaWidth = sampling == 440 ? width : width / 2;
     picture.chromaHeight = sampling == 422 ? height : height / 2;
-    if (picture.lumaPlaneSize % size_t(picture.busBytes) != 0 ||
-        picture.frameSize % size_t(picture.busBytes) != 0) {
+    if (picture.lumaPlaneSize % size_t(picture.busBytes) != 0 || picture.frameSize % size_t(picture.busBytes) != 0) {
         die("the luma plane and the frame must be whole bus words");
     }
     return picture;

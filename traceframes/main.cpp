@@ -228,10 +228,10 @@ static int openInput(const std::string& path)
 // or a link to it) before the output is opened, since opening truncates it.
 static void refuseInputAsOutput(int inputFd, const std::string& outputPath)
 {
-    struct stat input{};
-    struct stat output{};
-    if (fstat(inputFd, &input) == 0 && stat(outputPath.c_str(), &output) == 0 &&
-        input.st_dev == output.st_dev && input.st_ino == output.st_ino) {
+    struct stat input {};
+    struct stat output {};
+    if (fstat(inputFd, &input) == 0 && stat(outputPath.c_str(), &output) == 0 && input.st_dev == output.st_dev &&
+        input.st_ino == output.st_ino) {
         fail(outputIsInput);
     }
 }
@@ -354,8 +354,7 @@ static bool decodeGeometry(const std::string& path, TraceGeometry& geometry)
     }
     const int32_t busBytes = numbers[3] >> 3;
     geometry.busBytes = (busBytes == 4 || busBytes == 8) ? busBytes : 0;
-    if (geometry.width == 0 || geometry.height == 0 || geometry.sampling == 0 ||
-        geometry.busBytes == 0) {
+    if (geometry.width == 0 || geometry.height == 0 || geometry.sampling == 0 || geometry.busBytes == 0) {
         return false;
     }
     // Every size must fit a signed 32-bit integer, the product before the halving too.
@@ -381,8 +380,7 @@ static void reportGeometry(const TraceGeometry& geometry)
 // Rows must fill the luma plane and the frame exactly, or they would straddle their ends.
 static void refuseMisalignedGeometry(const TraceGeometry& geometry)
 {
-    if (geometry.lumaPlaneSize % geometry.busBytes != 0 ||
-        geometry.frameSize % geometry.busBytes != 0) {
+    if (geometry.lumaPlaneSize % geometry.busBytes != 0 || geometry.frameSize % geometry.busBytes != 0) {
         fail(misalignedFrame);
     }
 }
@@ -414,9 +412,8 @@ static int convertRowWithLibc(const char* text, const char* end, uint8_t bytes[m
     CompactRow row{};
     compactRow(text, end, row);
     unsigned values[maxRowNumbers] = {};
-    const int count = std::sscanf(row.text, "%2x%2x%2x%2x%2x%2x%2x%2x", &values[0], &values[1],
-                                  &values[2], &values[3], &values[4], &values[5], &values[6],
-                                  &values[7]);
+    const int count = std::sscanf(row.text, "%2x%2x%2x%2x%2x%2x%2x%2x", &values[0], &values[1], &values[2], &values[3],
+                                  &values[4], &values[5], &values[6], &values[7]);
     for (int i = 0; i < maxRowNumbers; ++i) {
         bytes[i] = static_cast<uint8_t>(values[i]);
     }
@@ -475,8 +472,8 @@ __attribute__((target("ssse3"))) static __m128i hexDigits(__m128i characters, __
 // `out` and the odd ones to `secondPlane`, 8 of each a group. Stops at the first group of
 // another shape and returns how many were decoded.
 __attribute__((target("ssse3"))) static size_t decodeGroupsSsse3(const char* text, size_t groups,
-                                                          const char separators[groupBytes],
-                                                          uint8_t* out, uint8_t* secondPlane)
+                                                                 const char separators[groupBytes], uint8_t* out,
+                                                                 uint8_t* secondPlane)
 {
     __m128i masks[3][3];
     for (int field = 0; field < 3; ++field) {
@@ -634,8 +631,8 @@ static size_t takeGroups(FrameAssembly& assembly, const char* text, size_t avail
 {
     const TraceGeometry& geometry = *assembly.geometry;
     const int32_t regionEnd = assembly.fillCount < geometry.lumaPlaneSize ? geometry.lumaPlaneSize : geometry.frameSize;
-    const size_t groups = std::min(available / groupTextSize,
-                                   static_cast<size_t>((regionEnd - assembly.fillCount) / groupBytes));
+    const size_t groups =
+        std::min(available / groupTextSize, static_cast<size_t>((regionEnd - assembly.fillCount) / groupBytes));
     if (groups == 0) {
         return 0;
     }
