@@ -121,7 +121,7 @@ TEST(GroupKernel, MatchesThePlainModel)
                 text += "0123456789abcdefABCDEF"[random() % 22];
                 text += separators[k % 16];
             }
-            for (unsigned changes = random() % 3; changes > 0; --changes) {
+            for (auto changes = random() % 3; changes > 0; --changes) {
                 text[random() % text.size()] = noise[random() % noise.size()];
             }
             size_t expectedGroups = 0;
