@@ -1,4 +1,4 @@
-// The I/O floor of planepack: the same block, reads and writes, and no conversion.
+// The I/O floor of planepack: the same working block, reads and writes, and no conversion.
 // Usage: iofloor in out w h
 #include <cstdint>
 #include <cstdio>
@@ -21,20 +21,8 @@ static bool readFrame(int fd, uint8_t* data, size_t length)
     return true;
 }
 
-int main(int argc, char** argv)
+static int copyFrames(int in, int out, uint8_t* block, size_t luma)
 {
-    if (argc < 5) {
-        std::fputs("usage: iofloor in out w h\n", stderr);
-        return 2;
-    }
-    const size_t luma = size_t(std::atol(argv[3])) * size_t(std::atol(argv[4]));
-    uint8_t* block = static_cast<uint8_t*>(std::calloc(4 * luma, 1));
-    const int in = open(argv[1], O_RDONLY);
-    const int out = open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (block == nullptr || in < 0 || out < 0) {
-        std::fputs("iofloor: cannot start\n", stderr);
-        return 2;
-    }
     // Make every page of the block private, as packing does: a block left as calloc's
     // shared zero pages would let each write copy from one cached page.
     std::memset(block, 0x80, 4 * luma);
@@ -43,6 +31,21 @@ int main(int argc, char** argv)
             return 1;
         }
     }
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 5) {
+        std::fputs("usage: iofloor in out w h\n", stderr);
+        return 2;
+    }
+    const size_t luma = std::strtoul(argv[3], nullptr, 10) * std::strtoul(argv[4], nullptr, 10);
+    auto* block = static_cast<uint8_t*>(std::calloc(4 * luma, 1));
+    const int in = open(argv[1], O_RDONLY | O_CLOEXEC);
+    const int out = open(argv[2], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int status = block == nullptr || in < 0 || out < 0 ? 2 : copyFrames(in, out, block, luma);
+    std::free(block);
     close(in);
-    return close(out) == 0 ? 0 : 1;
+    return close(out) == 0 ? status : 1;
 }

@@ -44,10 +44,10 @@ struct Picture {
 
 // Where each sample goes in a group of four output bytes.
 struct PackLayout {
-    int y0;
-    int y1;
-    int u;
-    int v;
+    size_t y0;
+    size_t y1;
+    size_t u;
+    size_t v;
 };
 
 [[noreturn]] static void fail(const char* message)
@@ -102,12 +102,12 @@ static Picture readPicture(const char* widthText, const char* heightText)
 static PackLayout layoutFor(int32_t order)
 {
     const bool odd = (static_cast<uint32_t>(order) & 1U) != 0;
-    const int chromaOffset = order <= 1 ? 1 : 0;
+    const size_t chromaOffset = order <= 1 ? 1 : 0;
     PackLayout layout{};
     layout.y0 = order > 1 ? 1 : 0;
     layout.y1 = layout.y0 + 2;
-    layout.u = (odd ? 2 : 0) + chromaOffset;
-    layout.v = (odd ? 0 : 2) + chromaOffset;
+    layout.u = (odd ? 2U : 0U) + chromaOffset;
+    layout.v = (odd ? 0U : 2U) + chromaOffset;
     return layout;
 }
 
@@ -176,10 +176,10 @@ static void writeFrame(int fd, const uint8_t* data, size_t length)
 // ---- Packing ----
 
 // The plain row kernel: `pairs` groups of four bytes at the layout's positions.
-static void packRowPlain(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int32_t pairs,
+static void packRowPlain(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, size_t pairs,
                          const PackLayout& layout)
 {
-    for (int32_t i = 0; i < pairs; ++i) {
+    for (size_t i = 0; i < pairs; ++i) {
         out[4 * i + layout.y0] = y[2 * i];
         out[4 * i + layout.u] = u[i];
         out[4 * i + layout.y1] = y[2 * i + 1];
@@ -190,10 +190,10 @@ static void packRowPlain(const uint8_t* y, const uint8_t* u, const uint8_t* v, u
 // The fast row kernel, 16 pairs a step. `first` is the chroma stored first in a group,
 // U for YUYV and UYVY, V for YVYU and VYUY; `lumaFirst` says whether a group opens with Y.
 template <bool lumaFirst>
-static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* second, uint8_t* out, int32_t pairs,
+static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* second, uint8_t* out, size_t pairs,
                         const PackLayout& layout)
 {
-    int32_t i = 0;
+    size_t i = 0;
 #ifdef PLANEPACK_X86
     for (; i + 16 <= pairs; i += 16) {
         const __m128i lumaLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * i));
@@ -228,9 +228,9 @@ static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* s
 // first spread as quarters 0, 2, 1, 3, which makes the unpacked halves come out in order.
 template <bool lumaFirst>
 __attribute__((target("avx2"))) static void packRowAvx2(const uint8_t* y, const uint8_t* first, const uint8_t* second,
-                                                        uint8_t* out, int32_t pairs, const PackLayout& layout)
+                                                        uint8_t* out, size_t pairs, const PackLayout& layout)
 {
-    int32_t i = 0;
+    size_t i = 0;
     for (; i + 32 <= pairs; i += 32) {
         const __m256i lumaLow =
             _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 2 * i)), 0xd8);
@@ -265,7 +265,7 @@ __attribute__((target("avx2"))) static void packRowAvx2(const uint8_t* y, const 
 template <bool lumaFirst, bool wide>
 static void packFrame(const Picture& picture, const PackLayout& layout, uint8_t* block)
 {
-    const int32_t pairs = picture.width / 2;
+    const size_t pairs = size_t(picture.width / 2);
     const uint8_t* luma = block;
     const uint8_t* u = block + picture.lumaPlaneSize;
     const uint8_t* v = u + picture.lumaPlaneSize / 4;
@@ -274,9 +274,9 @@ static void packFrame(const Picture& picture, const PackLayout& layout, uint8_t*
     const uint8_t* second = swapped ? u : v;
     uint8_t* out = block + picture.inputFrameSize;
     for (int32_t row = 0; row < picture.height; ++row) {
-        const size_t chromaRow = size_t(row / 2) * size_t(pairs);
-        const uint8_t* lumaRow = luma + size_t(row) * 2 * size_t(pairs);
-        uint8_t* outRow = out + size_t(row) * 4 * size_t(pairs);
+        const size_t chromaRow = size_t(row / 2) * pairs;
+        const uint8_t* lumaRow = luma + size_t(row) * 2 * pairs;
+        uint8_t* outRow = out + size_t(row) * 4 * pairs;
 #ifdef PLANEPACK_X86
         if (wide) {
             packRowAvx2<lumaFirst>(lumaRow, first + chromaRow, second + chromaRow, outRow, pairs, layout);
@@ -291,15 +291,15 @@ static void packFrame(const Picture& picture, const PackLayout& layout, uint8_t*
 // output frame already packed; packing byte by byte in order keeps that well defined.
 static void packFrameInOrder(const Picture& picture, const PackLayout& layout, uint8_t* block)
 {
-    const int32_t pairs = picture.width / 2;
+    const size_t pairs = size_t(picture.width / 2);
     const uint8_t* luma = block;
     const uint8_t* u = block + picture.lumaPlaneSize;
     const uint8_t* v = u + picture.lumaPlaneSize / 4;
     uint8_t* out = block + picture.inputFrameSize;
     for (int32_t row = 0; row < picture.height; ++row) {
-        const size_t chromaRow = size_t(row / 2) * size_t(pairs);
-        packRowPlain(luma + size_t(row) * 2 * size_t(pairs), u + chromaRow, v + chromaRow,
-                     out + size_t(row) * 4 * size_t(pairs), pairs, layout);
+        const size_t chromaRow = size_t(row / 2) * pairs;
+        packRowPlain(luma + size_t(row) * 2 * pairs, u + chromaRow, v + chromaRow, out + size_t(row) * 4 * pairs, pairs,
+                     layout);
     }
 }
 

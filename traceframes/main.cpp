@@ -412,6 +412,7 @@ static int convertRowWithLibc(const char* text, const char* end, uint8_t bytes[m
     CompactRow row{};
     compactRow(text, end, row);
     unsigned values[maxRowNumbers] = {};
+    // NOLINTNEXTLINE(cert-err34-c): the C library's own reading of the row is the point here
     const int count = std::sscanf(row.text, "%2x%2x%2x%2x%2x%2x%2x%2x", &values[0], &values[1], &values[2], &values[3],
                                   &values[4], &values[5], &values[6], &values[7]);
     for (int i = 0; i < maxRowNumbers; ++i) {
@@ -459,12 +460,12 @@ __attribute__((target("ssse3"))) static __m128i gatherField(const __m128i parts[
 __attribute__((target("ssse3"))) static __m128i hexDigits(__m128i characters, __m128i& valid)
 {
     const __m128i digit = _mm_sub_epi8(characters, _mm_set1_epi8('0'));
-    const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit);
+    const __m128i digitMask = _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit);
     const __m128i letter = _mm_sub_epi8(_mm_or_si128(characters, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
-    const __m128i isLetter = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter);
-    valid = _mm_or_si128(isDigit, isLetter);
-    return _mm_or_si128(_mm_and_si128(isDigit, digit),
-                        _mm_and_si128(isLetter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
+    const __m128i letterMask = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter);
+    valid = _mm_or_si128(digitMask, letterMask);
+    return _mm_or_si128(_mm_and_si128(digitMask, digit),
+                        _mm_and_si128(letterMask, _mm_add_epi8(letter, _mm_set1_epi8(10))));
 }
 
 // Decodes up to `groups` groups of 48 characters, each 16 numbers "hh" with the separators
@@ -557,7 +558,7 @@ static void placeRow(FrameAssembly& assembly, const uint8_t bytes[maxRowNumbers]
     if (inSplitChroma(assembly)) {
         uint8_t* first = splitChromaPosition(assembly);
         uint8_t* second = first + geometry.chromaPlaneSize;
-        for (int32_t j = 0; j < geometry.busBytes / 2; ++j) {
+        for (size_t j = 0; j < static_cast<size_t>(geometry.busBytes / 2); ++j) {
             first[j] = bytes[2 * j];
             second[j] = bytes[2 * j + 1];
         }
