@@ -123,6 +123,20 @@ TEST(TraceframesNames, GeometryFromTheName)
     }
 }
 
+const std::string traceframesSmallBlock = TRACEFRAMES_SMALL_BLOCK_BIN;
+
+// Every case once with each build of traceframes.
+template <typename Case, size_t n>
+std::vector<std::pair<const Case&, std::string>> casesOnBothBlockSizes(const Case (&cases)[n])
+{
+    std::vector<std::pair<const Case&, std::string>> runs;
+    for (const Case& c : cases) {
+        runs.emplace_back(c, traceframes);
+        runs.emplace_back(c, traceframesSmallBlock);
+    }
+    return runs;
+}
+
 struct RowCase {
     const char* what;
     std::string name;
@@ -180,13 +194,13 @@ TEST(TraceframesRows, FramesFromRows)
         {"misaligned frame", "t_w2_2_420_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
     };
     // clang-format on
-    for (const RowCase& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [c, program] : casesOnBothBlockSizes(cases)) {
+        SCOPED_TRACE(std::string(c.what) + (program == traceframes ? "" : ", small input block"));
         Scratch scratch;
         scratch.write(c.name, c.trace);
         std::vector<std::string> args = c.options;
         args.push_back(c.name);
-        const RunResult result = scratch.run(traceframes, args);
+        const RunResult result = scratch.run(program, args);
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.err, c.err);
         EXPECT_EQ(scratch.read(c.name.substr(0, c.name.size() - 4) + ".yuv"), bytesOf(c.frames));
@@ -306,9 +320,6 @@ TEST(TraceframesRoundTrip, GeneratedTracesGiveTheirFrames)
             args.insert(args.end(), {"-r", "48", "16", "frames.raw"});
             ASSERT_EQ(scratch.run(tracegen, args).status, 0);
             const std::string planar = scratch.read("frames.raw");
-            ASSERT_EQ(scratch.run(traceframes, {"-P", "-O", "split.yuv", name}).status, 0);
-            ASSERT_EQ(scratch.run(traceframes, {"-O", "bus.yuv", name}).status, 0);
-            EXPECT_EQ(scratch.read("split.yuv"), planar);
             const size_t luma = 48 * 16;
             const size_t frame = planar.size() / 3;
             const size_t chroma = (frame - luma) / 2;
@@ -320,7 +331,12 @@ TEST(TraceframesRoundTrip, GeneratedTracesGiveTheirFrames)
                     interleaved += planar[f * frame + luma + chroma + k];
                 }
             }
-            EXPECT_EQ(scratch.read("bus.yuv"), interleaved);
+            for (const std::string& program : {traceframes, traceframesSmallBlock}) {
+                ASSERT_EQ(scratch.run(program, {"-P", "-O", "split.yuv", name}).status, 0);
+                ASSERT_EQ(scratch.run(program, {"-O", "bus.yuv", name}).status, 0);
+                EXPECT_EQ(scratch.read("split.yuv"), planar);
+                EXPECT_EQ(scratch.read("bus.yuv"), interleaved);
+            }
         }
     }
 }
