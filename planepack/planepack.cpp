@@ -203,17 +203,15 @@ static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* s
         const __m128i chromaLow = _mm_unpacklo_epi8(a, b);
         const __m128i chromaHigh = _mm_unpackhi_epi8(a, b);
         __m128i* to = reinterpret_cast<__m128i*>(out + 4 * i);
-        if (lumaFirst) {
-            _mm_storeu_si128(to, _mm_unpacklo_epi8(lumaLow, chromaLow));
-            _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(lumaLow, chromaLow));
-            _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(lumaHigh, chromaHigh));
-            _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(lumaHigh, chromaHigh));
-        } else {
-            _mm_storeu_si128(to, _mm_unpacklo_epi8(chromaLow, lumaLow));
-            _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(chromaLow, lumaLow));
-            _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(chromaHigh, lumaHigh));
-            _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(chromaHigh, lumaHigh));
-        }
+        // A group holds luma in its even bytes and chroma in its odd ones, or the reverse.
+        const __m128i evenLow = lumaFirst ? lumaLow : chromaLow;
+        const __m128i oddLow = lumaFirst ? chromaLow : lumaLow;
+        const __m128i evenHigh = lumaFirst ? lumaHigh : chromaHigh;
+        const __m128i oddHigh = lumaFirst ? chromaHigh : lumaHigh;
+        _mm_storeu_si128(to, _mm_unpacklo_epi8(evenLow, oddLow));
+        _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(evenLow, oddLow));
+        _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(evenHigh, oddHigh));
+        _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(evenHigh, oddHigh));
     }
 #endif
     // The layout names U and V by their own positions, so the tail needs no swap.
@@ -243,17 +241,15 @@ __attribute__((target("avx2"))) static void packRowAvx2(const uint8_t* y, const 
         const __m256i chromaLow = _mm256_permute4x64_epi64(_mm256_unpacklo_epi8(a, b), 0xd8);
         const __m256i chromaHigh = _mm256_permute4x64_epi64(_mm256_unpackhi_epi8(a, b), 0xd8);
         __m256i* to = reinterpret_cast<__m256i*>(out + 4 * i);
-        if (lumaFirst) {
-            _mm256_storeu_si256(to, _mm256_unpacklo_epi8(lumaLow, chromaLow));
-            _mm256_storeu_si256(to + 1, _mm256_unpackhi_epi8(lumaLow, chromaLow));
-            _mm256_storeu_si256(to + 2, _mm256_unpacklo_epi8(lumaHigh, chromaHigh));
-            _mm256_storeu_si256(to + 3, _mm256_unpackhi_epi8(lumaHigh, chromaHigh));
-        } else {
-            _mm256_storeu_si256(to, _mm256_unpacklo_epi8(chromaLow, lumaLow));
-            _mm256_storeu_si256(to + 1, _mm256_unpackhi_epi8(chromaLow, lumaLow));
-            _mm256_storeu_si256(to + 2, _mm256_unpacklo_epi8(chromaHigh, lumaHigh));
-            _mm256_storeu_si256(to + 3, _mm256_unpackhi_epi8(chromaHigh, lumaHigh));
-        }
+        // A group holds luma in its even bytes and chroma in its odd ones, or the reverse.
+        const __m256i evenLow = lumaFirst ? lumaLow : chromaLow;
+        const __m256i oddLow = lumaFirst ? chromaLow : lumaLow;
+        const __m256i evenHigh = lumaFirst ? lumaHigh : chromaHigh;
+        const __m256i oddHigh = lumaFirst ? chromaHigh : lumaHigh;
+        _mm256_storeu_si256(to, _mm256_unpacklo_epi8(evenLow, oddLow));
+        _mm256_storeu_si256(to + 1, _mm256_unpackhi_epi8(evenLow, oddLow));
+        _mm256_storeu_si256(to + 2, _mm256_unpacklo_epi8(evenHigh, oddHigh));
+        _mm256_storeu_si256(to + 3, _mm256_unpackhi_epi8(evenHigh, oddHigh));
     }
     packRowSse2<lumaFirst>(y + 2 * i, first + i, second + i, out + 4 * i, pairs - i, layout);
 }
