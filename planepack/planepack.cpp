@@ -334,6 +334,7 @@ static void packFrames(int inputFd, int outputFd, const Picture& picture, const 
         }
         writeFrame(outputFd, block + picture.inputFrameSize, static_cast<size_t>(picture.outputFrameSize));
     }
+    std::free(block);
 }
 
 int main(int argc, char** argv)
