@@ -544,35 +544,47 @@ static void writeFrame(FrameAssembly& assembly)
     ++assembly.framesWritten;
 }
 
-static bool inSplitChroma(const FrameAssembly& assembly)
-{
-    return assembly.splitChroma && assembly.fillCount >= assembly.geometry->lumaPlaneSize;
-}
+// Where the next bytes of the frame go: at `first`, or with the chroma split the even bytes
+// at `first` in the first chroma plane and the odd ones at `second` in the second.
+struct Destination {
+    uint8_t* first;
+    uint8_t* second; // null unless the chroma is split
+};
 
-// Where the first chroma plane takes the next split row.
-static uint8_t* splitChromaPosition(const FrameAssembly& assembly)
+static Destination nextDestination(const FrameAssembly& assembly)
 {
     const TraceGeometry& geometry = *assembly.geometry;
-    return assembly.frame + geometry.lumaPlaneSize + (assembly.fillCount - geometry.lumaPlaneSize) / 2;
+    if (!assembly.splitChroma || assembly.fillCount < geometry.lumaPlaneSize) {
+        return {assembly.frame + assembly.fillCount, nullptr};
+    }
+    uint8_t* first = assembly.frame + geometry.lumaPlaneSize + (assembly.fillCount - geometry.lumaPlaneSize) / 2;
+    return {first, first + geometry.chromaPlaneSize};
+}
+
+// Counts bytes placed into the frame and writes the frame when it is full.
+static void advanceFill(FrameAssembly& assembly, int32_t placed)
+{
+    assembly.fillCount += placed;
+    if (assembly.fillCount == assembly.geometry->frameSize) {
+        writeFrame(assembly);
+    }
 }
 
 static void placeRow(FrameAssembly& assembly, const uint8_t bytes[maxRowNumbers])
 {
-    const TraceGeometry& geometry = *assembly.geometry;
-    if (inSplitChroma(assembly)) {
-        uint8_t* first = splitChromaPosition(assembly);
-        uint8_t* second = first + geometry.chromaPlaneSize;
-        for (size_t j = 0; j < static_cast<size_t>(geometry.busBytes / 2); ++j) {
-            first[j] = bytes[2 * j];
-            second[j] = bytes[2 * j + 1];
+    const int32_t busBytes = assembly.geometry->busBytes;
+    const Destination to = nextDestination(assembly);
+    if (to.second != nullptr) {
+        // A row holds at most maxRowNumbers bytes; the bound says so to the compiler too.
+        const size_t pairs = std::min(static_cast<size_t>(busBytes / 2), size_t{maxRowNumbers / 2});
+        for (size_t j = 0; j < pairs; ++j) {
+            to.first[j] = bytes[2 * j];
+            to.second[j] = bytes[2 * j + 1];
         }
     } else {
-        std::memcpy(assembly.frame + assembly.fillCount, bytes, static_cast<size_t>(geometry.busBytes));
+        std::copy(bytes, bytes + busBytes, to.first);
     }
-    assembly.fillCount += geometry.busBytes;
-    if (assembly.fillCount == geometry.frameSize) {
-        writeFrame(assembly);
-    }
+    advanceFill(assembly, busBytes);
 }
 
 static void takeRow(FrameAssembly& assembly, const char* text, const char* end)
@@ -641,18 +653,10 @@ static size_t takeGroups(FrameAssembly& assembly, const char* text, size_t avail
     if (groups == 0) {
         return 0;
     }
-    size_t done;
-    if (inSplitChroma(assembly)) {
-        uint8_t* first = splitChromaPosition(assembly);
-        done = decodeGroupsSsse3(text, groups, assembly.groupSeparators, first, first + geometry.chromaPlaneSize);
-    } else {
-        done = decodeGroupsSsse3(text, groups, assembly.groupSeparators, assembly.frame + assembly.fillCount, nullptr);
-    }
-    assembly.fillCount += static_cast<int32_t>(done) * groupBytes;
+    const Destination to = nextDestination(assembly);
+    const size_t done = decodeGroupsSsse3(text, groups, assembly.groupSeparators, to.first, to.second);
     assembly.rowIndex += static_cast<int64_t>(done) * (groupBytes / geometry.busBytes);
-    if (assembly.fillCount == geometry.frameSize) {
-        writeFrame(assembly);
-    }
+    advanceFill(assembly, static_cast<int32_t>(done) * groupBytes);
     return done * groupTextSize;
 }
 
