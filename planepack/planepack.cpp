@@ -89,12 +89,14 @@ static Picture readPicture(const char* widthText, const char* heightText)
 {
     int32_t width = 0;
     int32_t height = 0;
+    int32_t lumaPlaneSize = 0;
+    int32_t blockSize = 0;
+    // Each product is checked as it is formed, so no size can wrap; the block is the largest.
     if (!readInteger(widthText, width) || !readInteger(heightText, height) || width <= 0 || height <= 0 ||
-        int64_t{4} * width * height > INT32_MAX) {
+        __builtin_mul_overflow(width, height, &lumaPlaneSize) || __builtin_mul_overflow(lumaPlaneSize, 4, &blockSize)) {
         fail(invalidPictureSize);
     }
-    const int32_t lumaPlaneSize = width * height;
-    return Picture{width, height, lumaPlaneSize, 3 * lumaPlaneSize / 2, 2 * lumaPlaneSize, 4 * lumaPlaneSize};
+    return Picture{width, height, lumaPlaneSize, 3 * lumaPlaneSize / 2, 2 * lumaPlaneSize, blockSize};
 }
 
 // Every order falls onto one of the four layouts: its lowest bit swaps U and V, and any
@@ -113,24 +115,42 @@ static PackLayout layoutFor(int32_t order)
 
 // ---- Files ----
 
+// Opens whichever of descriptors 0 to 2 the caller left closed, so that no file of ours is
+// ever given one of them; each is opened for the direction it is not used in.
+static void openStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd) {
+            std::_Exit(failureStatus);
+        }
+    }
+}
+
+// A directory opens for reading but cannot be read: it is refused here, before the output
+// is created or emptied.
 static int openInput(const char* path)
 {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    struct stat input {};
+    if (fd < 0 || (fstat(fd, &input) == 0 && S_ISDIR(input.st_mode))) {
         fail(fileNotOpened);
     }
     return fd;
 }
 
-// The output is opened only when it does not name the input: opening truncates it.
-static int openOutput(const char* path, int inputFd)
+// The output may not name the input: opening it would truncate the input.
+static void refuseInputAsOutput(int inputFd, const char* outputPath)
 {
     struct stat input {};
     struct stat output {};
-    if (fstat(inputFd, &input) == 0 && stat(path, &output) == 0 && input.st_dev == output.st_dev &&
+    if (fstat(inputFd, &input) == 0 && stat(outputPath, &output) == 0 && input.st_dev == output.st_dev &&
         input.st_ino == output.st_ino) {
         fail(outputIsInput);
     }
+}
+
+static int openOutput(const char* path)
+{
     const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         fail(fileNotOpened);
@@ -158,7 +178,8 @@ static bool readFrame(int fd, uint8_t* data, size_t length)
     return true;
 }
 
-static void writeFrame(int fd, const uint8_t* data, size_t length)
+// Returns false when the output took fewer bytes than given (a full disk, an I/O error).
+static bool writeFrame(int fd, const uint8_t* data, size_t length)
 {
     while (length > 0) {
         const ssize_t written = write(fd, data, length);
@@ -166,11 +187,23 @@ static void writeFrame(int fd, const uint8_t* data, size_t length)
             continue;
         }
         if (written <= 0) {
-            fail(outputNotWritten);
+            return false;
         }
         data += written;
         length -= static_cast<size_t>(written);
     }
+    return true;
+}
+
+// A write failed part way through a frame: a regular output file is cut back to the frames
+// completed before it, so that it never ends with a torn frame.
+[[noreturn]] static void failWritingFrame(int fd, int64_t completedBytes)
+{
+    struct stat output {};
+    if (fstat(fd, &output) == 0 && S_ISREG(output.st_mode)) {
+        (void)ftruncate(fd, static_cast<off_t>(completedBytes));
+    }
+    fail(outputNotWritten);
 }
 
 // ---- Packing ----
@@ -316,14 +349,20 @@ static FramePacker choosePacker(const Picture& picture, const PackLayout& layout
     return lumaFirst ? FramePacker::lumaFirst : FramePacker::chromaFirst;
 }
 
-static void packFrames(int inputFd, int outputFd, const Picture& picture, const PackLayout& layout)
+// The block starts zeroed: bytes an odd width leaves unpacked stay zero in every frame.
+static uint8_t* allocateBlock(const Picture& picture)
 {
-    // The block starts zeroed: bytes an odd width leaves unpacked stay zero in every frame.
     uint8_t* block = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(picture.blockSize), 1));
     if (block == nullptr) {
         fail(allocationFailed);
     }
+    return block;
+}
+
+static void packFrames(int inputFd, int outputFd, const Picture& picture, const PackLayout& layout, uint8_t* block)
+{
     const FramePacker packer = choosePacker(picture, layout);
+    int64_t framesWritten = 0;
     while (readFrame(inputFd, block, static_cast<size_t>(picture.inputFrameSize))) {
         switch (packer) {
         case FramePacker::inOrder: packFrameInOrder(picture, layout, block); break;
@@ -332,13 +371,16 @@ static void packFrames(int inputFd, int outputFd, const Picture& picture, const 
         case FramePacker::lumaFirstWide: packFrame<true, true>(picture, layout, block); break;
         case FramePacker::chromaFirstWide: packFrame<false, true>(picture, layout, block); break;
         }
-        writeFrame(outputFd, block + picture.inputFrameSize, static_cast<size_t>(picture.outputFrameSize));
+        if (!writeFrame(outputFd, block + picture.inputFrameSize, static_cast<size_t>(picture.outputFrameSize))) {
+            failWritingFrame(outputFd, framesWritten * picture.outputFrameSize);
+        }
+        ++framesWritten;
     }
-    std::free(block);
 }
 
 int main(int argc, char** argv)
 {
+    openStandardDescriptors();
     if (argc < 6) {
         for (const char* line : usageLines) {
             std::puts(line);
@@ -353,8 +395,11 @@ int main(int argc, char** argv)
     const PackLayout layout = layoutFor(order);
 
     const int inputFd = openInput(argv[1]);
-    const int outputFd = openOutput(argv[2], inputFd);
-    packFrames(inputFd, outputFd, picture, layout);
+    refuseInputAsOutput(inputFd, argv[2]);
+    uint8_t* block = allocateBlock(picture);
+    const int outputFd = openOutput(argv[2]);
+    packFrames(inputFd, outputFd, picture, layout, block);
+    std::free(block);
     close(inputFd);
     if (close(outputFd) != 0) {
         fail(outputNotWritten);

@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include <sys/mount.h>
+
 #include "support.h"
 
 namespace {
@@ -123,7 +125,7 @@ TEST(PlanepackFailures, OneMessageAndStatus)
         {"output is ./input", {"old.yuv", "./old.yuv", "4", "2", "0"}, same},
         {"output is a symbolic link", {"old.yuv", "link.yuv", "4", "2", "0"}, same},
         {"output is a hard link", {"old.yuv", "hard.yuv", "4", "2", "0"}, same},
-        {"input is a directory", {"dir", "out.yuv", "4", "2", "0"}, "ERROR, CANNOT READ FILE\n"},
+        {"input is a directory", {"dir", "old.yuv", "4", "2", "0"}, open},
         {"full disk", {"in.yuv", "/dev/full", "4", "2", "0"}, "ERROR, CANNOT WRITE FILE\n"},
     };
     // clang-format on
@@ -152,9 +154,52 @@ TEST(PlanepackFailures, AllocationFailureIsReported)
     scratch.write("in.yuv", example);
     RunOptions limited;
     limited.addressSpaceLimit = size_t{256} << 20;
-    const RunResult result = scratch.run(planepack, {"in.yuv", "out.yuv", "16384", "16384", "0"}, limited);
+    scratch.write("old.yuv", example);
+    const RunResult result = scratch.run(planepack, {"in.yuv", "old.yuv", "16384", "16384", "0"}, limited);
     EXPECT_EQ(result.status, 255);
     EXPECT_EQ(result.out, "ERROR, CANNOT ALLOCATE MEMORY\n");
+    EXPECT_EQ(scratch.read("old.yuv"), example); // the block is allocated before the output is opened
+}
+
+// Reading a process's own memory at offset 0 opens fine and fails with an I/O error.
+TEST(PlanepackFailures, ReadErrorIsReported)
+{
+    Scratch scratch;
+    std::filesystem::create_symlink("/proc/self/mem", scratch.path("mem.yuv"));
+    const RunResult result = scratch.run(planepack, {"mem.yuv", "out.yuv", "4", "2", "0"});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.out, "ERROR, CANNOT READ FILE\n");
+}
+
+TEST(PlanepackFailures, FullDiskKeepsOnlyWholeFrames)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small file system needs root";
+    }
+    Scratch scratch;
+    scratch.write("in.yuv", std::string(3 * 38016, '\x80')); // three 176x144 frames
+    std::filesystem::create_directory(scratch.path("small"));
+    if (mount("tmpfs", scratch.path("small").c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    const RunResult result = scratch.run(planepack, {"in.yuv", "small/out.yuv", "176", "144", "0"});
+    const uintmax_t outputSize = std::filesystem::file_size(scratch.path("small/out.yuv"));
+    umount(scratch.path("small").c_str());
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.out, "ERROR, CANNOT WRITE FILE\n");
+    EXPECT_EQ(outputSize, 50688u); // one packed frame of 176 x 144 x 2 bytes; the next did not fit
+}
+
+// With descriptors 0 to 2 closed, the files still get descriptors of their own.
+TEST(PlanepackFailures, ClosedStandardDescriptorsAreNotReused)
+{
+    Scratch scratch;
+    scratch.write("in.yuv", example);
+    RunOptions closedAll;
+    closedAll.closed = {0, 1, 2};
+    const RunResult result = scratch.run(planepack, {"in.yuv", "out.yuv", "4", "2", "0"}, closedAll);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(scratch.read("out.yuv"), bytesOf("10 50 11 60 12 51 13 61 20 50 21 60 22 51 23 61"));
 }
 
 // Random frames of many sizes, odd ones among them, in all four orders.

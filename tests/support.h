@@ -1,6 +1,7 @@
 // Runs the built programs as black boxes in a scratch directory of their own.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,8 @@ struct RunResult {
 struct RunOptions {
     size_t addressSpaceLimit = 0; // bytes; 0 leaves the child's address space alone
     bool mergeErrIntoOut = false; // one log, as a terminal or `2>&1` shows it
+    std::string stdoutPath;       // standard output goes to this file instead of being collected
+    std::vector<int> closed;      // standard descriptors the program starts without, as `>&-`
 };
 
 class Scratch {
@@ -55,8 +58,30 @@ public:
     RunResult run(const std::string& program, const std::vector<std::string>& args,
                   const RunOptions& options = RunOptions()) const
     {
+        return runChild(program, args, options, [&](std::vector<char*>& argv) {
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        });
+    }
+
+    // Runs a program's own `main`, linked into the test, in a child process as if started
+    // with `args`: for tables of thousands of runs.
+    RunResult runMain(int (*programMain)(int, char**), const std::string& program,
+                      const std::vector<std::string>& args) const
+    {
+        return runChild(program, args, RunOptions(), [&](std::vector<char*>& argv) {
+            std::exit(programMain(static_cast<int>(argv.size() - 1), argv.data()));
+        });
+    }
+
+private:
+    template <typename Start>
+    RunResult runChild(const std::string& program, const std::vector<std::string>& args, const RunOptions& options,
+                       Start start) const
+    {
         const std::string outPath = path(".stdout");
         const std::string errPath = path(".stderr");
+        std::fflush(nullptr); // nothing buffered here may reach the child's output
         const pid_t pid = fork();
         if (pid == 0) {
             std::vector<char*> argv;
@@ -65,17 +90,22 @@ public:
                 argv.push_back(const_cast<char*>(arg.c_str()));
             }
             argv.push_back(nullptr);
-            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const std::string& to = options.stdoutPath.empty() ? outPath : options.stdoutPath;
+            const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = options.mergeErrIntoOut ? out : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (out < 0 || err < 0 || chdir(dir_.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
                 _exit(127);
+            }
+            close(out);
+            close(err);
+            for (const int fd : options.closed) {
+                close(fd);
             }
             if (options.addressSpaceLimit != 0) {
                 const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
                 setrlimit(RLIMIT_AS, &limit);
             }
-            execv(program.c_str(), argv.data());
-            _exit(127);
+            start(argv);
         }
         int status = 0;
         waitpid(pid, &status, 0);
@@ -86,7 +116,6 @@ public:
         return result;
     }
 
-private:
     std::string dir_;
 };
 

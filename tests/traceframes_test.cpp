@@ -1,6 +1,8 @@
 // traceframes as a black box: arguments, file names, rows and frames, failures.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
 #include "support.h"
 
 namespace {
@@ -264,14 +266,100 @@ TEST(TraceframesFiles, FullDiskIsAnError)
     EXPECT_EQ(result.err, "error writing output file!\n");
 }
 
-TEST(TraceframesFiles, UnreadableInputIsAnError)
+TEST(TraceframesFiles, DirectoryInputIsRefusedBeforeTheOutputIsTouched)
 {
     Scratch scratch;
     std::filesystem::create_directory(scratch.path("d_w4_2_420_32.txt"));
+    scratch.write("d_w4_2_420_32.yuv", "frames of an earlier run");
     const RunResult result = scratch.run(traceframes, {"d_w4_2_420_32.txt"});
+    EXPECT_EQ(result.status, 4);
+    EXPECT_EQ(result.err, "error opening input file!\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(scratch.read("d_w4_2_420_32.yuv"), "frames of an earlier run");
+}
+
+// Reading a process's own memory at offset 0 opens fine and fails with an I/O error.
+TEST(TraceframesFiles, ReadErrorIsReported)
+{
+    Scratch scratch;
+    std::filesystem::create_symlink("/proc/self/mem", scratch.path("m_w4_2_420_32.txt"));
+    const RunResult result = scratch.run(traceframes, {"-O", "out.yuv", "m_w4_2_420_32.txt"});
     EXPECT_EQ(result.status, 7);
     EXPECT_EQ(result.err, "error reading input file!\n");
-    EXPECT_EQ(result.out, report("d_w4_2_420_32.txt", 4, 2, 420, 32));
+    EXPECT_EQ(result.out, report("m_w4_2_420_32.txt", 4, 2, 420, 32));
+}
+
+// Ten 176x144 4:2:0 frames of 38016 bytes each as a trace.
+void makeTenFrameTrace(const Scratch& scratch, const std::string& name)
+{
+    EXPECT_EQ(scratch.run(tracegen, {"-n", "10", "176", "144", name}).status, 0);
+}
+
+TEST(TraceframesFiles, FullDiskKeepsOnlyWholeFrames)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small file system needs root";
+    }
+    Scratch scratch;
+    const std::string name = "c_w176_144_420_32.txt";
+    makeTenFrameTrace(scratch, name);
+    std::filesystem::create_directory(scratch.path("small"));
+    if (mount("tmpfs", scratch.path("small").c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    scratch.write("small/filler", std::string(4096, 'f')); // the disk also holds other files
+    const RunResult result = scratch.run(traceframes, {"-P", "-O", "small/out.yuv", name});
+    const uintmax_t outputSize = std::filesystem::file_size(scratch.path("small/out.yuv"));
+    umount(scratch.path("small").c_str());
+    EXPECT_EQ(result.status, 11);
+    EXPECT_EQ(result.err, "error writing output file!\n");
+    EXPECT_EQ(outputSize, 38016u);
+}
+
+struct StandardOutputCase {
+    std::string what;
+    RunOptions options;
+    std::string trace;
+    int status;
+    std::string err;
+};
+
+// The report is part of the result: losing it is a failure, unless the run already failed.
+TEST(TraceframesFiles, StandardOutputThatCannotBeWrittenIsAnError)
+{
+    const std::string lost = "error writing standard output!\n";
+    RunOptions full;
+    full.stdoutPath = "/dev/full";
+    RunOptions closedOut;
+    closedOut.closed = {1};
+    RunOptions closedInAndOut;
+    closedInAndOut.closed = {0, 1};
+    RunOptions closedErr;
+    closedErr.closed = {2};
+    RunOptions closedAll;
+    closedAll.closed = {0, 1, 2};
+    const std::string comment = "# a comment\n";
+    // clang-format off
+    const StandardOutputCase cases[] = {
+        {"standard output is full", full, exampleRows, 14, lost},
+        {"a comment to a full standard output", full, comment + exampleRows, 14, lost},
+        {"standard output closed", closedOut, exampleRows, 14, lost},
+        {"standard input and output closed", closedInAndOut, exampleRows, 14, lost},
+        {"standard error closed", closedErr, exampleRows, 0, ""},
+        {"all three closed", closedAll, exampleRows, 14, ""},
+        {"a malformed row keeps its status", full, exampleRows + "00\n", 9, "malformed row: 3\n"},
+    };
+    // clang-format on
+    for (const StandardOutputCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scratch scratch;
+        scratch.write("t_w4_2_420_32.txt", c.trace);
+        const RunResult result = scratch.run(traceframes, {"t_w4_2_420_32.txt"}, c.options);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.err);
+        // Only frames reach the frame file, never a report line on a borrowed descriptor.
+        EXPECT_EQ(scratch.read("t_w4_2_420_32.yuv"), bytesOf("0 1 2 3 4 5 6 7 a0 b0 a1 b1"));
+    }
 }
 
 TEST(TraceframesFiles, LongInputPathWithoutOutputOption)

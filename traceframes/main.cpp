@@ -40,6 +40,7 @@ constexpr Failure invalidArguments{"invalid arguments", 10};
 constexpr Failure outputNotWritten{"error writing output file!", 11};
 constexpr Failure outputIsInput{"output file is the input file!", 12};
 constexpr Failure misalignedFrame{"frame size is not a multiple of the bus width!", 13};
+constexpr Failure standardOutputNotWritten{"error writing standard output!", 14};
 
 // Frame size as a multiple of the luma plane size, times two, by sampling index.
 constexpr int32_t picSizeMulDiv2[4] = {3, 4, 4, 2};
@@ -219,10 +220,25 @@ static std::string deriveOutputPath(const std::string& inputPath)
 
 // ---- Files ----
 
+// Opens whichever of descriptors 0 to 2 the caller left closed, so that no file of ours is
+// ever given one of them. Each is opened for the direction it is not used in, so that
+// writing the report to a standard output that was closed fails as it should.
+static void openStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd) {
+            std::_Exit(standardOutputNotWritten.status);
+        }
+    }
+}
+
+// A directory opens for reading but cannot be read: it is refused here, before the output
+// is created or emptied.
 static int openInput(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    struct stat input {};
+    if (fd < 0 || (fstat(fd, &input) == 0 && S_ISDIR(input.st_mode))) {
         fail(inputNotOpened);
     }
     return fd;
@@ -250,7 +266,8 @@ static int openOutput(const std::string& path, int inputFd)
     return fd;
 }
 
-static void writeAll(int fd, const uint8_t* data, size_t length)
+// Returns false when the output took fewer bytes than given (a full disk, an I/O error).
+static bool writeAll(int fd, const uint8_t* data, size_t length)
 {
     while (length > 0) {
         const ssize_t written = write(fd, data, length);
@@ -258,11 +275,23 @@ static void writeAll(int fd, const uint8_t* data, size_t length)
             continue;
         }
         if (written <= 0) {
-            fail(outputNotWritten);
+            return false;
         }
         data += written;
         length -= static_cast<size_t>(written);
     }
+    return true;
+}
+
+// A write failed part way through a frame: a regular output file is cut back to the frames
+// completed before it, so that it never ends with a torn frame.
+[[noreturn]] static void failWritingFrame(int fd, int64_t completedBytes)
+{
+    struct stat output {};
+    if (fstat(fd, &output) == 0 && S_ISREG(output.st_mode)) {
+        (void)ftruncate(fd, static_cast<off_t>(completedBytes));
+    }
+    fail(outputNotWritten);
 }
 
 static void closeOutput(int fd)
@@ -361,14 +390,16 @@ static bool decodeGeometry(const std::string& path, TraceGeometry& geometry)
     if (geometry.width == 0 || geometry.height == 0 || geometry.sampling == 0 || geometry.busBytes == 0) {
         return false;
     }
-    // Every size must fit a signed 32-bit integer, the product before the halving too.
-    const int64_t lumaPlaneSize = int64_t{geometry.width} * geometry.height;
-    const int64_t doubleFrameSize = lumaPlaneSize * picSizeMulDiv2[geometry.samplingIndex];
-    if (doubleFrameSize > INT32_MAX) {
+    // Every size must fit a signed 32-bit integer, the product before the halving too; each
+    // product is checked as it is formed, so no size can wrap.
+    int32_t lumaPlaneSize = 0;
+    int32_t doubleFrameSize = 0;
+    if (__builtin_mul_overflow(geometry.width, geometry.height, &lumaPlaneSize) ||
+        __builtin_mul_overflow(lumaPlaneSize, picSizeMulDiv2[geometry.samplingIndex], &doubleFrameSize)) {
         return false;
     }
-    geometry.lumaPlaneSize = static_cast<int32_t>(lumaPlaneSize);
-    geometry.frameSize = static_cast<int32_t>(doubleFrameSize / 2);
+    geometry.lumaPlaneSize = lumaPlaneSize;
+    geometry.frameSize = doubleFrameSize / 2;
     geometry.chromaPlaneSize = (geometry.frameSize - geometry.lumaPlaneSize) / 2;
     return true;
 }
@@ -539,7 +570,10 @@ static bool groupKernelSupported()
 
 static void writeFrame(FrameAssembly& assembly)
 {
-    writeAll(assembly.outputFd, assembly.frame, static_cast<size_t>(assembly.geometry->frameSize));
+    const int32_t frameSize = assembly.geometry->frameSize;
+    if (!writeAll(assembly.outputFd, assembly.frame, static_cast<size_t>(frameSize))) {
+        failWritingFrame(assembly.outputFd, assembly.framesWritten * frameSize);
+    }
     assembly.fillCount = 0;
     ++assembly.framesWritten;
 }
@@ -719,8 +753,18 @@ static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geome
     std::free(frame);
 }
 
+// Careful tools end with an error when their report could not be written (a full disk, a
+// closed standard output), rather than with success and a lost report.
+static void finishStandardOutput()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        fail(standardOutputNotWritten);
+    }
+}
+
 int main(int argc, char** argv)
 {
+    openStandardDescriptors();
     RunSettings settings = readArguments(argc, argv);
     if (!settings.outputGiven) {
         settings.outputPath = deriveOutputPath(settings.inputPath);
@@ -740,5 +784,6 @@ int main(int argc, char** argv)
     assembleFrames(inputFd, outputFd, geometry, settings.splitChroma);
     closeOutput(outputFd);
     close(inputFd);
+    finishStandardOutput();
     return 0;
 }
