@@ -49,6 +49,13 @@ const Recipe recipes[] = {
      "zstd -dc clip.txt.zst > fifo/" + trace + " &\n"
      "\"$1\" -P -O fifo.yuv fifo/" + trace + "\nstatus=$?; wait $! && rm fifo/" + trace + " && exit $status",
      {"fifo.yuv"}},
+    // A %h dump of little-endian words holds each row's bytes in reverse order, without blanks:
+    // awk writes one, and the README's sed line puts the bytes back.
+    {"ReorderLittleEndianWords", {"awk", "sed"},
+     "awk '/^#/ { print; next } { print $4 $3 $2 $1 }' " + trace + " > words.txt\n"
+     "mkdir fixed && sed -E '/^#/!s/^(..)(..)(..)(..)$/\\4\\3\\2\\1/' words.txt > fixed/" + trace + "\n"
+     "\"$1\" -P -O fixed.yuv fixed/" + trace,
+     {"fixed.yuv"}},
     {"ManyTracesWithXargs", {"xargs", "mkdir", "cp"},
      "mkdir traces && for n in a b c; do cp " + trace + " traces/${n}_w176_144_420_32.txt; done\n"
      "printf '%s\\0' traces/*.txt | xargs -0 -P 2 -n 1 \"$1\" -P",
