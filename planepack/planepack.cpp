@@ -201,7 +201,9 @@ static bool writeFrame(int fd, const uint8_t* data, size_t length)
 {
     struct stat output {};
     if (fstat(fd, &output) == 0 && S_ISREG(output.st_mode)) {
-        (void)ftruncate(fd, static_cast<off_t>(completedBytes));
+        // Should the cut fail as well, the write error is still what is reported.
+        while (ftruncate(fd, static_cast<off_t>(completedBytes)) != 0 && errno == EINTR) {
+        }
     }
     fail(outputNotWritten);
 }

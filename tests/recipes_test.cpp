@@ -88,8 +88,10 @@ TEST_P(Recipes, GiveTheFramesOfAPlainRun)
     ASSERT_EQ(scratch.run(traceframes, {"-P", "-O", "plain.yuv", trace}).status, 0);
     const std::string plain = scratch.read("plain.yuv");
     ASSERT_EQ(plain.size(), 3U * 38016U);
+    RunOptions oneLog;
+    oneLog.mergeErrIntoOut = true;
     const RunResult result =
-        scratch.run(timeout, {"-k", "5", "60", bash, "-c", recipe.script, "bash", traceframes}, RunOptions{0, true});
+        scratch.run(timeout, {"-k", "5", "60", bash, "-c", recipe.script, "bash", traceframes}, oneLog);
     EXPECT_EQ(result.status, 0) << result.out;
     for (const std::string& output : recipe.outputs) {
         EXPECT_TRUE(scratch.read(output) == plain) << output << " differs from the plain run";
