@@ -813,12 +813,12 @@ int main(int argc, char** argv)
     Settings settings = readOptions(argc, argv);
     completeFromNames(settings);
     const Layout layout = makeLayout(settings);
+    refusePictureOverInput(settings);
 #ifndef FRAMECMP_HAVE_PNG
     if (settings.picturePath != nullptr) {
         writePicture(settings.picturePath, layout, Buffers{});
     }
 #endif
-    refusePictureOverInput(settings);
     const Input expected = openInput(settings.expectedPath);
     const Input actual = openInput(settings.actualPath);
     if (expected.fd == actual.fd) {
