@@ -54,9 +54,9 @@ struct FormatName {
 };
 
 constexpr FormatName formatNames[] = {
-    {"i420", Format::i420}, {"nv12", Format::nv12}, {"422p", Format::yuv422p}, {"nv16", Format::nv16},
-    {"440p", Format::yuv440p}, {"gray", Format::gray}, {"yuyv", Format::yuyv}, {"yvyu", Format::yvyu},
-    {"uyvy", Format::uyvy}, {"vyuy", Format::vyuy},
+    {"i420", Format::i420},    {"nv12", Format::nv12}, {"422p", Format::yuv422p}, {"nv16", Format::nv16},
+    {"440p", Format::yuv440p}, {"gray", Format::gray}, {"yuyv", Format::yuyv},    {"yvyu", Format::yvyu},
+    {"uyvy", Format::uyvy},    {"vyuy", Format::vyuy},
 };
 
 struct Settings {
@@ -88,9 +88,9 @@ struct Plane {
     size_t offset;
     size_t rowStride;
     size_t step;
-    // How many luma columns and rows one sample covers: 1 or 2.
-    int32_t coverX;
-    int32_t coverY;
+    // How many luma columns and rows one sample covers, 1 or 2: the picture needs them.
+    int32_t coverX; // cppcheck-suppress unusedStructMember
+    int32_t coverY; // cppcheck-suppress unusedStructMember
 };
 
 struct Layout {
@@ -156,8 +156,7 @@ struct Remainder {
 
 [[noreturn]] static void failUsage(const std::string& what, const std::string& why)
 {
-    std::fprintf(stderr, "framecmp: %s: %s\nTry 'framecmp --help' for more information.\n", what.c_str(),
-                 why.c_str());
+    std::fprintf(stderr, "framecmp: %s: %s\nTry 'framecmp --help' for more information.\n", what.c_str(), why.c_str());
     std::exit(statusTrouble);
 }
 
@@ -271,10 +270,11 @@ static NameGeometry readNameGeometry(const std::string& path)
             ++i;
             continue;
         }
+        int64_t value = 0;
         for (; i < path.size() && isDigit(path[i]); ++i) {
-            numbers[found] = std::min<int64_t>(numbers[found] * 10 + (path[i] - '0'), int64_t{INT32_MAX} + 1);
+            value = std::min<int64_t>(value * 10 + (path[i] - '0'), int64_t{INT32_MAX} + 1);
         }
-        ++found;
+        numbers[found++] = value;
     }
     const bool sizeValid = numbers[0] >= 1 && numbers[0] <= INT32_MAX && numbers[1] >= 1 && numbers[1] <= INT32_MAX;
     bool samplingValid = false;
@@ -307,10 +307,9 @@ static void completeFromNames(Settings& settings)
     const NameGeometry expected = readNameGeometry(settings.expectedPath);
     const NameGeometry actual = readNameGeometry(settings.actualPath);
     if (expected.found && actual.found &&
-        (expected.width != actual.width || expected.height != actual.height ||
-         expected.sampling != actual.sampling)) {
-        fail(settings.actualPath, std::string("the geometry in the name disagrees with that of ") +
-                                      settings.expectedPath);
+        (expected.width != actual.width || expected.height != actual.height || expected.sampling != actual.sampling)) {
+        fail(settings.actualPath,
+             std::string("the geometry in the name disagrees with that of ") + settings.expectedPath);
     }
     const NameGeometry& named = expected.found ? expected : actual;
     if (settings.width == 0) {
@@ -451,6 +450,14 @@ static Buffers allocateBuffers(const Layout& layout)
     return Buffers{allocate(layout.frameSize), allocate(layout.frameSize), allocate(rowLength), allocate(rowLength)};
 }
 
+static void releaseBuffers(const Buffers& buffers)
+{
+    std::free(buffers.expected);
+    std::free(buffers.actual);
+    std::free(buffers.expectedRow);
+    std::free(buffers.actualRow);
+}
+
 // The picture may not be one of the files compared: writing it would destroy that file.
 static void refusePictureOverInput(const Settings& settings)
 {
@@ -569,8 +576,8 @@ static std::string planeReport(const Plane& plane, const PlaneTally& tally)
         std::snprintf(text, sizeof text, "%c 0 differ, inf dB", plane.name);
     } else {
         std::snprintf(text, sizeof text, "%c %llu differ, first at %d,%d %02x %02x, max %d, %s dB", plane.name,
-                      static_cast<unsigned long long>(tally.differing), tally.firstX, tally.firstY,
-                      tally.firstExpected, tally.firstActual, tally.largest, psnrText(tally, plane).c_str());
+                      static_cast<unsigned long long>(tally.differing), tally.firstX, tally.firstY, tally.firstExpected,
+                      tally.firstActual, tally.largest, psnrText(tally, plane).c_str());
     }
     return text;
 }
@@ -595,7 +602,9 @@ struct PictureFile {
     fail(picture->path, std::string("cannot write the picture: ") + message);
 }
 
-static void pictureWarning(png_structp /*png*/, png_const_charp /*message*/) {}
+static void pictureWarning(png_structp /*png*/, png_const_charp /*message*/)
+{
+}
 
 static uint8_t clampByte(int32_t value)
 {
@@ -605,6 +614,7 @@ static uint8_t clampByte(int32_t value)
 // Luma and the chroma covering (x, y); grey chroma for a luma-only layout.
 static void samplesAt(const Layout& layout, const uint8_t* frame, int32_t x, int32_t y, int32_t yuv[3])
 {
+    yuv[0] = 0;
     yuv[1] = 128;
     yuv[2] = 128;
     for (int p = 0; p < layout.planeCount; ++p) {
@@ -653,7 +663,7 @@ static void pictureRow(const Layout& layout, const Buffers& buffers, int32_t y, 
 
 static void writePicture(const char* path, const Layout& layout, const Buffers& buffers)
 {
-    const int64_t pictureWidth = 3 * int64_t{layout.width} + 2 * pictureGap;
+    const int64_t pictureWidth = 3 * int64_t{layout.width} + int64_t{pictureGap} * 2;
     if (pictureWidth > INT32_MAX / 3) {
         fail(path, "the frame is too wide for a picture");
     }
@@ -729,8 +739,8 @@ static Remainder countRemainder(const Input& input, uint8_t* frame, size_t frame
     return remainder;
 }
 
-static RunTally compareFiles(const Settings& settings, const Layout& layout, const Input& expected,
-                             const Input& actual, const Buffers& buffers, Remainder rest[2])
+static RunTally compareFiles(const Settings& settings, const Layout& layout, const Input& expected, const Input& actual,
+                             const Buffers& buffers, Remainder rest[2])
 {
     RunTally tally{0, 0, -1, false, false};
     for (;;) {
@@ -771,9 +781,8 @@ static bool reportEnds(const Settings& settings, const RunTally& tally, const Re
     }
     if (frames[0] != frames[1]) {
         const int shorter = frames[0] < frames[1] ? 0 : 1;
-        std::printf("%s ends after %lld frames, %s has %lld\n", names[shorter],
-                    static_cast<long long>(frames[shorter]), names[1 - shorter],
-                    static_cast<long long>(frames[1 - shorter]));
+        std::printf("%s ends after %lld frames, %s has %lld\n", names[shorter], static_cast<long long>(frames[shorter]),
+                    names[1 - shorter], static_cast<long long>(frames[1 - shorter]));
     }
     for (int i = 0; i < 2; ++i) {
         if (rest[i].partialBytes != 0) {
@@ -834,6 +843,9 @@ int main(int argc, char** argv)
     if (!settings.quiet) {
         reportSummary(tally, endsDiffer);
     }
+    releaseBuffers(buffers);
+    close(actual.fd);
+    close(expected.fd);
     finishOutput(settings, tally);
     return tally.framesDiffering != 0 || endsDiffer ? statusDifferent : statusIdentical;
 }

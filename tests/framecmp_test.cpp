@@ -98,15 +98,14 @@ std::string planeLine(const ModelPlane& expected, const ModelPlane& actual)
         std::snprintf(line, sizeof line, "%c 0 differ, inf dB", expected.name);
     } else {
         const double psnr = 10 * std::log10(255.0 * 255.0 * double(expected.samples.size()) / sum);
-        std::snprintf(line, sizeof line, "%c %ld differ, %smax %d, %.2f dB", expected.name, differing, first,
-                      largest, psnr);
+        std::snprintf(line, sizeof line, "%c %ld differ, %smax %d, %.2f dB", expected.name, differing, first, largest,
+                      psnr);
     }
     return line;
 }
 
 // The report framecmp must give for two files of whole frames, the same number of each.
-std::string modelReport(const std::string& format, int w, int h, const std::string& expected,
-                        const std::string& actual)
+std::string modelReport(const std::string& format, int w, int h, const std::string& expected, const std::string& actual)
 {
     const size_t frameSize = frameSizeOf(format, w, h);
     std::string report;
@@ -201,9 +200,9 @@ TEST(FramecmpModel, EveryDifferingSampleListedWithL)
     Scratch scratch;
     std::string expected(2 * 12, '\x10');
     std::string actual = expected;
-    actual[5] = '\x20';         // frame 0, Y (1, 1) of 4x2
-    actual[12 + 9] = '\x11';    // frame 1, U (1, 0)
-    actual[12 + 11] = '\x0f';   // frame 1, V (1, 0)
+    actual[5] = '\x20';       // frame 0, Y (1, 1) of 4x2
+    actual[12 + 9] = '\x11';  // frame 1, U (1, 0)
+    actual[12 + 11] = '\x0f'; // frame 1, V (1, 0)
     scratch.write("e_w4_2_420_32.yuv", expected);
     scratch.write("a_w4_2_420_32.yuv", actual);
     const RunResult listed = scratch.run(framecmp, {"-l", "e_w4_2_420_32.yuv", "a_w4_2_420_32.yuv"});
@@ -408,8 +407,8 @@ TEST_F(FramecmpDamage, PictureOfTheFirstDifferingFrame)
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
     // IHDR: the three panels side by side with two gaps of 4, 176 rows.
     EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 02 18 00 00 00 90"));
-    const RunResult same = scratch.run(framecmp, {"-i", "none.png", "clip_w176_144_420_32.yuv",
-                                                  "clip_w176_144_420_32.yuv"});
+    const RunResult same =
+        scratch.run(framecmp, {"-i", "none.png", "clip_w176_144_420_32.yuv", "clip_w176_144_420_32.yuv"});
     EXPECT_EQ(same.status, 0);
     EXPECT_FALSE(scratch.exists("none.png"));
     EXPECT_NE(same.err.find("no frame differs"), std::string::npos);
@@ -431,8 +430,8 @@ TEST(FramecmpPsnr, AgreesWithFfmpeg)
         int width;
         int height;
     };
-    const PsnrCase cases[] = {{"i420", "yuv420p", 33, 17}, {"422p", "yuv422p", 20, 9}, {"440p", "yuv440p", 7, 11},
-                              {"gray", "gray", 16, 16}};
+    const PsnrCase cases[] = {
+        {"i420", "yuv420p", 33, 17}, {"422p", "yuv422p", 20, 9}, {"440p", "yuv440p", 7, 11}, {"gray", "gray", 16, 16}};
     std::mt19937 random(7);
     Scratch scratch;
     for (const PsnrCase& c : cases) {
@@ -449,8 +448,8 @@ TEST(FramecmpPsnr, AgreesWithFfmpeg)
         const RunResult ours = scratch.run(framecmp, {"-s", size, "-f", c.format, "e.yuv", "a.yuv"});
         ASSERT_EQ(ours.status, 1);
         const std::string input = " -f rawvideo -pix_fmt " + c.ffmpegFormat + " -s " + size + " -i ";
-        const std::string command = "cd " + scratch.path("") + " && ffmpeg -nostdin -loglevel error" + input +
-                                    "e.yuv" + input + "a.yuv -lavfi psnr=stats_file=psnr.log -f null -";
+        const std::string command = "cd " + scratch.path("") + " && ffmpeg -nostdin -loglevel error" + input + "e.yuv" +
+                                    input + "a.yuv -lavfi psnr=stats_file=psnr.log -f null -";
         ASSERT_EQ(std::system(command.c_str()), 0);
         std::istringstream log(scratch.read("psnr.log"));
         std::istringstream report(ours.out);
