@@ -328,8 +328,8 @@ static void drawFrame(const Picture& picture, int64_t index, uint8_t* frame)
     uint8_t* v = u + picture.chromaPlaneSize;
     for (int32_t cy = 0; cy < picture.chromaHeight; ++cy) {
         for (int32_t cx = 0; cx < picture.chromaWidth; ++cx) {
-            const int colour = colourAt(picture, index, int64_t{cx} * picture.width / picture.chromaWidth,
-                                        int64_t{cy} * picture.height / picture.chromaHeight);
+            const int colour = colourAt(picture, index, static_cast<int64_t>(cx) * picture.width / picture.chromaWidth,
+                                        static_cast<int64_t>(cy) * picture.height / picture.chromaHeight);
             const size_t at = static_cast<size_t>(cy) * static_cast<size_t>(picture.chromaWidth) + size_t(cx);
             u[at] = colour < 0 ? 128 : barU[colour];
             v[at] = colour < 0 ? 128 : barV[colour];
