@@ -166,8 +166,8 @@ TEST(FramecmpModel, RandomPairsOfEveryFormatAndOddSizes)
 {
     const char* const planar[] = {"i420", "nv12", "422p", "nv16", "440p", "gray"};
     const char* const packed[] = {"yuyv", "yvyu", "uyvy", "vyuy"};
-    const SizeCase planarSizes[] = {{1, 1}, {3, 5}, {17, 9}, {8, 2}, {33, 1}, {1, 7}, {64, 3}};
-    const SizeCase packedSizes[] = {{2, 1}, {6, 5}, {34, 3}, {2, 9}};
+    const SizeCase planarSizes[] = {{1, 1}, {3, 5}, {17, 9}, {8, 2}, {33, 1}, {1, 7}, {64, 3}, {100, 3}, {1001, 2}};
+    const SizeCase packedSizes[] = {{2, 1}, {6, 5}, {34, 3}, {2, 9}, {66, 2}};
     std::mt19937 random(20261208);
     Scratch scratch;
     auto check = [&](const std::string& format, const SizeCase& size) {
@@ -212,6 +212,18 @@ TEST(FramecmpModel, EveryDifferingSampleListedWithL)
     EXPECT_EQ(first.out, "frame 0: Y 1 differ, first at 1,1 10 20, max 16, 33.08 dB; U 0 differ, inf dB; "
                          "V 0 differ, inf dB\n1 of 1 frames differ, first at frame 0 (stopped)\n");
     EXPECT_EQ(first.status, 1);
+}
+
+// Rows longer than the kernel takes at once, every sample as far apart as it can be: the
+// sums of squares stay exact.
+TEST(FramecmpModel, LongRowsOfLargestDifferences)
+{
+    Scratch scratch;
+    scratch.write("e.yuv", std::string(2 * 70001, '\0'));
+    scratch.write("a.yuv", std::string(2 * 70001, '\xff'));
+    const RunResult result = scratch.run(framecmp, {"-s", "70001x2", "-f", "gray", "e.yuv", "a.yuv"});
+    EXPECT_EQ(result.out, "frame 0: Y 140002 differ, first at 0,0 00 ff, max 255, 0.00 dB\n"
+                          "1 of 1 frames differ, first at frame 0\n");
 }
 
 struct StatusCase {
