@@ -166,8 +166,8 @@ TEST(FramecmpModel, RandomPairsOfEveryFormatAndOddSizes)
 {
     const char* const planar[] = {"i420", "nv12", "422p", "nv16", "440p", "gray"};
     const char* const packed[] = {"yuyv", "yvyu", "uyvy", "vyuy"};
-    const SizeCase planarSizes[] = {{1, 1}, {3, 5}, {17, 9}, {8, 2}, {33, 1}, {1, 7}, {64, 3}, {100, 3}, {1001, 2}};
-    const SizeCase packedSizes[] = {{2, 1}, {6, 5}, {34, 3}, {2, 9}, {66, 2}};
+    const SizeCase planarSizes[] = {{1, 1}, {3, 5}, {17, 9}, {1, 7}, {100, 3}, {1001, 2}};
+    const SizeCase packedSizes[] = {{2, 1}, {6, 5}, {66, 2}};
     std::mt19937 random(20261208);
     Scratch scratch;
     auto check = [&](const std::string& format, const SizeCase& size) {
