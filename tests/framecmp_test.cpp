@@ -274,11 +274,7 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
     };
     // clang-format on
     for (const StatusCase& c : cases) {
-        std::string line;
-        for (const std::string& arg : c.args) {
-            line += arg + " ";
-        }
-        SCOPED_TRACE(line);
+        SCOPED_TRACE(joined(c.args));
         const RunResult result = scratch.run(framecmp, c.args);
         EXPECT_EQ(result.status, c.status);
         EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
@@ -292,12 +288,7 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
     EXPECT_EQ(scratch.read("a_w2_3_400_32.yuv"), frame + frame);
     const RunResult quiet = scratch.run(framecmp, {"-q", "a_w2_3_400_32.yuv", "c_w2_3_400_32.yuv"});
     EXPECT_EQ(quiet.out, "");
-    const RunResult help = scratch.run(framecmp, {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: framecmp", 0), 0U);
-    const RunResult version = scratch.run(framecmp, {"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("framecmp (yuvtools) ", 0), 0U);
+    EXPECT_TRUE(answersHelpAndVersion(scratch, framecmp, "framecmp"));
 }
 
 struct LengthCase {

@@ -112,11 +112,7 @@ TEST(TracegenStatus, NumbersMessagesAndStatuses)
     };
     // clang-format on
     for (const TracegenCase& c : cases) {
-        std::string line;
-        for (const std::string& arg : c.args) {
-            line += arg + " ";
-        }
-        SCOPED_TRACE(line);
+        SCOPED_TRACE(joined(c.args));
         Scratch scratch;
         std::filesystem::create_directory(scratch.path("dir"));
         scratch.write("keep.raw", std::string(96, 'k'));
@@ -132,12 +128,7 @@ TEST(TracegenStatus, NumbersMessagesAndStatuses)
         }
     }
     Scratch scratch;
-    const RunResult help = scratch.run(tracegen, {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: tracegen", 0), 0U);
-    const RunResult version = scratch.run(tracegen, {"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("tracegen (yuvtools) ", 0), 0U);
+    EXPECT_TRUE(answersHelpAndVersion(scratch, tracegen, "tracegen"));
     if (std::filesystem::exists("/dev/full")) {
         const RunResult full = scratch.run(tracegen, {"-n", "3", "64", "64", "/dev/full"});
         EXPECT_EQ(full.status, 2);
