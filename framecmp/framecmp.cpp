@@ -815,6 +815,12 @@ static RunTally compareFiles(const Settings& settings, const Layout& layout, con
     }
 }
 
+// "1 frame", "2 frames".
+static std::string framesText(int64_t count)
+{
+    return std::to_string(count) + (count == 1 ? " frame" : " frames");
+}
+
 // Reports lengths that differ and partial frames; returns whether the ends differ.
 static bool reportEnds(const Settings& settings, const RunTally& tally, const Remainder rest[2], const Buffers& buffers)
 {
@@ -827,7 +833,7 @@ static bool reportEnds(const Settings& settings, const RunTally& tally, const Re
     }
     if (frames[0] != frames[1]) {
         const int shorter = frames[0] < frames[1] ? 0 : 1;
-        std::printf("%s ends after %lld frames, %s has %lld\n", names[shorter], static_cast<long long>(frames[shorter]),
+        std::printf("%s ends after %s, %s has %lld\n", names[shorter], framesText(frames[shorter]).c_str(),
                     names[1 - shorter], static_cast<long long>(frames[1 - shorter]));
     }
     for (int i = 0; i < 2; ++i) {
@@ -847,9 +853,9 @@ static void reportSummary(const RunTally& tally, bool endsDiffer)
                     static_cast<long long>(tally.framesDiffering), static_cast<long long>(tally.framesCompared),
                     static_cast<long long>(tally.firstDiffering), tally.stopped ? " (stopped)" : "");
     } else if (endsDiffer) {
-        std::printf("first %lld frames identical, lengths differ\n", static_cast<long long>(tally.framesCompared));
+        std::printf("first %s identical, lengths differ\n", framesText(tally.framesCompared).c_str());
     } else {
-        std::printf("identical: %lld frames\n", static_cast<long long>(tally.framesCompared));
+        std::printf("identical: %s\n", framesText(tally.framesCompared).c_str());
     }
 }
 

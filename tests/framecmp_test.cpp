@@ -304,17 +304,17 @@ TEST(FramecmpLengths, FrameCountsAndPartialFrames)
     // clang-format off
     const LengthCase cases[] = {
         {"", "", 0, "identical: 0 frames\n"},
-        {f + f, f, 1, "ACTUAL ends after 1 frames, EXPECTED has 2\nfirst 1 frames identical, lengths differ\n"},
-        {f, f + f + f, 1, "EXPECTED ends after 1 frames, ACTUAL has 3\nfirst 1 frames identical, lengths differ\n"},
-        {f + "abc", f, 1, "EXPECTED ends with a partial frame 1 of 3 bytes\nfirst 1 frames identical, lengths differ\n"},
-        {f + f, f + "ab", 1, "ACTUAL ends after 1 frames, EXPECTED has 2\nACTUAL ends with a partial frame 1 of 2 bytes\n"
-                              "first 1 frames identical, lengths differ\n"},
+        {f + f, f, 1, "ACTUAL ends after 1 frame, EXPECTED has 2\nfirst 1 frame identical, lengths differ\n"},
+        {f, f + f + f, 1, "EXPECTED ends after 1 frame, ACTUAL has 3\nfirst 1 frame identical, lengths differ\n"},
+        {f + "abc", f, 1, "EXPECTED ends with a partial frame 1 of 3 bytes\nfirst 1 frame identical, lengths differ\n"},
+        {f + f, f + "ab", 1, "ACTUAL ends after 1 frame, EXPECTED has 2\nACTUAL ends with a partial frame 1 of 2 bytes\n"
+                              "first 1 frame identical, lengths differ\n"},
         {f + "abc", f + "abd", 1, "EXPECTED ends with a partial frame 1 of 3 bytes\n"
-                                  "ACTUAL ends with a partial frame 1 of 3 bytes\nfirst 1 frames identical, lengths differ\n"},
+                                  "ACTUAL ends with a partial frame 1 of 3 bytes\nfirst 1 frame identical, lengths differ\n"},
         {f + "abc", f + "abc", 0, "EXPECTED ends with a partial frame 1 of 3 bytes\n"
-                                  "ACTUAL ends with a partial frame 1 of 3 bytes, alike in both\nidentical: 1 frames\n"},
+                                  "ACTUAL ends with a partial frame 1 of 3 bytes, alike in both\nidentical: 1 frame\n"},
         {"abcdeF" + f, f, 1, "frame 0: Y 1 differ, first at 1,2 46 66, max 32, 25.81 dB\n"
-                             "ACTUAL ends after 1 frames, EXPECTED has 2\n1 of 1 frames differ, first at frame 0\n"},
+                             "ACTUAL ends after 1 frame, EXPECTED has 2\n1 of 1 frames differ, first at frame 0\n"},
     };
     // clang-format on
     Scratch scratch;
