@@ -131,6 +131,26 @@ inline std::string bytesOf(const std::string& hex)
     return bytes;
 }
 
+// "a b c": the arguments of a run as a trace line shows them.
+inline std::string joined(const std::vector<std::string>& args)
+{
+    std::string line;
+    for (const std::string& arg : args) {
+        line += (line.empty() ? "" : " ") + arg;
+    }
+    return line;
+}
+
+// Whether `program` answers --help with its usage and --version with the build's version,
+// both on standard output and with status 0.
+inline bool answersHelpAndVersion(const Scratch& scratch, const std::string& program, const std::string& name)
+{
+    const RunResult help = scratch.run(program, {"--help"});
+    const RunResult version = scratch.run(program, {"--version"});
+    return help.status == 0 && help.out.rfind("usage: " + name + " ", 0) == 0 && version.status == 0 &&
+           version.out == name + " (yuvtools) " + YUVTOOLS_VERSION + "\n";
+}
+
 inline bool sanitizedBuild()
 {
 #ifdef TESTS_SANITIZED

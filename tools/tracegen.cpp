@@ -2,226 +2,462 @@
 // from a synthetic picture (colour bars with a square that moves from frame to frame).
 // The luma plane goes out first, then the two chroma planes interleaved, U then V, as a
 // bus carries them. With -r the planar frames themselves are written instead, which is
-// what traceframes -P turns the trace back into.
+// what traceframes -P turns the trace back into. Exit status: 0 done, 2 trouble.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include <unistd.h>
+#include <getopt.h>
+#include <sys/stat.h>
+
+#ifndef YUVTOOLS_VERSION
+#define YUVTOOLS_VERSION "unknown"
+#endif
+
+constexpr int statusDone = 0;
+constexpr int statusTrouble = 2;
 
 static const char usageText[] =
-    "usage: tracegen [-s 420|422|440|400] [-b 32|64] [-n frames] [-c comments] [-i raw] [-r]\n"
-    "                width height output\n"
+    "usage: tracegen [-r] [-s 420|422|440|400] [-b 32|64] [-n FRAMES] [-c COMMENTS] [-S SHAPE] [-i RAW]\n"
+    "                WIDTH HEIGHT OUTPUT\n"
     "  -s  chroma sampling (420)        -b  bus width in bits (32)\n"
-    "  -n  synthetic frames (1)         -c  comment lines at the top (2)\n"
-    "  -i  take the frames from a raw planar file instead of the synthetic picture\n"
-    "  -r  write the raw planar frames instead of a trace\n";
+    "  -n  synthetic frames (1)         -c  comment lines at the top (2; 0 for none)\n"
+    "  -S  row shape (spaced): spaced \"4a 4a\", packed \"4a4a\", crlf \"4a 4a\" CR LF,\n"
+    "      trailing \"4a 4a \", tabs \"4a<TAB>4a\", upper \"4A 4A\", mixed (row by row all of\n"
+    "      these, in mixed case, some with leading blanks, a comment line now and then)\n"
+    "  -i  take the frames from a raw planar file (- for standard input) instead of the\n"
+    "      synthetic picture\n"
+    "  -r  write the raw planar frames instead of a trace\n"
+    "  OUTPUT - is standard output.   --help, --version\n";
 
+// Text is handed to the output in blocks of about this size, whatever the frame size.
+constexpr size_t textBlockSize = size_t{1} << 20;
+
+// Sizes of one frame, all within a signed 32-bit integer by construction.
 struct Picture {
-    int width;
-    int height;
-    int sampling;
-    int busBytes;
-    size_t lumaPlaneSize;
-    size_t frameSize;
-    size_t chromaPlaneSize;
-    int chromaWidth;
-    int chromaHeight;
+    int32_t width;
+    int32_t height;
+    int32_t sampling;
+    int32_t busBytes;
+    int32_t lumaPlaneSize;
+    int32_t frameSize;
+    int32_t chromaPlaneSize;
+    int32_t chromaWidth;
+    int32_t chromaHeight;
+};
+
+// How a row is written: what goes between two numbers, before the line feed, and the digits.
+enum class RowShape { spaced, packed, crlf, trailing, tabs, upper, mixed };
+
+struct ShapeName {
+    const char* name;
+    RowShape shape;
+};
+
+static const ShapeName shapeNames[] = {
+    {"spaced", RowShape::spaced},     {"packed", RowShape::packed}, {"crlf", RowShape::crlf},
+    {"trailing", RowShape::trailing}, {"tabs", RowShape::tabs},     {"upper", RowShape::upper},
+    {"mixed", RowShape::mixed},
 };
 
 struct Options {
     Picture picture;
-    long frames;
-    long comments;
+    int64_t frames;
+    int64_t comments;
+    RowShape shape;
     const char* rawInput;
     bool writeRaw;
     const char* outputPath;
 };
 
-[[noreturn]] static void die(const char* message)
+struct Stream {
+    const char* path;
+    FILE* file;
+};
+
+// The trace text of the frames so far, and the rows written, which `mixed` varies on.
+struct TraceText {
+    std::string text;
+    size_t row;
+};
+
+// ---- Failures ----
+
+[[noreturn]] static void fail(const std::string& what, const std::string& why)
 {
-    std::fprintf(stderr, "tracegen: %s\n", message);
-    std::exit(2);
+    std::fprintf(stderr, "tracegen: %s: %s\n", what.c_str(), why.c_str());
+    std::exit(statusTrouble);
 }
 
-static long readNumber(const char* text, long low, long high)
+[[noreturn]] static void failUsage(const std::string& what, const std::string& why)
 {
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < low || value > high) {
-        std::fputs(usageText, stderr);
-        std::exit(2);
+    std::fprintf(stderr, "tracegen: %s: %s\nTry 'tracegen --help' for more information.\n", what.c_str(), why.c_str());
+    std::exit(statusTrouble);
+}
+
+[[noreturn]] static void failSystem(const char* path, const char* action)
+{
+    fail(path, std::string(action) + ": " + std::strerror(errno));
+}
+
+// ---- Command line ----
+
+// A decimal number of digits only, from `low` to `high`, or -1.
+static int64_t readDecimal(const char* text, int64_t low, int64_t high)
+{
+    int64_t value = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const int digit = *p - '0';
+        if (value > (high - digit) / 10) {
+            return -1;
+        }
+        value = value * 10 + digit;
     }
-    return value;
+    return (p == text || *p != '\0' || value < low) ? -1 : value;
 }
 
-static Picture makePicture(int width, int height, int sampling, int busBits)
+static int32_t readNumber(const char* what, const char* text, int64_t low, int64_t high)
 {
-    Picture picture{width, height, sampling, busBits / 8, 0, 0, 0, 0, 0};
-    const int doubleFrame = sampling == 420 ? 3 : sampling == 400 ? 2 : 4;
-    picture.lumaPlaneSize = size_t(width) * size_t(height);
-    picture.frameSize = picture.lumaPlaneSize * size_t(doubleFrame) / 2;
+    const int64_t value = readDecimal(text, low, high);
+    if (value < 0) {
+        failUsage(std::string(what) + " " + text,
+                  "not a number from " + std::to_string(low) + " to " + std::to_string(high));
+    }
+    return static_cast<int32_t>(value);
+}
+
+static RowShape readShape(const char* text)
+{
+    for (const ShapeName& entry : shapeNames) {
+        if (std::strcmp(text, entry.name) == 0) {
+            return entry.shape;
+        }
+    }
+    failUsage(std::string("-S ") + text, "unknown row shape");
+}
+
+static int32_t readSampling(const char* text)
+{
+    const int64_t sampling = readDecimal(text, 400, 440);
+    if (sampling != 420 && sampling != 422 && sampling != 440 && sampling != 400) {
+        failUsage(std::string("-s ") + text, "the sampling is one of 420, 422, 440, 400");
+    }
+    return static_cast<int32_t>(sampling);
+}
+
+static int32_t readBusBits(const char* text)
+{
+    const int64_t bits = readDecimal(text, 32, 64);
+    if (bits != 32 && bits != 64) {
+        failUsage(std::string("-b ") + text, "the bus width is 32 or 64");
+    }
+    return static_cast<int32_t>(bits);
+}
+
+// Checked sizes: the frame, and so every plane, must fit a signed 32-bit integer, and the
+// luma plane and the frame must be whole bus words, or traceframes could not read the trace.
+static Picture makePicture(int32_t width, int32_t height, int32_t sampling, int32_t busBits)
+{
+    const int64_t lumaPlaneSize = int64_t{width} * height;
+    const int64_t doubleFrame = lumaPlaneSize * (sampling == 420 ? 3 : sampling == 400 ? 2 : 4);
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    if (doubleFrame / 2 > INT32_MAX) {
+        fail(size, "a frame of that size does not fit a signed 32-bit integer");
+    }
+    Picture picture{width,
+                    height,
+                    sampling,
+                    busBits / 8,
+                    static_cast<int32_t>(lumaPlaneSize),
+                    static_cast<int32_t>(doubleFrame / 2),
+                    0,
+                    0,
+                    0};
     picture.chromaPlaneSize = (picture.frameSize - picture.lumaPlaneSize) / 2;
-    picture.chromaWidth = sampling == 440 ? width : width / 2;
-    picture.chromaHeight = sampling == 422 ? height : height / 2;
-    if (picture.lumaPlaneSize % size_t(picture.busBytes) != 0 || picture.frameSize % size_t(picture.busBytes) != 0) {
-        die("the luma plane and the frame must be whole bus words");
+    picture.chromaWidth = sampling == 400 ? 0 : sampling == 440 ? width : width / 2;
+    picture.chromaHeight = sampling == 400 ? 0 : sampling == 422 ? height : height / 2;
+    if (picture.lumaPlaneSize % picture.busBytes != 0 || picture.frameSize % picture.busBytes != 0) {
+        fail(size, "the luma plane and the frame must be whole bus words of " + std::to_string(busBits) + " bits");
     }
     return picture;
 }
 
 static Options readOptions(int argc, char** argv)
 {
+    static const option longOptions[] = {
+        {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {nullptr, 0, nullptr, 0}};
     Options options{};
     options.frames = 1;
     options.comments = 2;
-    int sampling = 420;
-    int busBits = 32;
-    int opt;
-    while ((opt = getopt(argc, argv, "s:b:n:c:i:r")) != -1) {
+    int32_t sampling = 420;
+    int32_t busBits = 32;
+    opterr = 0;
+    int opt = 0;
+    while ((opt = getopt_long(argc, argv, ":s:b:n:c:S:i:rh", longOptions, nullptr)) != -1) {
         switch (opt) {
-        case 's': sampling = int(readNumber(optarg, 400, 440)); break;
-        case 'b': busBits = int(readNumber(optarg, 32, 64)); break;
-        case 'n': options.frames = readNumber(optarg, 0, 1L << 30); break;
-        case 'c': options.comments = readNumber(optarg, 0, 1L << 30); break;
+        case 's': sampling = readSampling(optarg); break;
+        case 'b': busBits = readBusBits(optarg); break;
+        case 'n': options.frames = readNumber("-n", optarg, 0, INT32_MAX); break;
+        case 'c': options.comments = readNumber("-c", optarg, 0, INT32_MAX); break;
+        case 'S': options.shape = readShape(optarg); break;
         case 'i': options.rawInput = optarg; break;
         case 'r': options.writeRaw = true; break;
-        default: std::fputs(usageText, stderr); std::exit(2);
+        case 'h': std::fputs(usageText, stdout); std::exit(statusDone);
+        case 'V': std::printf("tracegen (yuvtools) %s\n", YUVTOOLS_VERSION); std::exit(statusDone);
+        case ':': failUsage(argv[optind - 1], "needs a value");
+        default: failUsage(optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1], "unknown option");
         }
     }
-    if (argc - optind != 3 || (sampling != 420 && sampling != 422 && sampling != 440 && sampling != 400) ||
-        (busBits != 32 && busBits != 64)) {
-        std::fputs(usageText, stderr);
-        std::exit(2);
+    if (argc - optind != 3) {
+        failUsage("arguments", "WIDTH, HEIGHT and OUTPUT are needed");
     }
-    const int width = int(readNumber(argv[optind], 1, 1 << 15));
-    const int height = int(readNumber(argv[optind + 1], 1, 1 << 15));
+    const int32_t width = readNumber("width", argv[optind], 1, INT32_MAX);
+    const int32_t height = readNumber("height", argv[optind + 1], 1, INT32_MAX);
     options.picture = makePicture(width, height, sampling, busBits);
     options.outputPath = argv[optind + 2];
+    if (options.rawInput == nullptr && options.picture.chromaPlaneSize != 0 &&
+        int64_t{options.picture.chromaWidth} * options.picture.chromaHeight != options.picture.chromaPlaneSize) {
+        fail(std::to_string(width) + "x" + std::to_string(height),
+             "the synthetic picture needs an even width and height for its chroma");
+    }
     return options;
 }
+
+// ---- Files ----
+
+static Stream openInput(const char* path)
+{
+    if (std::strcmp(path, "-") == 0) {
+        return Stream{"standard input", stdin};
+    }
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        failSystem(path, "cannot open");
+    }
+    return Stream{path, file};
+}
+
+// The output is opened only when it does not name the input: opening truncates it.
+static Stream openOutput(const char* path, const Stream& input)
+{
+    if (std::strcmp(path, "-") == 0) {
+        return Stream{"standard output", stdout};
+    }
+    struct stat in {};
+    struct stat out {};
+    if (input.file != nullptr && fstat(fileno(input.file), &in) == 0 && stat(path, &out) == 0 &&
+        in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+        fail(path, "is the raw input; not overwritten");
+    }
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) {
+        failSystem(path, "cannot open");
+    }
+    return Stream{path, file};
+}
+
+static void writeBytes(const Stream& output, const void* data, size_t length)
+{
+    if (std::fwrite(data, 1, length, output.file) != length) {
+        failSystem(output.path, "cannot write");
+    }
+}
+
+// Reads one whole frame; false at the end of the input. A partial frame at the end is trouble.
+static bool readFrame(const Stream& input, uint8_t* frame, size_t frameSize)
+{
+    const size_t got = std::fread(frame, 1, frameSize, input.file);
+    if (std::ferror(input.file) != 0) {
+        failSystem(input.path, "cannot read");
+    }
+    if (got != 0 && got != frameSize) {
+        fail(input.path, "ends with a partial frame of " + std::to_string(got) + " bytes of " +
+                             std::to_string(frameSize) + "; the whole frames before it are written");
+    }
+    return got == frameSize;
+}
+
+static uint8_t* allocateFrame(size_t frameSize)
+{
+    auto* frame = static_cast<uint8_t*>(std::malloc(frameSize));
+    if (frame == nullptr) {
+        fail("memory", "cannot allocate a frame of " + std::to_string(frameSize) + " bytes");
+    }
+    return frame;
+}
+
+// ---- Synthetic picture ----
 
 // 75% colour bars: white, yellow, cyan, green, magenta, red, blue, black.
 static const uint8_t barY[8] = {180, 162, 131, 112, 84, 65, 35, 16};
 static const uint8_t barU[8] = {128, 44, 156, 72, 184, 100, 212, 128};
 static const uint8_t barV[8] = {128, 142, 44, 58, 198, 212, 114, 128};
 
-// The colour of pixel (x, y) in frame `index`: a bar, or the white square.
-static int colourAt(const Picture& picture, long index, int x, int y)
+// The colour of pixel (x, y) in frame `index`: a bar, or the white square (-1).
+static int colourAt(const Picture& picture, int64_t index, int64_t x, int64_t y)
 {
-    const int side = std::max(1, std::min(picture.width, picture.height) / 4);
-    const long travelX = std::max(1, picture.width - side);
-    const long travelY = std::max(1, picture.height - side);
-    const long left = (index * 4) % travelX;
-    const long top = (index * 2) % travelY;
+    const int64_t side = std::max(1, std::min(picture.width, picture.height) / 4);
+    const int64_t travelX = std::max<int64_t>(1, picture.width - side);
+    const int64_t travelY = std::max<int64_t>(1, picture.height - side);
+    const int64_t left = (index * 4) % travelX;
+    const int64_t top = (index * 2) % travelY;
     if (x >= left && x < left + side && y >= top && y < top + side) {
         return -1;
     }
-    return x * 8 / picture.width;
+    return static_cast<int>(x * 8 / picture.width);
 }
 
-static void drawFrame(const Picture& picture, long index, std::vector<uint8_t>& frame)
+static void drawFrame(const Picture& picture, int64_t index, uint8_t* frame)
 {
-    uint8_t* luma = frame.data();
-    for (int y = 0; y < picture.height; ++y) {
-        for (int x = 0; x < picture.width; ++x) {
+    for (int32_t y = 0; y < picture.height; ++y) {
+        uint8_t* row = frame + static_cast<size_t>(y) * static_cast<size_t>(picture.width);
+        for (int32_t x = 0; x < picture.width; ++x) {
             const int colour = colourAt(picture, index, x, y);
             // A faint ramp keeps neighbouring samples apart, so misplaced bytes show.
             const int ramp = (x + y) & 7;
-            luma[size_t(y) * size_t(picture.width) + size_t(x)] = uint8_t(colour < 0 ? 235 : barY[colour] + ramp);
+            row[x] = static_cast<uint8_t>(colour < 0 ? 235 : barY[colour] + ramp);
         }
     }
-    if (picture.chromaPlaneSize == 0) {
-        return;
-    }
-    if (size_t(picture.chromaWidth) * size_t(picture.chromaHeight) != picture.chromaPlaneSize) {
-        die("the synthetic picture needs an even width and height");
-    }
-    uint8_t* u = luma + picture.lumaPlaneSize;
+    uint8_t* u = frame + picture.lumaPlaneSize;
     uint8_t* v = u + picture.chromaPlaneSize;
-    for (int cy = 0; cy < picture.chromaHeight; ++cy) {
-        for (int cx = 0; cx < picture.chromaWidth; ++cx) {
-            const int colour = colourAt(picture, index, cx * picture.width / picture.chromaWidth,
-                                        cy * picture.height / picture.chromaHeight);
-            const size_t at = size_t(cy) * size_t(picture.chromaWidth) + size_t(cx);
+    for (int32_t cy = 0; cy < picture.chromaHeight; ++cy) {
+        for (int32_t cx = 0; cx < picture.chromaWidth; ++cx) {
+            const int colour = colourAt(picture, index, static_cast<int64_t>(cx) * picture.width / picture.chromaWidth,
+                                        static_cast<int64_t>(cy) * picture.height / picture.chromaHeight);
+            const size_t at = static_cast<size_t>(cy) * static_cast<size_t>(picture.chromaWidth) + size_t(cx);
             u[at] = colour < 0 ? 128 : barU[colour];
             v[at] = colour < 0 ? 128 : barV[colour];
         }
     }
 }
 
-static bool readFrame(FILE* input, std::vector<uint8_t>& frame)
+// ---- Trace text ----
+
+// The shape of row `row`: the one asked for, or with `mixed` each in turn (not `mixed`).
+static RowShape shapeOfRow(RowShape shape, size_t row)
 {
-    return std::fread(frame.data(), 1, frame.size(), input) == frame.size();
+    return shape == RowShape::mixed ? RowShape(row % size_t(RowShape::mixed)) : shape;
 }
 
-// Appends the bytes as rows of busBytes two-digit numbers.
-static void appendRows(std::string& text, const uint8_t* bytes, size_t count, int busBytes)
+// Appends one row of two-digit numbers in the given shape; `row` varies the case and the
+// blank runs of mixed rows.
+static void appendRow(std::string& text, const uint8_t* bytes, int busBytes, RowShape shape, bool mixed, size_t row)
 {
-    static const char digits[] = "0123456789abcdef";
-    for (size_t i = 0; i < count; ++i) {
+    static const char lower[] = "0123456789abcdef";
+    static const char upper[] = "0123456789ABCDEF";
+    if (mixed && row % 7 == 3) {
+        text += ' ';
+    }
+    for (int i = 0; i < busBytes; ++i) {
+        const bool upperCase = shape == RowShape::upper || (mixed && (row + size_t(i)) % 3 == 0);
+        const char* digits = upperCase ? upper : lower;
+        if (i > 0) {
+            if (shape == RowShape::tabs) {
+                text += '\t';
+            } else if (shape != RowShape::packed) {
+                text.append(mixed && (row + size_t(i)) % 4 == 0 ? 2 : 1, ' ');
+            }
+        }
         text += digits[bytes[i] >> 4];
         text += digits[bytes[i] & 15];
-        text += (i + 1) % size_t(busBytes) == 0 ? '\n' : ' ';
+    }
+    if (shape == RowShape::trailing) {
+        text += ' ';
+    }
+    text += shape == RowShape::crlf ? "\r\n" : "\n";
+}
+
+// Appends a row of bus words and hands full blocks of text to the output.
+static void appendTraceRow(TraceText& trace, const uint8_t* bytes, int32_t busBytes, RowShape shape,
+                           const Stream& output)
+{
+    const bool mixed = shape == RowShape::mixed;
+    if (mixed && trace.row % 1000 == 999) {
+        trace.text += "# a comment between rows\n";
+    }
+    appendRow(trace.text, bytes, busBytes, shapeOfRow(shape, trace.row), mixed, trace.row);
+    ++trace.row;
+    if (trace.text.size() >= textBlockSize) {
+        writeBytes(output, trace.text.data(), trace.text.size());
+        trace.text.clear();
     }
 }
 
-static void writeTraceFrame(const Picture& picture, const std::vector<uint8_t>& frame, std::string& text)
+// The luma plane row after row, then the two chroma planes interleaved, U then V.
+static void writeTraceFrame(const Picture& picture, RowShape shape, const uint8_t* frame, TraceText& trace,
+                            const Stream& output)
 {
-    text.clear();
-    appendRows(text, frame.data(), picture.lumaPlaneSize, picture.busBytes);
-    std::vector<uint8_t> chroma(2 * picture.chromaPlaneSize);
-    const uint8_t* u = frame.data() + picture.lumaPlaneSize;
-    const uint8_t* v = u + picture.chromaPlaneSize;
-    for (size_t k = 0; k < picture.chromaPlaneSize; ++k) {
-        chroma[2 * k] = u[k];
-        chroma[2 * k + 1] = v[k];
+    const auto busBytes = static_cast<size_t>(picture.busBytes);
+    for (size_t at = 0; at < static_cast<size_t>(picture.lumaPlaneSize); at += busBytes) {
+        appendTraceRow(trace, frame + at, picture.busBytes, shape, output);
     }
-    appendRows(text, chroma.data(), chroma.size(), picture.busBytes);
+    const uint8_t* u = frame + picture.lumaPlaneSize;
+    const uint8_t* v = u + picture.chromaPlaneSize;
+    uint8_t word[8];
+    for (size_t k = 0; k < static_cast<size_t>(picture.chromaPlaneSize); k += busBytes / 2) {
+        for (size_t j = 0; j < busBytes / 2; ++j) {
+            word[2 * j] = u[k + j];
+            word[2 * j + 1] = v[k + j];
+        }
+        appendTraceRow(trace, word, picture.busBytes, shape, output);
+    }
+    // A frame's text is out before the next frame is read, whatever happens to that one.
+    writeBytes(output, trace.text.data(), trace.text.size());
+    trace.text.clear();
+}
+
+static void writeComments(const Options& options, const Stream& output)
+{
+    const Picture& picture = options.picture;
+    for (int64_t i = 0; i < options.comments; ++i) {
+        char line[128];
+        if (i == 0) {
+            std::snprintf(line, sizeof line, "# tracegen %dx%d YUV%d on a %d-bit bus\n", picture.width, picture.height,
+                          picture.sampling, picture.busBytes * 8);
+        } else {
+            std::snprintf(line, sizeof line, "# rows: luma plane, then chroma interleaved U V\n");
+        }
+        writeBytes(output, line, std::strlen(line));
+    }
+}
+
+static void closeOutput(const Stream& output)
+{
+    if (std::fflush(output.file) != 0 || std::ferror(output.file) != 0 || std::fclose(output.file) != 0) {
+        failSystem(output.path, "cannot write");
+    }
 }
 
 int main(int argc, char** argv)
 {
     const Options options = readOptions(argc, argv);
     const Picture& picture = options.picture;
-    FILE* input = nullptr;
-    if (options.rawInput != nullptr && (input = std::fopen(options.rawInput, "rb")) == nullptr) {
-        die("cannot open the raw input");
-    }
-    FILE* output = std::fopen(options.outputPath, "wb");
-    if (output == nullptr) {
-        die("cannot open the output");
-    }
+    const Stream input = options.rawInput != nullptr ? openInput(options.rawInput) : Stream{nullptr, nullptr};
+    const Stream output = openOutput(options.outputPath, input);
+    const auto frameSize = static_cast<size_t>(picture.frameSize);
+    uint8_t* frame = allocateFrame(frameSize);
     if (!options.writeRaw) {
-        for (long i = 0; i < options.comments; ++i) {
-            if (i == 0) {
-                std::fprintf(output, "# tracegen %dx%d YUV%d on a %d-bit bus\n", picture.width, picture.height,
-                             picture.sampling, picture.busBytes * 8);
-            } else {
-                std::fprintf(output, "# rows: luma plane, then chroma interleaved U V\n");
-            }
-        }
+        writeComments(options, output);
     }
-    std::vector<uint8_t> frame(picture.frameSize);
-    std::string text;
-    for (long index = 0; input != nullptr ? readFrame(input, frame) : index < options.frames; ++index) {
-        if (input == nullptr) {
+    TraceText trace{std::string(), 0};
+    for (int64_t index = 0; input.file != nullptr ? readFrame(input, frame, frameSize) : index < options.frames;
+         ++index) {
+        if (input.file == nullptr) {
             drawFrame(picture, index, frame);
         }
         if (options.writeRaw) {
-            std::fwrite(frame.data(), 1, frame.size(), output);
+            writeBytes(output, frame, frameSize);
         } else {
-            writeTraceFrame(picture, frame, text);
-            std::fwrite(text.data(), 1, text.size(), output);
+            writeTraceFrame(picture, options.shape, frame, trace, output);
         }
     }
-    if (std::fclose(output) != 0) {
-        die("cannot write the output");
-    }
-    return 0;
+    std::free(frame);
+    closeOutput(output);
+    return statusDone;
 }

@@ -1,0 +1,41 @@
+// Fuzz driver for framecmp: options, geometry and file contents. The first line of the input
+// is the argument list, blank-separated, exactly as typed; the two lines after it are the
+// contents of e.yuv and a.yuv, written as well under e_w6_4_420.yuv and a_w6_4_420.yuv for
+// geometry from the names (the rest of the input goes to a.yuv, up to 64 KiB). A '/' in an
+// argument becomes '_', which keeps every path the run opens inside the scratch directory.
+#define main framecmpMain
+#include "../framecmp/framecmp.cpp"
+#undef main
+
+#include <algorithm>
+#include <string>
+
+#include "driver.h"
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fputs("usage: framecmp_files INPUT SCRATCH_DIR\n", stderr);
+        return 2;
+    }
+    const std::string input = readWholeFile(argv[1]);
+    const size_t lineEnd = std::min(input.find('\n'), input.size());
+    std::string line = input.substr(0, std::min<size_t>(lineEnd, 240));
+    std::replace(line.begin(), line.end(), '/', '_');
+    std::vector<std::string> args = {"framecmp"};
+    for (size_t from = 0; from < line.size() && args.size() < 12;) {
+        const size_t to = std::min(line.find(' ', from), line.size());
+        args.push_back(line.substr(from, to - from));
+        from = to + 1;
+    }
+    const size_t expectedFrom = std::min(lineEnd + 1, input.size());
+    const size_t expectedEnd = std::min(input.find('\n', expectedFrom), input.size());
+    const std::string expected = input.substr(expectedFrom, std::min<size_t>(expectedEnd - expectedFrom, 65536));
+    const std::string actual = input.substr(std::min(expectedEnd + 1, input.size()), 65536);
+    enterEmptyScratch(argv[2]);
+    writeWholeFile("e.yuv", expected);
+    writeWholeFile("a.yuv", actual);
+    writeWholeFile("e_w6_4_420.yuv", expected);
+    writeWholeFile("a_w6_4_420.yuv", actual);
+    return runProgram(framecmpMain, args);
+}

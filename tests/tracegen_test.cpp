@@ -1,0 +1,139 @@
+// tracegen as a user program: its traces come back through traceframes -P as the frames
+// they were made from, in every row shape and from a raw file; its numbers, messages and
+// statuses.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "support.h"
+
+namespace {
+
+const std::string tracegen = TRACEGEN_BIN;
+const std::string traceframes = TRACEFRAMES_BIN;
+
+TEST(TracegenRoundTrip, EveryShapeGivesBackTheFrames)
+{
+    Scratch scratch;
+    ASSERT_EQ(scratch.run(tracegen, {"-s", "422", "-n", "3", "-r", "48", "16", "frames.raw"}).status, 0);
+    const std::string frames = scratch.read("frames.raw");
+    for (const char* shape : {"spaced", "packed", "crlf", "trailing", "tabs", "upper", "mixed"}) {
+        for (const char* bus : {"32", "64"}) {
+            SCOPED_TRACE(std::string(shape) + " on " + bus);
+            const std::string trace = std::string("t_w48_16_422_") + bus + ".txt";
+            ASSERT_EQ(scratch.run(tracegen, {"-s", "422", "-b", bus, "-S", shape, "-n", "3", "48", "16", trace}).status,
+                      0);
+            ASSERT_EQ(scratch.run(traceframes, {"-P", trace}).status, 0);
+            EXPECT_EQ(scratch.read(trace.substr(0, trace.size() - 4) + ".yuv"), frames);
+        }
+    }
+}
+
+TEST(TracegenRoundTrip, RawFramesInTraceOut)
+{
+    Scratch scratch;
+    std::mt19937 random(3);
+    std::string raw(5 * 288, 0); // five 24x8 4:2:0 frames of 288 bytes
+    for (char& byte : raw) {
+        byte = char(random() & 0xff);
+    }
+    scratch.write("in.raw", raw);
+    ASSERT_EQ(scratch.run(tracegen, {"-i", "in.raw", "-b", "64", "24", "8", "r_w24_8_420_64.txt"}).status, 0);
+    ASSERT_EQ(scratch.run(traceframes, {"-P", "r_w24_8_420_64.txt"}).status, 0);
+    EXPECT_EQ(scratch.read("r_w24_8_420_64.yuv"), raw);
+
+    // Standard input in, standard output out: the same trace.
+    const RunResult piped = scratch.run("/bin/sh", {"-c", "'" + tracegen + "' -i - -b 64 24 8 - < in.raw"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out, scratch.read("r_w24_8_420_64.txt"));
+
+    // A partial frame at the end: trouble, and the whole frames before it are in the trace.
+    scratch.write("short.raw", raw.substr(0, raw.size() - 5));
+    const RunResult partial = scratch.run(tracegen, {"-i", "short.raw", "-b", "64", "24", "8", "s_w24_8_420_64.txt"});
+    EXPECT_EQ(partial.status, 2);
+    EXPECT_EQ(partial.err, "tracegen: short.raw: ends with a partial frame of 283 bytes of 288; the whole frames "
+                           "before it are written\n");
+    ASSERT_EQ(scratch.run(traceframes, {"-P", "s_w24_8_420_64.txt"}).status, 0);
+    EXPECT_EQ(scratch.read("s_w24_8_420_64.yuv"), raw.substr(0, 4 * 288));
+}
+
+// Without comments a packed trace is nothing but rows of hexadecimal digits: a memory file.
+TEST(TracegenRoundTrip, PackedWithoutCommentsIsAMemoryFile)
+{
+    Scratch scratch;
+    ASSERT_EQ(scratch.run(tracegen, {"-c", "0", "-S", "packed", "-n", "2", "16", "8", "m.hex"}).status, 0);
+    std::istringstream lines(scratch.read("m.hex"));
+    std::string line;
+    size_t rows = 0;
+    while (std::getline(lines, line)) {
+        ++rows;
+        ASSERT_EQ(line.size(), 8U) << line;
+        EXPECT_EQ(line.find_first_not_of("0123456789abcdef"), std::string::npos) << line;
+    }
+    EXPECT_EQ(rows, 2U * 16 * 8 * 3 / 2 / 4);
+}
+
+struct TracegenCase {
+    std::vector<std::string> args;
+    int status;
+    std::string err; // the start of standard error
+};
+
+TEST(TracegenStatus, NumbersMessagesAndStatuses)
+{
+    // clang-format off
+    const TracegenCase cases[] = {
+        {{"8", "8", "o.txt"}, 0, ""},
+        {{"-s", "400", "-n", "0", "8", "8", "o.txt"}, 0, ""},
+        {{"8", "8"}, 2, "tracegen: arguments: WIDTH, HEIGHT and OUTPUT are needed\n"},
+        {{"8", "8", "o.txt", "more"}, 2, "tracegen: arguments:"},
+        {{"0", "8", "o.txt"}, 2, "tracegen: width 0: not a number from 1 to 2147483647\n"},
+        {{"8", "8x", "o.txt"}, 2, "tracegen: height 8x: not a number"},
+        {{"--", "8", "-8", "o.txt"}, 2, "tracegen: height -8: not a number"},
+        {{"8", "", "o.txt"}, 2, "tracegen: height : not a number"},
+        {{"2147483648", "1", "o.txt"}, 2, "tracegen: width 2147483648: not a number"},
+        {{"65536", "32768", "o.txt"}, 2, "tracegen: 65536x32768: a frame of that size does not fit a signed 32-bit"},
+        {{"-s", "400", "2147483647", "2", "o.txt"}, 2, "tracegen: 2147483647x2: a frame of that size does not fit"},
+        {{"-s", "444", "8", "8", "o.txt"}, 2, "tracegen: -s 444: the sampling is one of 420, 422, 440, 400\n"},
+        {{"-s", "+420", "8", "8", "o.txt"}, 2, "tracegen: -s +420: the sampling"},
+        {{"-b", "48", "8", "8", "o.txt"}, 2, "tracegen: -b 48: the bus width is 32 or 64\n"},
+        {{"-n", "-1", "8", "8", "o.txt"}, 2, "tracegen: -n -1: not a number from 0 to 2147483647\n"},
+        {{"-c", "99999999999", "8", "8", "o.txt"}, 2, "tracegen: -c 99999999999: not a number"},
+        {{"-S", "wavy", "8", "8", "o.txt"}, 2, "tracegen: -S wavy: unknown row shape\n"},
+        {{"-x", "8", "8", "o.txt"}, 2, "tracegen: -x: unknown option\n"},
+        {{"8", "8", "o.txt", "-n"}, 2, "tracegen: -n: needs a value\n"},
+        {{"3", "3", "o.txt"}, 2, "tracegen: 3x3: the luma plane and the frame must be whole bus words of 32 bits\n"},
+        {{"-s", "400", "-b", "64", "12", "1", "o.txt"}, 2, "tracegen: 12x1: the luma plane and the frame must be whole"},
+        {{"8", "3", "o.txt"}, 2, "tracegen: 8x3: the synthetic picture needs an even width and height"},
+        {{"-i", "missing.raw", "8", "8", "o.txt"}, 2, "tracegen: missing.raw: cannot open: No such file or directory\n"},
+        {{"-i", "dir", "8", "8", "o.txt"}, 2, "tracegen: dir: cannot read: Is a directory\n"},
+        {{"8", "8", "dir/"}, 2, "tracegen: dir/: cannot open: Is a directory\n"},
+        {{"-i", "keep.raw", "8", "8", "keep.raw"}, 2, "tracegen: keep.raw: is the raw input; not overwritten\n"},
+    };
+    // clang-format on
+    for (const TracegenCase& c : cases) {
+        SCOPED_TRACE(joined(c.args));
+        Scratch scratch;
+        std::filesystem::create_directory(scratch.path("dir"));
+        scratch.write("keep.raw", std::string(96, 'k'));
+        const RunResult result = scratch.run(tracegen, c.args);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err.substr(0, c.err.size()), c.err);
+        if (c.err.empty()) {
+            EXPECT_EQ(result.err, "");
+        }
+        EXPECT_EQ(scratch.read("keep.raw"), std::string(96, 'k'));
+        if (c.status == 2 && c.args.back() == "o.txt" && c.args[0] != "-i") {
+            EXPECT_FALSE(scratch.exists("o.txt")); // refused before the output is opened
+        }
+    }
+    Scratch scratch;
+    EXPECT_TRUE(answersHelpAndVersion(scratch, tracegen, "tracegen"));
+    if (std::filesystem::exists("/dev/full")) {
+        const RunResult full = scratch.run(tracegen, {"-n", "3", "64", "64", "/dev/full"});
+        EXPECT_EQ(full.status, 2);
+        EXPECT_EQ(full.err, "tracegen: /dev/full: cannot write: No space left on device\n");
+    }
+}
+
+} // namespace
