@@ -15,10 +15,13 @@
 #include <unistd.h>
 
 static const char usageText[] =
-    "usage: tracegen [-s 420|422|440|400] [-b 32|64] [-n frames] [-c comments] [-i raw] [-r]\n"
+    "usage: tracegen [-s 420|422|440|400] [-b 32|64] [-n frames] [-c comments] [-S shape] [-i raw] [-r]\n"
     "                width height output\n"
     "  -s  chroma sampling (420)        -b  bus width in bits (32)\n"
     "  -n  synthetic frames (1)         -c  comment lines at the top (2)\n"
+    "  -S  row shape (spaced): spaced \"4a 4a\", packed \"4a4a\", crlf \"4a 4a\" CR LF,\n"
+    "      trailing \"4a 4a \", tabs \"4a<TAB>4a\", upper \"4A 4A\", mixed (row by row all of\n"
+    "      these, in mixed case, some with leading blanks, a comment line now and then)\n"
     "  -i  take the frames from a raw planar file instead of the synthetic picture\n"
     "  -r  write the raw planar frames instead of a trace\n";
 
@@ -34,10 +37,25 @@ struct Picture {
     int chromaHeight;
 };
 
+// How a row is written: what goes between two numbers, before the line feed, and the digits.
+enum class RowShape { spaced, packed, crlf, trailing, tabs, upper, mixed };
+
+struct ShapeName {
+    const char* name;
+    RowShape shape;
+};
+
+static const ShapeName shapeNames[] = {
+    {"spaced", RowShape::spaced},     {"packed", RowShape::packed}, {"crlf", RowShape::crlf},
+    {"trailing", RowShape::trailing}, {"tabs", RowShape::tabs},     {"upper", RowShape::upper},
+    {"mixed", RowShape::mixed},
+};
+
 struct Options {
     Picture picture;
     long frames;
     long comments;
+    RowShape shape;
     const char* rawInput;
     bool writeRaw;
     const char* outputPath;
@@ -58,6 +76,17 @@ static long readNumber(const char* text, long low, long high)
         std::exit(2);
     }
     return value;
+}
+
+static RowShape readShape(const char* text)
+{
+    for (const ShapeName& entry : shapeNames) {
+        if (std::strcmp(text, entry.name) == 0) {
+            return entry.shape;
+        }
+    }
+    std::fputs(usageText, stderr);
+    std::exit(2);
 }
 
 static Picture makePicture(int width, int height, int sampling, int busBits)
@@ -83,12 +112,13 @@ static Options readOptions(int argc, char** argv)
     int sampling = 420;
     int busBits = 32;
     int opt;
-    while ((opt = getopt(argc, argv, "s:b:n:c:i:r")) != -1) {
+    while ((opt = getopt(argc, argv, "s:b:n:c:S:i:r")) != -1) {
         switch (opt) {
         case 's': sampling = int(readNumber(optarg, 400, 440)); break;
         case 'b': busBits = int(readNumber(optarg, 32, 64)); break;
         case 'n': options.frames = readNumber(optarg, 0, 1L << 30); break;
         case 'c': options.comments = readNumber(optarg, 0, 1L << 30); break;
+        case 'S': options.shape = readShape(optarg); break;
         case 'i': options.rawInput = optarg; break;
         case 'r': options.writeRaw = true; break;
         default: std::fputs(usageText, stderr); std::exit(2);
@@ -160,21 +190,57 @@ static bool readFrame(FILE* input, std::vector<uint8_t>& frame)
     return std::fread(frame.data(), 1, frame.size(), input) == frame.size();
 }
 
-// Appends the bytes as rows of busBytes two-digit numbers.
-static void appendRows(std::string& text, const uint8_t* bytes, size_t count, int busBytes)
+// The shape of row `row`: the one asked for, or with `mixed` each in turn (not `mixed`).
+static RowShape shapeOfRow(RowShape shape, size_t row)
 {
-    static const char digits[] = "0123456789abcdef";
-    for (size_t i = 0; i < count; ++i) {
+    return shape == RowShape::mixed ? RowShape(row % size_t(RowShape::mixed)) : shape;
+}
+
+// Appends one row of two-digit numbers in the given shape; `row` varies the case and the
+// blank runs of mixed rows.
+static void appendRow(std::string& text, const uint8_t* bytes, int busBytes, RowShape shape, bool mixed, size_t row)
+{
+    static const char lower[] = "0123456789abcdef";
+    static const char upper[] = "0123456789ABCDEF";
+    if (mixed && row % 7 == 3) {
+        text += ' ';
+    }
+    for (int i = 0; i < busBytes; ++i) {
+        const bool upperCase = shape == RowShape::upper || (mixed && (row + size_t(i)) % 3 == 0);
+        const char* digits = upperCase ? upper : lower;
+        if (i > 0) {
+            if (shape == RowShape::tabs) {
+                text += '\t';
+            } else if (shape != RowShape::packed) {
+                text.append(mixed && (row + size_t(i)) % 4 == 0 ? 2 : 1, ' ');
+            }
+        }
         text += digits[bytes[i] >> 4];
         text += digits[bytes[i] & 15];
-        text += (i + 1) % size_t(busBytes) == 0 ? '\n' : ' ';
+    }
+    if (shape == RowShape::trailing) {
+        text += ' ';
+    }
+    text += shape == RowShape::crlf ? "\r\n" : "\n";
+}
+
+// Appends the bytes as rows of busBytes two-digit numbers; `row` counts rows across calls.
+static void appendRows(std::string& text, const uint8_t* bytes, size_t count, int busBytes, RowShape shape, size_t& row)
+{
+    const bool mixed = shape == RowShape::mixed;
+    for (size_t i = 0; i + size_t(busBytes) <= count; i += size_t(busBytes), ++row) {
+        if (mixed && row % 1000 == 999) {
+            text += "# a comment between rows\n";
+        }
+        appendRow(text, bytes + i, busBytes, shapeOfRow(shape, row), mixed, row);
     }
 }
 
-static void writeTraceFrame(const Picture& picture, const std::vector<uint8_t>& frame, std::string& text)
+static void writeTraceFrame(const Picture& picture, RowShape shape, const std::vector<uint8_t>& frame,
+                            std::string& text, size_t& row)
 {
     text.clear();
-    appendRows(text, frame.data(), picture.lumaPlaneSize, picture.busBytes);
+    appendRows(text, frame.data(), picture.lumaPlaneSize, picture.busBytes, shape, row);
     std::vector<uint8_t> chroma(2 * picture.chromaPlaneSize);
     const uint8_t* u = frame.data() + picture.lumaPlaneSize;
     const uint8_t* v = u + picture.chromaPlaneSize;
@@ -182,7 +248,7 @@ static void writeTraceFrame(const Picture& picture, const std::vector<uint8_t>& 
         chroma[2 * k] = u[k];
         chroma[2 * k + 1] = v[k];
     }
-    appendRows(text, chroma.data(), chroma.size(), picture.busBytes);
+    appendRows(text, chroma.data(), chroma.size(), picture.busBytes, shape, row);
 }
 
 int main(int argc, char** argv)
@@ -209,6 +275,7 @@ int main(int argc, char** argv)
     }
     std::vector<uint8_t> frame(picture.frameSize);
     std::string text;
+    size_t row = 0;
     for (long index = 0; input != nullptr ? readFrame(input, frame) : index < options.frames; ++index) {
         if (input == nullptr) {
             drawFrame(picture, index, frame);
@@ -216,7 +283,7 @@ int main(int argc, char** argv)
         if (options.writeRaw) {
             std::fwrite(frame.data(), 1, frame.size(), output);
         } else {
-            writeTraceFrame(picture, frame, text);
+            writeTraceFrame(picture, options.shape, frame, text, row);
             std::fwrite(text.data(), 1, text.size(), output);
         }
     }
