@@ -459,13 +459,24 @@ static uint64_t lowBits(size_t count)
     return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
 }
 
+// The bits of `value` under `mask`, packed to the low end, without branches (the parallel
+// suffix method of Hacker's Delight, section 7-4).
 static uint64_t extractBitsPlainly(uint64_t value, uint64_t mask)
 {
-    uint64_t result = 0;
-    for (uint64_t bit = 1; mask != 0; mask &= mask - 1, bit <<= 1) {
-        result |= (value & mask & (~mask + 1)) != 0 ? bit : 0;
+    value &= mask;
+    uint64_t zerosBelow = ~mask << 1;
+    for (unsigned step = 0; step < 6; ++step) {
+        uint64_t moving = zerosBelow ^ (zerosBelow << 1);
+        for (unsigned shift = 2; shift < 64; shift <<= 1) {
+            moving ^= moving << shift;
+        }
+        const uint64_t moved = moving & mask;
+        mask = (mask ^ moved) | (moved >> (1U << step));
+        const uint64_t bits = value & moved;
+        value = (value ^ bits) | (bits >> (1U << step));
+        zerosBelow &= ~moving;
     }
-    return result;
+    return value;
 }
 
 static uint64_t depositBitsPlainly(uint64_t value, uint64_t mask)
@@ -504,11 +515,30 @@ static void appendHalfBytes(HalfByteStream& stream, uint64_t halves, unsigned co
     stream.pendingBits &= 63;
 }
 
+static uint8_t digitValueAt(const char* text, uint64_t digits)
+{
+    return charClasses.of[static_cast<unsigned char>(text[__builtin_ctzll(digits)])];
+}
+
+// Decodes the digits two at a time; a digit left over waits in the stream for the next
+// window. (The plain kernels hold at most that one digit pending.)
 static void decodeDigitsPlainly(const char* text, uint64_t digits, HalfByteStream& stream)
 {
-    for (; digits != 0; digits &= digits - 1) {
-        const unsigned char c = static_cast<unsigned char>(text[__builtin_ctzll(digits)]);
-        appendHalfBytes(stream, charClasses.of[c], 1);
+    if (stream.pendingBits != 0 && digits != 0) {
+        *stream.out++ = static_cast<uint8_t>(stream.pending << 4 | digitValueAt(text, digits));
+        digits &= digits - 1;
+        stream.pendingBits = 0;
+    }
+    while (digits != 0) {
+        const uint8_t high = digitValueAt(text, digits);
+        digits &= digits - 1;
+        if (digits == 0) {
+            stream.pending = high;
+            stream.pendingBits = 4;
+            break;
+        }
+        *stream.out++ = static_cast<uint8_t>(high << 4 | digitValueAt(text, digits));
+        digits &= digits - 1;
     }
 }
 
