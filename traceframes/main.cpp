@@ -717,7 +717,7 @@ static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* t
             lineFeedPatterns[phase] |= uint64_t{1} << at;
         }
     }
-    size_t phase = 0;                     // digits and line feeds since the last line feed, modulo period
+    size_t phase = 0;                     // digits since the last line feed (fewer than period)
     uint64_t oddDigitAt = ~evenPositions; // digits of odd index in the line, by rank in the window
     uint64_t digitBefore = 0;             // 1 when the window follows a digit
     size_t taken = 0;
@@ -741,8 +741,14 @@ static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* t
             Kernel::decodeDigits(window, digits, oddDigitAt, stream);
             rows += lines;
             taken = lineFeeds != 0 ? at + windowSize - static_cast<size_t>(__builtin_clzll(lineFeeds)) : taken;
-            phase = (phase + keptCount) % period;
-            oddDigitAt = __builtin_popcountll(digits) % 2 != 0 ? ~oddDigitAt : oddDigitAt;
+            // What follows the last line feed sets the phase and parity; without one, this
+            // window adds to them. (Their chains from window to window stay short.)
+            const bool lineEnded = lineFeeds != 0;
+            const uint64_t lastLineDigits =
+                lineEnded ? digits & ~lowBits(64 - size_t(__builtin_clzll(lineFeeds))) : digits;
+            const size_t lastLineCount = static_cast<size_t>(__builtin_popcountll(lastLineDigits));
+            phase = (lineEnded ? 0 : phase) + lastLineCount;
+            oddDigitAt = ((lineEnded ? ~evenPositions : oddDigitAt) ^ (lastLineCount % 2 != 0 ? ~uint64_t{0} : 0));
             digitBefore = digits >> 63;
             continue;
         }
