@@ -148,14 +148,15 @@ std::vector<std::string> everyBuild()
     return builds;
 }
 
-// Every case once with each build of traceframes.
+// Every case once with the shipped build, the small-block build and the one held to the
+// plain decoder (the SIMD decoders meet the same rows in the shape and damage tests).
 template <typename Case, size_t n>
-std::vector<std::pair<const Case&, std::string>> casesOnEveryBuild(const Case (&cases)[n])
+std::vector<std::pair<const Case&, std::string>> casesOnThreeBuilds(const Case (&cases)[n])
 {
     std::vector<std::pair<const Case&, std::string>> runs;
     for (const Case& c : cases) {
-        for (const std::string& build : everyBuild()) {
-            runs.emplace_back(c, build);
+        for (size_t build = 0; build < 3; ++build) {
+            runs.emplace_back(c, everyBuild()[build]);
         }
     }
     return runs;
@@ -218,7 +219,7 @@ TEST(TraceframesRows, FramesFromRows)
         {"misaligned frame", "t_w2_2_420_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
     };
     // clang-format on
-    for (const auto& [c, program] : casesOnEveryBuild(cases)) {
+    for (const auto& [c, program] : casesOnThreeBuilds(cases)) {
         SCOPED_TRACE(std::string(c.what) + ", " + program);
         Scratch scratch;
         scratch.write(c.name, c.trace);
@@ -436,14 +437,14 @@ TEST(TraceframesRows, RandomDamageAgreesWithTheCLibrary)
 {
     std::mt19937 random(11);
     static const std::string damage[] = {"g", "+", "-", ";", "\v", "4", "4a", " 4a", " ; beat", " // x", "\n", "#"};
-    for (int i = 0; i < 24; ++i) {
+    for (int i = 0; i < 8; ++i) {
         const int bus = i % 2 == 0 ? 32 : 64;
         Scratch scratch;
         const std::string name = "d_w32_16_420_" + std::to_string(bus) + ".txt";
         ASSERT_EQ(scratch.run(tracegen, {"-S", "mixed", "-b", std::to_string(bus), "-n", "2", "32", "16", name}).status,
                   0);
         std::string trace = scratch.read(name);
-        for (auto changes = random() % 3; changes > 0; --changes) {
+        for (auto changes = random() % 5; changes > 0; --changes) {
             const size_t at = random() % trace.size();
             const std::string& piece = damage[random() % std::size(damage)];
             trace = trace.substr(0, at) + piece + trace.substr(at + (random() % 2));
