@@ -146,6 +146,8 @@ struct FrameAssembly {
     int32_t fillCount;
     int64_t rowIndex;
     int64_t framesWritten;
+    int32_t fastMisses;         // tries of the fast decoder in a row that took nothing
+    int32_t linesBeforeFastTry; // lines the scalar path takes before the next try
 };
 
 [[noreturn]] static void fail(const Failure& failure, const std::string& detail = std::string())
@@ -880,8 +882,11 @@ static void placeRow(FrameAssembly& assembly, const uint8_t bytes[maxRowNumbers]
             to.first[j] = bytes[2 * j];
             to.second[j] = bytes[2 * j + 1];
         }
+    } else if (busBytes == 4) {
+        // Copies of a fixed size: a call to memmove would cost more than the row.
+        std::memcpy(to.first, bytes, 4);
     } else {
-        std::copy(bytes, bytes + busBytes, to.first);
+        std::memcpy(to.first, bytes, maxRowNumbers);
     }
     advanceFill(assembly, busBytes);
 }
@@ -972,15 +977,23 @@ static size_t takeRows(FrameAssembly& assembly, const char* text, size_t availab
 static void convertTrace(FrameAssembly& assembly, InputBlock& in)
 {
     for (;;) {
-        const size_t taken = takeRows(assembly, in.data + in.begin, in.end - in.begin);
-        if (taken > 0) {
-            in.begin += taken;
-            continue;
+        if (assembly.linesBeforeFastTry == 0) {
+            const size_t taken = takeRows(assembly, in.data + in.begin, in.end - in.begin);
+            if (taken > 0) {
+                in.begin += taken;
+                assembly.fastMisses = 0;
+                continue;
+            }
+            // The next line is not the fast decoder's. After a comment it tries again at
+            // once; in a run of other rows it tries after 1, 2, 4 ... up to 64 lines.
+            assembly.fastMisses = std::min(assembly.fastMisses + 1, 7);
+            assembly.linesBeforeFastTry = 1 << (assembly.fastMisses - 1);
         }
         const char* line = in.data + in.begin;
         const char* lineFeed = static_cast<const char*>(std::memchr(line, '\n', in.end - in.begin));
         if (lineFeed != nullptr) {
             takeLine(assembly, line, lineFeed);
+            --assembly.linesBeforeFastTry;
             in.begin = static_cast<size_t>(lineFeed + 1 - in.data);
         } else if (in.atEnd) {
             if (in.begin < in.end) {
