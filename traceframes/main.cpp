@@ -884,9 +884,9 @@ static void placeRow(FrameAssembly& assembly, const uint8_t bytes[maxRowNumbers]
         }
     } else if (busBytes == 4) {
         // Copies of a fixed size: a call to memmove would cost more than the row.
-        std::memcpy(to.first, bytes, 4);
+        std::copy(bytes, bytes + 4, to.first);
     } else {
-        std::memcpy(to.first, bytes, maxRowNumbers);
+        std::copy(bytes, bytes + maxRowNumbers, to.first);
     }
     advanceFill(assembly, busBytes);
 }
