@@ -671,8 +671,15 @@ struct Avx512Kernel {
                        _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\r'));
         return masks;
     }
-    static uint64_t extractBits(uint64_t value, uint64_t mask) { return Avx2Kernel::extractBits(value, mask); }
-    static uint64_t depositBits(uint64_t value, uint64_t mask) { return Avx2Kernel::depositBits(value, mask); }
+    // Each kernel has its own, so that they are inlined into its decoder.
+    __attribute__((target("bmi2"))) static uint64_t extractBits(uint64_t value, uint64_t mask)
+    {
+        return _pext_u64(value, mask);
+    }
+    __attribute__((target("bmi2"))) static uint64_t depositBits(uint64_t value, uint64_t mask)
+    {
+        return _pdep_u64(value, mask);
+    }
     // Digit values of 64 characters.
     __attribute__((target("avx512f,avx512bw"))) static __m512i digitValues(const char* text)
     {
