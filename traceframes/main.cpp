@@ -697,9 +697,9 @@ struct Avx512Kernel {
         const __m512i pairs = _mm512_or_si512(_mm512_slli_epi16(digitValues(text), 4), digitValues(text + 1));
         const __m512i bytes = _mm512_maskz_compress_epi8(highDigits, pairs);
         const unsigned count = static_cast<unsigned>(__builtin_popcountll(highDigits));
-        // A window holds at most 32 pairs: a store of 32 bytes, not masked (that costs more),
-        // and the buffers carry the slack.
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(stream.out), _mm512_extracti64x4_epi64(bytes, 0));
+        // A window holds at most 32 pairs: a store of 32 bytes whatever the count (a store
+        // masked to the count costs more), and the buffers carry the slack.
+        _mm512_mask_storeu_epi8(stream.out, 0xffffffff, bytes);
         stream.out += count;
     }
 };
