@@ -656,7 +656,8 @@ struct Avx2Kernel {
     }
 };
 
-struct Avx512Kernel {
+// The bit extraction of the AVX2 kernel, with classification and decoding of its own.
+struct Avx512Kernel : Avx2Kernel {
     __attribute__((target("avx512f,avx512bw"))) static TextMasks classify(const char* text)
     {
         const __m512i c = _mm512_loadu_si512(text);
@@ -670,15 +671,6 @@ struct Avx512Kernel {
                        _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\t')) |
                        _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\r'));
         return masks;
-    }
-    // Each kernel has its own, so that they are inlined into its decoder.
-    __attribute__((target("bmi2"))) static uint64_t extractBits(uint64_t value, uint64_t mask)
-    {
-        return _pext_u64(value, mask);
-    }
-    __attribute__((target("bmi2"))) static uint64_t depositBits(uint64_t value, uint64_t mask)
-    {
-        return _pdep_u64(value, mask);
     }
     // Digit values of 64 characters.
     __attribute__((target("avx512f,avx512bw"))) static __m512i digitValues(const char* text)
