@@ -1,6 +1,7 @@
-// The row kernels of traceframes against the C library and a plain model of the group shape.
+// The row conversion and the fast row decoders of traceframes against the C library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <random>
 
@@ -84,65 +85,161 @@ TEST(RowConversion, MatchesTheCLibraryOnRandomRows)
     }
 }
 
-#ifdef TRACEFRAMES_X86
-
-// The plain model: a group is 16 numbers of two hexadecimal digits, each followed by the
-// separator given; it decodes to their values.
-bool decodeGroupPlainly(const std::string& text, const char* separators, uint8_t out[16])
+// The fast decoders this processor runs, by name.
+std::vector<std::pair<RowKernel, const char*>> runnableKernels()
 {
-    for (int k = 0; k < 16; ++k) {
-        const std::string digits = text.substr(3 * size_t(k), 2);
-        if (!std::isxdigit(static_cast<unsigned char>(digits[0])) ||
-            !std::isxdigit(static_cast<unsigned char>(digits[1])) || text[3 * size_t(k) + 2] != separators[k]) {
+    std::vector<std::pair<RowKernel, const char*>> kernels = {{RowKernel::plain, "plain"}};
+#ifdef TRACEFRAMES_X86
+    if (__builtin_cpu_supports("ssse3")) {
+        kernels.emplace_back(RowKernel::ssse3, "SSSE3");
+    }
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
+        kernels.emplace_back(RowKernel::avx2, "AVX2");
+    }
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2")) {
+        kernels.emplace_back(RowKernel::avx512, "AVX-512");
+    }
+#endif
+    return kernels;
+}
+
+// One line of a trace in one of the shapes simulators write, or damaged at a random place.
+std::string randomLine(std::mt19937& random, int busBytes)
+{
+    static const char* const digits[2] = {"0123456789abcdef", "0123456789ABCDEF"};
+    static const std::string separators[] = {" ", "", "\t", "  ", " \t", "\r", std::string(70, ' ')};
+    const int shape = int(random() % 8);
+    std::string line;
+    if (random() % 16 == 0) {
+        return random() % 2 == 0 ? "# a comment 4a 4a\n" : "\n";
+    }
+    if (random() % 8 == 0) {
+        line += random() % 2 == 0 ? " " : "\t ";
+    }
+    for (int k = 0; k < busBytes; ++k) {
+        if (k > 0) {
+            line += shape < 4 ? separators[shape] : separators[random() % std::size(separators)];
+        }
+        line += digits[random() % 2][random() % 16];
+        line += digits[random() % 2][random() % 16];
+    }
+    if (random() % 6 == 0) {
+        line += random() % 2 == 0 ? " " : " \t ";
+    }
+    line += random() % 4 == 0 ? "\r\n" : "\n";
+    if (random() % 5 == 0) {
+        // Damage: a bad character, a lost digit, an odd run, a number more or a note.
+        static const std::string damage[] = {"g",    "x",  "+", "-",  ";",   "#",       std::string(1, '\0'),
+                                             "\xff", "\v", "4", "4a", " 4a", " ; beat", " // x",
+                                             "\n",   "\r"};
+        const std::string piece = damage[random() % std::size(damage)];
+        const size_t at = random() % line.size();
+        if (random() % 2 == 0) {
+            line.insert(at, piece);
+        } else {
+            line.replace(at, 1, piece);
+        }
+    }
+    return line;
+}
+
+// Whether the fast decoder takes a line (with its line feed): only hexadecimal digits,
+// blanks, tabs and carriage returns, runs of digits of even length, 2 x bus bytes digits.
+bool takenByTheFastDecoder(const std::string& line, int busBytes)
+{
+    int count = 0;
+    int run = 0;
+    for (const char c : line.substr(0, line.size() - 1)) {
+        if (std::isxdigit(static_cast<unsigned char>(c))) {
+            ++count;
+            ++run;
+            continue;
+        }
+        if (c != ' ' && c != '\t' && c != '\r') {
             return false;
         }
-        out[k] = static_cast<uint8_t>(std::stoul(digits, nullptr, 16));
+        if (run % 2 != 0) {
+            return false;
+        }
+        run = 0;
     }
-    return true;
+    return run % 2 == 0 && count == 2 * busBytes;
 }
 
-TEST(GroupKernel, MatchesThePlainModel)
+TEST(FastDecoder, MatchesTheCLibraryOnEveryShapeAndDamage)
 {
-    if (!groupKernelSupported()) {
-        GTEST_SKIP() << "no SSSE3 on this processor";
-    }
-    std::mt19937 random(7);
-    const std::string noise = std::string("0123456789abcdefABCDEF gG\n\r\t#x-+") + '\0' + "\xff";
-    for (const int busBytes : {4, 8}) {
-        char separators[16];
-        for (int k = 0; k < 16; ++k) {
-            separators[k] = (k + 1) % busBytes == 0 ? '\n' : ' ';
-        }
-        for (int i = 0; i < 50000; ++i) {
-            // Four groups in a row, mostly well formed, a few characters changed at random.
-            std::string text;
-            for (int k = 0; k < 64; ++k) {
-                text += "0123456789abcdefABCDEF"[random() % 22];
-                text += "0123456789abcdefABCDEF"[random() % 22];
-                text += separators[k % 16];
-            }
-            for (auto changes = random() % 3; changes > 0; --changes) {
-                text[random() % text.size()] = noise[random() % noise.size()];
-            }
-            size_t expectedGroups = 0;
-            uint8_t expected[64];
-            while (expectedGroups < 4 && decodeGroupPlainly(text.substr(expectedGroups * 48, 48), separators,
-                                                            expected + 16 * expectedGroups)) {
-                ++expectedGroups;
-            }
-            uint8_t whole[64] = {};
-            uint8_t even[32] = {};
-            uint8_t odd[32] = {};
-            ASSERT_EQ(decodeGroupsSsse3(text.data(), 4, separators, whole, nullptr), expectedGroups);
-            ASSERT_EQ(decodeGroupsSsse3(text.data(), 4, separators, even, odd), expectedGroups);
-            for (size_t b = 0; b < 16 * expectedGroups; ++b) {
-                ASSERT_EQ(whole[b], expected[b]);
-                ASSERT_EQ((b % 2 == 0 ? even : odd)[b / 2], expected[b]);
+    std::mt19937 random(5);
+    for (const auto& [kernel, name] : runnableKernels()) {
+        for (const int busBytes : {4, 8}) {
+            SCOPED_TRACE(std::string(name) + ", " + std::to_string(busBytes) + " bus bytes");
+            for (int i = 0; i < 4000; ++i) {
+                std::string text;
+                for (int n = int(random() % 40); n > 0; --n) {
+                    text += randomLine(random, busBytes);
+                }
+                // Damage may have added or removed line feeds: the lines are what they separate.
+                std::vector<std::string> lines;
+                for (size_t at = 0, next; at < text.size(); at = next) {
+                    next = std::min(text.find('\n', at), text.size() - 1) + 1;
+                    lines.push_back(text.substr(at, next - at));
+                }
+                // The text ends anywhere, also inside a line; it sits at the end of its
+                // allocation but for the 64 characters the decoder may read past it.
+                const size_t available = text.empty() ? 0 : random() % (text.size() + 1);
+                std::vector<char> buffer(available + windowSize, '4');
+                std::copy(text.begin(), text.begin() + long(available), buffer.begin());
+                const int64_t maxRows = random() % 4 == 0 ? int64_t(random() % 8) : INT64_MAX / 2;
+                // The model: the lines it takes and the bytes the C library makes of them.
+                size_t expectedTaken = 0;
+                int64_t expectedRows = 0;
+                std::vector<uint8_t> expected;
+                for (const std::string& line : lines) {
+                    if (expectedRows == maxRows || expectedTaken + line.size() > available ||
+                        !takenByTheFastDecoder(line, busBytes)) {
+                        break;
+                    }
+                    const Conversion libc = withLibc(line);
+                    ASSERT_EQ(libc.count, busBytes) << testing::PrintToString(line);
+                    expected.insert(expected.end(), libc.bytes.begin(), libc.bytes.end());
+                    expectedTaken += line.size();
+                    ++expectedRows;
+                }
+                const size_t room = expected.size() + bufferSlack;
+                std::vector<uint8_t> out(room + 16, 0xa5);
+                int64_t rows = -1;
+                const size_t taken = decodeRows(kernel, buffer.data(), available, busBytes, maxRows, out.data(), rows);
+                ASSERT_EQ(taken, expectedTaken) << testing::PrintToString(text.substr(0, available));
+                ASSERT_EQ(rows, expectedRows);
+                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
+                ASSERT_TRUE(std::all_of(out.begin() + long(room), out.end(), [](uint8_t b) { return b == 0xa5; }));
             }
         }
     }
 }
 
-#endif
+TEST(FastDecoder, TakesLongRunsOfEveryShape)
+{
+    // Long runs of good rows, each of one shape, cross every window boundary.
+    const std::string rows[] = {"4a 4b 4c 4d\n",   "4A4b4C4d\n",       "4a 4b 4c 4d\r\n",
+                                " 4a 4b 4c 4d \n", "4a\t4b\t4c\t4d\n", "4a4b 4c4d\n"};
+    for (const auto& [kernel, name] : runnableKernels()) {
+        for (const std::string& row : rows) {
+            SCOPED_TRACE(std::string(name) + ": " + testing::PrintToString(row));
+            std::string text;
+            for (int k = 0; k < 1000; ++k) {
+                text += row;
+            }
+            std::vector<char> buffer(text.begin(), text.end());
+            buffer.resize(text.size() + windowSize);
+            std::vector<uint8_t> out(4000 + bufferSlack);
+            int64_t decoded = 0;
+            ASSERT_EQ(decodeRows(kernel, buffer.data(), text.size(), 4, 1000, out.data(), decoded), text.size());
+            ASSERT_EQ(decoded, 1000);
+            for (size_t k = 0; k < 4000; k += 4) {
+                ASSERT_EQ(out[k] << 24 | out[k + 1] << 16 | out[k + 2] << 8 | out[k + 3], 0x4a4b4c4d) << k;
+            }
+        }
+    }
+}
 
 } // namespace

@@ -1,6 +1,8 @@
 // traceframes as a black box: arguments, file names, rows and frames, failures.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <sys/mount.h>
 
 #include "support.h"
@@ -127,14 +129,37 @@ TEST(TraceframesNames, GeometryFromTheName)
 
 const std::string traceframesSmallBlock = TRACEFRAMES_SMALL_BLOCK_BIN;
 
-// Every case once with each build of traceframes.
+// The builds of traceframes: as shipped, with the small input block, and held to each fast
+// row decoder this processor runs (plain C++, SSSE3, AVX2, AVX-512).
+std::vector<std::string> everyBuild()
+{
+    std::vector<std::string> builds = {traceframes, traceframesSmallBlock};
+    const std::string held[] = {TRACEFRAMES_KERNEL_BINS};
+    bool runs[] = {true, true, true, true};
+#if defined(__x86_64__) || defined(__i386__)
+    runs[1] = __builtin_cpu_supports("ssse3");
+    runs[2] = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+    runs[3] =
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
+#endif
+    for (size_t k = 0; k < std::size(held); ++k) {
+        if (runs[k]) {
+            builds.push_back(held[k]);
+        }
+    }
+    return builds;
+}
+
+// Every case once with the shipped build, the small-block build and the one held to the
+// plain decoder (the SIMD decoders meet the same rows in the shape and damage tests).
 template <typename Case, size_t n>
-std::vector<std::pair<const Case&, std::string>> casesOnBothBlockSizes(const Case (&cases)[n])
+std::vector<std::pair<const Case&, std::string>> casesOnThreeBuilds(const Case (&cases)[n])
 {
     std::vector<std::pair<const Case&, std::string>> runs;
     for (const Case& c : cases) {
-        runs.emplace_back(c, traceframes);
-        runs.emplace_back(c, traceframesSmallBlock);
+        for (size_t build = 0; build < 3; ++build) {
+            runs.emplace_back(c, everyBuild()[build]);
+        }
     }
     return runs;
 }
@@ -204,8 +229,8 @@ TEST(TraceframesRows, FramesFromRows)
         {"misaligned frame", "t_w2_2_420_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
     };
     // clang-format on
-    for (const auto& [c, program] : casesOnBothBlockSizes(cases)) {
-        SCOPED_TRACE(std::string(c.what) + (program == traceframes ? "" : ", small input block"));
+    for (const auto& [c, program] : casesOnThreeBuilds(cases)) {
+        SCOPED_TRACE(std::string(c.what) + ", " + program);
         Scratch scratch;
         scratch.write(c.name, c.trace);
         std::vector<std::string> args = c.options;
@@ -427,12 +452,109 @@ TEST(TraceframesRoundTrip, GeneratedTracesGiveTheirFrames)
                     interleaved += planar[f * frame + luma + chroma + k];
                 }
             }
-            for (const std::string& program : {traceframes, traceframesSmallBlock}) {
+            for (const std::string& program : everyBuild()) {
+                SCOPED_TRACE(program);
                 ASSERT_EQ(scratch.run(program, {"-P", "-O", "split.yuv", name}).status, 0);
                 ASSERT_EQ(scratch.run(program, {"-O", "bus.yuv", name}).status, 0);
                 EXPECT_EQ(scratch.read("split.yuv"), planar);
                 EXPECT_EQ(scratch.read("bus.yuv"), interleaved);
             }
+        }
+    }
+}
+
+// Every row shape the generator writes, at both bus widths, with and without the split,
+// gives the frames it drew, from every build.
+TEST(TraceframesRoundTrip, EveryRowShape)
+{
+    for (const char* shape : {"spaced", "packed", "crlf", "trailing", "tabs", "upper", "mixed"}) {
+        for (const int bus : {32, 64}) {
+            SCOPED_TRACE(std::string(shape) + " on " + std::to_string(bus));
+            Scratch scratch;
+            const std::string name = "s_w64_48_420_" + std::to_string(bus) + ".txt";
+            const std::string busText = std::to_string(bus);
+            // Enough rows for the comment lines of the mixed shape.
+            ASSERT_EQ(scratch.run(tracegen, {"-S", shape, "-b", busText, "-n", "2", "64", "48", name}).status, 0);
+            ASSERT_EQ(scratch.run(tracegen, {"-r", "-b", busText, "-n", "2", "64", "48", "frames.raw"}).status, 0);
+            const std::string planar = scratch.read("frames.raw");
+            std::string expectedOut;
+            for (const std::string& program : everyBuild()) {
+                SCOPED_TRACE(program);
+                const RunResult result = scratch.run(program, {"-P", "-O", "split.yuv", name});
+                ASSERT_EQ(result.status, 0);
+                EXPECT_EQ(scratch.read("split.yuv"), planar);
+                expectedOut = expectedOut.empty() ? result.out : expectedOut;
+                EXPECT_EQ(result.out, expectedOut);
+            }
+        }
+    }
+}
+
+// The C library's reading of a trace, line by line: the frames, the comments, the status.
+RunResult modelRun(const std::string& trace, int busBytes, size_t frameSize, std::string& frames)
+{
+    RunResult result{0, "", ""};
+    std::string frame;
+    int64_t index = -1;
+    for (size_t at = 0, next; at < trace.size(); at = next) {
+        next = std::min(trace.find('\n', at), trace.size() - 1) + 1;
+        const std::string line = trace.substr(at, next - at);
+        ++index;
+        if (line[0] == '#') {
+            result.out += line.back() == '\n' ? line : line + "\n";
+            continue;
+        }
+        unsigned v[8] = {};
+        const int count = std::sscanf(line.c_str(), "%2x%2x%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2], &v[3], &v[4],
+                                      &v[5], &v[6], &v[7]);
+        if (count != busBytes) {
+            result.status = 9;
+            result.err = "malformed row: " + std::to_string(index) + "\n";
+            return result;
+        }
+        for (int k = 0; k < busBytes; ++k) {
+            frame += static_cast<char>(v[k]);
+        }
+        if (frame.size() == frameSize) {
+            frames += frame;
+            frame.clear();
+        }
+    }
+    if (!frame.empty()) {
+        result.err = "read error, insufficient data (k=" + std::to_string(frame.size()) + ")!\n";
+    }
+    result.out += "Wrote " + std::to_string(frames.size() / frameSize) + " frames\n";
+    return result;
+}
+
+// Traces of every shape with damage at random places (a bad character, a lost digit, an
+// odd run, a number more, a note): every build agrees with the C library's reading.
+TEST(TraceframesRows, RandomDamageAgreesWithTheCLibrary)
+{
+    std::mt19937 random(11);
+    static const std::string damage[] = {"g", "+", "-", ";", "\v", "4", "4a", " 4a", " ; beat", " // x", "\n", "#"};
+    for (int i = 0; i < 8; ++i) {
+        const int bus = i % 2 == 0 ? 32 : 64;
+        Scratch scratch;
+        const std::string name = "d_w32_16_420_" + std::to_string(bus) + ".txt";
+        ASSERT_EQ(scratch.run(tracegen, {"-S", "mixed", "-b", std::to_string(bus), "-n", "2", "32", "16", name}).status,
+                  0);
+        std::string trace = scratch.read(name);
+        for (auto changes = random() % 5; changes > 0; --changes) {
+            const size_t at = random() % trace.size();
+            const std::string& piece = damage[random() % std::size(damage)];
+            trace = trace.substr(0, at) + piece + trace.substr(at + (random() % 2));
+        }
+        scratch.write(name, trace);
+        std::string expectedFrames;
+        const RunResult expected = modelRun(trace, bus / 8, 32 * 16 * 3 / 2, expectedFrames);
+        for (const std::string& program : everyBuild()) {
+            SCOPED_TRACE(program + ", " + testing::PrintToString(i));
+            const RunResult result = scratch.run(program, {"-O", "out.yuv", name});
+            EXPECT_EQ(result.status, expected.status);
+            EXPECT_EQ(result.err, expected.err);
+            EXPECT_EQ(result.out.substr(result.out.find("bus width") + 15), expected.out);
+            EXPECT_EQ(scratch.read("out.yuv"), expectedFrames);
         }
     }
 }

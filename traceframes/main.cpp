@@ -54,14 +54,16 @@ constexpr int maxRowNumbers = 8;
 constexpr size_t inputBlockSize = TRACEFRAMES_INPUT_BLOCK_SIZE;
 // A row needs at most eight numbers of two characters, each after one collapsed blank.
 constexpr size_t compactRowCapacity = 64;
+// The fast row decoder looks at 64 characters at a time and may read that far past the text
+// it is given and write 80 bytes past the rows it decodes; the buffers carry this slack.
+constexpr size_t windowSize = 64;
+constexpr size_t bufferSlack = 128;
+// With the chroma split, rows are decoded here before their bytes go to the two planes.
+constexpr size_t stagingSize = 4096;
 
 // Character classes of the row parser: 0 to 15 are hexadecimal digit values.
 constexpr uint8_t whiteSpaceClass = 16;
 constexpr uint8_t otherClass = 17;
-
-// The fast row path decodes 48 characters of "hh hh hh hh\n" shaped rows into 16 bytes.
-constexpr size_t groupTextSize = 48;
-constexpr int32_t groupBytes = 16;
 
 struct CharClasses {
     uint8_t of[256];
@@ -88,29 +90,6 @@ constexpr CharClasses makeCharClasses()
 }
 
 constexpr CharClasses charClasses = makeCharClasses();
-
-// Shuffle masks of the group decoder: mask[field][part] gathers character 3k + field of a
-// 48-character group (field 0: high digit, 1: low digit, 2: separator) from its 16-character
-// part `part` into byte k, with zero where that character lies in another part.
-struct GroupGather {
-    alignas(16) int8_t mask[3][3][16];
-};
-
-constexpr GroupGather makeGroupGather()
-{
-    GroupGather gather{};
-    for (int field = 0; field < 3; ++field) {
-        for (int part = 0; part < 3; ++part) {
-            for (int k = 0; k < 16; ++k) {
-                const int at = 3 * k + field - 16 * part;
-                gather.mask[field][part][k] = static_cast<int8_t>(at >= 0 && at < 16 ? at : -128);
-            }
-        }
-    }
-    return gather;
-}
-
-constexpr GroupGather groupGather = makeGroupGather();
 
 struct TraceGeometry {
     int32_t width;
@@ -148,17 +127,28 @@ struct CompactRow {
     bool complete;
 };
 
+// The fast row decoders, one for each level of processor, chosen once before the first row.
+enum class RowKernel { plain, ssse3, avx2, avx512 };
+
+// Where the characters of 64 text positions belong, one bit a position.
+struct TextMasks {
+    uint64_t digits;    // hexadecimal digits
+    uint64_t lineFeeds; // line feeds
+    uint64_t blanks;    // blanks, tabs and carriage returns
+};
+
 struct FrameAssembly {
     const TraceGeometry* geometry;
     bool splitChroma;
-    bool useGroupKernel;
+    RowKernel rowKernel;
     int outputFd;
     uint8_t* frame;
+    uint8_t* staging; // stagingSize bytes and the slack, for the chroma split
     int32_t fillCount;
     int64_t rowIndex;
     int64_t framesWritten;
-    // The separator after each of the 16 numbers of a group: blank, or line feed at a row end.
-    char groupSeparators[groupBytes];
+    int32_t fastMisses;         // tries of the fast decoder in a row that took nothing
+    int32_t linesBeforeFastTry; // lines the scalar path takes before the next try
 };
 
 [[noreturn]] static void fail(const Failure& failure, const std::string& detail = std::string())
@@ -458,9 +448,17 @@ static int convertRowWithLibc(const char* text, const char* end, uint8_t bytes[m
     return count;
 }
 
+// Whether "%x" might read more at a character that is neither a hexadecimal digit nor white
+// space: a sign or the x of a prefix, and NUL, where the C string ends.
+static bool mayBeReadByLibc(unsigned char c)
+{
+    return c == '+' || c == '-' || c == 'x' || c == 'X' || c == '\0';
+}
+
 // Converts a row as "%2x" eight times would: numbers of at most two hexadecimal digits,
 // white space skipped before each. Returns how many were converted, or -1 when the row
-// ends before the first. Rows of hexadecimal digits and white space are parsed here.
+// ends before the first. A number that starts with another character ends the conversion,
+// as it ends "%x", unless the C library might read it; then the C library converts the row.
 static int convertRow(const char* text, const char* end, uint8_t bytes[maxRowNumbers])
 {
     const char* p = text;
@@ -472,9 +470,10 @@ static int convertRow(const char* text, const char* end, uint8_t bytes[maxRowNum
         if (p == end) {
             return count == 0 ? -1 : count;
         }
-        const uint8_t high = charClasses.of[static_cast<unsigned char>(*p++)];
+        const unsigned char first = static_cast<unsigned char>(*p++);
+        const uint8_t high = charClasses.of[first];
         if (high > 15) {
-            return convertRowWithLibc(text, end, bytes);
+            return mayBeReadByLibc(first) ? convertRowWithLibc(text, end, bytes) : count;
         }
         uint8_t value = high;
         if (p < end && charClasses.of[static_cast<unsigned char>(*p)] <= 15) {
@@ -485,88 +484,390 @@ static int convertRow(const char* text, const char* end, uint8_t bytes[maxRowNum
     return count;
 }
 
-#ifdef TRACEFRAMES_X86
+// ---- Fast row decoder ----
 
-__attribute__((target("ssse3"))) static __m128i gatherField(const __m128i parts[3], const __m128i masks[3])
+constexpr uint64_t evenPositions = 0x5555555555555555;
+
+// The lowest `count` bits, for count from 0 to 64.
+static uint64_t lowBits(size_t count)
 {
-    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(parts[0], masks[0]), _mm_shuffle_epi8(parts[1], masks[1])),
-                        _mm_shuffle_epi8(parts[2], masks[2]));
+    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
 }
 
-// Digit values of 16 characters; `valid` gets 0xff where a character is a hexadecimal digit.
-__attribute__((target("ssse3"))) static __m128i hexDigits(__m128i characters, __m128i& valid)
+// The bits of `value` under `mask`, packed to the low end, without branches (the parallel
+// suffix method of Hacker's Delight, section 7-4).
+static uint64_t extractBitsPlainly(uint64_t value, uint64_t mask)
 {
-    const __m128i digit = _mm_sub_epi8(characters, _mm_set1_epi8('0'));
-    const __m128i digitMask = _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit);
-    const __m128i letter = _mm_sub_epi8(_mm_or_si128(characters, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
-    const __m128i letterMask = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter);
-    valid = _mm_or_si128(digitMask, letterMask);
-    return _mm_or_si128(_mm_and_si128(digitMask, digit),
-                        _mm_and_si128(letterMask, _mm_add_epi8(letter, _mm_set1_epi8(10))));
-}
-
-// Decodes up to `groups` groups of 48 characters, each 16 numbers "hh" with the separators
-// given (blank or line feed), into 16 bytes each. With `secondPlane`, the even bytes go to
-// `out` and the odd ones to `secondPlane`, 8 of each a group. Stops at the first group of
-// another shape and returns how many were decoded.
-__attribute__((target("ssse3"))) static size_t decodeGroupsSsse3(const char* text, size_t groups,
-                                                                 const char separators[groupBytes], uint8_t* out,
-                                                                 uint8_t* secondPlane)
-{
-    __m128i masks[3][3];
-    for (int field = 0; field < 3; ++field) {
-        for (int part = 0; part < 3; ++part) {
-            masks[field][part] = _mm_load_si128(reinterpret_cast<const __m128i*>(groupGather.mask[field][part]));
+    value &= mask;
+    uint64_t zerosBelow = ~mask << 1;
+    for (unsigned step = 0; step < 6; ++step) {
+        uint64_t moving = zerosBelow ^ (zerosBelow << 1);
+        for (unsigned shift = 2; shift < 64; shift <<= 1) {
+            moving ^= moving << shift;
         }
+        const uint64_t moved = moving & mask;
+        mask = (mask ^ moved) | (moved >> (1U << step));
+        const uint64_t bits = value & moved;
+        value = (value ^ bits) | (bits >> (1U << step));
+        zerosBelow &= ~moving;
     }
-    const __m128i expectedSeparators = _mm_loadu_si128(reinterpret_cast<const __m128i*>(separators));
-    const __m128i evenThenOdd = _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
-    size_t done = 0;
-    for (; done < groups; ++done) {
-        const char* group = text + done * groupTextSize;
-        const __m128i parts[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(group)),
-                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + 16)),
-                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + 32))};
-        __m128i highValid;
-        __m128i lowValid;
-        const __m128i high = hexDigits(gatherField(parts, masks[0]), highValid);
-        const __m128i low = hexDigits(gatherField(parts, masks[1]), lowValid);
-        const __m128i separatorsMatch = _mm_cmpeq_epi8(gatherField(parts, masks[2]), expectedSeparators);
-        const __m128i valid = _mm_and_si128(_mm_and_si128(highValid, lowValid), separatorsMatch);
-        if (_mm_movemask_epi8(valid) != 0xffff) {
+    return value;
+}
+
+static uint64_t depositBitsPlainly(uint64_t value, uint64_t mask)
+{
+    uint64_t result = 0;
+    for (; mask != 0 && value != 0; mask &= mask - 1, value >>= 1) {
+        result |= (value & 1) != 0 ? mask & (~mask + 1) : 0;
+    }
+    return result;
+}
+
+// The decoded digits as a stream of half bytes: the bits not yet stored wait in `pending`,
+// and every store writes eight bytes, the first digit of each pair in the high half.
+struct HalfByteStream {
+    uint8_t* out;
+    uint64_t pending;
+    unsigned pendingBits;
+};
+
+static void storeHalfBytes(uint8_t* out, uint64_t halves)
+{
+    const uint64_t swapped = (halves & 0x0f0f0f0f0f0f0f0f) << 4 | ((halves >> 4) & 0x0f0f0f0f0f0f0f0f);
+    std::memcpy(out, &swapped, sizeof swapped);
+}
+
+// Appends `count` half bytes (up to 16); stores eight bytes whenever that many are pending.
+static void appendHalfBytes(HalfByteStream& stream, uint64_t halves, unsigned count)
+{
+    stream.pending |= halves << stream.pendingBits;
+    const uint64_t overflow = (halves >> 1) >> (63 - stream.pendingBits);
+    storeHalfBytes(stream.out, stream.pending);
+    stream.pendingBits += 4 * count;
+    const bool full = stream.pendingBits >= 64;
+    stream.out += full ? 8 : 0;
+    stream.pending = full ? overflow : stream.pending;
+    stream.pendingBits &= 63;
+}
+
+static uint8_t digitValueAt(const char* text, uint64_t digits)
+{
+    return charClasses.of[static_cast<unsigned char>(text[__builtin_ctzll(digits)])];
+}
+
+// Decodes the digits two at a time; a digit left over waits in the stream for the next
+// window. (The plain kernels hold at most that one digit pending.)
+static void decodeDigitsPlainly(const char* text, uint64_t digits, HalfByteStream& stream)
+{
+    if (stream.pendingBits != 0 && digits != 0) {
+        *stream.out++ = static_cast<uint8_t>(stream.pending << 4 | digitValueAt(text, digits));
+        digits &= digits - 1;
+        stream.pendingBits = 0;
+    }
+    while (digits != 0) {
+        const uint8_t high = digitValueAt(text, digits);
+        digits &= digits - 1;
+        if (digits == 0) {
+            stream.pending = high;
+            stream.pendingBits = 4;
             break;
         }
-        // Each high digit is at most 15, so the 16-bit shift keeps it within its byte.
-        const __m128i bytes = _mm_or_si128(_mm_slli_epi16(high, 4), low);
-        if (secondPlane == nullptr) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done * groupBytes), bytes);
-        } else {
-            const __m128i planes = _mm_shuffle_epi8(bytes, evenThenOdd);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + done * 8), planes);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(secondPlane + done * 8), _mm_srli_si128(planes, 8));
+        *stream.out++ = static_cast<uint8_t>(high << 4 | digitValueAt(text, digits));
+        digits &= digits - 1;
+    }
+}
+
+struct PlainKernel {
+    static TextMasks classify(const char* text)
+    {
+        TextMasks masks{};
+        for (size_t i = 0; i < windowSize; ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            const uint64_t bit = uint64_t{1} << i;
+            masks.digits |= charClasses.of[c] <= 15 ? bit : 0;
+            masks.lineFeeds |= c == '\n' ? bit : 0;
+            masks.blanks |= c == ' ' || c == '\t' || c == '\r' ? bit : 0;
+        }
+        return masks;
+    }
+    static uint64_t extractBits(uint64_t value, uint64_t mask) { return extractBitsPlainly(value, mask); }
+    static uint64_t depositBits(uint64_t value, uint64_t mask) { return depositBitsPlainly(value, mask); }
+    static void decodeDigits(const char* text, uint64_t digits, uint64_t /*oddDigitAt*/, HalfByteStream& stream)
+    {
+        decodeDigitsPlainly(text, digits, stream);
+    }
+};
+
+#ifdef TRACEFRAMES_X86
+
+struct Ssse3Kernel {
+    __attribute__((target("ssse3"))) static TextMasks classify(const char* text)
+    {
+        TextMasks masks{};
+        for (size_t part = 0; part < 4; ++part) {
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * part));
+            const __m128i digit = _mm_sub_epi8(c, _mm_set1_epi8('0'));
+            const __m128i letter = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+            const __m128i hexDigit = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit),
+                                                  _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter));
+            const __m128i isBlank = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(c, _mm_set1_epi8('\t'))),
+                _mm_cmpeq_epi8(c, _mm_set1_epi8('\r')));
+            const unsigned shift = 16 * static_cast<unsigned>(part);
+            masks.digits |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(hexDigit))} << shift;
+            masks.lineFeeds |=
+                uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_set1_epi8('\n'))))} << shift;
+            masks.blanks |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(isBlank))} << shift;
+        }
+        return masks;
+    }
+    static uint64_t extractBits(uint64_t value, uint64_t mask) { return extractBitsPlainly(value, mask); }
+    static uint64_t depositBits(uint64_t value, uint64_t mask) { return depositBitsPlainly(value, mask); }
+    static void decodeDigits(const char* text, uint64_t digits, uint64_t /*oddDigitAt*/, HalfByteStream& stream)
+    {
+        decodeDigitsPlainly(text, digits, stream);
+    }
+};
+
+struct Avx2Kernel {
+    __attribute__((target("avx2"))) static uint64_t movemask(__m256i lanes)
+    {
+        return static_cast<uint32_t>(_mm256_movemask_epi8(lanes));
+    }
+    __attribute__((target("avx2"))) static TextMasks classify(const char* text)
+    {
+        TextMasks masks{};
+        for (size_t part = 0; part < 2; ++part) {
+            const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + 32 * part));
+            const __m256i digit = _mm256_sub_epi8(c, _mm256_set1_epi8('0'));
+            const __m256i letter = _mm256_sub_epi8(_mm256_or_si256(c, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+            const __m256i hexDigit =
+                _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit),
+                                _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter));
+            const __m256i isBlank = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(c, _mm256_set1_epi8(' ')),
+                                                                    _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\t'))),
+                                                    _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\r')));
+            const unsigned shift = 32 * static_cast<unsigned>(part);
+            masks.digits |= movemask(hexDigit) << shift;
+            masks.lineFeeds |= movemask(_mm256_cmpeq_epi8(c, _mm256_set1_epi8('\n'))) << shift;
+            masks.blanks |= movemask(isBlank) << shift;
+        }
+        return masks;
+    }
+    __attribute__((target("bmi2"))) static uint64_t extractBits(uint64_t value, uint64_t mask)
+    {
+        return _pext_u64(value, mask);
+    }
+    __attribute__((target("bmi2"))) static uint64_t depositBits(uint64_t value, uint64_t mask)
+    {
+        return _pdep_u64(value, mask);
+    }
+    // Digit values of 32 characters, two to a byte, the first in the low half.
+    __attribute__((target("avx2"))) static __m256i digitValuePairs(const char* text)
+    {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
+        const __m256i isLetter = _mm256_cmpeq_epi8(_mm256_and_si256(c, _mm256_set1_epi8(0x40)), _mm256_set1_epi8(0x40));
+        const __m256i value = _mm256_add_epi8(_mm256_and_si256(c, _mm256_set1_epi8(0x0f)),
+                                              _mm256_and_si256(isLetter, _mm256_set1_epi8(9)));
+        return _mm256_maddubs_epi16(value, _mm256_set1_epi16(0x1001));
+    }
+    // Gathers the digit values into the stream 16 characters at a time.
+    __attribute__((target("avx2,bmi2"))) static void decodeDigits(const char* text, uint64_t digits,
+                                                                  uint64_t /*oddDigitAt*/, HalfByteStream& stream)
+    {
+        // Halves: characters 0-15, 32-47, 16-31, 48-63.
+        const __m256i packed = _mm256_packus_epi16(digitValuePairs(text), digitValuePairs(text + 32));
+        const uint64_t parts[4] = {static_cast<uint64_t>(_mm256_extract_epi64(packed, 0)),
+                                   static_cast<uint64_t>(_mm256_extract_epi64(packed, 2)),
+                                   static_cast<uint64_t>(_mm256_extract_epi64(packed, 1)),
+                                   static_cast<uint64_t>(_mm256_extract_epi64(packed, 3))};
+        for (unsigned part = 0; part < 4; ++part) {
+            const uint64_t partDigits = (digits >> (16 * part)) & 0xffff;
+            const uint64_t halves = _pext_u64(parts[part], _pdep_u64(partDigits, 0x1111111111111111) * 15);
+            appendHalfBytes(stream, halves, static_cast<unsigned>(__builtin_popcountll(partDigits)));
         }
     }
-    return done;
+};
+
+// The bit extraction of the AVX2 kernel, with classification and decoding of its own.
+struct Avx512Kernel : Avx2Kernel {
+    __attribute__((target("avx512f,avx512bw"))) static TextMasks classify(const char* text)
+    {
+        const __m512i c = _mm512_loadu_si512(text);
+        const __m512i digit = _mm512_sub_epi8(c, _mm512_set1_epi8('0'));
+        const __m512i letter = _mm512_sub_epi8(_mm512_or_si512(c, _mm512_set1_epi8(0x20)), _mm512_set1_epi8('a'));
+        TextMasks masks{};
+        masks.digits =
+            _mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9)) | _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5));
+        masks.lineFeeds = _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\n'));
+        masks.blanks = _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8(' ')) |
+                       _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\t')) |
+                       _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\r'));
+        return masks;
+    }
+    // Digit values of 64 characters.
+    __attribute__((target("avx512f,avx512bw"))) static __m512i digitValues(const char* text)
+    {
+        const __m512i c = _mm512_loadu_si512(text);
+        const __mmask64 letters = _mm512_test_epi8_mask(c, _mm512_set1_epi8(0x40));
+        return _mm512_mask_add_epi8(_mm512_and_si512(c, _mm512_set1_epi8(0x0f)), letters,
+                                    _mm512_and_si512(c, _mm512_set1_epi8(0x0f)), _mm512_set1_epi8(9));
+    }
+    // Each digit of even index in its line, with the one after it (which may be the first
+    // of the next window), makes a byte; the bytes are packed together and stored.
+    __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2"))) static void
+    decodeDigits(const char* text, uint64_t digits, uint64_t oddDigitAt, HalfByteStream& stream)
+    {
+        const uint64_t highDigits = _pdep_u64(~oddDigitAt, digits);
+        const __m512i pairs = _mm512_or_si512(_mm512_slli_epi16(digitValues(text), 4), digitValues(text + 1));
+        const __m512i bytes = _mm512_maskz_compress_epi8(highDigits, pairs);
+        const unsigned count = static_cast<unsigned>(__builtin_popcountll(highDigits));
+        // A window holds at most 32 pairs: a store of 32 bytes whatever the count (a store
+        // masked to the count costs more), and the buffers carry the slack.
+        _mm512_mask_storeu_epi8(stream.out, 0xffffffff, bytes);
+        stream.out += count;
+    }
+};
+
+#endif
+
+// The fast row decoder. From `text`, which begins a line, it decodes rows while each line
+// holds only hexadecimal digits, blanks, tabs and carriage returns before its line feed, has
+// all its runs of digits of even length and exactly 2 x bus bytes digits; such a line
+// converts as "%2x" eight times would, to its digits taken two at a time. It stops before
+// the first other line, at the end of `available` or after `maxRows` rows, and never takes
+// a line without its line feed. It reads 64 characters at a time, up to 64 past
+// `available`, and may write 80 bytes past the rows decoded to the stream. Returns the number
+// of characters taken; `rows` gets the number of rows.
+template <typename Kernel, int32_t busBytes>
+static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* text, size_t available, int64_t maxRows,
+                                                                   HalfByteStream stream, int64_t& rows)
+{
+    // Among the digits and line feeds of good lines every (2 x bus bytes + 1)th is a line
+    // feed; lineFeedPatterns[phase] marks them for a window that starts `phase` into a line.
+    constexpr size_t period = 2 * busBytes + 1;
+    uint64_t lineFeedPatterns[period] = {};
+    for (size_t phase = 0; phase < period; ++phase) {
+        for (size_t at = period - 1 - phase; at < windowSize; at += period) {
+            lineFeedPatterns[phase] |= uint64_t{1} << at;
+        }
+    }
+    size_t phase = 0;                     // digits since the last line feed (fewer than period)
+    uint64_t oddDigitAt = ~evenPositions; // digits of odd index in the line, by rank in the window
+    uint64_t digitBefore = 0;             // 1 when the window follows a digit
+    size_t taken = 0;
+    rows = 0;
+    for (size_t at = 0; at < available; at += windowSize) {
+        const char* window = text + at;
+        const TextMasks masks = Kernel::classify(window);
+        const uint64_t inside = lowBits(available - at);
+        const uint64_t digits = masks.digits & inside;
+        const uint64_t lineFeeds = masks.lineFeeds & inside;
+        const uint64_t others = inside & ~(masks.digits | masks.lineFeeds | masks.blanks);
+        const uint64_t kept = digits | lineFeeds;
+        const size_t keptCount = static_cast<size_t>(__builtin_popcountll(kept));
+        const uint64_t misplaced =
+            Kernel::extractBits(lineFeeds, kept) ^ (lineFeedPatterns[phase] & lowBits(keptCount));
+        // A run of digits that starts at an odd index leaves an odd run before it.
+        const uint64_t runStarts = digits & ~(digits << 1 | digitBefore);
+        const uint64_t oddStarts = Kernel::extractBits(runStarts, digits) & oddDigitAt;
+        const int64_t lines = __builtin_popcountll(lineFeeds);
+        if ((others | misplaced | oddStarts) == 0 && lines <= maxRows - rows) {
+            Kernel::decodeDigits(window, digits, oddDigitAt, stream);
+            rows += lines;
+            taken = lineFeeds != 0 ? at + windowSize - static_cast<size_t>(__builtin_clzll(lineFeeds)) : taken;
+            // What follows the last line feed sets the phase and parity; without one, this
+            // window adds to them. (Their chains from window to window stay short.)
+            const bool lineEnded = lineFeeds != 0;
+            const uint64_t lastLineDigits =
+                lineEnded ? digits & ~lowBits(64 - size_t(__builtin_clzll(lineFeeds))) : digits;
+            const size_t lastLineCount = static_cast<size_t>(__builtin_popcountll(lastLineDigits));
+            phase = (lineEnded ? 0 : phase) + lastLineCount;
+            oddDigitAt = ((lineEnded ? ~evenPositions : oddDigitAt) ^ (lastLineCount % 2 != 0 ? ~uint64_t{0} : 0));
+            digitBefore = digits >> 63;
+            continue;
+        }
+        // Take the lines before the first fault, up to the row limit, and stop.
+        const uint64_t faults = others | Kernel::depositBits(misplaced, kept) | Kernel::depositBits(oddStarts, digits);
+        const uint64_t goodLineFeeds = lineFeeds & ((faults & (~faults + 1)) - 1);
+        const int64_t goodLines = std::min(int64_t{__builtin_popcountll(goodLineFeeds)}, maxRows - rows);
+        if (goodLines > 0) {
+            const uint64_t lastLineFeed = Kernel::depositBits(uint64_t{1} << (goodLines - 1), goodLineFeeds);
+            const size_t length = static_cast<size_t>(__builtin_ctzll(lastLineFeed)) + 1;
+            Kernel::decodeDigits(window, digits & lowBits(length), oddDigitAt, stream);
+            rows += goodLines;
+            taken = at + length;
+        }
+        break;
+    }
+    storeHalfBytes(stream.out, stream.pending);
+    return taken;
 }
 
-static bool groupKernelSupported()
+static size_t decodeRowsPlain(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out,
+                              int64_t& rows)
 {
-    return __builtin_cpu_supports("ssse3");
+    return busBytes == 4 ? decodeRowsWith<PlainKernel, 4>(text, available, maxRows, {out, 0, 0}, rows)
+                         : decodeRowsWith<PlainKernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
 }
 
-#else
+#ifdef TRACEFRAMES_X86
 
-static size_t decodeGroupsSsse3(const char*, size_t, const char*, uint8_t*, uint8_t*)
+__attribute__((target("ssse3"))) static size_t decodeRowsSsse3(const char* text, size_t available, int32_t busBytes,
+                                                               int64_t maxRows, uint8_t* out, int64_t& rows)
 {
-    return 0;
+    return busBytes == 4 ? decodeRowsWith<Ssse3Kernel, 4>(text, available, maxRows, {out, 0, 0}, rows)
+                         : decodeRowsWith<Ssse3Kernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
 }
 
-static bool groupKernelSupported()
+__attribute__((target("avx2,bmi2"))) static size_t decodeRowsAvx2(const char* text, size_t available, int32_t busBytes,
+                                                                  int64_t maxRows, uint8_t* out, int64_t& rows)
 {
-    return false;
+    return busBytes == 4 ? decodeRowsWith<Avx2Kernel, 4>(text, available, maxRows, {out, 0, 0}, rows)
+                         : decodeRowsWith<Avx2Kernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2"))) static size_t
+decodeRowsAvx512(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out, int64_t& rows)
+{
+    return busBytes == 4 ? decodeRowsWith<Avx512Kernel, 4>(text, available, maxRows, {out, 0, 0}, rows)
+                         : decodeRowsWith<Avx512Kernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
 }
 
 #endif
+
+// The best decoder this processor runs. Test builds may name one.
+static RowKernel chooseRowKernel()
+{
+#if defined(TRACEFRAMES_ROW_KERNEL)
+    return static_cast<RowKernel>(TRACEFRAMES_ROW_KERNEL);
+#elif defined(TRACEFRAMES_X86)
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2")) {
+        return RowKernel::avx512;
+    }
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
+        return RowKernel::avx2;
+    }
+    return __builtin_cpu_supports("ssse3") ? RowKernel::ssse3 : RowKernel::plain;
+#else
+    return RowKernel::plain;
+#endif
+}
+
+static size_t decodeRows(RowKernel kernel, const char* text, size_t available, int32_t busBytes, int64_t maxRows,
+                         uint8_t* out, int64_t& rows)
+{
+#ifdef TRACEFRAMES_X86
+    switch (kernel) {
+    case RowKernel::avx512: return decodeRowsAvx512(text, available, busBytes, maxRows, out, rows);
+    case RowKernel::avx2: return decodeRowsAvx2(text, available, busBytes, maxRows, out, rows);
+    case RowKernel::ssse3: return decodeRowsSsse3(text, available, busBytes, maxRows, out, rows);
+    case RowKernel::plain: break;
+    }
+#endif
+    static_cast<void>(kernel);
+    return decodeRowsPlain(text, available, busBytes, maxRows, out, rows);
+}
 
 // ---- Frame assembly ----
 
@@ -617,8 +918,11 @@ static void placeRow(FrameAssembly& assembly, const uint8_t bytes[maxRowNumbers]
             to.first[j] = bytes[2 * j];
             to.second[j] = bytes[2 * j + 1];
         }
+    } else if (busBytes == 4) {
+        // Copies of a fixed size: a call to memmove would cost more than the row.
+        std::copy(bytes, bytes + 4, to.first);
     } else {
-        std::copy(bytes, bytes + busBytes, to.first);
+        std::copy(bytes, bytes + maxRowNumbers, to.first);
     }
     advanceFill(assembly, busBytes);
 }
@@ -678,39 +982,54 @@ static void takeLongLine(FrameAssembly& assembly, InputBlock& in)
     }
 }
 
-// Decodes as many whole groups of rows at `text` as the current plane and the text allow.
+// Decodes as many rows at `text` as the fast decoder takes and the current plane holds.
 // Returns the number of characters taken.
-static size_t takeGroups(FrameAssembly& assembly, const char* text, size_t available)
+static size_t takeRows(FrameAssembly& assembly, const char* text, size_t available)
 {
     const TraceGeometry& geometry = *assembly.geometry;
+    const int32_t busBytes = geometry.busBytes;
     const int32_t regionEnd = assembly.fillCount < geometry.lumaPlaneSize ? geometry.lumaPlaneSize : geometry.frameSize;
-    const size_t groups =
-        std::min(available / groupTextSize, static_cast<size_t>((regionEnd - assembly.fillCount) / groupBytes));
-    if (groups == 0) {
-        return 0;
-    }
+    int64_t maxRows = (regionEnd - assembly.fillCount) / busBytes;
     const Destination to = nextDestination(assembly);
-    const size_t done = decodeGroupsSsse3(text, groups, assembly.groupSeparators, to.first, to.second);
-    assembly.rowIndex += static_cast<int64_t>(done) * (groupBytes / geometry.busBytes);
-    advanceFill(assembly, static_cast<int32_t>(done) * groupBytes);
-    return done * groupTextSize;
+    if (to.second != nullptr) {
+        maxRows = std::min(maxRows, static_cast<int64_t>(stagingSize) / busBytes);
+    }
+    int64_t rows = 0;
+    const size_t taken = decodeRows(assembly.rowKernel, text, available, busBytes, maxRows,
+                                    to.second != nullptr ? assembly.staging : to.first, rows);
+    const int32_t placed = static_cast<int32_t>(rows) * busBytes;
+    if (to.second != nullptr) {
+        for (size_t j = 0; j < static_cast<size_t>(placed / 2); ++j) {
+            to.first[j] = assembly.staging[2 * j];
+            to.second[j] = assembly.staging[2 * j + 1];
+        }
+    }
+    assembly.rowIndex += rows;
+    advanceFill(assembly, placed);
+    return taken;
 }
 
 // Reads the whole input, converting rows into frames and writing every completed frame.
 static void convertTrace(FrameAssembly& assembly, InputBlock& in)
 {
     for (;;) {
-        if (assembly.useGroupKernel) {
-            const size_t taken = takeGroups(assembly, in.data + in.begin, in.end - in.begin);
+        if (assembly.linesBeforeFastTry == 0) {
+            const size_t taken = takeRows(assembly, in.data + in.begin, in.end - in.begin);
             if (taken > 0) {
                 in.begin += taken;
+                assembly.fastMisses = 0;
                 continue;
             }
+            // The next line is not the fast decoder's. After a comment it tries again at
+            // once; in a run of other rows it tries after 1, 2, 4 ... up to 64 lines.
+            assembly.fastMisses = std::min(assembly.fastMisses + 1, 7);
+            assembly.linesBeforeFastTry = 1 << (assembly.fastMisses - 1);
         }
         const char* line = in.data + in.begin;
         const char* lineFeed = static_cast<const char*>(std::memchr(line, '\n', in.end - in.begin));
         if (lineFeed != nullptr) {
             takeLine(assembly, line, lineFeed);
+            --assembly.linesBeforeFastTry;
             in.begin = static_cast<size_t>(lineFeed + 1 - in.data);
         } else if (in.atEnd) {
             if (in.begin < in.end) {
@@ -727,8 +1046,9 @@ static void convertTrace(FrameAssembly& assembly, InputBlock& in)
 
 static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geometry, bool splitChroma)
 {
-    uint8_t* frame = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(geometry.frameSize), 1));
-    char* inputText = static_cast<char*>(std::malloc(inputBlockSize));
+    // Both blocks carry the slack of the fast decoder; the staging area follows the text.
+    uint8_t* frame = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(geometry.frameSize) + bufferSlack, 1));
+    char* inputText = static_cast<char*>(std::calloc(inputBlockSize + bufferSlack + stagingSize + bufferSlack, 1));
     if (frame == nullptr || inputText == nullptr) {
         close(inputFd);
         close(outputFd);
@@ -737,13 +1057,11 @@ static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geome
     FrameAssembly assembly{};
     assembly.geometry = &geometry;
     assembly.splitChroma = splitChroma;
-    assembly.useGroupKernel = groupKernelSupported();
+    assembly.rowKernel = chooseRowKernel();
     assembly.outputFd = outputFd;
     assembly.frame = frame;
+    assembly.staging = reinterpret_cast<uint8_t*>(inputText + inputBlockSize + bufferSlack);
     assembly.rowIndex = -1;
-    for (int32_t k = 0; k < groupBytes; ++k) {
-        assembly.groupSeparators[k] = (k + 1) % geometry.busBytes == 0 ? '\n' : ' ';
-    }
     InputBlock in{inputFd, inputText, 0, 0, false};
     convertTrace(assembly, in);
     if (assembly.fillCount != 0) {
