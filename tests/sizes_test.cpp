@@ -65,6 +65,12 @@ struct Sampling {
 
 const Sampling samplings[] = {{420, 3}, {422, 4}, {440, 4}, {400, 2}};
 
+// Names the sampling in test names and messages.
+void PrintTo(const Sampling& sampling, std::ostream* out)
+{
+    *out << sampling.value;
+}
+
 // What traceframes must end with for an empty trace: 8 for a name whose sizes do not fit,
 // 13 for a frame that is not a whole number of bus words, else 0.
 int traceframesModel(Wide width, Wide height, const Sampling& sampling, int busBytes)
@@ -152,7 +158,7 @@ TEST(Sizes, PlanepackDecidesEveryBoundarySize)
     int runs = 0;
     for (const char* width : boundaryNumbers) {
         for (const char* height : boundaryNumbers) {
-            for (const char* order : {"0", "3", "-1"}) {
+            for (const char* order : {"0", "-1"}) {
                 const Wide w = wideOf(width);
                 const Wide h = wideOf(height);
                 const bool accepted = w <= int32Max && h <= int32Max && 4 * w * h <= int32Max;
@@ -172,7 +178,7 @@ TEST(Sizes, PlanepackDecidesEveryBoundarySize)
             }
         }
     }
-    EXPECT_EQ(runs, 17 * 17 * 3);
+    EXPECT_EQ(runs, 17 * 17 * 2);
 }
 
 } // namespace
