@@ -50,6 +50,25 @@ static void writeWholeFile(const std::string& path, const std::string& data)
     }
 }
 
+// A program name and up to seven arguments, one a line of the input, each cut at 240
+// characters; '/' and NUL become '_', which keeps every path a run opens inside the scratch
+// directory.
+inline std::vector<std::string> argumentsFromLines(const char* program, const std::string& input)
+{
+    std::vector<std::string> args = {program};
+    size_t from = 0;
+    while (from <= input.size() && args.size() < 8) {
+        size_t to = input.find('\n', from);
+        to = to == std::string::npos ? input.size() : to;
+        std::string arg = input.substr(from, std::min<size_t>(to - from, 240));
+        std::replace(arg.begin(), arg.end(), '/', '_');
+        std::replace(arg.begin(), arg.end(), '\0', '_');
+        args.push_back(arg);
+        from = to + 1;
+    }
+    return args;
+}
+
 // Runs `programMain` with these arguments, as the shell would start the program.
 template <typename Main> static int runProgram(Main programMain, const std::vector<std::string>& args)
 {

@@ -17,17 +17,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string input = readWholeFile(argv[1]);
-    std::vector<std::string> args = {"planepack"};
-    size_t from = 0;
-    while (from <= input.size() && args.size() < 8) {
-        size_t to = input.find('\n', from);
-        to = to == std::string::npos ? input.size() : to;
-        std::string arg = input.substr(from, std::min<size_t>(to - from, 240));
-        std::replace(arg.begin(), arg.end(), '/', '_');
-        std::replace(arg.begin(), arg.end(), '\0', '_');
-        args.push_back(arg);
-        from = to + 1;
-    }
+    std::vector<std::string> args = argumentsFromLines("planepack", input);
     enterEmptyScratch(argv[2]);
     writeWholeFile("in.yuv", std::string("\x10\x11\x12\x13\x20\x21\x22\x23\x50\x51\x60\x61", 12) +
                                  std::string("\x10\x11\x12\x13\x20\x21\x22\x23\x50\x51\x60\x61", 12));

@@ -15,17 +15,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string input = readWholeFile(argv[1]);
-    std::vector<std::string> args = {"traceframes"};
-    size_t from = 0;
-    while (from <= input.size() && args.size() < 8) {
-        size_t to = input.find('\n', from);
-        to = to == std::string::npos ? input.size() : to;
-        std::string arg = input.substr(from, std::min<size_t>(to - from, 240));
-        std::replace(arg.begin(), arg.end(), '/', '_');
-        std::replace(arg.begin(), arg.end(), '\0', '_');
-        args.push_back(arg);
-        from = to + 1;
-    }
+    std::vector<std::string> args = argumentsFromLines("traceframes", input);
     enterEmptyScratch(argv[2]);
     for (size_t i = 1; i < args.size(); ++i) {
         if (!args[i].empty() && args[i][0] != '-' && args[i] != "." && args[i] != "..") {
