@@ -898,6 +898,15 @@ static Destination nextDestination(const FrameAssembly& assembly)
     return {first, first + geometry.chromaPlaneSize};
 }
 
+// Splits interleaved chroma: even bytes to the first plane, odd bytes to the second.
+static void splitChromaPairs(const uint8_t* bytes, size_t pairs, const Destination& to)
+{
+    for (size_t j = 0; j < pairs; ++j) {
+        to.first[j] = bytes[2 * j];
+        to.second[j] = bytes[2 * j + 1];
+    }
+}
+
 // Counts bytes placed into the frame and writes the frame when it is full.
 static void advanceFill(FrameAssembly& assembly, int32_t placed)
 {
@@ -913,11 +922,7 @@ static void placeRow(FrameAssembly& assembly, const uint8_t bytes[maxRowNumbers]
     const Destination to = nextDestination(assembly);
     if (to.second != nullptr) {
         // A row holds at most maxRowNumbers bytes; the bound says so to the compiler too.
-        const size_t pairs = std::min(static_cast<size_t>(busBytes / 2), size_t{maxRowNumbers / 2});
-        for (size_t j = 0; j < pairs; ++j) {
-            to.first[j] = bytes[2 * j];
-            to.second[j] = bytes[2 * j + 1];
-        }
+        splitChromaPairs(bytes, std::min(static_cast<size_t>(busBytes / 2), size_t{maxRowNumbers / 2}), to);
     } else if (busBytes == 4) {
         // Copies of a fixed size: a call to memmove would cost more than the row.
         std::copy(bytes, bytes + 4, to.first);
@@ -999,10 +1004,7 @@ static size_t takeRows(FrameAssembly& assembly, const char* text, size_t availab
                                     to.second != nullptr ? assembly.staging : to.first, rows);
     const int32_t placed = static_cast<int32_t>(rows) * busBytes;
     if (to.second != nullptr) {
-        for (size_t j = 0; j < static_cast<size_t>(placed / 2); ++j) {
-            to.first[j] = assembly.staging[2 * j];
-            to.second[j] = assembly.staging[2 * j + 1];
-        }
+        splitChromaPairs(assembly.staging, static_cast<size_t>(placed / 2), to);
     }
     assembly.rowIndex += rows;
     advanceFill(assembly, placed);
