@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <getopt.h>
 #include <sys/stat.h>
@@ -144,10 +146,24 @@ struct RunTally {
     bool pictureWritten;
 };
 
-// What is left of a file after the frames both hold.
+// What is known of a file once the other has ended: the whole frames it holds beyond those
+// compared and the bytes of a partial frame after them, or, when it goes on past one more
+// frame, only that it has more (it may be endless).
 struct Remainder {
     int64_t wholeFrames;
     size_t partialBytes;
+    bool more;
+};
+
+// A file written so that a failed run leaves what its path named before untouched: a regular
+// file, or none, is written under a temporary name beside it and renamed into place when
+// complete; anything else (a device, a FIFO, /dev/stdout on a pipe) is written in place and
+// never removed.
+struct SafeOutput {
+    std::string path;      // as the user named it
+    std::string target;    // what the rename replaces: the path, or the file its links lead to
+    std::string temporary; // empty when written in place
+    FILE* file;
 };
 
 // ---- Failures ----
@@ -168,6 +184,39 @@ struct Remainder {
 [[noreturn]] static void failSystem(const std::string& path, const char* action)
 {
     fail(path, std::string(action) + ": " + std::strerror(errno));
+}
+
+// The report is framecmp's main output: when it cannot be written the run stops at once.
+// A reader that went away (`framecmp -l a b | head`) ends it quietly, as it ends cmp.
+[[noreturn]] static void failStandardOutput()
+{
+    if (errno == EPIPE) {
+        std::_Exit(statusTrouble);
+    }
+    const std::string why = std::strerror(errno);
+    std::clearerr(stdout);
+    std::fprintf(stderr, "framecmp: standard output: cannot write: %s\n", why.c_str());
+    std::_Exit(statusTrouble);
+}
+
+// Hands the report's text to standard output, stopping the run when it cannot be written.
+static void say(const char* text)
+{
+    if (std::fputs(text, stdout) == EOF) {
+        failStandardOutput();
+    }
+}
+
+static void say(const std::string& text)
+{
+    say(text.c_str());
+}
+
+static void finishStandardOutput()
+{
+    if (std::fflush(stdout) != 0) {
+        failStandardOutput();
+    }
 }
 
 // ---- Command line ----
@@ -233,8 +282,14 @@ static Settings readOptions(int argc, char** argv)
             }
             break;
         case 'i': settings.picturePath = optarg; break;
-        case 'h': std::fputs(usageText, stdout); std::exit(statusIdentical);
-        case 'V': std::printf("framecmp (yuvtools) %s\n", YUVTOOLS_VERSION); std::exit(statusIdentical);
+        case 'h':
+            say(usageText);
+            finishStandardOutput();
+            std::exit(statusIdentical);
+        case 'V':
+            say("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
+            finishStandardOutput();
+            std::exit(statusIdentical);
         case ':': failUsage(argv[optind - 1], "needs a value");
         default: failUsage(optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1], "unknown option");
         }
@@ -463,6 +518,79 @@ static void releaseBuffers(const Buffers& buffers)
     std::free(buffers.actualRow);
 }
 
+// Opens `path` for writing as a SafeOutput: a regular file or none through a temporary file
+// beside the one its links lead to, with the mode it has or a new file would get.
+static SafeOutput openSafeOutput(const char* path)
+{
+    SafeOutput out{path, path, std::string(), nullptr};
+    struct stat existing {};
+    const bool exists = stat(path, &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        out.file = std::fopen(path, "wb");
+        if (out.file == nullptr) {
+            failSystem(path, "cannot open");
+        }
+        return out;
+    }
+    if (exists) {
+        char* resolved = realpath(path, nullptr);
+        if (resolved == nullptr) {
+            failSystem(path, "cannot open");
+        }
+        out.target = resolved;
+        std::free(resolved);
+    }
+    out.temporary = out.target + ".XXXXXX";
+    const int fd = mkstemp(out.temporary.data());
+    if (fd < 0) {
+        failSystem(path, "cannot create a temporary file beside it");
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    const mode_t mode = exists ? existing.st_mode & 07777 : 0666 & ~mask;
+    out.file = fdopen(fd, "wb");
+    if (out.file == nullptr || fchmod(fd, mode) != 0) {
+        unlink(out.temporary.c_str());
+        failSystem(path, "cannot open");
+    }
+    return out;
+}
+
+// Closes the file and, when it was written under a temporary name, removes that name; the
+// path is left as it was.
+static void abandonSafeOutput(SafeOutput& out)
+{
+    std::fclose(out.file);
+    out.file = nullptr;
+    if (!out.temporary.empty()) {
+        unlink(out.temporary.c_str());
+    }
+}
+
+// Completes the file: every byte written and closed, then renamed into place. On failure
+// the temporary file goes and the run stops.
+static void finishSafeOutput(SafeOutput& out, const char* what)
+{
+    bool done = std::fflush(out.file) == 0 && std::ferror(out.file) == 0;
+    int error = errno;
+    if (std::fclose(out.file) != 0 && done) {
+        done = false;
+        error = errno;
+    }
+    out.file = nullptr;
+    if (done && !out.temporary.empty() && rename(out.temporary.c_str(), out.target.c_str()) != 0) {
+        done = false;
+        error = errno;
+    }
+    if (!done) {
+        if (!out.temporary.empty()) {
+            unlink(out.temporary.c_str());
+        }
+        errno = error;
+        failSystem(out.path, what);
+    }
+}
+
 // The picture may not be one of the files compared: writing it would destroy that file.
 static void refusePictureOverInput(const Settings& settings)
 {
@@ -471,8 +599,10 @@ static void refusePictureOverInput(const Settings& settings)
         return;
     }
     for (const char* path : {settings.expectedPath, settings.actualPath}) {
+        // Standard input is known by its descriptor: `-i a.yuv - b.yuv < a.yuv`.
         struct stat input {};
-        if (stat(path, &input) == 0 && input.st_dev == picture.st_dev && input.st_ino == picture.st_ino) {
+        const int known = std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &input) : stat(path, &input);
+        if (known == 0 && input.st_dev == picture.st_dev && input.st_ino == picture.st_ino) {
             fail(settings.picturePath, "is one of the files compared; not overwritten");
         }
     }
@@ -566,8 +696,10 @@ static void noteSamples(const Plane& plane, int64_t frame, int32_t y, int32_t fr
         if (!listSamples) {
             return;
         }
-        std::printf("%lld %c %d %d %02x %02x\n", static_cast<long long>(frame), plane.name, x, y, expected[i],
-                    actual[i]);
+        char line[96];
+        std::snprintf(line, sizeof line, "%lld %c %d %d %02x %02x\n", static_cast<long long>(frame), plane.name, x, y,
+                      expected[i], actual[i]);
+        say(line);
     }
 }
 
@@ -635,17 +767,12 @@ static std::string planeReport(const Plane& plane, const PlaneTally& tally)
 constexpr int32_t pictureGap = 4;
 constexpr uint8_t gapGrey = 96;
 
-struct PictureFile {
-    const char* path;
-    FILE* file;
-};
-
 [[noreturn]] static void pictureFailed(png_structp png, png_const_charp message)
 {
-    const auto* picture = static_cast<const PictureFile*>(png_get_error_ptr(png));
-    std::fclose(picture->file);
-    std::remove(picture->path);
-    fail(picture->path, std::string("cannot write the picture: ") + message);
+    auto* picture = static_cast<SafeOutput*>(png_get_error_ptr(png));
+    const std::string why = message;
+    abandonSafeOutput(*picture);
+    fail(picture->path, "cannot write the picture: " + why);
 }
 
 static void pictureWarning(png_structp /*png*/, png_const_charp /*message*/)
@@ -713,13 +840,13 @@ static void writePicture(const char* path, const Layout& layout, const Buffers& 
     if (pictureWidth > INT32_MAX / 3) {
         fail(path, "the frame is too wide for a picture");
     }
-    PictureFile picture{path, std::fopen(path, "wb")};
-    if (picture.file == nullptr) {
-        failSystem(path, "cannot open");
-    }
+    const size_t rowBytes = 3 * static_cast<size_t>(pictureWidth);
+    uint8_t* row = allocate(rowBytes);
+    SafeOutput picture = openSafeOutput(path);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &picture, pictureFailed, pictureWarning);
     png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
     if (info == nullptr) {
+        abandonSafeOutput(picture);
         fail(path, "cannot allocate the picture");
     }
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
@@ -727,8 +854,6 @@ static void writePicture(const char* path, const Layout& layout, const Buffers& 
     png_set_IHDR(png, info, static_cast<png_uint_32>(pictureWidth), static_cast<png_uint_32>(layout.height), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    const size_t rowBytes = 3 * static_cast<size_t>(pictureWidth);
-    uint8_t* row = allocate(rowBytes);
     std::memset(row, gapGrey, rowBytes);
     for (int32_t y = 0; y < layout.height; ++y) {
         pictureRow(layout, buffers, y, row);
@@ -737,10 +862,7 @@ static void writePicture(const char* path, const Layout& layout, const Buffers& 
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     std::free(row);
-    if (std::ferror(picture.file) != 0 || std::fclose(picture.file) != 0) {
-        std::remove(path);
-        failSystem(path, "cannot write the picture");
-    }
+    finishSafeOutput(picture, "cannot write the picture");
 }
 
 #else
@@ -769,20 +891,20 @@ static bool compareFrame(const Settings& settings, const Layout& layout, const B
         line += (p == 0 ? " " : "; ") + planeReport(layout.planes[p], tally);
     }
     if (!settings.listSamples) {
-        std::printf("%s\n", line.c_str());
+        say(line + "\n");
     }
     return true;
 }
 
-// Counts what is left of a file once the other has ended; `got` is what the last read gave.
+// What is left of a file once one of the two has ended; `got` is what its last read gave.
+// A file that gave a whole frame is read one byte further, no more: it may never end.
 static Remainder countRemainder(const Input& input, uint8_t* frame, size_t frameSize, size_t got)
 {
-    Remainder remainder{0, got};
-    while (remainder.partialBytes == frameSize) {
-        ++remainder.wholeFrames;
-        remainder.partialBytes = readFrame(input, frame, frameSize);
+    if (got < frameSize) {
+        return Remainder{0, got, false};
     }
-    return remainder;
+    const bool more = readFrame(input, frame + frameSize, 1) != 0;
+    return Remainder{1, 0, more};
 }
 
 static RunTally compareFiles(const Settings& settings, const Layout& layout, const Input& expected, const Input& actual,
@@ -833,14 +955,15 @@ static bool reportEnds(const Settings& settings, const RunTally& tally, const Re
     }
     if (frames[0] != frames[1]) {
         const int shorter = frames[0] < frames[1] ? 0 : 1;
-        std::printf("%s ends after %s, %s has %lld\n", names[shorter], framesText(frames[shorter]).c_str(),
-                    names[1 - shorter], static_cast<long long>(frames[1 - shorter]));
+        const int longer = 1 - shorter;
+        say(std::string(names[shorter]) + " ends after " + framesText(frames[shorter]) + ", " + names[longer] +
+            " has " + (rest[longer].more ? std::string("more") : std::to_string(frames[longer])) + "\n");
     }
     for (int i = 0; i < 2; ++i) {
         if (rest[i].partialBytes != 0) {
-            std::printf("%s ends with a partial frame %lld of %zu bytes%s\n", names[i],
-                        static_cast<long long>(frames[i]), rest[i].partialBytes,
-                        partialsAlike && i == 1 ? ", alike in both" : "");
+            say(std::string(names[i]) + " ends with a partial frame " + std::to_string(frames[i]) + " of " +
+                std::to_string(rest[i].partialBytes) + " bytes" + (partialsAlike && i == 1 ? ", alike in both" : "") +
+                "\n");
         }
     }
     return !partialsAlike;
@@ -849,13 +972,13 @@ static bool reportEnds(const Settings& settings, const RunTally& tally, const Re
 static void reportSummary(const RunTally& tally, bool endsDiffer)
 {
     if (tally.framesDiffering != 0) {
-        std::printf("%lld of %lld frames differ, first at frame %lld%s\n",
-                    static_cast<long long>(tally.framesDiffering), static_cast<long long>(tally.framesCompared),
-                    static_cast<long long>(tally.firstDiffering), tally.stopped ? " (stopped)" : "");
+        say(std::to_string(tally.framesDiffering) + " of " + std::to_string(tally.framesCompared) +
+            " frames differ, first at frame " + std::to_string(tally.firstDiffering) +
+            (tally.stopped ? " (stopped)" : "") + "\n");
     } else if (endsDiffer) {
-        std::printf("first %s identical, lengths differ\n", framesText(tally.framesCompared).c_str());
+        say("first " + framesText(tally.framesCompared) + " identical, lengths differ\n");
     } else {
-        std::printf("identical: %s\n", framesText(tally.framesCompared).c_str());
+        say("identical: " + framesText(tally.framesCompared) + "\n");
     }
 }
 
@@ -864,13 +987,15 @@ static void finishOutput(const Settings& settings, const RunTally& tally)
     if (settings.picturePath != nullptr && !tally.pictureWritten && !settings.quiet) {
         std::fprintf(stderr, "framecmp: %s: no frame differs, no picture written\n", settings.picturePath);
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        failSystem("standard output", "cannot write");
-    }
+    finishStandardOutput();
 }
 
 int main(int argc, char** argv)
 {
+    // Failed writes come back as errors, so that each takes its own road: a closed pipe
+    // (EPIPE) or a file-size limit (EFBIG) no longer kills the run half way through a file.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     Settings settings = readOptions(argc, argv);
     completeFromNames(settings);
     const Layout layout = makeLayout(settings);
