@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -242,6 +243,18 @@ static void refuseInputAsOutput(int inputFd, const std::string& outputPath)
     struct stat output {};
     if (fstat(inputFd, &input) == 0 && stat(outputPath.c_str(), &output) == 0 && input.st_dev == output.st_dev &&
         input.st_ino == output.st_ino) {
+        fail(outputIsInput);
+    }
+}
+
+// Refuses a standard output that is the input file (`traceframes t.txt >> t.txt`): the
+// comment lines copied there would feed the trace being read without end.
+static void refuseInputAsStandardOutput(int inputFd)
+{
+    struct stat input {};
+    struct stat output {};
+    if (fstat(inputFd, &input) == 0 && fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(output.st_mode) &&
+        input.st_dev == output.st_dev && input.st_ino == output.st_ino) {
         fail(outputIsInput);
     }
 }
@@ -1087,11 +1100,17 @@ static void finishStandardOutput()
 int main(int argc, char** argv)
 {
     openStandardDescriptors();
+    // The frames are the run's main output and the report its side channel: a reader of
+    // the report that goes away (EPIPE) or a file-size limit (EFBIG) makes a write fail,
+    // which is reported, rather than killing the run half way through a frame.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     RunSettings settings = readArguments(argc, argv);
     if (!settings.outputGiven) {
         settings.outputPath = deriveOutputPath(settings.inputPath);
     }
     const int inputFd = openInput(settings.inputPath);
+    refuseInputAsStandardOutput(inputFd);
     refuseInputAsOutput(inputFd, settings.outputPath);
     const int outputFd = openOutput(settings.outputPath, inputFd);
     std::printf("use input file '%s'\n", settings.inputPath.c_str());
