@@ -12,8 +12,12 @@
 #include <cstring>
 #include <string>
 
+#include <csignal>
+
+#include <fcntl.h>
 #include <getopt.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef YUVTOOLS_VERSION
 #define YUVTOOLS_VERSION "unknown"
@@ -80,6 +84,15 @@ struct Stream {
     FILE* file;
 };
 
+// The output, written with write(2) so that what reached the file is known: `kept` counts
+// the bytes of the comment lines and the whole frames, which a failed write cuts back to.
+struct Output {
+    const char* path;
+    int fd;
+    int64_t written;
+    int64_t kept;
+};
+
 // The trace text of the frames so far, and the rows written, which `mixed` varies on.
 struct TraceText {
     std::string text;
@@ -103,6 +116,24 @@ struct TraceText {
 [[noreturn]] static void failSystem(const char* path, const char* action)
 {
     fail(path, std::string(action) + ": " + std::strerror(errno));
+}
+
+// A reader that went away (`tracegen ... - | head`) ends the run quietly, as it ends cat.
+[[noreturn]] static void failWriting(const char* path)
+{
+    if (errno == EPIPE) {
+        std::_Exit(statusTrouble);
+    }
+    failSystem(path, "cannot write");
+}
+
+// --help and --version: their text is output like any other, and its loss a failure.
+[[noreturn]] static void answer(const std::string& text)
+{
+    if (std::fputs(text.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
+        failWriting("standard output");
+    }
+    std::exit(statusDone);
 }
 
 // ---- Command line ----
@@ -208,8 +239,8 @@ static Options readOptions(int argc, char** argv)
         case 'S': options.shape = readShape(optarg); break;
         case 'i': options.rawInput = optarg; break;
         case 'r': options.writeRaw = true; break;
-        case 'h': std::fputs(usageText, stdout); std::exit(statusDone);
-        case 'V': std::printf("tracegen (yuvtools) %s\n", YUVTOOLS_VERSION); std::exit(statusDone);
+        case 'h': answer(usageText);
+        case 'V': answer("tracegen (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");
         default: failUsage(optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1], "unknown option");
         }
@@ -243,30 +274,65 @@ static Stream openInput(const char* path)
     return Stream{path, file};
 }
 
-// The output is opened only when it does not name the input: opening truncates it.
-static Stream openOutput(const char* path, const Stream& input)
+// The output is opened only when it is not the input: opening would truncate it, and
+// writing to it (standard output appended to the input) would feed the input without end.
+static Output openOutput(const char* path, const Stream& input)
 {
-    if (std::strcmp(path, "-") == 0) {
-        return Stream{"standard output", stdout};
-    }
+    const bool standard = std::strcmp(path, "-") == 0;
+    const char* name = standard ? "standard output" : path;
     struct stat in {};
     struct stat out {};
-    if (input.file != nullptr && fstat(fileno(input.file), &in) == 0 && stat(path, &out) == 0 &&
+    const int known = standard ? fstat(STDOUT_FILENO, &out) : stat(path, &out);
+    if (input.file != nullptr && fstat(fileno(input.file), &in) == 0 && known == 0 && S_ISREG(out.st_mode) &&
         in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-        fail(path, "is the raw input; not overwritten");
+        fail(name, "is the raw input; not overwritten");
     }
-    FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) {
+    if (standard) {
+        return Output{name, STDOUT_FILENO, 0, 0};
+    }
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
         failSystem(path, "cannot open");
     }
-    return Stream{path, file};
+    return Output{path, fd, 0, 0};
 }
 
-static void writeBytes(const Stream& output, const void* data, size_t length)
+// A write failed: a regular output file is cut back to what was kept, so that it never ends
+// with a torn frame. Standard output is left alone: what it held before is not ours to cut.
+[[noreturn]] static void failWritingOutput(const Output& output)
 {
-    if (std::fwrite(data, 1, length, output.file) != length) {
-        failSystem(output.path, "cannot write");
+    const int error = errno;
+    struct stat file {};
+    if (output.fd != STDOUT_FILENO && fstat(output.fd, &file) == 0 && S_ISREG(file.st_mode) &&
+        output.written > output.kept) {
+        while (ftruncate(output.fd, static_cast<off_t>(output.kept)) != 0 && errno == EINTR) {
+        }
     }
+    errno = error;
+    failWriting(output.path);
+}
+
+static void writeBytes(Output& output, const void* data, size_t length)
+{
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (length > 0) {
+        const ssize_t n = write(output.fd, bytes, length);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            failWritingOutput(output);
+        }
+        bytes += n;
+        length -= static_cast<size_t>(n);
+        output.written += n;
+    }
+}
+
+// What is written so far is whole (comment lines, whole frames) and stays on a failure.
+static void keepWritten(Output& output)
+{
+    output.kept = output.written;
 }
 
 // Reads one whole frame; false at the end of the input. A partial frame at the end is trouble.
@@ -374,8 +440,7 @@ static void appendRow(std::string& text, const uint8_t* bytes, int busBytes, Row
 }
 
 // Appends a row of bus words and hands full blocks of text to the output.
-static void appendTraceRow(TraceText& trace, const uint8_t* bytes, int32_t busBytes, RowShape shape,
-                           const Stream& output)
+static void appendTraceRow(TraceText& trace, const uint8_t* bytes, int32_t busBytes, RowShape shape, Output& output)
 {
     const bool mixed = shape == RowShape::mixed;
     if (mixed && trace.row % 1000 == 999) {
@@ -391,7 +456,7 @@ static void appendTraceRow(TraceText& trace, const uint8_t* bytes, int32_t busBy
 
 // The luma plane row after row, then the two chroma planes interleaved, U then V.
 static void writeTraceFrame(const Picture& picture, RowShape shape, const uint8_t* frame, TraceText& trace,
-                            const Stream& output)
+                            Output& output)
 {
     const auto busBytes = static_cast<size_t>(picture.busBytes);
     for (size_t at = 0; at < static_cast<size_t>(picture.lumaPlaneSize); at += busBytes) {
@@ -412,7 +477,7 @@ static void writeTraceFrame(const Picture& picture, RowShape shape, const uint8_
     trace.text.clear();
 }
 
-static void writeComments(const Options& options, const Stream& output)
+static void writeComments(const Options& options, Output& output)
 {
     const Picture& picture = options.picture;
     for (int64_t i = 0; i < options.comments; ++i) {
@@ -427,24 +492,29 @@ static void writeComments(const Options& options, const Stream& output)
     }
 }
 
-static void closeOutput(const Stream& output)
+static void closeOutput(const Output& output)
 {
-    if (std::fflush(output.file) != 0 || std::ferror(output.file) != 0 || std::fclose(output.file) != 0) {
-        failSystem(output.path, "cannot write");
+    if (output.fd != STDOUT_FILENO && close(output.fd) != 0) {
+        failWriting(output.path);
     }
 }
 
 int main(int argc, char** argv)
 {
+    // Failed writes come back as errors: a reader that went away ends the run quietly, and a
+    // file-size limit cuts the output back to whole frames like a full disk.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     const Options options = readOptions(argc, argv);
     const Picture& picture = options.picture;
     const Stream input = options.rawInput != nullptr ? openInput(options.rawInput) : Stream{nullptr, nullptr};
-    const Stream output = openOutput(options.outputPath, input);
+    Output output = openOutput(options.outputPath, input);
     const auto frameSize = static_cast<size_t>(picture.frameSize);
     uint8_t* frame = allocateFrame(frameSize);
     if (!options.writeRaw) {
         writeComments(options, output);
     }
+    keepWritten(output);
     TraceText trace{std::string(), 0};
     for (int64_t index = 0; input.file != nullptr ? readFrame(input, frame, frameSize) : index < options.frames;
          ++index) {
@@ -456,6 +526,7 @@ int main(int argc, char** argv)
         } else {
             writeTraceFrame(picture, options.shape, frame, trace, output);
         }
+        keepWritten(output);
     }
     std::free(frame);
     closeOutput(output);
