@@ -101,4 +101,123 @@ TEST_P(Recipes, GiveTheFramesOfAPlainRun)
 INSTANTIATE_TEST_SUITE_P(Readme, Recipes, testing::ValuesIn(recipes),
                          [](const testing::TestParamInfo<Recipe>& param) { return std::string(param.param.name); });
 
+// Hostile runs: an input that never ends, standard output fed back into the input, a reader
+// that goes away, a file-size limit, a full disk, a picture path that is an input or a
+// device. Each script prints the status and the state of the files it cares about; the
+// programs are $1 traceframes, $2 planepack, $3 framecmp, $4 tracegen. A script that needs
+// what this machine lacks prints "skip".
+struct Fault {
+    const char* name;
+    std::string script;
+    std::string expected; // what the script prints
+};
+
+const std::string twoFrames = "printf 'abcdefghijklmnopqrstuvwx' > a.yuv; printf 'ABCDEFGHIJKLMNOPQRSTUVWX' > b.yuv\n"
+                              "cp a.yuv a.orig\n";
+// 5000 frames of one row each on a 4x4 luma-only bus, a comment line before every row.
+const std::string commentedTrace = "for i in $(seq 5000); do echo \"# comment line $i of a long trace\"; "
+                                   "echo '00 01 02 03'; echo '04 05 06 07'; echo '08 09 0a 0b'; "
+                                   "echo '0c 0d 0e 0f'; done > sp_w4_4_400_32.txt\n";
+
+// clang-format off
+const Fault faults[] = {
+    {"PictureOverStandardInput", twoFrames +
+     "\"$3\" -s 2x2 -i a.yuv - b.yuv < a.yuv 2>/dev/null; echo \"status $?\"\n"
+     "cmp -s a.yuv a.orig && echo 'a.yuv kept'",
+     "status 2\na.yuv kept\n"},
+    {"FailedPictureKeepsTheDevice", twoFrames +
+     "ln -s /dev/full pic.png\n"
+     "\"$3\" -q -s 2x2 -i pic.png a.yuv b.yuv 2>/dev/null; echo \"status $?\"\n"
+     "[ -L pic.png ] && echo 'link kept'; ls | wc -l",
+     "status 2\nlink kept\n4\n"},
+    {"FailedPictureKeepsTheOldPicture", twoFrames +
+     "echo old > pic.png\n"
+     "(ulimit -f 0; \"$3\" -s 2x2 -i pic.png a.yuv b.yuv 2>/dev/null); echo \"status $?\"\n"
+     "cat pic.png; ls | wc -l",
+     "status 2\nold\n4\n"},
+    {"PictureWritten", twoFrames +
+     "echo old > pic.png; chmod 640 pic.png\n"
+     "\"$3\" -q -s 2x2 -i pic.png a.yuv b.yuv; echo \"status $?\"\n"
+     "head -c 4 pic.png | tail -c 3; echo; stat -c %a pic.png; ls | wc -l",
+     "status 1\nPNG\n640\n4\n"},
+    {"EndlessActual",
+     "head -c 12 /dev/zero > z.yuv\n"
+     "\"$3\" -q -s 2x2 z.yuv /dev/zero; echo \"status $?\"\n"
+     "\"$3\" -s 2x2 z.yuv /dev/zero; echo \"status $?\"\n"
+     "cat /dev/zero | \"$3\" -s 2x2 - z.yuv; echo \"status $?\"",
+     "status 1\nEXPECTED ends after 2 frames, ACTUAL has more\nfirst 2 frames identical, lengths differ\nstatus 1\n"
+     "ACTUAL ends after 2 frames, EXPECTED has more\nfirst 2 frames identical, lengths differ\nstatus 1\n"},
+    {"ExactLengthOneFramePast",
+     "head -c 12 /dev/zero > z.yuv; head -c 18 /dev/zero > z3.yuv; head -c 19 /dev/zero > z4.yuv\n"
+     "\"$3\" -s 2x2 z.yuv z3.yuv; \"$3\" -s 2x2 z4.yuv z.yuv; echo \"status $?\"",
+     "EXPECTED ends after 2 frames, ACTUAL has 3\nfirst 2 frames identical, lengths differ\n"
+     "ACTUAL ends after 2 frames, EXPECTED has more\nfirst 2 frames identical, lengths differ\nstatus 1\n"},
+    {"TracegenOutputIntoItsInput",
+     "\"$4\" -r -n 3 64 64 c.yuv && cp c.yuv c.orig\n"
+     "\"$4\" -r -i c.yuv 64 64 - >> c.yuv 2>/dev/null; echo \"status $?\"\n"
+     "cmp -s c.yuv c.orig && echo 'c.yuv kept'",
+     "status 2\nc.yuv kept\n"},
+    {"TraceframesReportIntoItsInput",
+     "printf '# one\\n00 01 02 03\\n04 05 06 07\\na0 b0 a1 b1\\n' > t_w4_2_420_32.txt; cp t_w4_2_420_32.txt t.orig\n"
+     "\"$1\" t_w4_2_420_32.txt >> t_w4_2_420_32.txt 2>err; echo \"status $?\"; cat err\n"
+     "cmp -s t_w4_2_420_32.txt t.orig && echo 'trace kept'; [ -e t_w4_2_420_32.yuv ] || echo 'no frame file'",
+     "status 12\noutput file is the input file!\ntrace kept\nno frame file\n"},
+    {"TraceframesReportReaderGoesAway", commentedTrace +
+     "\"$1\" -O sp.yuv sp_w4_4_400_32.txt 2>err | head -1; echo \"status ${PIPESTATUS[0]}\"; cat err\n"
+     "stat -c %s sp.yuv",
+     "use input file 'sp_w4_4_400_32.txt'\nstatus 14\nerror writing standard output!\n80000\n"},
+    {"FramecmpReportReaderGoesAway",
+     "\"$3\" -l -s 64x64 /dev/urandom /dev/zero 2>err | head -1 > /dev/null; echo \"status ${PIPESTATUS[0]}\"\n"
+     "wc -c < err",
+     "status 2\n0\n"},
+    {"TracegenReaderGoesAway",
+     "\"$4\" -n 1000 64 64 - 2>err | head -c 10 > /dev/null; echo \"status ${PIPESTATUS[0]}\"; wc -c < err",
+     "status 2\n0\n"},
+    {"FileSizeLimitKeepsWholeFrames",
+     "for i in $(seq 400); do echo '00 01 02 03'; done > s_w8_3_420_32.txt\n"
+     "(ulimit -f 1; \"$1\" -O s.yuv s_w8_3_420_32.txt > /dev/null 2>&1); echo \"traceframes $? $(stat -c %s s.yuv)\"\n"
+     "head -c 4000 /dev/zero > p.yuv\n"
+     "(ulimit -f 1; \"$2\" p.yuv pp.yuv 6 2 0 > /dev/null); echo \"planepack $? $(stat -c %s pp.yuv)\"\n"
+     "(ulimit -f 20; \"$4\" -r -n 30 64 64 r.yuv 2>/dev/null); echo \"tracegen $? $(stat -c %s r.yuv)\"\n"
+     "(ulimit -f 20; \"$4\" -n 30 64 64 r_w64_64_420_32.txt 2>/dev/null); echo \"tracegen $?\"\n"
+     "\"$1\" -O /dev/null r_w64_64_420_32.txt 2>&1 | tail -1",
+     "traceframes 11 1008\nplanepack 255 1008\ntracegen 2 18432\ntracegen 2\nWrote 1 frames\n"},
+    {"TracegenFullDiskKeepsWholeFrames",
+     "[ \"$(id -u)\" = 0 ] && mkdir full && mount -t tmpfs -o size=64k tmpfs full 2>/dev/null || { echo skip; exit; }\n"
+     "\"$4\" -r -n 30 64 64 full/r.yuv 2>/dev/null; echo \"status $? $(stat -c %s full/r.yuv)\"; umount full",
+     "status 2 61440\n"},
+    {"HelpAndVersionToAFullDisk",
+     "for p in \"$3\" \"$4\"; do for o in --help --version; do \"$p\" $o > /dev/full 2>/dev/null; echo $?; done; done",
+     "2\n2\n2\n2\n"},
+};
+// clang-format on
+
+void PrintTo(const Fault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
+class Faults : public testing::TestWithParam<Fault> {};
+
+TEST_P(Faults, NothingLostNothingHangs)
+{
+    const Fault& fault = GetParam();
+    const std::string bash = findProgram("bash");
+    const std::string timeout = findProgram("timeout");
+    if (bash.empty() || timeout.empty()) {
+        GTEST_SKIP() << "bash or timeout is not installed";
+    }
+    Scratch scratch;
+    const RunResult result = scratch.run(timeout, {"-k", "5", "30", bash, "-c", fault.script, "bash", traceframes,
+                                                   PLANEPACK_BIN, FRAMECMP_BIN, tracegen});
+    if (result.out == "skip\n") {
+        GTEST_SKIP() << "needs root and a tmpfs";
+    }
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, fault.expected) << result.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, Faults, testing::ValuesIn(faults),
+                         [](const testing::TestParamInfo<Fault>& param) { return std::string(param.param.name); });
+
 } // namespace

@@ -1,6 +1,7 @@
 // Runs the built programs as black boxes in a scratch directory of their own.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -98,6 +99,9 @@ private:
             }
             close(out);
             close(err);
+            // As a shell starts a program: a harness may have these ignored.
+            std::signal(SIGPIPE, SIG_DFL);
+            std::signal(SIGXFSZ, SIG_DFL);
             for (const int fd : options.closed) {
                 close(fd);
             }
