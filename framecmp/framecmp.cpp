@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <csignal>
 
 #include <fcntl.h>
 #include <getopt.h>
@@ -28,13 +27,17 @@
 #define FRAMECMP_SSE2 1
 #endif
 
+#include "../common/cli.h"
+#include "../common/formats.h"
+
 #ifndef YUVTOOLS_VERSION
 #define YUVTOOLS_VERSION "unknown"
 #endif
 
+const char programName[] = "framecmp";
+
 constexpr int statusIdentical = 0;
 constexpr int statusDifferent = 1;
-constexpr int statusTrouble = 2;
 
 static const char usageText[] =
     "usage: framecmp [-qlh] [-s WIDTHxHEIGHT] [-f FORMAT] [-n COUNT] [-i PICTURE.png] EXPECTED ACTUAL\n"
@@ -48,23 +51,8 @@ static const char usageText[] =
     "  --help, --version\n"
     "exit status: 0 identical, 1 different, 2 trouble\n";
 
-constexpr int32_t samplingValues[4] = {420, 422, 440, 400};
-
 // Longest rows the row kernel takes at once: its 32-bit sum of squares cannot overflow.
 constexpr size_t kernelSpan = 65536;
-
-enum class Format { i420, nv12, yuv422p, nv16, yuv440p, gray, yuyv, yvyu, uyvy, vyuy };
-
-struct FormatName {
-    const char* name;
-    Format format;
-};
-
-constexpr FormatName formatNames[] = {
-    {"i420", Format::i420},    {"nv12", Format::nv12}, {"422p", Format::yuv422p}, {"nv16", Format::nv16},
-    {"440p", Format::yuv440p}, {"gray", Format::gray}, {"yuyv", Format::yuyv},    {"yvyu", Format::yvyu},
-    {"uyvy", Format::uyvy},    {"vyuy", Format::vyuy},
-};
 
 struct Settings {
     const char* expectedPath;
@@ -77,35 +65,6 @@ struct Settings {
     bool quiet;
     bool listSamples;
     int64_t stopAfter; // differing frames; 0 is no limit
-};
-
-// Width, height and sampling as a geometry marker in a file name gives them.
-struct NameGeometry {
-    bool found;
-    int32_t width;
-    int32_t height;
-    int32_t sampling;
-};
-
-// Sample (x, y) of a plane is the byte at offset + y * rowStride + x * step of a frame.
-struct Plane {
-    char name;
-    int32_t width;
-    int32_t height;
-    size_t offset;
-    size_t rowStride;
-    size_t step;
-    // How many luma columns and rows one sample covers, 1 or 2: the picture needs them.
-    int32_t coverX; // cppcheck-suppress unusedStructMember
-    int32_t coverY; // cppcheck-suppress unusedStructMember
-};
-
-struct Layout {
-    int32_t width;
-    int32_t height;
-    int planeCount;
-    Plane planes[3];
-    size_t frameSize;
 };
 
 struct Input {
@@ -155,93 +114,14 @@ struct Remainder {
     bool more;
 };
 
-// A file written so that a failed run leaves what its path named before untouched: a regular
-// file, or none, is written under a temporary name beside it and renamed into place when
-// complete; anything else (a device, a FIFO, /dev/stdout on a pipe) is written in place and
-// never removed.
-struct SafeOutput {
-    std::string path;      // as the user named it
-    std::string target;    // what the rename replaces: the path, or the file its links lead to
-    std::string temporary; // empty when written in place
-    FILE* file;
-};
-
-// ---- Failures ----
-
-[[noreturn]] static void fail(const std::string& what, const std::string& why)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "framecmp: %s: %s\n", what.c_str(), why.c_str());
-    std::exit(statusTrouble);
-}
-
-[[noreturn]] static void failUsage(const std::string& what, const std::string& why)
-{
-    std::fprintf(stderr, "framecmp: %s: %s\nTry 'framecmp --help' for more information.\n", what.c_str(), why.c_str());
-    std::exit(statusTrouble);
-}
-
-[[noreturn]] static void failSystem(const std::string& path, const char* action)
-{
-    fail(path, std::string(action) + ": " + std::strerror(errno));
-}
-
-// The report is framecmp's main output: when it cannot be written the run stops at once.
-// A reader that went away (`framecmp -l a b | head`) ends it quietly, as it ends cmp.
-[[noreturn]] static void failStandardOutput()
-{
-    if (errno == EPIPE) {
-        std::_Exit(statusTrouble);
-    }
-    const std::string why = std::strerror(errno);
-    std::clearerr(stdout);
-    std::fprintf(stderr, "framecmp: standard output: cannot write: %s\n", why.c_str());
-    std::_Exit(statusTrouble);
-}
-
-// Hands the report's text to standard output, stopping the run when it cannot be written.
-static void say(const char* text)
-{
-    if (std::fputs(text, stdout) == EOF) {
-        failStandardOutput();
-    }
-}
-
-static void say(const std::string& text)
-{
-    say(text.c_str());
-}
-
-static void finishStandardOutput()
-{
-    if (std::fflush(stdout) != 0) {
-        failStandardOutput();
-    }
-}
-
 // ---- Command line ----
-
-// A decimal number of digits only, from 1 to `high`, or -1.
-static int64_t readPositive(const char* text, int64_t high)
-{
-    int64_t value = 0;
-    const char* p = text;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        const int digit = *p - '0';
-        if (value > (high - digit) / 10) {
-            return -1;
-        }
-        value = value * 10 + digit;
-    }
-    return (p == text || *p != '\0' || value == 0) ? -1 : value;
-}
 
 static void readSize(const char* text, Settings& settings)
 {
     const char* cross = std::strchr(text, 'x');
     const std::string widthText = cross == nullptr ? std::string() : std::string(text, cross);
-    const int64_t width = readPositive(widthText.c_str(), INT32_MAX);
-    const int64_t height = cross == nullptr ? -1 : readPositive(cross + 1, INT32_MAX);
+    const int64_t width = readDecimal(widthText.c_str(), 1, INT32_MAX);
+    const int64_t height = cross == nullptr ? -1 : readDecimal(cross + 1, 1, INT32_MAX);
     if (width < 0 || height < 0) {
         failUsage(std::string("-s ") + text, "not WIDTHxHEIGHT with both from 1 to 2147483647");
     }
@@ -251,12 +131,11 @@ static void readSize(const char* text, Settings& settings)
 
 static Format readFormat(const char* text)
 {
-    for (const FormatName& entry : formatNames) {
-        if (std::strcmp(text, entry.name) == 0) {
-            return entry.format;
-        }
+    const Format format = findFormat(text);
+    if (format.layout == nullptr) {
+        failUsage(std::string("-f ") + text, "unknown format");
     }
-    failUsage(std::string("-f ") + text, "unknown format");
+    return format;
 }
 
 static Settings readOptions(int argc, char** argv)
@@ -276,20 +155,14 @@ static Settings readOptions(int argc, char** argv)
         case 'q': settings.quiet = true; break;
         case 'l': settings.listSamples = true; break;
         case 'n':
-            settings.stopAfter = readPositive(optarg, INT64_MAX);
+            settings.stopAfter = readDecimal(optarg, 1, INT64_MAX);
             if (settings.stopAfter < 0) {
                 failUsage(std::string("-n ") + optarg, "not a count from 1");
             }
             break;
         case 'i': settings.picturePath = optarg; break;
-        case 'h':
-            say(usageText);
-            finishStandardOutput();
-            std::exit(statusIdentical);
-        case 'V':
-            say("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
-            finishStandardOutput();
-            std::exit(statusIdentical);
+        case 'h': answer(usageText);
+        case 'V': answer("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");
         default: failUsage(optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1], "unknown option");
         }
@@ -303,60 +176,6 @@ static Settings readOptions(int argc, char** argv)
 }
 
 // ---- Geometry ----
-
-static bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// The geometry marker rule of traceframes: the rightmost "_w" directly followed by a digit,
-// then width, height and sampling as the first three runs of digits; the bus width that
-// follows is not needed here. A name with a marker that does not decode is refused.
-static NameGeometry readNameGeometry(const std::string& path)
-{
-    size_t marker = std::string::npos;
-    for (size_t p = path.size(); p >= 3 && marker == std::string::npos; --p) {
-        if (path[p - 3] == '_' && path[p - 2] == 'w' && isDigit(path[p - 1])) {
-            marker = p - 3;
-        }
-    }
-    if (marker == std::string::npos) {
-        return NameGeometry{};
-    }
-    int64_t numbers[3] = {0, 0, 0};
-    int found = 0;
-    for (size_t i = marker; found < 3 && i < path.size();) {
-        if (!isDigit(path[i])) {
-            ++i;
-            continue;
-        }
-        int64_t value = 0;
-        for (; i < path.size() && isDigit(path[i]); ++i) {
-            value = std::min<int64_t>(value * 10 + (path[i] - '0'), int64_t{INT32_MAX} + 1);
-        }
-        numbers[found++] = value;
-    }
-    const bool sizeValid = numbers[0] >= 1 && numbers[0] <= INT32_MAX && numbers[1] >= 1 && numbers[1] <= INT32_MAX;
-    bool samplingValid = false;
-    for (const int32_t sampling : samplingValues) {
-        samplingValid = samplingValid || numbers[2] == sampling;
-    }
-    if (found < 3 || !sizeValid || !samplingValid) {
-        fail(path, "the geometry in the name (_wWIDTH_HEIGHT_SAMPLING...) cannot be read");
-    }
-    return NameGeometry{true, static_cast<int32_t>(numbers[0]), static_cast<int32_t>(numbers[1]),
-                        static_cast<int32_t>(numbers[2])};
-}
-
-static Format formatOfSampling(int32_t sampling)
-{
-    switch (sampling) {
-    case 422: return Format::yuv422p;
-    case 440: return Format::yuv440p;
-    case 400: return Format::gray;
-    default: return Format::i420;
-    }
-}
 
 // Fills in what -s and -f left open from the names, which must agree where both tell.
 static void completeFromNames(Settings& settings)
@@ -380,84 +199,8 @@ static void completeFromNames(Settings& settings)
         settings.height = named.height;
     }
     if (!settings.formatGiven) {
-        settings.format = named.found ? formatOfSampling(named.sampling) : Format::i420;
+        settings.format = planarFormatOf(named.found ? named.sampling : 420);
     }
-}
-
-static Plane planarPlane(char name, int32_t width, int32_t height, size_t offset, int32_t coverX, int32_t coverY)
-{
-    return Plane{name, width, height, offset, static_cast<size_t>(width), 1, coverX, coverY};
-}
-
-// Chroma as two planes one after the other; odd sizes round the chroma plane up.
-static void setPlanarChroma(Layout& layout, int32_t coverX, int32_t coverY)
-{
-    const int32_t chromaWidth = layout.width / coverX + layout.width % coverX;
-    const int32_t chromaHeight = layout.height / coverY + layout.height % coverY;
-    const size_t lumaSize = layout.planes[0].rowStride * static_cast<size_t>(layout.height);
-    const size_t chromaSize = static_cast<size_t>(chromaWidth) * static_cast<size_t>(chromaHeight);
-    layout.planes[1] = planarPlane('U', chromaWidth, chromaHeight, lumaSize, coverX, coverY);
-    layout.planes[2] = planarPlane('V', chromaWidth, chromaHeight, lumaSize + chromaSize, coverX, coverY);
-    layout.planeCount = 3;
-    layout.frameSize = lumaSize + 2 * chromaSize;
-}
-
-// Chroma as one plane of U V pairs, as a bus carries it.
-static void setInterleavedChroma(Layout& layout, int32_t coverY)
-{
-    const int32_t chromaWidth = layout.width / 2 + layout.width % 2;
-    const int32_t chromaHeight = layout.height / coverY + layout.height % coverY;
-    const size_t lumaSize = static_cast<size_t>(layout.width) * static_cast<size_t>(layout.height);
-    const size_t rowStride = 2 * static_cast<size_t>(chromaWidth);
-    layout.planes[1] = Plane{'U', chromaWidth, chromaHeight, lumaSize, rowStride, 2, 2, coverY};
-    layout.planes[2] = Plane{'V', chromaWidth, chromaHeight, lumaSize + 1, rowStride, 2, 2, coverY};
-    layout.planeCount = 3;
-    layout.frameSize = lumaSize + rowStride * static_cast<size_t>(chromaHeight);
-}
-
-// Two pixels in four bytes; `lumaAt` is where Y0 stands in a group, `uAt` and `vAt` U and V.
-static void setPacked(Layout& layout, size_t lumaAt, size_t uAt, size_t vAt)
-{
-    const size_t rowStride = 4 * static_cast<size_t>(layout.width / 2);
-    layout.planes[0] = Plane{'Y', layout.width, layout.height, lumaAt, rowStride, 2, 1, 1};
-    layout.planes[1] = Plane{'U', layout.width / 2, layout.height, uAt, rowStride, 4, 2, 1};
-    layout.planes[2] = Plane{'V', layout.width / 2, layout.height, vAt, rowStride, 4, 2, 1};
-    layout.planeCount = 3;
-    layout.frameSize = rowStride * static_cast<size_t>(layout.height);
-}
-
-static Layout makeLayout(const Settings& settings)
-{
-    const bool packed = settings.format == Format::yuyv || settings.format == Format::yvyu ||
-                        settings.format == Format::uyvy || settings.format == Format::vyuy;
-    if (packed && settings.width % 2 != 0) {
-        fail("-s " + std::to_string(settings.width) + "x" + std::to_string(settings.height),
-             "packed formats hold two pixels in four bytes and need an even width");
-    }
-    Layout layout{};
-    layout.width = settings.width;
-    layout.height = settings.height;
-    layout.planeCount = 1;
-    layout.planes[0] = planarPlane('Y', settings.width, settings.height, 0, 1, 1);
-    layout.frameSize = static_cast<size_t>(settings.width) * static_cast<size_t>(settings.height);
-    switch (settings.format) {
-    case Format::i420: setPlanarChroma(layout, 2, 2); break;
-    case Format::yuv422p: setPlanarChroma(layout, 2, 1); break;
-    case Format::yuv440p: setPlanarChroma(layout, 1, 2); break;
-    case Format::nv12: setInterleavedChroma(layout, 2); break;
-    case Format::nv16: setInterleavedChroma(layout, 1); break;
-    case Format::gray: break;
-    case Format::yuyv: setPacked(layout, 0, 1, 3); break;
-    case Format::yvyu: setPacked(layout, 0, 3, 1); break;
-    case Format::uyvy: setPacked(layout, 1, 0, 2); break;
-    case Format::vyuy: setPacked(layout, 1, 2, 0); break;
-    }
-    // Sizes below 2^31 each make every sum above fit in 64 bits; the frame must fit in 32.
-    if (layout.frameSize > INT32_MAX) {
-        fail(std::to_string(settings.width) + "x" + std::to_string(settings.height),
-             "a frame of that size does not fit in 32 bits");
-    }
-    return layout;
 }
 
 // ---- Files ----
@@ -504,7 +247,7 @@ static uint8_t* allocate(size_t size)
     return block;
 }
 
-static Buffers allocateBuffers(const Layout& layout)
+static Buffers allocateBuffers(const FrameLayout& layout)
 {
     const size_t rowLength = std::min(static_cast<size_t>(layout.width), kernelSpan);
     return Buffers{allocate(layout.frameSize), allocate(layout.frameSize), allocate(rowLength), allocate(rowLength)};
@@ -516,79 +259,6 @@ static void releaseBuffers(const Buffers& buffers)
     std::free(buffers.actual);
     std::free(buffers.expectedRow);
     std::free(buffers.actualRow);
-}
-
-// Opens `path` for writing as a SafeOutput: a regular file or none through a temporary file
-// beside the one its links lead to, with the mode it has or a new file would get.
-static SafeOutput openSafeOutput(const char* path)
-{
-    SafeOutput out{path, path, std::string(), nullptr};
-    struct stat existing {};
-    const bool exists = stat(path, &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        out.file = std::fopen(path, "wb");
-        if (out.file == nullptr) {
-            failSystem(path, "cannot open");
-        }
-        return out;
-    }
-    if (exists) {
-        char* resolved = realpath(path, nullptr);
-        if (resolved == nullptr) {
-            failSystem(path, "cannot open");
-        }
-        out.target = resolved;
-        std::free(resolved);
-    }
-    out.temporary = out.target + ".XXXXXX";
-    const int fd = mkstemp(out.temporary.data());
-    if (fd < 0) {
-        failSystem(path, "cannot create a temporary file beside it");
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    const mode_t mode = exists ? existing.st_mode & 07777 : 0666 & ~mask;
-    out.file = fdopen(fd, "wb");
-    if (out.file == nullptr || fchmod(fd, mode) != 0) {
-        unlink(out.temporary.c_str());
-        failSystem(path, "cannot open");
-    }
-    return out;
-}
-
-// Closes the file and, when it was written under a temporary name, removes that name; the
-// path is left as it was.
-static void abandonSafeOutput(SafeOutput& out)
-{
-    std::fclose(out.file);
-    out.file = nullptr;
-    if (!out.temporary.empty()) {
-        unlink(out.temporary.c_str());
-    }
-}
-
-// Completes the file: every byte written and closed, then renamed into place. On failure
-// the temporary file goes and the run stops.
-static void finishSafeOutput(SafeOutput& out, const char* what)
-{
-    bool done = std::fflush(out.file) == 0 && std::ferror(out.file) == 0;
-    int error = errno;
-    if (std::fclose(out.file) != 0 && done) {
-        done = false;
-        error = errno;
-    }
-    out.file = nullptr;
-    if (done && !out.temporary.empty() && rename(out.temporary.c_str(), out.target.c_str()) != 0) {
-        done = false;
-        error = errno;
-    }
-    if (!done) {
-        if (!out.temporary.empty()) {
-            unlink(out.temporary.c_str());
-        }
-        errno = error;
-        failSystem(out.path, what);
-    }
 }
 
 // The picture may not be one of the files compared: writing it would destroy that file.
@@ -785,7 +455,7 @@ static uint8_t clampByte(int32_t value)
 }
 
 // Luma and the chroma covering (x, y); grey chroma for a luma-only layout.
-static void samplesAt(const Layout& layout, const uint8_t* frame, int32_t x, int32_t y, int32_t yuv[3])
+static void samplesAt(const FrameLayout& layout, const uint8_t* frame, int32_t x, int32_t y, int32_t yuv[3])
 {
     yuv[0] = 0;
     yuv[1] = 128;
@@ -819,7 +489,7 @@ static void putDifference(const int32_t expected[3], const int32_t actual[3], ui
     rgb[2] = lumaDiffers || chromaDiffers ? 255 : dim;
 }
 
-static void pictureRow(const Layout& layout, const Buffers& buffers, int32_t y, uint8_t* row)
+static void pictureRow(const FrameLayout& layout, const Buffers& buffers, int32_t y, uint8_t* row)
 {
     const size_t panel = 3 * (static_cast<size_t>(layout.width) + pictureGap);
     for (int32_t x = 0; x < layout.width; ++x) {
@@ -834,7 +504,7 @@ static void pictureRow(const Layout& layout, const Buffers& buffers, int32_t y, 
     }
 }
 
-static void writePicture(const char* path, const Layout& layout, const Buffers& buffers)
+static void writePicture(const char* path, const FrameLayout& layout, const Buffers& buffers)
 {
     const int64_t pictureWidth = 3 * int64_t{layout.width} + int64_t{pictureGap} * 2;
     if (pictureWidth > INT32_MAX / 3) {
@@ -867,7 +537,7 @@ static void writePicture(const char* path, const Layout& layout, const Buffers& 
 
 #else
 
-static void writePicture(const char* path, const Layout& /*layout*/, const Buffers& /*buffers*/)
+static void writePicture(const char* path, const FrameLayout& /*layout*/, const Buffers& /*buffers*/)
 {
     fail(path, "this framecmp was built without libpng and cannot write pictures");
 }
@@ -877,7 +547,7 @@ static void writePicture(const char* path, const Layout& /*layout*/, const Buffe
 // ---- Frame loop ----
 
 // Compares one frame pair; returns whether it differs, after reporting it.
-static bool compareFrame(const Settings& settings, const Layout& layout, const Buffers& buffers, int64_t frame)
+static bool compareFrame(const Settings& settings, const FrameLayout& layout, const Buffers& buffers, int64_t frame)
 {
     if (std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0) {
         return false;
@@ -907,8 +577,8 @@ static Remainder countRemainder(const Input& input, uint8_t* frame, size_t frame
     return Remainder{1, 0, more};
 }
 
-static RunTally compareFiles(const Settings& settings, const Layout& layout, const Input& expected, const Input& actual,
-                             const Buffers& buffers, Remainder rest[2])
+static RunTally compareFiles(const Settings& settings, const FrameLayout& layout, const Input& expected,
+                             const Input& actual, const Buffers& buffers, Remainder rest[2])
 {
     RunTally tally{0, 0, -1, false, false};
     for (;;) {
@@ -998,7 +668,7 @@ int main(int argc, char** argv)
     std::signal(SIGXFSZ, SIG_IGN);
     Settings settings = readOptions(argc, argv);
     completeFromNames(settings);
-    const Layout layout = makeLayout(settings);
+    const FrameLayout layout = makeFrameLayout(settings.format, settings.width, settings.height);
     refusePictureOverInput(settings);
 #ifndef FRAMECMP_HAVE_PNG
     if (settings.picturePath != nullptr) {

@@ -19,12 +19,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../common/cli.h"
+#include "../common/formats.h"
+
 #ifndef YUVTOOLS_VERSION
 #define YUVTOOLS_VERSION "unknown"
 #endif
 
+const char programName[] = "tracegen";
+
 constexpr int statusDone = 0;
-constexpr int statusTrouble = 2;
 
 static const char usageText[] =
     "usage: tracegen [-r] [-s 420|422|440|400] [-b 32|64] [-n FRAMES] [-c COMMENTS] [-S SHAPE] [-i RAW]\n"
@@ -99,59 +103,7 @@ struct TraceText {
     size_t row;
 };
 
-// ---- Failures ----
-
-[[noreturn]] static void fail(const std::string& what, const std::string& why)
-{
-    std::fprintf(stderr, "tracegen: %s: %s\n", what.c_str(), why.c_str());
-    std::exit(statusTrouble);
-}
-
-[[noreturn]] static void failUsage(const std::string& what, const std::string& why)
-{
-    std::fprintf(stderr, "tracegen: %s: %s\nTry 'tracegen --help' for more information.\n", what.c_str(), why.c_str());
-    std::exit(statusTrouble);
-}
-
-[[noreturn]] static void failSystem(const char* path, const char* action)
-{
-    fail(path, std::string(action) + ": " + std::strerror(errno));
-}
-
-// A reader that went away (`tracegen ... - | head`) ends the run quietly, as it ends cat.
-[[noreturn]] static void failWriting(const char* path)
-{
-    if (errno == EPIPE) {
-        std::_Exit(statusTrouble);
-    }
-    failSystem(path, "cannot write");
-}
-
-// --help and --version: their text is output like any other, and its loss a failure.
-[[noreturn]] static void answer(const std::string& text)
-{
-    if (std::fputs(text.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
-        failWriting("standard output");
-    }
-    std::exit(statusDone);
-}
-
 // ---- Command line ----
-
-// A decimal number of digits only, from `low` to `high`, or -1.
-static int64_t readDecimal(const char* text, int64_t low, int64_t high)
-{
-    int64_t value = 0;
-    const char* p = text;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        const int digit = *p - '0';
-        if (value > (high - digit) / 10) {
-            return -1;
-        }
-        value = value * 10 + digit;
-    }
-    return (p == text || *p != '\0' || value < low) ? -1 : value;
-}
 
 static int32_t readNumber(const char* what, const char* text, int64_t low, int64_t high)
 {
@@ -176,7 +128,7 @@ static RowShape readShape(const char* text)
 static int32_t readSampling(const char* text)
 {
     const int64_t sampling = readDecimal(text, 400, 440);
-    if (sampling != 420 && sampling != 422 && sampling != 440 && sampling != 400) {
+    if (findSampling(sampling) == nullptr) {
         failUsage(std::string("-s ") + text, "the sampling is one of 420, 422, 440, 400");
     }
     return static_cast<int32_t>(sampling);
@@ -196,7 +148,7 @@ static int32_t readBusBits(const char* text)
 static Picture makePicture(int32_t width, int32_t height, int32_t sampling, int32_t busBits)
 {
     const int64_t lumaPlaneSize = int64_t{width} * height;
-    const int64_t doubleFrame = lumaPlaneSize * (sampling == 420 ? 3 : sampling == 400 ? 2 : 4);
+    const int64_t doubleFrame = lumaPlaneSize * findSampling(sampling)->doubledFrameFactor;
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     if (doubleFrame / 2 > INT32_MAX) {
         fail(size, "a frame of that size does not fit a signed 32-bit integer");
@@ -211,8 +163,9 @@ static Picture makePicture(int32_t width, int32_t height, int32_t sampling, int3
                     0,
                     0};
     picture.chromaPlaneSize = (picture.frameSize - picture.lumaPlaneSize) / 2;
-    picture.chromaWidth = sampling == 400 ? 0 : sampling == 440 ? width : width / 2;
-    picture.chromaHeight = sampling == 400 ? 0 : sampling == 422 ? height : height / 2;
+    const Sampling& chroma = *findSampling(sampling);
+    picture.chromaWidth = sampling == 400 ? 0 : width / chroma.coverX;
+    picture.chromaHeight = sampling == 400 ? 0 : height / chroma.coverY;
     if (picture.lumaPlaneSize % picture.busBytes != 0 || picture.frameSize % picture.busBytes != 0) {
         fail(size, "the luma plane and the frame must be whole bus words of " + std::to_string(busBits) + " bits");
     }
