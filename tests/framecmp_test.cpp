@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 #include "support.h"
@@ -475,6 +476,71 @@ TEST(FramecmpPsnr, AgreesWithFfmpeg)
             }
         }
         EXPECT_EQ(frames, 3);
+    }
+}
+
+// The geometry in a file name, read by traceframes and by framecmp alike: the same marker,
+// width, height and sampling; traceframes alone reads the bus width after them. Each stem
+// is tried as STEM_32.txt with traceframes and as STEM.yuv with framecmp.
+struct NameCase {
+    std::string stem;
+    int width; // 0: the name is refused
+    int height;
+    int sampling;
+};
+
+TEST(GeometryRule, SameInTraceframesAndFramecmp)
+{
+    // clang-format off
+    const NameCase cases[] = {
+        {"clip_w176_144_420", 176, 144, 420},
+        {"x_w640x480_422", 640, 480, 422},
+        {"runs_w2/clip_w6_4_440", 6, 4, 440},
+        {"c_w8_2_400", 8, 2, 400},
+        {"a_w6_w4_2_420", 4, 2, 420},      // the rightmost marker
+        {"a_w4_2_420_w", 4, 2, 420},       // "_w" with no digit after it is no marker
+        {"a_w4_2_420_w9", 0, 0, 0},        // ... but with one it is
+        {"clip_W6_4_420", 0, 0, 0},
+        {"clip_w_6_4_420", 0, 0, 0},
+        {"clip_w6_4_444", 0, 0, 0},
+        {"clip_w0_4_420", 0, 0, 0},
+        {"clip_w6_4", 0, 0, 0},
+        {"runs_w2/clip", 0, 0, 0},
+        {"clip_w3000000000_4_420", 0, 0, 0},
+        {"clip_w6_2147483648_420", 0, 0, 0},
+    };
+    // clang-format on
+    for (const NameCase& c : cases) {
+        SCOPED_TRACE(c.stem);
+        Scratch scratch;
+        std::filesystem::create_directories(scratch.path("runs_w2"));
+        const std::string trace = c.stem + "_32.txt";
+        scratch.write(trace, "");
+        const RunResult converted = scratch.run(traceframes, {"-O", "out.raw", trace});
+        if (c.width == 0) {
+            EXPECT_EQ(converted.status, 8);
+            EXPECT_NE(scratch.run(framecmp, {c.stem + ".yuv", c.stem + ".yuv"}).status, 0);
+            continue;
+        }
+        EXPECT_EQ(converted.status, 0);
+        EXPECT_EQ(converted.out.substr(0, converted.out.find("bus width")),
+                  "use input file '" + trace + "'\nwidth     = " + std::to_string(c.width) + "\nheight    = " +
+                      std::to_string(c.height) + "\nsampling  = YUV" + std::to_string(c.sampling) + "\n");
+        // Where the last byte of a frame lies tells framecmp's width, height and sampling.
+        const int coverX = c.sampling == 440 ? 1 : 2;
+        const int coverY = c.sampling == 422 ? 1 : 2;
+        const int cw = (c.width + coverX - 1) / coverX;
+        const int ch = (c.height + coverY - 1) / coverY;
+        const size_t frameSize = size_t(c.width) * size_t(c.height) + (c.sampling == 400 ? 0 : 2 * size_t(cw * ch));
+        const std::string last = c.sampling == 400
+                                     ? "0 Y " + std::to_string(c.width - 1) + " " + std::to_string(c.height - 1)
+                                     : "0 V " + std::to_string(cw - 1) + " " + std::to_string(ch - 1);
+        scratch.write(c.stem + ".yuv", std::string(frameSize, '\0'));
+        std::filesystem::create_directories(scratch.path("a"));
+        scratch.write("a/actual.yuv", std::string(frameSize - 1, '\0') + "\x01");
+        const RunResult compared = scratch.run(framecmp, {"-l", c.stem + ".yuv", "a/actual.yuv"});
+        EXPECT_EQ(compared.status, 1) << compared.err;
+        EXPECT_EQ(compared.out, last + " 00 01\n1 of 1 frames differ, first at frame 0\n");
     }
 }
 
