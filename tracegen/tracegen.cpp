@@ -31,27 +31,34 @@ const char programName[] = "tracegen";
 constexpr int statusDone = 0;
 
 static const char usageText[] =
-    "usage: tracegen [-r] [-s 420|422|440|400] [-b 32|64] [-n FRAMES] [-c COMMENTS] [-S SHAPE] [-i RAW]\n"
-    "                WIDTH HEIGHT OUTPUT\n"
+    "usage: tracegen [-rE] [-s 420|422|440|400] [-b 32|64] [-D BITS] [-n FRAMES] [-c COMMENTS] [-S SHAPE]\n"
+    "                [-i RAW [-f FORMAT]] WIDTH HEIGHT OUTPUT\n"
     "  -s  chroma sampling (420)        -b  bus width in bits (32)\n"
+    "  -D  bits a sample (8); from 9 to 16 a sample takes two bytes, little-endian\n"
+    "  -E  each row one bus word most significant byte first, as Verilog's %h prints it\n"
     "  -n  synthetic frames (1)         -c  comment lines at the top (2; 0 for none)\n"
     "  -S  row shape (spaced): spaced \"4a 4a\", packed \"4a4a\", crlf \"4a 4a\" CR LF,\n"
     "      trailing \"4a 4a \", tabs \"4a<TAB>4a\", upper \"4A 4A\", mixed (row by row all of\n"
     "      these, in mixed case, some with leading blanks, a comment line now and then)\n"
     "  -i  take the frames from a raw planar file (- for standard input) instead of the\n"
     "      synthetic picture\n"
+    "  -f  the raw input's format, planar or semi-planar (yuv420p, nv12, p010le, yuv420p:10, ...;\n"
+    "      see framecmp --help); it gives the sampling and the depth\n"
     "  -r  write the raw planar frames instead of a trace\n"
     "  OUTPUT - is standard output.   --help, --version\n";
 
 // Text is handed to the output in blocks of about this size, whatever the frame size.
 constexpr size_t textBlockSize = size_t{1} << 20;
 
-// Sizes of one frame, all within a signed 32-bit integer by construction.
+// Sizes of one frame in bytes, all within a signed 32-bit integer by construction; the
+// chroma width and height count samples.
 struct Picture {
     int32_t width;
     int32_t height;
     int32_t sampling;
     int32_t busBytes;
+    int32_t depth;
+    int32_t sampleBytes;
     int32_t lumaPlaneSize;
     int32_t frameSize;
     int32_t chromaPlaneSize;
@@ -79,7 +86,9 @@ struct Options {
     int64_t comments;
     RowShape shape;
     const char* rawInput;
+    bool chromaInterleaved; // the raw input holds its chroma as U V pairs already
     bool writeRaw;
+    bool mostSignificantFirst;
     const char* outputPath;
 };
 
@@ -145,24 +154,27 @@ static int32_t readBusBits(const char* text)
 
 // Checked sizes: the frame, and so every plane, must fit a signed 32-bit integer, and the
 // luma plane and the frame must be whole bus words, or traceframes could not read the trace.
-static Picture makePicture(int32_t width, int32_t height, int32_t sampling, int32_t busBits)
+// Two-byte samples double every plane, as traceframes -D reads them.
+static Picture makePicture(int32_t width, int32_t height, int32_t sampling, int32_t busBits, int32_t depth)
 {
-    const int64_t lumaPlaneSize = int64_t{width} * height;
-    const int64_t doubleFrame = lumaPlaneSize * findSampling(sampling)->doubledFrameFactor;
+    const int64_t sampleBytes = depth > 8 ? 2 : 1;
+    const int64_t lumaSamples = int64_t{width} * height;
+    const int64_t frameSamples = lumaSamples * findSampling(sampling)->doubledFrameFactor / 2;
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    if (doubleFrame / 2 > INT32_MAX) {
+    if (frameSamples * sampleBytes > INT32_MAX) {
         fail(size, "a frame of that size does not fit a signed 32-bit integer");
     }
     Picture picture{width,
                     height,
                     sampling,
                     busBits / 8,
-                    static_cast<int32_t>(lumaPlaneSize),
-                    static_cast<int32_t>(doubleFrame / 2),
-                    0,
+                    depth,
+                    static_cast<int32_t>(sampleBytes),
+                    static_cast<int32_t>(lumaSamples * sampleBytes),
+                    static_cast<int32_t>(frameSamples * sampleBytes),
+                    static_cast<int32_t>((frameSamples - lumaSamples) / 2 * sampleBytes),
                     0,
                     0};
-    picture.chromaPlaneSize = (picture.frameSize - picture.lumaPlaneSize) / 2;
     const Sampling& chroma = *findSampling(sampling);
     picture.chromaWidth = sampling == 400 ? 0 : width / chroma.coverX;
     picture.chromaHeight = sampling == 400 ? 0 : height / chroma.coverY;
@@ -172,6 +184,19 @@ static Picture makePicture(int32_t width, int32_t height, int32_t sampling, int3
     return picture;
 }
 
+// The raw input's format: it must be planar or semi-planar, of a sampling a bus trace carries.
+static Format readInputFormat(const char* text)
+{
+    const Format format = findFormat(text);
+    if (format.layout == nullptr) {
+        failUsage(std::string("-f ") + text, "unknown format; framecmp --help lists them");
+    }
+    if (format.layout->chroma == Chroma::packed || findSampling(format.layout->sampling) == nullptr) {
+        failUsage(std::string("-f ") + text, "not a planar or semi-planar format of 4:2:0, 4:2:2, 4:4:0 or 4:0:0");
+    }
+    return format;
+}
+
 static Options readOptions(int argc, char** argv)
 {
     static const option longOptions[] = {
@@ -179,14 +204,19 @@ static Options readOptions(int argc, char** argv)
     Options options{};
     options.frames = 1;
     options.comments = 2;
-    int32_t sampling = 420;
+    int32_t sampling = 0; // 0 until -s or -f gives it
+    int32_t depth = 0;
     int32_t busBits = 32;
+    Format inputFormat{nullptr, 0};
     opterr = 0;
     int opt = 0;
-    while ((opt = getopt_long(argc, argv, ":s:b:n:c:S:i:rh", longOptions, nullptr)) != -1) {
+    while ((opt = getopt_long(argc, argv, ":s:b:D:n:c:S:i:f:rEh", longOptions, nullptr)) != -1) {
         switch (opt) {
         case 's': sampling = readSampling(optarg); break;
         case 'b': busBits = readBusBits(optarg); break;
+        case 'D': depth = readNumber("-D", optarg, 8, 16); break;
+        case 'f': inputFormat = readInputFormat(optarg); break;
+        case 'E': options.mostSignificantFirst = true; break;
         case 'n': options.frames = readNumber("-n", optarg, 0, INT32_MAX); break;
         case 'c': options.comments = readNumber("-c", optarg, 0, INT32_MAX); break;
         case 'S': options.shape = readShape(optarg); break;
@@ -203,10 +233,22 @@ static Options readOptions(int argc, char** argv)
     }
     const int32_t width = readNumber("width", argv[optind], 1, INT32_MAX);
     const int32_t height = readNumber("height", argv[optind + 1], 1, INT32_MAX);
-    options.picture = makePicture(width, height, sampling, busBits);
+    if (inputFormat.layout != nullptr) {
+        if (options.rawInput == nullptr) {
+            failUsage("-f", "describes the raw input, which -i names");
+        }
+        if ((sampling != 0 && sampling != inputFormat.layout->sampling) || (depth != 0 && depth != inputFormat.depth)) {
+            failUsage("-f", "the format's sampling and depth disagree with -s or -D");
+        }
+        sampling = inputFormat.layout->sampling;
+        depth = inputFormat.depth;
+        options.chromaInterleaved = inputFormat.layout->chroma == Chroma::interleaved;
+    }
+    options.picture = makePicture(width, height, sampling != 0 ? sampling : 420, busBits, depth != 0 ? depth : 8);
     options.outputPath = argv[optind + 2];
-    if (options.rawInput == nullptr && options.picture.chromaPlaneSize != 0 &&
-        int64_t{options.picture.chromaWidth} * options.picture.chromaHeight != options.picture.chromaPlaneSize) {
+    const Picture& picture = options.picture;
+    if (options.rawInput == nullptr && picture.chromaPlaneSize != 0 &&
+        int64_t{picture.chromaWidth} * picture.chromaHeight * picture.sampleBytes != picture.chromaPlaneSize) {
         fail(std::to_string(width) + "x" + std::to_string(height),
              "the synthetic picture needs an even width and height for its chroma");
     }
@@ -332,15 +374,29 @@ static int colourAt(const Picture& picture, int64_t index, int64_t x, int64_t y)
     return static_cast<int>(x * 8 / picture.width);
 }
 
+// Stores sample `at` of a plane: an 8-bit value scaled to the depth, with `low` in the bits
+// below the eight (a ramp, so that misplaced bytes show), little-endian in two bytes.
+static void putSample(const Picture& picture, uint8_t* plane, size_t at, int value, int low)
+{
+    if (picture.sampleBytes == 1) {
+        plane[at] = static_cast<uint8_t>(value);
+        return;
+    }
+    const int shift = picture.depth - 8;
+    const auto sample = static_cast<uint32_t>((value << shift) | (low & ((1 << shift) - 1)));
+    plane[2 * at] = static_cast<uint8_t>(sample);
+    plane[2 * at + 1] = static_cast<uint8_t>(sample >> 8);
+}
+
 static void drawFrame(const Picture& picture, int64_t index, uint8_t* frame)
 {
     for (int32_t y = 0; y < picture.height; ++y) {
-        uint8_t* row = frame + static_cast<size_t>(y) * static_cast<size_t>(picture.width);
+        const size_t rowStart = static_cast<size_t>(y) * static_cast<size_t>(picture.width);
         for (int32_t x = 0; x < picture.width; ++x) {
             const int colour = colourAt(picture, index, x, y);
             // A faint ramp keeps neighbouring samples apart, so misplaced bytes show.
             const int ramp = (x + y) & 7;
-            row[x] = static_cast<uint8_t>(colour < 0 ? 235 : barY[colour] + ramp);
+            putSample(picture, frame, rowStart + size_t(x), colour < 0 ? 235 : barY[colour] + ramp, x * 3 + y);
         }
     }
     uint8_t* u = frame + picture.lumaPlaneSize;
@@ -350,8 +406,8 @@ static void drawFrame(const Picture& picture, int64_t index, uint8_t* frame)
             const int colour = colourAt(picture, index, static_cast<int64_t>(cx) * picture.width / picture.chromaWidth,
                                         static_cast<int64_t>(cy) * picture.height / picture.chromaHeight);
             const size_t at = static_cast<size_t>(cy) * static_cast<size_t>(picture.chromaWidth) + size_t(cx);
-            u[at] = colour < 0 ? 128 : barU[colour];
-            v[at] = colour < 0 ? 128 : barV[colour];
+            putSample(picture, u, at, colour < 0 ? 128 : barU[colour], cx + cy);
+            putSample(picture, v, at, colour < 0 ? 128 : barV[colour], cx + 2 * cy);
         }
     }
 }
@@ -392,14 +448,26 @@ static void appendRow(std::string& text, const uint8_t* bytes, int busBytes, Row
     text += shape == RowShape::crlf ? "\r\n" : "\n";
 }
 
+// How rows are written: the bus width, the shape, and the byte order of a row.
+struct RowStyle {
+    int32_t busBytes;
+    RowShape shape;
+    bool mostSignificantFirst;
+};
+
 // Appends a row of bus words and hands full blocks of text to the output.
-static void appendTraceRow(TraceText& trace, const uint8_t* bytes, int32_t busBytes, RowShape shape, Output& output)
+static void appendTraceRow(TraceText& trace, const uint8_t* bytes, const RowStyle& style, Output& output)
 {
-    const bool mixed = shape == RowShape::mixed;
+    const bool mixed = style.shape == RowShape::mixed;
     if (mixed && trace.row % 1000 == 999) {
         trace.text += "# a comment between rows\n";
     }
-    appendRow(trace.text, bytes, busBytes, shapeOfRow(shape, trace.row), mixed, trace.row);
+    uint8_t reversed[8];
+    if (style.mostSignificantFirst) {
+        std::reverse_copy(bytes, bytes + style.busBytes, reversed);
+        bytes = reversed;
+    }
+    appendRow(trace.text, bytes, style.busBytes, shapeOfRow(style.shape, trace.row), mixed, trace.row);
     ++trace.row;
     if (trace.text.size() >= textBlockSize) {
         writeBytes(output, trace.text.data(), trace.text.size());
@@ -407,23 +475,29 @@ static void appendTraceRow(TraceText& trace, const uint8_t* bytes, int32_t busBy
     }
 }
 
-// The luma plane row after row, then the two chroma planes interleaved, U then V.
-static void writeTraceFrame(const Picture& picture, RowShape shape, const uint8_t* frame, TraceText& trace,
-                            Output& output)
+// The luma plane row after row, then the chroma interleaved a sample at a time, U then V;
+// chroma that the raw input holds interleaved already goes out as it stands.
+static void writeTraceFrame(const Options& options, const uint8_t* frame, TraceText& trace, Output& output)
 {
+    const Picture& picture = options.picture;
+    const RowStyle style{picture.busBytes, options.shape, options.mostSignificantFirst};
     const auto busBytes = static_cast<size_t>(picture.busBytes);
-    for (size_t at = 0; at < static_cast<size_t>(picture.lumaPlaneSize); at += busBytes) {
-        appendTraceRow(trace, frame + at, picture.busBytes, shape, output);
+    const auto lumaBytes = static_cast<size_t>(picture.lumaPlaneSize);
+    const size_t planarEnd = options.chromaInterleaved ? static_cast<size_t>(picture.frameSize) : lumaBytes;
+    for (size_t at = 0; at < planarEnd; at += busBytes) {
+        appendTraceRow(trace, frame + at, style, output);
     }
-    const uint8_t* u = frame + picture.lumaPlaneSize;
+    const uint8_t* u = frame + lumaBytes;
     const uint8_t* v = u + picture.chromaPlaneSize;
+    const auto sampleBytes = static_cast<size_t>(picture.sampleBytes);
     uint8_t word[8];
-    for (size_t k = 0; k < static_cast<size_t>(picture.chromaPlaneSize); k += busBytes / 2) {
-        for (size_t j = 0; j < busBytes / 2; ++j) {
-            word[2 * j] = u[k + j];
-            word[2 * j + 1] = v[k + j];
+    for (size_t k = 0; !options.chromaInterleaved && k < static_cast<size_t>(picture.chromaPlaneSize);
+         k += busBytes / 2) {
+        for (size_t j = 0; j < busBytes / 2; j += sampleBytes) {
+            std::copy(u + k + j, u + k + j + sampleBytes, word + 2 * j);
+            std::copy(v + k + j, v + k + j + sampleBytes, word + 2 * j + sampleBytes);
         }
-        appendTraceRow(trace, word, picture.busBytes, shape, output);
+        appendTraceRow(trace, word, style, output);
     }
     // A frame's text is out before the next frame is read, whatever happens to that one.
     writeBytes(output, trace.text.data(), trace.text.size());
@@ -435,11 +509,15 @@ static void writeComments(const Options& options, Output& output)
     const Picture& picture = options.picture;
     for (int64_t i = 0; i < options.comments; ++i) {
         char line[128];
-        if (i == 0) {
+        if (i == 0 && picture.depth == 8) {
             std::snprintf(line, sizeof line, "# tracegen %dx%d YUV%d on a %d-bit bus\n", picture.width, picture.height,
                           picture.sampling, picture.busBytes * 8);
+        } else if (i == 0) {
+            std::snprintf(line, sizeof line, "# tracegen %dx%d YUV%d of %d-bit samples on a %d-bit bus\n",
+                          picture.width, picture.height, picture.sampling, picture.depth, picture.busBytes * 8);
         } else {
-            std::snprintf(line, sizeof line, "# rows: luma plane, then chroma interleaved U V\n");
+            std::snprintf(line, sizeof line, "# rows: luma plane, then chroma interleaved U V%s\n",
+                          options.mostSignificantFirst ? ", most significant byte first" : "");
         }
         writeBytes(output, line, std::strlen(line));
     }
@@ -477,7 +555,7 @@ int main(int argc, char** argv)
         if (options.writeRaw) {
             writeBytes(output, frame, frameSize);
         } else {
-            writeTraceFrame(picture, options.shape, frame, trace, output);
+            writeTraceFrame(options, frame, trace, output);
         }
         keepWritten(output);
     }
