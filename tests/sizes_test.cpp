@@ -72,18 +72,19 @@ void PrintTo(const Sampling& sampling, std::ostream* out)
 }
 
 // What traceframes must end with for an empty trace: 8 for a name whose sizes do not fit,
-// 13 for a frame that is not a whole number of bus words, else 0.
-int traceframesModel(Wide width, Wide height, const Sampling& sampling, int busBytes)
+// 13 for a frame that is not a whole number of bus words, else 0. Samples of two bytes
+// (-D 9 to 16) double the luma plane and the frame before the same rules.
+int traceframesModel(Wide width, Wide height, const Sampling& sampling, int busBytes, int sampleBytes)
 {
     if (width > int32Max || height > int32Max) {
         return 8;
     }
-    const Wide luma = width * height;
-    const Wide doubleFrame = luma * sampling.mulDiv2;
-    if (luma > int32Max || doubleFrame > int32Max) {
+    const Wide luma = width * height * sampleBytes;
+    const Wide frame = width * height * sampling.mulDiv2 / 2 * sampleBytes;
+    if (luma > int32Max || 2 * frame > int32Max) {
         return 8;
     }
-    return luma % busBytes != 0 || (doubleFrame / 2) % busBytes != 0 ? 13 : 0;
+    return luma % busBytes != 0 || frame % busBytes != 0 ? 13 : 0;
 }
 
 // One sampling a test, so that a parallel test run spreads the table over the cores.
@@ -98,18 +99,22 @@ TEST_P(TraceframesBoundaryNames, DecidedAsTheWideModelDecides)
     for (const char* width : boundaryNumbers) {
         for (const char* height : boundaryNumbers) {
             for (const int bus : {32, 64}) {
-                const std::string name = std::string("t_w") + width + "_" + height + "_" +
-                                         std::to_string(sampling.value) + "_" + std::to_string(bus) + ".txt";
-                std::filesystem::create_symlink("empty", scratch.path(name));
-                const RunResult result = scratch.runMain(traceframesMain, traceframes, {"-O", "out.yuv", name});
-                std::filesystem::remove(scratch.path(name));
-                const int expected = traceframesModel(wideOf(width), wideOf(height), sampling, bus / 8);
-                ASSERT_EQ(result.status, expected) << name << "\n" << result.err;
-                ++runs;
+                for (const int sampleBytes : {1, 2}) {
+                    const std::string name = std::string("t_w") + width + "_" + height + "_" +
+                                             std::to_string(sampling.value) + "_" + std::to_string(bus) + ".txt";
+                    std::filesystem::create_symlink("empty", scratch.path(name));
+                    const RunResult result = scratch.runMain(
+                        traceframesMain, traceframes, {"-D", sampleBytes == 1 ? "8" : "16", "-O", "out.yuv", name});
+                    std::filesystem::remove(scratch.path(name));
+                    const int expected =
+                        traceframesModel(wideOf(width), wideOf(height), sampling, bus / 8, sampleBytes);
+                    ASSERT_EQ(result.status, expected) << name << " " << sampleBytes << "\n" << result.err;
+                    ++runs;
+                }
             }
         }
     }
-    EXPECT_EQ(runs, 17 * 17 * 2);
+    EXPECT_EQ(runs, 17 * 17 * 2 * 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(EverySampling, TraceframesBoundaryNames, testing::ValuesIn(samplings),

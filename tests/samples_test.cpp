@@ -1,0 +1,307 @@
+// Samples of more than 8 bits and words printed most significant byte first: traceframes -D,
+// -E and -G against a model of what they do to the rows of a trace, tracegen -D, -E and -f,
+// and the two round-tripping every shape, bus, sampling, byte order and depth.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "support.h"
+
+namespace {
+
+const std::string traceframes = TRACEFRAMES_BIN;
+const std::string tracegen = TRACEGEN_BIN;
+
+// What traceframes makes of the rows of a trace: reverse each row's bytes (-E), group bytes
+// into samples (-D), split the chroma (-P), frame after frame.
+struct Shape {
+    int width;
+    int height;
+    int sampling;
+    int busBytes;
+    int sampleBytes;
+};
+
+size_t lumaBytes(const Shape& s)
+{
+    return size_t(s.width) * size_t(s.height) * size_t(s.sampleBytes);
+}
+
+size_t frameBytes(const Shape& s)
+{
+    const size_t luma = size_t(s.width) * size_t(s.height);
+    const size_t factor = s.sampling == 420 ? 3 : s.sampling == 400 ? 2 : 4;
+    return luma * factor / 2 * size_t(s.sampleBytes);
+}
+
+std::string modelFrames(const std::vector<std::string>& rows, const Shape& s, bool reverse, bool split)
+{
+    std::string stream;
+    for (std::string row : rows) {
+        if (reverse) {
+            std::reverse(row.begin(), row.end());
+        }
+        stream += row;
+    }
+    const size_t frame = frameBytes(s);
+    const size_t luma = lumaBytes(s);
+    const auto sample = size_t(s.sampleBytes);
+    std::string frames;
+    for (size_t at = 0; at + frame <= stream.size(); at += frame) {
+        const std::string whole = stream.substr(at, frame);
+        if (!split) {
+            frames += whole;
+            continue;
+        }
+        std::string u;
+        std::string v;
+        for (size_t c = luma; c < frame; c += 2 * sample) {
+            u += whole.substr(c, sample);
+            v += whole.substr(c + sample, sample);
+        }
+        frames += whole.substr(0, luma) + u + v;
+    }
+    return frames;
+}
+
+std::string hexRow(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        text += text.empty() ? "" : " ";
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text + "\n";
+}
+
+std::string geometryReport(const std::string& input, const Shape& s, int depth)
+{
+    return "use input file '" + input + "'\nwidth     = " + std::to_string(s.width) +
+           "\nheight    = " + std::to_string(s.height) + "\nsampling  = YUV" + std::to_string(s.sampling) +
+           "\nbus width = " + std::to_string(s.busBytes * 8) + "\n" +
+           (depth != 0 ? "depth     = " + std::to_string(depth) + "\n" : "");
+}
+
+// Random rows for two frames and a half, through -D (and -E, -P) against the model.
+TEST(TraceframesDepth, EverySamplingBusAndSplitAsTheModelSays)
+{
+    std::mt19937 random(16);
+    for (const int sampling : {420, 422, 440, 400}) {
+        for (const int bus : {4, 8}) {
+            for (const int depth : {8, 10, 16}) {
+                for (const bool reverse : {false, true}) {
+                    const Shape shape{8, 4, sampling, bus, depth > 8 ? 2 : 1};
+                    std::vector<std::string> rows;
+                    std::string trace = "# a trace\n";
+                    const size_t rowCount = frameBytes(shape) * 5 / 2 / size_t(bus);
+                    for (size_t r = 0; r < rowCount; ++r) {
+                        std::string row;
+                        for (int k = 0; k < bus; ++k) {
+                            row += static_cast<char>(random() & 0xff);
+                        }
+                        rows.push_back(row);
+                        trace += hexRow(row);
+                    }
+                    const std::string name =
+                        "d_w8_4_" + std::to_string(sampling) + "_" + std::to_string(bus * 8) + ".txt";
+                    for (const bool split : {false, true}) {
+                        SCOPED_TRACE(name + " -D " + std::to_string(depth) + (reverse ? " -E" : "") +
+                                     (split ? " -P" : ""));
+                        Scratch scratch;
+                        scratch.write(name, trace);
+                        std::vector<std::string> args = {"-D", std::to_string(depth), "-O", "out.yuv"};
+                        if (reverse) {
+                            args.emplace_back("-E");
+                        }
+                        if (split) {
+                            args.emplace_back("-P");
+                        }
+                        args.push_back(name);
+                        const RunResult result = scratch.run(traceframes, args);
+                        EXPECT_EQ(result.status, 0);
+                        const size_t leftOver = rowCount * size_t(bus) % frameBytes(shape);
+                        EXPECT_EQ(result.err, "read error, insufficient data (k=" + std::to_string(leftOver) + ")!\n");
+                        EXPECT_EQ(result.out, geometryReport(name, shape, depth) + "# a trace\nWrote 2 frames\n");
+                        EXPECT_EQ(scratch.read("out.yuv"), modelFrames(rows, shape, reverse, split));
+                    }
+                }
+            }
+        }
+    }
+}
+
+struct OptionCase {
+    std::vector<std::string> args; // the trace t_w4_2_420_32.txt is added last
+    int status;
+    std::string err;
+};
+
+// -D, -E and -G as the command line gives them: attached or not, good and bad values.
+TEST(TraceframesOptions, DepthOrderAndGeometry)
+{
+    const std::string invalid = "invalid arguments\n";
+    const std::string badGeometry = "malformed geometry, cannot decipher\n";
+    // clang-format off
+    const OptionCase cases[] = {
+        {{"-D", "10"}, 0, ""}, {{"-D10"}, 0, ""}, {{"-D", "8"}, 0, ""}, {{"-D", "16"}, 0, ""}, {{"-D", "010"}, 0, ""},
+        {{"-D", "7"}, 10, invalid}, {{"-D", "17"}, 10, invalid}, {{"-D", "1O"}, 10, invalid},
+        {{"-D", "+10"}, 10, invalid}, {{"-D", ""}, 10, invalid}, {{"-Dx"}, 10, invalid},
+        {{"-D", "99999999999999999999"}, 10, invalid},
+        {{"-E"}, 0, ""}, {{"-Exyz"}, 0, ""},
+        {{"-G", "4x2:420:32"}, 0, ""}, {{"-G4X2:420:32"}, 0, ""},
+        {{"-G", "4x2:420:36"}, 8, badGeometry}, {{"-G", "4x2:444:32"}, 8, badGeometry},
+        {{"-G", "0x2:420:32"}, 8, badGeometry}, {{"-G", "4x2:420"}, 8, badGeometry},
+        {{"-G", "4x2:420:32:"}, 8, badGeometry}, {{"-G", "4x2_420_32"}, 8, badGeometry},
+        {{"-G", " 4x2:420:32"}, 8, badGeometry}, {{"-G", "4x+2:420:32"}, 8, badGeometry},
+        {{"-G", "65536x65536:420:32"}, 8, badGeometry}, {{"-G", "2147483648x1:400:32"}, 8, badGeometry},
+    };
+    // clang-format on
+    for (const OptionCase& c : cases) {
+        SCOPED_TRACE(joined(c.args));
+        Scratch scratch;
+        scratch.write("t_w4_2_420_32.txt", "00 01 02 03\n04 05 06 07\na0 b0 a1 b1\n");
+        std::vector<std::string> args = c.args;
+        args.emplace_back("t_w4_2_420_32.txt");
+        const RunResult result = scratch.run(traceframes, args);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.err);
+    }
+    // A bad -G, or one without its value, is found before any file is opened.
+    Scratch scratch;
+    EXPECT_EQ(scratch.run(traceframes, {"-G", "4x2:420:16", "missing.txt"}).err, badGeometry);
+    EXPECT_EQ(scratch.run(traceframes, {"missing.txt", "-G"}).status, 10);
+    EXPECT_EQ(scratch.run(traceframes, {"missing.txt", "-D"}).status, 10);
+    EXPECT_FALSE(scratch.exists("missing.yuv"));
+}
+
+// With -G the name says nothing: standard input, a FIFO, a file with no marker.
+TEST(TraceframesOptions, GeometryOnTheCommandLineReadsAnyName)
+{
+    Scratch scratch;
+    const std::string rows = "00 01 02 03\n04 05 06 07\na0 b0 a1 b1\n";
+    scratch.write("capture.log", rows);
+    RunResult result = scratch.run(traceframes, {"-G", "4x2:420:32", "-P", "capture.log"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(scratch.read("capture.yuv"), bytesOf("00 01 02 03 04 05 06 07 a0 a1 b0 b1"));
+    EXPECT_EQ(result.out, "use input file 'capture.log'\nwidth     = 4\nheight    = 2\nsampling  = YUV420\n"
+                          "bus width = 32\nWrote 1 frames\n");
+    // The name's marker is not read with -G: a name that says otherwise changes nothing.
+    scratch.write("t_w8_8_422_64.txt", rows);
+    result = scratch.run(traceframes, {"-G4x2:420:32", "-O", "named.yuv", "t_w8_8_422_64.txt"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(scratch.read("named.yuv"), bytesOf("00 01 02 03 04 05 06 07 a0 b0 a1 b1"));
+    const std::string bash = "/bin/bash";
+    if (access(bash.c_str(), X_OK) == 0) {
+        result = scratch.run(bash,
+                             {"-c", "\"$1\" -G 4x2:420:32 -O stdin.yuv /dev/stdin < capture.log", "bash", traceframes});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(scratch.read("stdin.yuv"), bytesOf("00 01 02 03 04 05 06 07 a0 b0 a1 b1"));
+    }
+}
+
+// tracegen writes what traceframes reads, and traceframes -P gives back tracegen -r's frames:
+// every row shape, both buses, every sampling, both byte orders, depths 8, 10 and 16.
+TEST(RoundTrip, EveryShapeBusSamplingOrderAndDepth)
+{
+    const char* const shapes[] = {"spaced", "packed", "crlf", "trailing", "tabs", "upper", "mixed"};
+    size_t turn = 0;
+    for (const char* sampling : {"420", "422", "440", "400"}) {
+        for (const char* bus : {"32", "64"}) {
+            for (const char* depth : {"8", "10", "16"}) {
+                for (const bool reverse : {false, true}) {
+                    const char* shape = shapes[turn++ % std::size(shapes)];
+                    SCOPED_TRACE(std::string(sampling) + " " + bus + " -D " + depth + (reverse ? " -E " : " ") + shape);
+                    Scratch scratch;
+                    const std::string name = std::string("r_w16_8_") + sampling + "_" + bus + ".txt";
+                    std::vector<std::string> make = {"-s", sampling, "-b", bus, "-D", depth, "-S", shape, "-n", "3"};
+                    if (reverse) {
+                        make.emplace_back("-E");
+                    }
+                    std::vector<std::string> raw = make;
+                    raw.emplace_back("-r");
+                    for (const char* a : {"16", "8"}) {
+                        make.emplace_back(a);
+                        raw.emplace_back(a);
+                    }
+                    make.push_back(name);
+                    raw.emplace_back("frames.raw");
+                    ASSERT_EQ(scratch.run(tracegen, make).status, 0);
+                    ASSERT_EQ(scratch.run(tracegen, raw).status, 0);
+                    std::vector<std::string> convert = {"-P", "-D", depth, "-O", "back.yuv", name};
+                    if (reverse) {
+                        convert.insert(convert.begin(), "-E");
+                    }
+                    const RunResult result = scratch.run(traceframes, convert);
+                    ASSERT_EQ(result.status, 0) << result.err;
+                    EXPECT_EQ(scratch.read("back.yuv"), scratch.read("frames.raw"));
+                    EXPECT_NE(result.out.find("Wrote 3 frames"), std::string::npos);
+                }
+            }
+        }
+    }
+}
+
+// A %h dump: each row one word, most significant byte first; -E reads it, and a row with
+// fewer numbers than the bus holds is still malformed.
+TEST(TraceframesOrder, VerilogWordDump)
+{
+    Scratch scratch;
+    // The bytes 10 11 12 13 / 14 15 16 17 / a0 b0 a1 b1 in bus order, printed as words.
+    scratch.write("w_w4_2_420_32.txt", "13121110\n17161514\nb1a1b0a0\n");
+    RunResult result = scratch.run(traceframes, {"-E", "-P", "w_w4_2_420_32.txt"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(scratch.read("w_w4_2_420_32.yuv"), bytesOf("10 11 12 13 14 15 16 17 a0 a1 b0 b1"));
+    // With -D 10, 03ff0040 gives the samples 0x0040, 0x03ff.
+    scratch.write("x_w2_1_400_32.txt", "03ff0040\n");
+    result = scratch.run(traceframes, {"-E", "-D", "10", "x_w2_1_400_32.txt"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(scratch.read("x_w2_1_400_32.yuv"), bytesOf("40 00 ff 03"));
+    scratch.write("s_w4_2_420_32.txt", "131211\n");
+    result = scratch.run(traceframes, {"-E", "s_w4_2_420_32.txt"});
+    EXPECT_EQ(result.status, 9);
+    EXPECT_EQ(result.err, "malformed row: 0\n");
+}
+
+// tracegen -f: planar and semi-planar raw input at 8 and 10 bits, LSB- and MSB-aligned,
+// becomes the trace of the same frames, which traceframes -P gives back as planar frames.
+TEST(TracegenFormat, SemiPlanarAndPlanarInput)
+{
+    Scratch scratch;
+    std::mt19937 random(5);
+    const int w = 8;
+    const int h = 4;
+    for (const auto& [format, depth, semiPlanar] :
+         std::vector<std::tuple<std::string, std::string, bool>>{{"yuv420p", "8", false},
+                                                                 {"nv12", "8", true},
+                                                                 {"yuv420p10le", "10", false},
+                                                                 {"p010le", "10", true},
+                                                                 {"nv12:10", "10", true},
+                                                                 {"yuv420p:10m", "10", false}}) {
+        SCOPED_TRACE(format);
+        const Shape shape{w, h, 420, 4, depth == "8" ? 1 : 2};
+        std::string frame;
+        for (size_t i = 0; i < frameBytes(shape); ++i) {
+            frame += static_cast<char>(random() & 0xff);
+        }
+        scratch.write("in.raw", frame + frame);
+        const RunResult made = scratch.run(tracegen, {"-i", "in.raw", "-f", format, "8", "4", "f_w8_4_420_32.txt"});
+        ASSERT_EQ(made.status, 0) << made.err;
+        ASSERT_EQ(scratch.run(traceframes, {"-D", depth, "-P", "-O", "back.yuv", "f_w8_4_420_32.txt"}).status, 0);
+        std::string planar = frame;
+        if (semiPlanar) {
+            std::vector<std::string> rows = {frame};
+            planar = modelFrames(rows, shape, false, true);
+        }
+        EXPECT_EQ(scratch.read("back.yuv"), planar + planar);
+    }
+    const RunResult packed = scratch.run(tracegen, {"-i", "in.raw", "-f", "yuyv422", "8", "4", "x_w8_4_422_32.txt"});
+    EXPECT_EQ(packed.status, 2);
+    const RunResult disagree = scratch.run(tracegen, {"-i", "in.raw", "-f", "p010le", "-D", "12", "8", "4", "x.txt"});
+    EXPECT_EQ(disagree.status, 2);
+}
+
+} // namespace
