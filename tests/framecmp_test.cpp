@@ -608,6 +608,7 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
     scratch.write("a_w2_3_400_32.yuv", frame + frame);
     scratch.write("b_w2_3_400_32.yuv", frame + frame);
     scratch.write("c_w2_3_400_32.yuv", frame + "yyyyyyuu");
+    scratch.write("t_w2_3_400_32.yuv", "z" + frame.substr(1) + frame);
     scratch.write("d_w4_3_420.yuv", frame);
     scratch.write("bad_w2_3_444_32.yuv", frame);
     scratch.write("plain.yuv", frame);
@@ -640,6 +641,33 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"-n", "99999999999999999999", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "not a count"},
         {{"-s", "2x3", "-", "-"}, 2, "standard input can be only one"},
         {{"-i", "a_w2_3_400_32.yuv", "a_w2_3_400_32.yuv", "c_w2_3_400_32.yuv"}, 2, "is one of the files compared"},
+        {{"-s", "2X3", "-f", "gray", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 0, ""},
+        {{"-f", "nv12:8m", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -f nv12:8m: unknown format; known: yuv420p nv12"},
+        {{"-f", "nv12:17", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-f nv12:17: unknown format"},
+        {{"-f", "nv12:7", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-f nv12:7: unknown format"},
+        {{"-f", "nv12:", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-f nv12:: unknown format"},
+        {{"-f", "p010", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "LAYOUT:DEPTHm (MSB-aligned)"},
+        {{"-f", "yuv420p10le", "-F", "p010le", "-s", "2x2", "plain.yuv", "plain.yuv"}, 1, ""},
+        {{"-f", "yuv420p10le", "-F", "nv16:10", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2,
+         "framecmp: -F nv20le: ACTUAL's format must have the sampling and depth of EXPECTED's, yuv420p10le"},
+        {{"-f", "yuv420p10le", "-F", "nv12", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "depth of EXPECTED's"},
+        {{"-F", "gray10le", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-F gray10le: ACTUAL's format must have"},
+        {{"-f", "y210le", "-s", "3x2", "plain.yuv", "plain.yuv"}, 2, "need an even width"},
+        {{"-f", "yuv444p16le", "-s", "32768x32768", "plain.yuv", "plain.yuv"}, 2, "does not fit in 32 bits"},
+        {{"-f", "yuv444p16le", "-s", "2147483647x2147483647", "plain.yuv", "plain.yuv"}, 2, "does not fit in 32 bits"},
+        {{"-t", "-1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -t -1: not a tolerance"},
+        {{"-t", "65536", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -t 65536: not a tolerance"},
+        {{"-t", "65535", "a_w2_3_400_32.yuv", "t_w2_3_400_32.yuv"}, 0, ""},
+        {{"-p", "38.123", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -p 38.123: not a PSNR"},
+        {{"-p", "1000", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -p 1000: not a PSNR"},
+        {{"-p", "38.", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -p 38.: not a PSNR"},
+        {{"-p", ".5", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -p .5: not a PSNR"},
+        {{"-p", "0", "a_w2_3_400_32.yuv", "t_w2_3_400_32.yuv"}, 0, ""},
+        {{"--skip=x", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --skip=x: not N or N:M"},
+        {{"--skip=1:", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --skip=1:: not N or N:M"},
+        {{"--skip=-1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "not N or N:M"},
+        {{"--align=1001", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --align=1001: not a frame count"},
+        {{"--align", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "not a frame count"},
     };
     // clang-format on
     for (const StatusCase& c : cases) {
@@ -792,6 +820,184 @@ TEST_F(FramecmpDamage, PictureOfTheFirstDifferingFrame)
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("without libpng"), std::string::npos);
 #endif
+}
+
+// Padding set in either file fails the sample under every criterion; its container is shown
+// whole, and the largest difference and PSNR take the values with the padding masked off.
+TEST(FramecmpReport, PaddingInEitherFile)
+{
+    Scratch scratch;
+    // gray10le 2x1: sample 0 has padding in both files, sample 1 in ACTUAL only.
+    scratch.write("e.yuv", bytesOf("01 04 02 00"));
+    scratch.write("a.yuv", bytesOf("01 04 02 80"));
+    // gray:10m: the padding is in the low 6 bits; EXPECTED's sample 0 has one set.
+    scratch.write("pe.yuv", bytesOf("41 00 80 00"));
+    scratch.write("pa.yuv", bytesOf("40 00 c0 00"));
+    struct ReportCase {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    // clang-format off
+    const ReportCase cases[] = {
+        {{"-f", "gray10le", "e.yuv", "a.yuv"}, 1,
+         "frame 0: Y 2 differ, first at 0,0 expected 0401 actual 0401, padding in both, inf dB\n"
+         "1 of 1 frames fail, first at frame 0; Y inf dB\n"},
+        {{"-l", "-t", "5", "-p", "1", "-f", "gray10le", "e.yuv", "a.yuv"}, 1,
+         "0 Y 0 0 0401 0401\n0 Y 1 0 002 8002\n1 of 1 frames fail, first at frame 0; Y inf dB\n"},
+        {{"-p", "20", "-f", "gray:10m", "pe.yuv", "pa.yuv"}, 1,
+         "frame 0: Y 2 differ, first at 0,0 expected 0041 actual 001, padding in EXPECTED, max 1, 63.21 dB\n"
+         "1 of 1 frames fail, first at frame 0; Y lowest 63.21 dB at frame 0, max 1 at frame 0, average 63.21 dB\n"},
+        {{"-t", "1", "-f", "gray:10m", "pe.yuv", "pa.yuv"}, 1,
+         "frame 0: Y 1 beyond 1, first at 0,0 expected 0041 actual 001, padding in EXPECTED, max 1, 63.21 dB\n"
+         "1 of 1 frames fail, first at frame 0; Y lowest 63.21 dB at frame 0, max 1 at frame 0, average 63.21 dB\n"},
+    };
+    // clang-format on
+    for (const ReportCase& c : cases) {
+        SCOPED_TRACE(joined(c.args));
+        std::vector<std::string> args = {"-s", "2x1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult result = scratch.run(framecmp, args);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.status, c.status);
+    }
+}
+
+// A 10-bit pair judged three ways: exactly, within -t 1, and against a floor alone.
+TEST(FramecmpReport, TenBitPairUnderEachCriterion)
+{
+    Scratch scratch;
+    std::string expected;
+    for (int f = 0; f < 3; ++f) {
+        for (int i = 0; i < 8 * 4 + 2 * 4 * 2; ++i) {
+            const int value = 0x200 + 16 * f + i;
+            expected += char(value & 0xff);
+            expected += char(value >> 8);
+        }
+    }
+    std::string actual = expected;
+    const size_t frameSize = 2 * (8 * 4 + 2 * 4 * 2);
+    actual[frameSize + 2 * (2 * 8 + 5)] = char(actual[frameSize + 2 * (2 * 8 + 5)] + 1); // frame 1, Y (5,2) +1
+    for (int x = 0; x < 4; ++x) {                                                        // frame 2, Y row 3 -9
+        actual[2 * frameSize + 2 * (3 * 8 + x)] = char(actual[2 * frameSize + 2 * (3 * 8 + x)] - 9);
+    }
+    scratch.write("e.yuv", expected);
+    scratch.write("a.yuv", actual);
+    const std::vector<std::string> base = {"-s", "8x4", "-f", "yuv420p10le", "e.yuv", "a.yuv"};
+    auto run = [&](std::vector<std::string> extra) {
+        extra.insert(extra.end(), base.begin(), base.end());
+        return scratch.run(framecmp, extra);
+    };
+    const RunResult exact = run({});
+    EXPECT_EQ(exact.out,
+              "frame 1: Y 1 differ, first at 5,2 expected 225 actual 226, max 1, 75.25 dB; U 0 differ, inf dB; "
+              "V 0 differ, inf dB\n"
+              "frame 2: Y 4 differ, first at 0,3 expected 238 actual 22f, max 9, 50.14 dB; U 0 differ, inf dB; "
+              "V 0 differ, inf dB\n"
+              "2 of 3 frames fail, first at frame 1; Y lowest 50.14 dB at frame 2, max 9 at frame 2, "
+              "average 54.90 dB; U inf dB; V inf dB\n");
+    EXPECT_EQ(exact.status, 1);
+    const RunResult tolerant = run({"-t", "1"});
+    EXPECT_EQ(tolerant.out, "frame 2: Y 4 beyond 1, first at 0,3 expected 238 actual 22f, max 9, 50.14 dB; "
+                            "U 0 beyond 1, inf dB; V 0 beyond 1, inf dB\n"
+                            "1 of 3 frames fail, first at frame 2; Y lowest 50.14 dB at frame 2, max 9 at frame 2, "
+                            "average 54.90 dB; U inf dB; V inf dB\n");
+    const RunResult floor = run({"-p", "62"});
+    EXPECT_EQ(floor.out,
+              "frame 2: Y 4 differ, first at 0,3 expected 238 actual 22f, max 9, 50.14 dB, PSNR below 62.00; "
+              "U 0 differ, inf dB; V 0 differ, inf dB\n"
+              "1 of 3 frames fail, first at frame 2; Y lowest 50.14 dB at frame 2, max 9 at frame 2, "
+              "average 54.90 dB; U inf dB; V inf dB\n");
+    const RunResult passing = run({"-t", "9", "-p", "50.14"});
+    EXPECT_EQ(passing.out, "pass: 3 frames, 2 differ within -t 9 -p 50.14; Y lowest 50.14 dB at frame 2, max 9 at "
+                           "frame 2, average 54.90 dB; U inf dB; V inf dB\n");
+    EXPECT_EQ(passing.status, 0);
+}
+
+// -i above 8 bits and with -F: the picture of a p010le frame against yuv420p10le.
+TEST(FramecmpReport, PictureOfTenBitFormats)
+{
+    Scratch scratch;
+    const ModelFormat& planar = modelFormat("yuv420p10le");
+    const ModelFormat& p010 = modelFormat("p010le");
+    std::mt19937 random(10);
+    const auto expected = randomFrames(random, planar, 6, 4, 1);
+    auto actual = expected;
+    actual[0][0].samples[3] ^= 0x3ff;
+    scratch.write("e.yuv", packClip(planar, expected));
+    scratch.write("a.yuv", packClip(p010, damagedCopy(random, planar, p010, actual)));
+    const RunResult result = scratch.run(
+        framecmp, {"-q", "-s", "6x4", "-f", "yuv420p10le", "-F", "p010le", "-i", "d.png", "e.yuv", "a.yuv"});
+#ifdef FRAMECMP_HAVE_PNG
+    EXPECT_EQ(result.status, 1);
+    const std::string png = scratch.read("d.png");
+    ASSERT_GT(png.size(), 24U);
+    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 00 1a 00 00 00 04")); // 3 x 6 + 2 x 4 wide, 4 high
+#else
+    EXPECT_EQ(result.status, 2);
+#endif
+}
+
+struct OffsetCase {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+};
+
+// --skip and --align on six 2x1 gray frames "a0".."f0"; ACTUAL "late" has two extra frames
+// first, "bad" has its frame 3 changed. Files and, for --align, pipes.
+TEST(FramecmpOffsets, SkipAndAlign)
+{
+    Scratch scratch;
+    const std::string clip = "a0b0c0d0e0f0";
+    scratch.write("e.yuv", clip);
+    scratch.write("late.yuv", "xxyy" + clip);
+    scratch.write("bad.yuv", "a0b0c0dXe0f0");
+    scratch.write("short.yuv", "a0b0c0d0e0");
+    // clang-format off
+    const OffsetCase cases[] = {
+        {{"--skip=1", "e.yuv", "bad.yuv"}, 1,
+         "frame 3: Y 1 differ, first at 1,0 expected 30 actual 58, max 40, 19.10 dB\n"
+         "1 of 5 frames fail, first at frame 3; Y lowest 19.10 dB at frame 3, max 40 at frame 3, average 26.09 dB\n"},
+        {{"--skip=4", "e.yuv", "bad.yuv"}, 0, "identical: 2 frames\n"},
+        {{"--skip=0:2", "e.yuv", "late.yuv"}, 0, "identical: 6 frames\n"},
+        {{"--skip=2:0", "late.yuv", "e.yuv"}, 0, "identical: 6 frames\n"},
+        {{"--skip=1", "e.yuv", "short.yuv"}, 1, "ACTUAL ends after 4 frames, EXPECTED has 5\nfirst 4 frames identical, lengths differ\n"},
+        {{"--skip=6", "e.yuv", "e.yuv"}, 1,
+         "EXPECTED has no frame left after skipping 6 frames\nACTUAL has no frame left after skipping 6 frames\n"},
+        {{"--skip=0:9", "e.yuv", "late.yuv"}, 1, "ACTUAL has no frame left after skipping 9 frames\n"},
+        {{"-q", "--skip=7", "e.yuv", "e.yuv"}, 1, ""},
+        {{"--align=3", "e.yuv", "late.yuv"}, 0, "ACTUAL starts 2 frames late; compared from there\nidentical: 6 frames\n"},
+        {{"--align=1", "e.yuv", "late.yuv"}, 1, "ACTUAL starts 1 frame late; compared from there\n"},
+        {{"--align=3", "late.yuv", "bad.yuv"}, 1,
+         "ACTUAL starts 2 frames early; compared from there\n"
+         "frame 5: Y 1 differ, first at 1,0 expected 30 actual 58, max 40, 19.10 dB\n"
+         "1 of 6 frames fail, first at frame 5; Y lowest 19.10 dB at frame 5, max 40 at frame 5, average 26.88 dB\n"},
+        {{"--skip=1:0", "--align=2", "late.yuv", "e.yuv"}, 0,
+         "ACTUAL starts 1 frame early; compared from there\nidentical: 6 frames\n"},
+        {{"--align=0", "e.yuv", "e.yuv"}, 0, "ACTUAL starts in step with EXPECTED\nidentical: 6 frames\n"},
+    };
+    // clang-format on
+    for (const OffsetCase& c : cases) {
+        std::vector<std::string> args = {"-s", "2x1", "-f", "gray"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(joined(args));
+        const RunResult result = scratch.run(framecmp, args);
+        if (c.args[0] != "--align=1") {
+            EXPECT_EQ(result.out, c.out);
+        } else {
+            EXPECT_EQ(result.out.rfind(c.out, 0), 0U) << result.out;
+        }
+        EXPECT_EQ(result.status, c.status);
+        // The same through pipes, which --align holds in memory instead of reading in place.
+        const std::string piped = "cat " + args[args.size() - 2] + " | " + framecmp + " " +
+                                  joined(std::vector<std::string>(args.begin(), args.end() - 2)) + " - " + args.back();
+        const RunResult throughPipe = scratch.run("/bin/sh", {"-c", piped});
+        EXPECT_EQ(throughPipe.status, c.status) << piped;
+        if (c.args[0].rfind("--align", 0) == 0 && c.status == 0) {
+            EXPECT_EQ(throughPipe.out, c.out) << piped;
+        }
+    }
 }
 
 // The value after `key` in `text` (as "psnr_y:" in ffmpeg's log), searched from `from`.
