@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "cli.h"
@@ -166,23 +167,18 @@ inline std::string knownFormatNames()
 
 inline const Sampling* findSampling(int64_t value)
 {
-    for (const Sampling& sampling : samplings) {
-        if (sampling.value == value) {
-            return &sampling;
-        }
-    }
-    return nullptr;
+    const Sampling* found = std::find_if(std::begin(samplings), std::end(samplings),
+                                         [&](const Sampling& sampling) { return sampling.value == value; });
+    return found == std::end(samplings) ? nullptr : found;
 }
 
 // The planar format of a sampling: what a name's sampling means without -f.
 inline Format planarFormatOf(int32_t sampling)
 {
-    for (const Layout& layout : layouts) {
-        if (layout.sampling == sampling && (layout.chroma == Chroma::planar || layout.chroma == Chroma::none)) {
-            return Format{&layout, lowestDepth, false};
-        }
-    }
-    return Format{&layouts[0], lowestDepth, false};
+    const Layout* found = std::find_if(std::begin(layouts), std::end(layouts), [&](const Layout& layout) {
+        return layout.sampling == sampling && (layout.chroma == Chroma::planar || layout.chroma == Chroma::none);
+    });
+    return Format{found == std::end(layouts) ? &layouts[0] : found, lowestDepth, false};
 }
 
 // ---- The geometry in a file name ----

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -1024,9 +1025,7 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
 {
     const size_t frameSize = geometry.expected.frameSize;
     RunTally tally{0, 0, 0, -1, false, false, {}};
-    for (PlaneWorst& worst : tally.worst) {
-        worst = PlaneWorst{0, -1, 0, -1, 0};
-    }
+    std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0});
     for (;;) {
         const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers.expected, frameSize);
         const size_t gotActual = nextFrame(inputs[1], held, 1, buffers.actual, frameSize);
@@ -1151,7 +1150,7 @@ static int64_t alignFiles(const Settings& settings, const Geometry& geometry, co
     prepareAlignment(inputs[0], held, 0, frameSize, reach);
     prepareAlignment(inputs[1], held, 1, frameSize, reach);
     int64_t best = 0;
-    AlignScore bestScore{INFINITY, -INFINITY};
+    AlignScore bestScore{HUGE_VAL, -HUGE_VAL};
     // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|.
     for (int64_t n = 0; n <= 2 * settings.alignMax; ++n) {
         const int64_t offset = n % 2 == 1 ? (n + 1) / 2 : -(n / 2);
