@@ -1014,7 +1014,7 @@ static size_t nextFrame(const Input& input, Held& held, int side, uint8_t* frame
     const auto s = static_cast<size_t>(side);
     if (held.next[s] < held.frames[s].size()) {
         const std::vector<uint8_t>& kept = held.frames[s][held.next[s]++];
-        std::memcpy(frame, kept.data(), kept.size());
+        std::copy(kept.begin(), kept.end(), frame);
         return kept.size();
     }
     return readFrame(input, frame, frameSize);

@@ -502,13 +502,15 @@ TEST(FramecmpModel, FastKernelsAgreeWithPlainOnes)
     for (const char* name : formats) {
         const ModelFormat& format = modelFormat(name);
         for (const SizeCase& size : sizes) {
+            // Packed layouts take even widths only.
+            const int width = size.width + (isPacked(format) ? size.width % 2 : 0);
             for (const Criteria& criteria : {Criteria{}, Criteria{1, -1, false}, Criteria{2, 30, true}}) {
-                const auto expected = randomFrames(random, format, size.width, size.height, 2);
+                const auto expected = randomFrames(random, format, width, size.height, 2);
                 scratch.write("e.yuv", packClip(format, expected));
                 scratch.write("a.yuv", packClip(format, damagedCopy(random, format, format, expected)));
                 std::vector<std::string> args = criteriaArgs(criteria);
-                args.insert(args.end(), {"-s", std::to_string(size.width) + "x" + std::to_string(size.height), "-f",
-                                         name, "e.yuv", "a.yuv"});
+                args.insert(args.end(), {"-s", std::to_string(width) + "x" + std::to_string(size.height), "-f", name,
+                                         "e.yuv", "a.yuv"});
                 SCOPED_TRACE(joined(args));
                 const RunResult fast = scratch.run(framecmp, args);
                 const RunResult plain = scratch.run(FRAMECMP_PLAIN_BIN, args);
