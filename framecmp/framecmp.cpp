@@ -1013,7 +1013,8 @@ static size_t nextFrame(const Input& input, Held& held, int side, uint8_t* frame
 {
     const auto s = static_cast<size_t>(side);
     if (held.next[s] < held.frames[s].size()) {
-        const std::vector<uint8_t>& kept = held.frames[s][held.next[s]++];
+        const std::vector<uint8_t>& kept = held.frames[s][held.next[s]];
+        ++held.next[s];
         std::copy(kept.begin(), kept.end(), frame);
         return kept.size();
     }
