@@ -1,7 +1,10 @@
 // framecmp: compares two raw YUV frame files and says where they differ: the frame, the plane,
-// the first differing sample with its position and values, the largest difference and the
-// PSNR of every plane. The exit status is that of cmp: 0 identical, 1 different, 2 trouble.
-// Memory is two frames whatever the length of the files.
+// the first failing sample with its position and values, the largest difference and the PSNR
+// of every plane, and the clip's worst values. Samples of 8 to 16 bits; above 8, each in a
+// 16-bit little-endian container, its value in the low or the high bits. A sample fails when
+// it differs by more than a tolerance or its padding is set; a plane may be held to a PSNR
+// floor as well. The exit status is that of cmp: 0 pass, 1 fail, 2 trouble.
+// Memory is two frames whatever the length of the files (more only for --align on a pipe).
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <getopt.h>
@@ -22,7 +27,8 @@
 #include <png.h>
 #endif
 
-#ifdef __SSE2__
+// FRAMECMP_PLAIN_KERNELS builds the plain kernels only: the tests hold the fast ones to them.
+#if defined(__SSE2__) && !defined(FRAMECMP_PLAIN_KERNELS)
 #include <emmintrin.h>
 #define FRAMECMP_SSE2 1
 #endif
@@ -36,23 +42,39 @@
 
 const char programName[] = "framecmp";
 
-constexpr int statusIdentical = 0;
-constexpr int statusDifferent = 1;
+constexpr int statusPass = 0;
+constexpr int statusFail = 1;
 
 static const char usageText[] =
-    "usage: framecmp [-qlh] [-s WIDTHxHEIGHT] [-f FORMAT] [-n COUNT] [-i PICTURE.png] EXPECTED ACTUAL\n"
-    "  -s WxH     picture size (default: from the file names, as clip_w176_144_420...)\n"
-    "  -f FORMAT  i420 nv12 422p nv16 440p gray yuyv yvyu uyvy vyuy\n"
-    "             (default: from the sampling in the names, 420 i420, 422 422p, 440 440p, 400 gray)\n"
-    "  -q         print nothing, exit status only\n"
-    "  -l         list every differing sample: frame plane x y expected actual\n"
-    "  -n COUNT   stop after COUNT differing frames\n"
-    "  -i FILE    write a PNG of the first differing frame: expected, actual, where they differ\n"
+    "usage: framecmp [-qlh] [-s WIDTHxHEIGHT] [-f FORMAT] [-F FORMAT] [-t N] [-p DB] [-n COUNT]\n"
+    "                [-i PICTURE.png] [--skip=N[:M]] [--align=MAX] EXPECTED ACTUAL\n"
+    "  -s WxH        picture size (default: from the file names, as clip_w176_144_420...)\n"
+    "  -f FORMAT     EXPECTED's format: yuv420p nv12 nv21 yuv422p nv16 yuv440p yuv444p nv24 gray\n"
+    "                yuyv422 yvyu422 uyvy422 vyuy422 (8 bits); ffmpeg's names above 8 bits\n"
+    "                (yuv420p10le, p010le, y210le, ...); LAYOUT:DEPTH (value in the low bits)\n"
+    "                or LAYOUT:DEPTHm (in the high bits), as nv12:10; i420 422p 440p yuyv yvyu\n"
+    "                uyvy vyuy (default: from the sampling in the names: 420 yuv420p, 422\n"
+    "                yuv422p, 440 yuv440p, 400 gray)\n"
+    "  -F FORMAT     ACTUAL's format, of EXPECTED's sampling and depth (default: EXPECTED's)\n"
+    "  -t N          a sample fails when it differs by more than N (default 0)\n"
+    "  -p DB         a plane fails when its PSNR is below DB; without -t, only PSNR decides\n"
+    "  -q            print nothing, exit status only\n"
+    "  -l            list every failing sample: frame plane x y expected actual\n"
+    "  -n COUNT      stop after COUNT failing frames\n"
+    "  -i FILE       write a PNG of the first failing frame: expected, actual, where they differ\n"
+    "  --skip=N[:M]  skip the first N frames of EXPECTED and M (default N) of ACTUAL\n"
+    "  --align=MAX   find ACTUAL's offset from -MAX to +MAX frames and compare from there\n"
     "  --help, --version\n"
-    "exit status: 0 identical, 1 different, 2 trouble\n";
+    "a sample also fails when its padding bits are set\n"
+    "exit status: 0 pass, 1 fail or lengths differ, 2 trouble\n";
 
-// Longest rows the row kernel takes at once: its 32-bit sum of squares cannot overflow.
+// Longest rows the row kernels take at once: their 32-bit sums and 16-bit lane counts
+// cannot overflow.
 constexpr size_t kernelSpan = 65536;
+
+// --align compares at most this many frames at each offset.
+constexpr int64_t alignWindow = 8;
+constexpr int64_t highestAlign = 1000;
 
 struct Settings {
     const char* expectedPath;
@@ -62,9 +84,36 @@ struct Settings {
     int32_t height;
     Format format;
     bool formatGiven;
+    Format actualFormat;
+    bool actualFormatGiven;
+    int32_t tolerance;
+    bool toleranceGiven;
+    int64_t floor; // PSNR floor in hundredths of a dB; -1 without -p
     bool quiet;
     bool listSamples;
-    int64_t stopAfter; // differing frames; 0 is no limit
+    int64_t stopAfter; // failing frames; 0 is no limit
+    int64_t skip[2];   // frames of EXPECTED and ACTUAL
+    bool skipGiven;
+    int64_t alignMax; // -1 without --align
+};
+
+// How one file's samples are read: the value is (container >> shift) & valueMask, and the
+// bits of paddingMask must be zero.
+struct Coding {
+    uint32_t shift;
+    uint32_t valueMask;
+    uint32_t paddingMask;
+    int32_t depth;
+};
+
+// The two files' frames: their layouts (same planes and frame size, the samples possibly
+// elsewhere) and codings.
+struct Geometry {
+    FrameLayout expected;
+    FrameLayout actual;
+    Coding expectedCoding;
+    Coding actualCoding;
+    bool sameFormat;
 };
 
 struct Input {
@@ -72,20 +121,22 @@ struct Input {
     int fd;
 };
 
-// What one plane of one frame pair shows.
+// What one plane of one frame pair shows. The first failing sample keeps its containers.
 struct PlaneTally {
-    uint64_t differing;
+    uint64_t failing;
+    uint64_t padded;
     uint64_t sumOfSquares;
     int32_t largest;
     int32_t firstX;
     int32_t firstY;
-    uint8_t firstExpected;
-    uint8_t firstActual;
+    uint32_t firstExpected;
+    uint32_t firstActual;
 };
 
 struct RowTally {
-    uint32_t differing;
-    uint32_t sumOfSquares;
+    uint32_t failing;
+    uint32_t padded;
+    uint64_t sumOfSquares;
     int32_t largest;
 };
 
@@ -97,12 +148,24 @@ struct Buffers {
     uint8_t* actualRow;
 };
 
+// A plane's worst over the clip: its highest MSE (lowest PSNR), its largest difference, and
+// the sum of its MSEs for the average.
+struct PlaneWorst {
+    double highestMse;
+    int64_t highestMseFrame;
+    int32_t largest;
+    int64_t largestFrame;
+    double mseSum;
+};
+
 struct RunTally {
     int64_t framesCompared;
-    int64_t framesDiffering;
-    int64_t firstDiffering;
+    int64_t framesDiffering; // with any difference, failing or not
+    int64_t framesFailing;
+    int64_t firstFailing;
     bool stopped;
     bool pictureWritten;
+    PlaneWorst worst[3];
 };
 
 // What is known of a file once the other has ended: the whole frames it holds beyond those
@@ -114,11 +177,21 @@ struct Remainder {
     bool more;
 };
 
+// What --align reads of each file: the frames of a pipe are held, to be compared first once
+// the offset is found; a file that can seek is read in place and then set at the offset.
+struct Held {
+    bool seekable[2];
+    off_t start[2];
+    int64_t whole[2]; // whole frames there are to align on, held or in place
+    std::vector<std::vector<uint8_t>> frames[2];
+    size_t next[2];
+};
+
 // ---- Command line ----
 
 static void readSize(const char* text, Settings& settings)
 {
-    const char* cross = std::strchr(text, 'x');
+    const char* cross = std::strpbrk(text, "xX");
     const std::string widthText = cross == nullptr ? std::string() : std::string(text, cross);
     const int64_t width = readDecimal(widthText.c_str(), 1, INT32_MAX);
     const int64_t height = cross == nullptr ? -1 : readDecimal(cross + 1, 1, INT32_MAX);
@@ -129,29 +202,78 @@ static void readSize(const char* text, Settings& settings)
     settings.height = static_cast<int32_t>(height);
 }
 
-static Format readFormat(const char* text)
+static Format readFormat(const char* option, const char* text)
 {
-    const Format format = findFormat(text);
-    if (format.layout == nullptr) {
-        failUsage(std::string("-f ") + text, "unknown format");
+    Format format{};
+    if (!parseFormat(text, format)) {
+        failUsage(std::string(option) + " " + text, "unknown format; known: " + knownFormatNames());
     }
     return format;
 }
 
+// A PSNR floor: decimal dB with at most two decimals, from 0 to 999.99, in hundredths.
+static int64_t readFloor(const char* text)
+{
+    const char* point = std::strchr(text, '.');
+    const std::string whole = point == nullptr ? std::string(text) : std::string(text, point);
+    const std::string fraction = point == nullptr ? std::string("00") : std::string(point + 1) + "00";
+    const int64_t units = readDecimal(whole.c_str(), 0, 999);
+    const bool fractionValid = point == nullptr || (point[1] != '\0' && std::strlen(point + 1) <= 2);
+    const int64_t hundredths = fractionValid ? readDecimal(fraction.substr(0, 2).c_str(), 0, 99) : -1;
+    if (units < 0 || hundredths < 0) {
+        failUsage(std::string("-p ") + text, "not a PSNR in dB from 0 to 999.99, at most two decimals");
+    }
+    return units * 100 + hundredths;
+}
+
+// --skip=N or --skip=N:M.
+static void readSkip(const char* text, Settings& settings)
+{
+    const char* colon = std::strchr(text, ':');
+    const std::string first = colon == nullptr ? std::string(text) : std::string(text, colon);
+    const int64_t expected = readDecimal(first.c_str(), 0, INT64_MAX / 4);
+    const int64_t actual = colon == nullptr ? expected : readDecimal(colon + 1, 0, INT64_MAX / 4);
+    if (expected < 0 || actual < 0) {
+        failUsage(std::string("--skip=") + text, "not N or N:M, frame counts from 0");
+    }
+    settings.skip[0] = expected;
+    settings.skip[1] = actual;
+    settings.skipGiven = true;
+}
+
 static Settings readOptions(int argc, char** argv)
 {
-    static const option longOptions[] = {
-        {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {nullptr, 0, nullptr, 0}};
+    static const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                         {"version", no_argument, nullptr, 'V'},
+                                         {"skip", required_argument, nullptr, 'S'},
+                                         {"align", required_argument, nullptr, 'A'},
+                                         {nullptr, 0, nullptr, 0}};
     Settings settings{};
+    settings.floor = -1;
+    settings.alignMax = -1;
     opterr = 0;
     int opt = 0;
-    while ((opt = getopt_long(argc, argv, ":s:f:qln:i:h", longOptions, nullptr)) != -1) {
+    while ((opt = getopt_long(argc, argv, ":s:f:F:t:p:qln:i:h", longOptions, nullptr)) != -1) {
         switch (opt) {
         case 's': readSize(optarg, settings); break;
         case 'f':
-            settings.format = readFormat(optarg);
+            settings.format = readFormat("-f", optarg);
             settings.formatGiven = true;
             break;
+        case 'F':
+            settings.actualFormat = readFormat("-F", optarg);
+            settings.actualFormatGiven = true;
+            break;
+        case 't': {
+            const int64_t tolerance = readDecimal(optarg, 0, 65535);
+            if (tolerance < 0) {
+                failUsage(std::string("-t ") + optarg, "not a tolerance from 0 to 65535");
+            }
+            settings.tolerance = static_cast<int32_t>(tolerance);
+            settings.toleranceGiven = true;
+            break;
+        }
+        case 'p': settings.floor = readFloor(optarg); break;
         case 'q': settings.quiet = true; break;
         case 'l': settings.listSamples = true; break;
         case 'n':
@@ -161,6 +283,13 @@ static Settings readOptions(int argc, char** argv)
             }
             break;
         case 'i': settings.picturePath = optarg; break;
+        case 'S': readSkip(optarg, settings); break;
+        case 'A':
+            settings.alignMax = readDecimal(optarg, 0, highestAlign);
+            if (settings.alignMax < 0) {
+                failUsage(std::string("--align=") + optarg, "not a frame count from 0 to 1000");
+            }
+            break;
         case 'h': answer(usageText);
         case 'V': answer("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");
@@ -203,6 +332,36 @@ static void completeFromNames(Settings& settings)
     }
 }
 
+static Coding codingOf(const Format& format)
+{
+    const uint32_t valueMask = (uint32_t{1} << format.depth) - 1;
+    if (format.depth == lowestDepth) {
+        return Coding{0, valueMask, 0, format.depth};
+    }
+    const auto spare = static_cast<uint32_t>(highestDepth - format.depth);
+    if (format.msbAligned) {
+        return Coding{spare, valueMask, (uint32_t{1} << spare) - 1, format.depth};
+    }
+    return Coding{0, valueMask, 0xffffU & ~valueMask, format.depth};
+}
+
+// The two layouts and codings. ACTUAL's format, when -F gives one, must have EXPECTED's
+// sampling and depth: then its planes are the same and so is its frame size.
+static Geometry makeGeometry(const Settings& settings)
+{
+    const Format& actualFormat = settings.actualFormatGiven ? settings.actualFormat : settings.format;
+    if (actualFormat.layout->sampling != settings.format.layout->sampling ||
+        actualFormat.depth != settings.format.depth) {
+        fail("-F " + formatName(actualFormat),
+             "ACTUAL's format must have the sampling and depth of EXPECTED's, " + formatName(settings.format));
+    }
+    const FrameLayout expected = makeFrameLayout(settings.format, settings.width, settings.height);
+    const FrameLayout actual = makeFrameLayout(actualFormat, settings.width, settings.height);
+    const bool sameFormat =
+        actualFormat.layout == settings.format.layout && actualFormat.msbAligned == settings.format.msbAligned;
+    return Geometry{expected, actual, codingOf(settings.format), codingOf(actualFormat), sameFormat};
+}
+
 // ---- Files ----
 
 static Input openInput(const char* path)
@@ -237,6 +396,16 @@ static size_t readFrame(const Input& input, uint8_t* data, size_t length)
     return got;
 }
 
+// Reads past the first `count` frames, or to the end when there are fewer.
+static void skipFrames(const Input& input, uint8_t* frame, size_t frameSize, int64_t count)
+{
+    for (int64_t i = 0; i < count; ++i) {
+        if (readFrame(input, frame, frameSize) < frameSize) {
+            return;
+        }
+    }
+}
+
 static uint8_t* allocate(size_t size)
 {
     // One byte more, so that a frame of no chroma still gets a block of its own.
@@ -249,7 +418,7 @@ static uint8_t* allocate(size_t size)
 
 static Buffers allocateBuffers(const FrameLayout& layout)
 {
-    const size_t rowLength = std::min(static_cast<size_t>(layout.width), kernelSpan);
+    const size_t rowLength = std::min(static_cast<size_t>(layout.width), kernelSpan) * layout.sampleBytes;
     return Buffers{allocate(layout.frameSize), allocate(layout.frameSize), allocate(rowLength), allocate(rowLength)};
 }
 
@@ -278,71 +447,230 @@ static void refusePictureOverInput(const Settings& settings)
     }
 }
 
-// ---- Comparison ----
+// ---- Samples ----
 
-// The plain row kernel: counts, largest difference and sum of squares of `length` sample
-// pairs, at most kernelSpan of them, so that the 32-bit sums cannot overflow.
-static RowTally compareRowPlain(const uint8_t* expected, const uint8_t* actual, size_t length)
+static uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes)
 {
-    uint32_t differing = 0;
+    if (sampleBytes == 1) {
+        return row[i];
+    }
+    return uint32_t{row[2 * i]} | uint32_t{row[2 * i + 1]} << 8U;
+}
+
+static int32_t valueOf(uint32_t container, const Coding& coding)
+{
+    return static_cast<int32_t>((container >> coding.shift) & coding.valueMask);
+}
+
+static bool paddingSet(uint32_t container, const Coding& coding)
+{
+    return (container & coding.paddingMask) != 0;
+}
+
+static bool sampleFails(uint32_t expected, uint32_t actual, const Coding codings[2], int32_t tolerance)
+{
+    const int32_t difference = valueOf(expected, codings[0]) - valueOf(actual, codings[1]);
+    return std::abs(difference) > tolerance || paddingSet(expected, codings[0]) || paddingSet(actual, codings[1]);
+}
+
+// ---- Row kernels ----
+
+// The plain kernel of 8-bit samples: failing samples (differing by more than `tolerance`),
+// largest difference and sum of squares of at most kernelSpan pairs.
+static RowTally compareRow8Plain(const uint8_t* expected, const uint8_t* actual, size_t length, int32_t tolerance)
+{
+    uint32_t failing = 0;
     uint32_t sumOfSquares = 0;
     int32_t largest = 0;
     for (size_t i = 0; i < length; ++i) {
         const int32_t difference = int32_t{expected[i]} - int32_t{actual[i]};
         const int32_t magnitude = difference < 0 ? -difference : difference;
-        differing += magnitude != 0 ? 1U : 0U;
+        failing += magnitude > tolerance ? 1U : 0U;
         sumOfSquares += static_cast<uint32_t>(magnitude * magnitude);
         largest = magnitude > largest ? magnitude : largest;
     }
-    return RowTally{differing, sumOfSquares, largest};
+    return RowTally{failing, 0, sumOfSquares, largest};
 }
 
-// The fast row kernel, 16 pairs a step, the tail by the plain one. Per step: the absolute
-// differences as bytes, their maximum, the equal ones counted by a sum of absolute
-// differences, and the squares summed in pairs of 16-bit products. Over kernelSpan pairs a
-// 32-bit lane of the sum takes at most 16384 squares of 65025: no overflow.
-static RowTally compareRow(const uint8_t* expected, const uint8_t* actual, size_t length)
+// The fast kernel of 8-bit samples, 16 pairs a step, the tail by the plain one. Per step:
+// the absolute differences as bytes, their maximum, those within the tolerance counted by
+// a sum of absolute differences, and the squares summed in pairs of 16-bit products. Over
+// kernelSpan pairs a 32-bit lane of the sum takes at most 16384 squares of 65025.
+static RowTally compareRow8(const uint8_t* expected, const uint8_t* actual, size_t length, int32_t tolerance)
 {
     size_t i = 0;
-    RowTally tally{0, 0, 0};
+    RowTally tally{0, 0, 0, 0};
 #ifdef FRAMECMP_SSE2
     const __m128i zero = _mm_setzero_si128();
     const __m128i one = _mm_set1_epi8(1);
+    const __m128i allowed = _mm_set1_epi8(static_cast<char>(std::min(tolerance, 255)));
     __m128i largest = zero;
-    __m128i equal = zero;
+    __m128i within = zero;
     __m128i squares = zero;
     for (; i + 16 <= length; i += 16) {
         const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(expected + i));
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(actual + i));
         const __m128i magnitude = _mm_or_si128(_mm_subs_epu8(e, a), _mm_subs_epu8(a, e));
         largest = _mm_max_epu8(largest, magnitude);
-        equal = _mm_add_epi64(equal, _mm_sad_epu8(_mm_and_si128(_mm_cmpeq_epi8(magnitude, zero), one), zero));
+        const __m128i passes = _mm_cmpeq_epi8(_mm_subs_epu8(magnitude, allowed), zero);
+        within = _mm_add_epi64(within, _mm_sad_epu8(_mm_and_si128(passes, one), zero));
         const __m128i low = _mm_unpacklo_epi8(magnitude, zero);
         const __m128i high = _mm_unpackhi_epi8(magnitude, zero);
         squares = _mm_add_epi32(squares, _mm_add_epi32(_mm_madd_epi16(low, low), _mm_madd_epi16(high, high)));
     }
     alignas(16) uint8_t largestBytes[16];
-    alignas(16) uint64_t equalLanes[2];
+    alignas(16) uint64_t withinLanes[2];
     alignas(16) uint32_t squareLanes[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(largestBytes), largest);
-    _mm_store_si128(reinterpret_cast<__m128i*>(equalLanes), equal);
+    _mm_store_si128(reinterpret_cast<__m128i*>(withinLanes), within);
     _mm_store_si128(reinterpret_cast<__m128i*>(squareLanes), squares);
-    tally.differing = static_cast<uint32_t>(i - (equalLanes[0] + equalLanes[1]));
-    tally.sumOfSquares = squareLanes[0] + squareLanes[1] + squareLanes[2] + squareLanes[3];
+    tally.failing = static_cast<uint32_t>(i - (withinLanes[0] + withinLanes[1]));
+    tally.sumOfSquares = uint64_t{squareLanes[0]} + squareLanes[1] + squareLanes[2] + squareLanes[3];
     for (const uint8_t byte : largestBytes) {
         tally.largest = std::max<int32_t>(tally.largest, byte);
     }
 #endif
-    const RowTally tail = compareRowPlain(expected + i, actual + i, length - i);
-    return RowTally{tally.differing + tail.differing, tally.sumOfSquares + tail.sumOfSquares,
+    const RowTally tail = compareRow8Plain(expected + i, actual + i, length - i, tolerance);
+    return RowTally{tally.failing + tail.failing, 0, tally.sumOfSquares + tail.sumOfSquares,
                     std::max(tally.largest, tail.largest)};
 }
 
-// Copies every step-th byte side by side, so the row kernel sees one plane only.
-static void gatherRow(const uint8_t* from, size_t step, size_t length, uint8_t* to)
+// The plain kernel of samples in 16-bit containers, each file read by its coding: failing
+// samples (beyond the tolerance or with padding set), those with padding set, largest
+// difference and sum of squares of the values.
+static RowTally compareRow16Plain(const uint8_t* expected, const uint8_t* actual, size_t length,
+                                  const Coding codings[2], int32_t tolerance)
 {
+    RowTally tally{0, 0, 0, 0};
     for (size_t i = 0; i < length; ++i) {
-        to[i] = from[i * step];
+        const uint32_t e = containerAt(expected, i, 2);
+        const uint32_t a = containerAt(actual, i, 2);
+        const int32_t magnitude = std::abs(valueOf(e, codings[0]) - valueOf(a, codings[1]));
+        const bool padded = paddingSet(e, codings[0]) || paddingSet(a, codings[1]);
+        tally.failing += magnitude > tolerance || padded ? 1U : 0U;
+        tally.padded += padded ? 1U : 0U;
+        tally.sumOfSquares += static_cast<uint64_t>(magnitude) * static_cast<uint64_t>(magnitude);
+        tally.largest = std::max(tally.largest, magnitude);
+    }
+    return tally;
+}
+
+#ifdef FRAMECMP_SSE2
+// Adds the eight 32-bit squares of the 16-bit magnitudes m to the two 64-bit lanes of sum.
+static __m128i addSquares16(__m128i sum, __m128i m)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_mullo_epi16(m, m);
+    const __m128i high = _mm_mulhi_epu16(m, m);
+    const __m128i first = _mm_unpacklo_epi16(low, high);
+    const __m128i second = _mm_unpackhi_epi16(low, high);
+    sum = _mm_add_epi64(sum, _mm_unpacklo_epi32(first, zero));
+    sum = _mm_add_epi64(sum, _mm_unpackhi_epi32(first, zero));
+    sum = _mm_add_epi64(sum, _mm_unpacklo_epi32(second, zero));
+    return _mm_add_epi64(sum, _mm_unpackhi_epi32(second, zero));
+}
+
+static uint32_t sumLanes16(__m128i lanes)
+{
+    alignas(16) uint16_t values[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(values), lanes);
+    uint32_t sum = 0;
+    for (const uint16_t value : values) {
+        sum += value;
+    }
+    return sum;
+}
+#endif
+
+// The fast kernel of 16-bit containers, 8 pairs a step, the tail by the plain one. Per step:
+// the values shifted and masked, the padding of both, the absolute differences and their
+// maximum (by saturating subtraction: SSE2 has no unsigned 16-bit maximum), passing and
+// padded samples counted in 16-bit lanes (at most kernelSpan / 8 each), and full 32-bit
+// squares summed in 64 bits.
+static RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t length, const Coding codings[2],
+                             int32_t tolerance)
+{
+    size_t i = 0;
+    RowTally tally{0, 0, 0, 0};
+#ifdef FRAMECMP_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i shiftExpected = _mm_cvtsi32_si128(static_cast<int>(codings[0].shift));
+    const __m128i shiftActual = _mm_cvtsi32_si128(static_cast<int>(codings[1].shift));
+    const __m128i valueExpected = _mm_set1_epi16(static_cast<int16_t>(codings[0].valueMask));
+    const __m128i valueActual = _mm_set1_epi16(static_cast<int16_t>(codings[1].valueMask));
+    const __m128i paddingExpected = _mm_set1_epi16(static_cast<int16_t>(codings[0].paddingMask));
+    const __m128i paddingActual = _mm_set1_epi16(static_cast<int16_t>(codings[1].paddingMask));
+    const __m128i allowed = _mm_set1_epi16(static_cast<int16_t>(tolerance));
+    __m128i largest = zero;
+    __m128i passing = zero;
+    __m128i padded = zero;
+    __m128i squares = zero;
+    for (; i + 8 <= length; i += 8) {
+        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(expected + 2 * i));
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(actual + 2 * i));
+        const __m128i padding = _mm_or_si128(_mm_and_si128(e, paddingExpected), _mm_and_si128(a, paddingActual));
+        const __m128i clean = _mm_cmpeq_epi16(padding, zero);
+        const __m128i ve = _mm_and_si128(_mm_srl_epi16(e, shiftExpected), valueExpected);
+        const __m128i va = _mm_and_si128(_mm_srl_epi16(a, shiftActual), valueActual);
+        const __m128i magnitude = _mm_or_si128(_mm_subs_epu16(ve, va), _mm_subs_epu16(va, ve));
+        largest = _mm_add_epi16(_mm_subs_epu16(magnitude, largest), largest);
+        const __m128i within = _mm_cmpeq_epi16(_mm_subs_epu16(magnitude, allowed), zero);
+        passing = _mm_sub_epi16(passing, _mm_and_si128(within, clean));
+        padded = _mm_add_epi16(padded, _mm_andnot_si128(clean, one));
+        squares = addSquares16(squares, magnitude);
+    }
+    alignas(16) uint16_t largestLanes[8];
+    alignas(16) uint64_t squareLanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(largestLanes), largest);
+    _mm_store_si128(reinterpret_cast<__m128i*>(squareLanes), squares);
+    tally.failing = static_cast<uint32_t>(i) - sumLanes16(passing);
+    tally.padded = sumLanes16(padded);
+    tally.sumOfSquares = squareLanes[0] + squareLanes[1];
+    for (const uint16_t lane : largestLanes) {
+        tally.largest = std::max<int32_t>(tally.largest, lane);
+    }
+#endif
+    const RowTally tail = compareRow16Plain(expected + 2 * i, actual + 2 * i, length - i, codings, tolerance);
+    return RowTally{tally.failing + tail.failing, tally.padded + tail.padded, tally.sumOfSquares + tail.sumOfSquares,
+                    std::max(tally.largest, tail.largest)};
+}
+
+// Whether any 16-bit container of a frame has a bit of `mask` set.
+static bool framePadded(const uint8_t* frame, size_t size, uint32_t mask)
+{
+    size_t i = 0;
+    uint32_t seen = 0;
+#ifdef FRAMECMP_SSE2
+    __m128i any = _mm_setzero_si128();
+    for (; i + 16 <= size; i += 16) {
+        any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(frame + i)));
+    }
+    alignas(16) uint16_t lanes[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), any);
+    for (const uint16_t lane : lanes) {
+        seen |= lane;
+    }
+#endif
+    for (; i + 2 <= size; i += 2) {
+        seen |= containerAt(frame + i, 0, 2);
+    }
+    return (seen & mask) != 0;
+}
+
+// ---- Comparison ----
+
+// Copies every step-th sample side by side, so the row kernels see one plane only.
+static void gatherRow(const uint8_t* from, size_t step, size_t sampleBytes, size_t length, uint8_t* to)
+{
+    if (sampleBytes == 1) {
+        for (size_t i = 0; i < length; ++i) {
+            to[i] = from[i * step];
+        }
+        return;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        std::memcpy(to + 2 * i, from + i * step, 2);
     }
 }
 
@@ -351,81 +679,148 @@ static size_t sampleOffset(const Plane& plane, int32_t x, int32_t y)
     return plane.offset + static_cast<size_t>(y) * plane.rowStride + static_cast<size_t>(x) * plane.step;
 }
 
-// Notes the first differing sample of a piece of row, and lists every one when asked.
-static void noteSamples(const Plane& plane, int64_t frame, int32_t y, int32_t from, const uint8_t* expected,
-                        const uint8_t* actual, size_t length, bool listSamples, PlaneTally& tally)
+// A sample as the report shows it: its value in hexadecimal with the digits its depth needs,
+// or, with padding set, its whole container in four.
+static std::string sampleText(uint32_t container, const Coding& coding)
 {
+    char text[16];
+    if (paddingSet(container, coding)) {
+        std::snprintf(text, sizeof text, "%04x", container);
+    } else {
+        std::snprintf(text, sizeof text, "%0*x", (coding.depth + 3) / 4,
+                      static_cast<unsigned>(valueOf(container, coding)));
+    }
+    return text;
+}
+
+// Notes the first failing sample of a piece of row, and lists every one when asked.
+static void noteSamples(const Plane& plane, const Geometry& geometry, const Settings& settings, int64_t frame,
+                        int32_t y, int32_t from, const uint8_t* expected, const uint8_t* actual, size_t length,
+                        PlaneTally& tally)
+{
+    const Coding codings[2] = {geometry.expectedCoding, geometry.actualCoding};
+    const size_t bytes = geometry.expected.sampleBytes;
     for (size_t i = 0; i < length; ++i) {
-        if (expected[i] == actual[i]) {
+        const uint32_t e = containerAt(expected, i, bytes);
+        const uint32_t a = containerAt(actual, i, bytes);
+        if (!sampleFails(e, a, codings, settings.tolerance)) {
             continue;
         }
         const int32_t x = from + static_cast<int32_t>(i);
         if (tally.firstX < 0) {
-            tally = PlaneTally{tally.differing, tally.sumOfSquares, tally.largest, x, y, expected[i], actual[i]};
+            tally.firstX = x;
+            tally.firstY = y;
+            tally.firstExpected = e;
+            tally.firstActual = a;
         }
-        if (!listSamples) {
+        if (!settings.listSamples) {
             return;
         }
-        char line[96];
-        std::snprintf(line, sizeof line, "%lld %c %d %d %02x %02x\n", static_cast<long long>(frame), plane.name, x, y,
-                      expected[i], actual[i]);
-        say(line);
+        say(std::to_string(frame) + " " + plane.name + " " + std::to_string(x) + " " + std::to_string(y) + " " +
+            sampleText(e, codings[0]) + " " + sampleText(a, codings[1]) + "\n");
     }
 }
 
-// The plane loop: every row in pieces the row kernel takes.
-static PlaneTally comparePlane(const Plane& plane, const Buffers& buffers, int64_t frame, bool listSamples)
+// The plane loop: every row in pieces the row kernels take, each file's samples from where
+// its layout puts them.
+static PlaneTally comparePlane(int planeIndex, const Geometry& geometry, const Settings& settings,
+                               const uint8_t* expectedFrame, const uint8_t* actualFrame, const Buffers& buffers,
+                               int64_t frame)
 {
-    PlaneTally tally{0, 0, 0, -1, -1, 0, 0};
-    for (int32_t y = 0; y < plane.height; ++y) {
-        for (size_t x = 0; x < static_cast<size_t>(plane.width); x += kernelSpan) {
-            const size_t length = std::min(static_cast<size_t>(plane.width) - x, kernelSpan);
-            const size_t at = sampleOffset(plane, static_cast<int32_t>(x), y);
-            const uint8_t* expected = buffers.expected + at;
-            const uint8_t* actual = buffers.actual + at;
-            if (plane.step != 1) {
-                gatherRow(expected, plane.step, length, buffers.expectedRow);
-                gatherRow(actual, plane.step, length, buffers.actualRow);
+    const Plane& expectedPlane = geometry.expected.planes[planeIndex];
+    const Plane& actualPlane = geometry.actual.planes[planeIndex];
+    const size_t bytes = geometry.expected.sampleBytes;
+    const Coding codings[2] = {geometry.expectedCoding, geometry.actualCoding};
+    PlaneTally tally{0, 0, 0, 0, -1, -1, 0, 0};
+    for (int32_t y = 0; y < expectedPlane.height; ++y) {
+        for (size_t x = 0; x < static_cast<size_t>(expectedPlane.width); x += kernelSpan) {
+            const size_t length = std::min(static_cast<size_t>(expectedPlane.width) - x, kernelSpan);
+            const uint8_t* expected = expectedFrame + sampleOffset(expectedPlane, static_cast<int32_t>(x), y);
+            const uint8_t* actual = actualFrame + sampleOffset(actualPlane, static_cast<int32_t>(x), y);
+            if (expectedPlane.step != bytes) {
+                gatherRow(expected, expectedPlane.step, bytes, length, buffers.expectedRow);
                 expected = buffers.expectedRow;
+            }
+            if (actualPlane.step != bytes) {
+                gatherRow(actual, actualPlane.step, bytes, length, buffers.actualRow);
                 actual = buffers.actualRow;
             }
-            const RowTally row = compareRow(expected, actual, length);
-            if (row.differing == 0) {
-                continue;
-            }
-            tally.differing += row.differing;
+            const RowTally row = bytes == 1 ? compareRow8(expected, actual, length, settings.tolerance)
+                                            : compareRow16(expected, actual, length, codings, settings.tolerance);
+            tally.failing += row.failing;
+            tally.padded += row.padded;
             tally.sumOfSquares += row.sumOfSquares;
             tally.largest = std::max(tally.largest, row.largest);
-            if (tally.firstX < 0 || listSamples) {
-                noteSamples(plane, frame, y, static_cast<int32_t>(x), expected, actual, length, listSamples, tally);
+            if (row.failing != 0 && (tally.firstX < 0 || settings.listSamples)) {
+                noteSamples(expectedPlane, geometry, settings, frame, y, static_cast<int32_t>(x), expected, actual,
+                            length, tally);
             }
         }
     }
     return tally;
 }
 
-// 10 log10(255^2 / MSE) with two decimals, "inf" for equal planes.
-static std::string psnrText(const PlaneTally& tally, const Plane& plane)
+static double meanSquare(const PlaneTally& tally, const Plane& plane)
 {
-    if (tally.sumOfSquares == 0) {
+    return double(tally.sumOfSquares) / (double(plane.width) * double(plane.height));
+}
+
+// 10 log10(peak^2 / MSE) with two decimals, the peak that of the depth, as ffmpeg's psnr
+// filter takes it; "inf" for an MSE of 0.
+static std::string psnrText(double mse, int32_t depth)
+{
+    if (mse == 0) {
         return "inf";
     }
-    const double samples = double(plane.width) * double(plane.height);
-    const double meanSquare = double(tally.sumOfSquares) / samples;
+    const double peak = std::ldexp(1.0, depth) - 1;
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", 10.0 * std::log10(255.0 * 255.0 / meanSquare));
+    std::snprintf(text, sizeof text, "%.2f", 10.0 * std::log10(peak * peak / mse));
     return text;
 }
 
-static std::string planeReport(const Plane& plane, const PlaneTally& tally)
+// Whether a PSNR, as printed, is below the floor (in hundredths).
+static bool belowFloor(const std::string& psnr, int64_t floor)
 {
-    char text[160];
-    if (tally.differing == 0) {
-        std::snprintf(text, sizeof text, "%c 0 differ, inf dB", plane.name);
-    } else {
-        std::snprintf(text, sizeof text, "%c %llu differ, first at %d,%d %02x %02x, max %d, %s dB", plane.name,
-                      static_cast<unsigned long long>(tally.differing), tally.firstX, tally.firstY, tally.firstExpected,
-                      tally.firstActual, tally.largest, psnrText(tally, plane).c_str());
+    return floor >= 0 && psnr != "inf" && std::llround(std::strtod(psnr.c_str(), nullptr) * 100) < floor;
+}
+
+static std::string floorText(int64_t floor)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(floor / 100),
+                  static_cast<long long>(floor % 100));
+    return text;
+}
+
+// Where the padding of the first failing sample is set, or nothing when it is not.
+static std::string paddingNote(const PlaneTally& tally, const Geometry& geometry)
+{
+    const bool inExpected = paddingSet(tally.firstExpected, geometry.expectedCoding);
+    const bool inActual = paddingSet(tally.firstActual, geometry.actualCoding);
+    if (!inExpected && !inActual) {
+        return "";
+    }
+    return std::string(", padding in ") + (inExpected && inActual ? "both" : inExpected ? "EXPECTED" : "ACTUAL");
+}
+
+// "Y 128 differ, first at 96,64 expected 54 actual 4e, max 6, 55.53 dB", with -t
+// "Y 12 beyond 1, ...", and ", PSNR below 38.00" for a plane under the floor.
+static std::string planeReport(const Plane& plane, const PlaneTally& tally, const std::string& psnr,
+                               const Geometry& geometry, const Settings& settings)
+{
+    std::string text = std::string(1, plane.name) + " " + std::to_string(tally.failing) +
+                       (settings.toleranceGiven ? " beyond " + std::to_string(settings.tolerance) : " differ");
+    if (tally.firstX >= 0) {
+        text += ", first at " + std::to_string(tally.firstX) + "," + std::to_string(tally.firstY) + " expected " +
+                sampleText(tally.firstExpected, geometry.expectedCoding) + " actual " +
+                sampleText(tally.firstActual, geometry.actualCoding) + paddingNote(tally, geometry);
+    }
+    if (tally.largest != 0) {
+        text += ", max " + std::to_string(tally.largest);
+    }
+    text += ", " + psnr + " dB";
+    if (belowFloor(psnr, settings.floor)) {
+        text += ", PSNR below " + floorText(settings.floor);
     }
     return text;
 }
@@ -454,24 +849,29 @@ static uint8_t clampByte(int32_t value)
     return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
 }
 
-// Luma and the chroma covering (x, y); grey chroma for a luma-only layout.
-static void samplesAt(const FrameLayout& layout, const uint8_t* frame, int32_t x, int32_t y, int32_t yuv[3])
+// Luma and the chroma covering (x, y) at the full depth; mid-grey chroma for a luma-only
+// layout.
+static void samplesAt(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, int32_t x, int32_t y,
+                      int32_t yuv[3])
 {
+    const int32_t grey = 1 << (coding.depth - 1);
     yuv[0] = 0;
-    yuv[1] = 128;
-    yuv[2] = 128;
+    yuv[1] = grey;
+    yuv[2] = grey;
     for (int p = 0; p < layout.planeCount; ++p) {
         const Plane& plane = layout.planes[p];
-        yuv[p] = frame[sampleOffset(plane, x / plane.coverX, y / plane.coverY)];
+        yuv[p] =
+            valueOf(containerAt(frame + sampleOffset(plane, x / plane.coverX, y / plane.coverY), 0, layout.sampleBytes),
+                    coding);
     }
 }
 
-// BT.601 studio range to RGB.
-static void putColour(const int32_t yuv[3], uint8_t* rgb)
+// BT.601 studio range to RGB, from samples shifted down to 8 bits.
+static void putColour(const int32_t yuv[3], int32_t shift, uint8_t* rgb)
 {
-    const int32_t c = 298 * (yuv[0] - 16);
-    const int32_t d = yuv[1] - 128;
-    const int32_t e = yuv[2] - 128;
+    const int32_t c = 298 * ((yuv[0] >> shift) - 16);
+    const int32_t d = (yuv[1] >> shift) - 128;
+    const int32_t e = (yuv[2] >> shift) - 128;
     rgb[0] = clampByte((c + 409 * e + 128) >> 8);
     rgb[1] = clampByte((c - 100 * d - 208 * e + 128) >> 8);
     rgb[2] = clampByte((c + 516 * d + 128) >> 8);
@@ -479,34 +879,36 @@ static void putColour(const int32_t yuv[3], uint8_t* rgb)
 
 // The map: white where luma differs, magenta where only the chroma covering a pixel does,
 // over a dim copy of the expected luma.
-static void putDifference(const int32_t expected[3], const int32_t actual[3], uint8_t* rgb)
+static void putDifference(const int32_t expected[3], const int32_t actual[3], int32_t shift, uint8_t* rgb)
 {
     const bool lumaDiffers = expected[0] != actual[0];
     const bool chromaDiffers = expected[1] != actual[1] || expected[2] != actual[2];
-    const auto dim = static_cast<uint8_t>(expected[0] / 5);
+    const auto dim = static_cast<uint8_t>((expected[0] >> shift) / 5);
     rgb[0] = lumaDiffers || chromaDiffers ? 255 : dim;
     rgb[1] = lumaDiffers ? 255 : chromaDiffers ? 0 : dim;
     rgb[2] = lumaDiffers || chromaDiffers ? 255 : dim;
 }
 
-static void pictureRow(const FrameLayout& layout, const Buffers& buffers, int32_t y, uint8_t* row)
+static void pictureRow(const Geometry& geometry, const Buffers& buffers, int32_t y, uint8_t* row)
 {
-    const size_t panel = 3 * (static_cast<size_t>(layout.width) + pictureGap);
-    for (int32_t x = 0; x < layout.width; ++x) {
+    const int32_t width = geometry.expected.width;
+    const int32_t shift = geometry.expectedCoding.depth - lowestDepth;
+    const size_t panel = 3 * (static_cast<size_t>(width) + pictureGap);
+    for (int32_t x = 0; x < width; ++x) {
         int32_t expected[3];
         int32_t actual[3];
-        samplesAt(layout, buffers.expected, x, y, expected);
-        samplesAt(layout, buffers.actual, x, y, actual);
+        samplesAt(geometry.expected, geometry.expectedCoding, buffers.expected, x, y, expected);
+        samplesAt(geometry.actual, geometry.actualCoding, buffers.actual, x, y, actual);
         uint8_t* at = row + 3 * static_cast<size_t>(x);
-        putColour(expected, at);
-        putColour(actual, at + panel);
-        putDifference(expected, actual, at + 2 * panel);
+        putColour(expected, shift, at);
+        putColour(actual, shift, at + panel);
+        putDifference(expected, actual, shift, at + 2 * panel);
     }
 }
 
-static void writePicture(const char* path, const FrameLayout& layout, const Buffers& buffers)
+static void writePicture(const char* path, const Geometry& geometry, const Buffers& buffers)
 {
-    const int64_t pictureWidth = 3 * int64_t{layout.width} + int64_t{pictureGap} * 2;
+    const int64_t pictureWidth = 3 * int64_t{geometry.expected.width} + int64_t{pictureGap} * 2;
     if (pictureWidth > INT32_MAX / 3) {
         fail(path, "the frame is too wide for a picture");
     }
@@ -521,12 +923,12 @@ static void writePicture(const char* path, const FrameLayout& layout, const Buff
     }
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_init_io(png, picture.file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(pictureWidth), static_cast<png_uint_32>(layout.height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(pictureWidth), static_cast<png_uint_32>(geometry.expected.height),
+                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     std::memset(row, gapGrey, rowBytes);
-    for (int32_t y = 0; y < layout.height; ++y) {
-        pictureRow(layout, buffers, y, row);
+    for (int32_t y = 0; y < geometry.expected.height; ++y) {
+        pictureRow(geometry, buffers, y, row);
         png_write_row(png, row);
     }
     png_write_end(png, info);
@@ -537,7 +939,7 @@ static void writePicture(const char* path, const FrameLayout& layout, const Buff
 
 #else
 
-static void writePicture(const char* path, const FrameLayout& /*layout*/, const Buffers& /*buffers*/)
+static void writePicture(const char* path, const Geometry& /*geometry*/, const Buffers& /*buffers*/)
 {
     fail(path, "this framecmp was built without libpng and cannot write pictures");
 }
@@ -546,24 +948,53 @@ static void writePicture(const char* path, const FrameLayout& /*layout*/, const 
 
 // ---- Frame loop ----
 
-// Compares one frame pair; returns whether it differs, after reporting it.
-static bool compareFrame(const Settings& settings, const FrameLayout& layout, const Buffers& buffers, int64_t frame)
+static void noteWorst(PlaneWorst& worst, int64_t frame, double mse, int32_t largest)
 {
-    if (std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0) {
+    if (worst.highestMseFrame < 0 || mse > worst.highestMse) {
+        worst.highestMse = mse;
+        worst.highestMseFrame = frame;
+    }
+    if (worst.largestFrame < 0 || largest > worst.largest) {
+        worst.largest = largest;
+        worst.largestFrame = frame;
+    }
+    worst.mseSum += mse;
+}
+
+// Compares one frame pair into the run's tally; returns whether it fails, after reporting
+// it. A frame whose bytes are the same in both files, and whose padding is clear, passes
+// without a look at its planes.
+static bool compareFrame(const Settings& settings, const Geometry& geometry, const Buffers& buffers, int64_t frame,
+                         RunTally& run)
+{
+    const FrameLayout& layout = geometry.expected;
+    if (geometry.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
+        (geometry.expectedCoding.paddingMask == 0 ||
+         !framePadded(buffers.expected, layout.frameSize, geometry.expectedCoding.paddingMask))) {
+        for (int p = 0; p < layout.planeCount; ++p) {
+            noteWorst(run.worst[p], frame, 0, 0);
+        }
         return false;
     }
-    if (settings.quiet) {
-        return true;
-    }
+    // Without -t, -p alone decides: failing samples are counted but only padding fails.
+    const bool samplesDecide = settings.toleranceGiven || settings.floor < 0;
+    bool differs = false;
+    bool fails = false;
     std::string line = "frame " + std::to_string(frame) + ":";
     for (int p = 0; p < layout.planeCount; ++p) {
-        const PlaneTally tally = comparePlane(layout.planes[p], buffers, frame, settings.listSamples);
-        line += (p == 0 ? " " : "; ") + planeReport(layout.planes[p], tally);
+        const PlaneTally tally = comparePlane(p, geometry, settings, buffers.expected, buffers.actual, buffers, frame);
+        const double mse = meanSquare(tally, layout.planes[p]);
+        const std::string psnr = psnrText(mse, geometry.expectedCoding.depth);
+        noteWorst(run.worst[p], frame, mse, tally.largest);
+        differs = differs || tally.largest != 0 || tally.padded != 0;
+        fails = fails || tally.padded != 0 || (samplesDecide && tally.failing != 0) || belowFloor(psnr, settings.floor);
+        line += (p == 0 ? " " : "; ") + planeReport(layout.planes[p], tally, psnr, geometry, settings);
     }
-    if (!settings.listSamples) {
+    run.framesDiffering += differs ? 1 : 0;
+    if (fails && !settings.quiet && !settings.listSamples) {
         say(line + "\n");
     }
-    return true;
+    return fails;
 }
 
 // What is left of a file once one of the two has ended; `got` is what its last read gave.
@@ -577,35 +1008,196 @@ static Remainder countRemainder(const Input& input, uint8_t* frame, size_t frame
     return Remainder{1, 0, more};
 }
 
-static RunTally compareFiles(const Settings& settings, const FrameLayout& layout, const Input& expected,
-                             const Input& actual, const Buffers& buffers, Remainder rest[2])
+// The next frame of a file: one --align held back, else one read.
+static size_t nextFrame(const Input& input, Held& held, int side, uint8_t* frame, size_t frameSize)
 {
-    RunTally tally{0, 0, -1, false, false};
+    const auto s = static_cast<size_t>(side);
+    if (held.next[s] < held.frames[s].size()) {
+        const std::vector<uint8_t>& kept = held.frames[s][held.next[s]];
+        ++held.next[s];
+        std::copy(kept.begin(), kept.end(), frame);
+        return kept.size();
+    }
+    return readFrame(input, frame, frameSize);
+}
+
+static RunTally compareFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
+                             const Buffers& buffers, int64_t firstFrame, Remainder rest[2])
+{
+    const size_t frameSize = geometry.expected.frameSize;
+    RunTally tally{0, 0, 0, -1, false, false, {}};
+    std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0});
     for (;;) {
-        const size_t gotExpected = readFrame(expected, buffers.expected, layout.frameSize);
-        const size_t gotActual = readFrame(actual, buffers.actual, layout.frameSize);
-        if (gotExpected < layout.frameSize || gotActual < layout.frameSize) {
-            rest[0] = countRemainder(expected, buffers.expected, layout.frameSize, gotExpected);
-            rest[1] = countRemainder(actual, buffers.actual, layout.frameSize, gotActual);
+        const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers.expected, frameSize);
+        const size_t gotActual = nextFrame(inputs[1], held, 1, buffers.actual, frameSize);
+        if (gotExpected < frameSize || gotActual < frameSize) {
+            rest[0] = countRemainder(inputs[0], buffers.expected, frameSize, gotExpected);
+            rest[1] = countRemainder(inputs[1], buffers.actual, frameSize, gotActual);
             return tally;
         }
-        const int64_t frame = tally.framesCompared++;
-        if (!compareFrame(settings, layout, buffers, frame)) {
+        const int64_t frame = firstFrame + tally.framesCompared++;
+        if (!compareFrame(settings, geometry, buffers, frame, tally)) {
             continue;
         }
-        if (tally.framesDiffering++ == 0) {
-            tally.firstDiffering = frame;
+        if (tally.framesFailing++ == 0) {
+            tally.firstFailing = frame;
             if (settings.picturePath != nullptr) {
-                writePicture(settings.picturePath, layout, buffers);
+                writePicture(settings.picturePath, geometry, buffers);
                 tally.pictureWritten = true;
             }
         }
-        if (settings.quiet || tally.framesDiffering == settings.stopAfter) {
+        if (settings.quiet || tally.framesFailing == settings.stopAfter) {
             tally.stopped = true;
             return tally;
         }
     }
 }
+
+// ---- Alignment ----
+
+// Failing samples and the lowest plane PSNR of frame pairs, as --align weighs them, per pair.
+struct AlignScore {
+    double failing;
+    double psnr;
+};
+
+static AlignScore scoreFrame(const Geometry& geometry, const Settings& settings, const Buffers& buffers,
+                             const uint8_t* expected, const uint8_t* actual)
+{
+    const FrameLayout& layout = geometry.expected;
+    Settings silent = settings;
+    silent.listSamples = false;
+    const double peak = std::ldexp(1.0, geometry.expectedCoding.depth) - 1;
+    // An equal plane counts as 1000 dB, above any PSNR samples of 16 bits can give.
+    AlignScore score{0, 1000};
+    for (int p = 0; p < layout.planeCount; ++p) {
+        const PlaneTally tally = comparePlane(p, geometry, silent, expected, actual, buffers, 0);
+        const double mse = meanSquare(tally, layout.planes[p]);
+        score.failing += double(tally.failing);
+        score.psnr = std::min(score.psnr, mse == 0 ? 1000 : 10.0 * std::log10(peak * peak / mse));
+    }
+    return score;
+}
+
+// Reads `length` bytes at `offset` of a file that can seek; fewer only at its end.
+static size_t readFrameAt(const Input& input, uint8_t* data, size_t length, off_t offset)
+{
+    size_t got = 0;
+    while (got < length) {
+        const ssize_t n = pread(input.fd, data + got, length - got, offset + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            failSystem(input.path, "cannot read");
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return got;
+}
+
+// Gets ready to align on up to `reach` frames of a file: holds them when it is a pipe,
+// counts them when it can seek.
+static void prepareAlignment(const Input& input, Held& held, int side, size_t frameSize, int64_t reach)
+{
+    const auto s = static_cast<size_t>(side);
+    struct stat status {};
+    held.start[s] = lseek(input.fd, 0, SEEK_CUR);
+    held.seekable[s] = fstat(input.fd, &status) == 0 && S_ISREG(status.st_mode) && held.start[s] >= 0;
+    if (held.seekable[s]) {
+        const int64_t left = std::max<int64_t>(status.st_size - held.start[s], 0);
+        held.whole[s] = std::min<int64_t>(left / static_cast<int64_t>(frameSize), reach);
+        return;
+    }
+    std::vector<uint8_t> frame(frameSize);
+    for (int64_t i = 0; i < reach; ++i) {
+        const size_t got = readFrame(input, frame.data(), frameSize);
+        frame.resize(got);
+        held.frames[s].push_back(frame);
+        if (got < frameSize) {
+            break;
+        }
+        ++held.whole[s];
+    }
+}
+
+// Frame k of a file from where aligning starts: held, or read in place into `buffer`.
+static const uint8_t* alignFrame(const Input& input, const Held& held, int side, int64_t k, size_t frameSize,
+                                 uint8_t* buffer)
+{
+    const auto s = static_cast<size_t>(side);
+    if (!held.seekable[s]) {
+        return held.frames[s][static_cast<size_t>(k)].data();
+    }
+    const off_t at = held.start[s] + static_cast<off_t>(k) * static_cast<off_t>(frameSize);
+    if (readFrameAt(input, buffer, frameSize, at) < frameSize) {
+        fail(input.path, "changed while being read");
+    }
+    return buffer;
+}
+
+// Finds ACTUAL's offset among -MAX..MAX over the first frames both have at it, at most
+// alignWindow: the fewest failing samples, then the highest PSNR (both per frame pair, so
+// that a short overlap weighs as much as a long one), then the smallest |offset|. Then sets
+// both files at the offset.
+static int64_t alignFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
+                          const Buffers& buffers)
+{
+    const size_t frameSize = geometry.expected.frameSize;
+    const int64_t reach = settings.alignMax + alignWindow;
+    prepareAlignment(inputs[0], held, 0, frameSize, reach);
+    prepareAlignment(inputs[1], held, 1, frameSize, reach);
+    int64_t best = 0;
+    AlignScore bestScore{HUGE_VAL, -HUGE_VAL};
+    // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|.
+    for (int64_t n = 0; n <= 2 * settings.alignMax; ++n) {
+        const int64_t offset = n % 2 == 1 ? (n + 1) / 2 : -(n / 2);
+        const int64_t startExpected = offset < 0 ? -offset : 0;
+        const int64_t startActual = offset > 0 ? offset : 0;
+        const int64_t overlap = std::min({alignWindow, held.whole[0] - startExpected, held.whole[1] - startActual});
+        if (overlap <= 0) {
+            continue;
+        }
+        AlignScore score{0, 0};
+        for (int64_t i = 0; i < overlap; ++i) {
+            const uint8_t* expected = alignFrame(inputs[0], held, 0, startExpected + i, frameSize, buffers.expected);
+            const uint8_t* actual = alignFrame(inputs[1], held, 1, startActual + i, frameSize, buffers.actual);
+            const AlignScore pair = scoreFrame(geometry, settings, buffers, expected, actual);
+            score.failing += pair.failing / double(overlap);
+            score.psnr += pair.psnr / double(overlap);
+        }
+        if (score.failing < bestScore.failing || (score.failing == bestScore.failing && score.psnr > bestScore.psnr)) {
+            best = offset;
+            bestScore = score;
+        }
+    }
+    const int64_t starts[2] = {best < 0 ? -best : 0, best > 0 ? best : 0};
+    for (size_t s = 0; s < 2; ++s) {
+        if (!held.seekable[s]) {
+            held.next[s] = static_cast<size_t>(std::min<int64_t>(starts[s], int64_t(held.frames[s].size())));
+        } else if (lseek(inputs[s].fd, held.start[s] + static_cast<off_t>(starts[s]) * static_cast<off_t>(frameSize),
+                         SEEK_SET) < 0) {
+            failSystem(inputs[s].path, "cannot seek");
+        }
+    }
+    return best;
+}
+
+static void reportAlignment(int64_t offset)
+{
+    if (offset == 0) {
+        say("ACTUAL starts in step with EXPECTED\n");
+        return;
+    }
+    const int64_t frames = offset < 0 ? -offset : offset;
+    say("ACTUAL starts " + std::to_string(frames) + (frames == 1 ? " frame " : " frames ") +
+        (offset > 0 ? "late" : "early") + "; compared from there\n");
+}
+
+// ---- Report ----
 
 // "1 frame", "2 frames".
 static std::string framesText(int64_t count)
@@ -614,11 +1206,13 @@ static std::string framesText(int64_t count)
 }
 
 // Reports lengths that differ and partial frames; returns whether the ends differ.
-static bool reportEnds(const Settings& settings, const RunTally& tally, const Remainder rest[2], const Buffers& buffers)
+static bool reportEnds(const Settings& settings, const Geometry& geometry, const RunTally& tally,
+                       const Remainder rest[2], const Buffers& buffers)
 {
     const char* names[2] = {"EXPECTED", "ACTUAL"};
     const int64_t frames[2] = {tally.framesCompared + rest[0].wholeFrames, tally.framesCompared + rest[1].wholeFrames};
     const bool partialsAlike = frames[0] == frames[1] && rest[0].partialBytes == rest[1].partialBytes &&
+                               (rest[0].partialBytes == 0 || geometry.sameFormat) &&
                                std::memcmp(buffers.expected, buffers.actual, rest[0].partialBytes) == 0;
     if (settings.quiet) {
         return !partialsAlike;
@@ -639,12 +1233,51 @@ static bool reportEnds(const Settings& settings, const RunTally& tally, const Re
     return !partialsAlike;
 }
 
-static void reportSummary(const RunTally& tally, bool endsDiffer)
+// The criteria a passing clip met: "-t 1", "-p 38.00", or both.
+static std::string criteriaText(const Settings& settings)
 {
-    if (tally.framesDiffering != 0) {
-        say(std::to_string(tally.framesDiffering) + " of " + std::to_string(tally.framesCompared) +
-            " frames differ, first at frame " + std::to_string(tally.firstDiffering) +
-            (tally.stopped ? " (stopped)" : "") + "\n");
+    std::string text;
+    if (settings.toleranceGiven) {
+        text += "-t " + std::to_string(settings.tolerance);
+    }
+    if (settings.floor >= 0) {
+        text += std::string(text.empty() ? "" : " ") + "-p " + floorText(settings.floor);
+    }
+    return text;
+}
+
+// "; Y lowest 35.53 dB at frame 12, max 6 at frame 12, average 48.20 dB" for each plane,
+// "; U inf dB" for a plane equal in every frame.
+static std::string worstText(const Geometry& geometry, const RunTally& tally)
+{
+    std::string text;
+    const int32_t depth = geometry.expectedCoding.depth;
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        const PlaneWorst& worst = tally.worst[p];
+        text += std::string("; ") + geometry.expected.planes[p].name;
+        if (worst.highestMse == 0) {
+            text += " inf dB";
+            continue;
+        }
+        text += " lowest " + psnrText(worst.highestMse, depth) + " dB at frame " +
+                std::to_string(worst.highestMseFrame) + ", max " + std::to_string(worst.largest) + " at frame " +
+                std::to_string(worst.largestFrame) + ", average " +
+                psnrText(worst.mseSum / double(tally.framesCompared), depth) + " dB";
+    }
+    return text;
+}
+
+static void reportSummary(const Settings& settings, const Geometry& geometry, const RunTally& tally, bool endsDiffer)
+{
+    if (tally.framesFailing != 0) {
+        say(std::to_string(tally.framesFailing) + " of " + std::to_string(tally.framesCompared) +
+            " frames fail, first at frame " + std::to_string(tally.firstFailing) + (tally.stopped ? " (stopped)" : "") +
+            worstText(geometry, tally) + "\n");
+    } else if (tally.framesDiffering != 0) {
+        const std::string passed = endsDiffer ? "first " + framesText(tally.framesCompared) + " pass, "
+                                              : "pass: " + framesText(tally.framesCompared) + ", ";
+        say(passed + std::to_string(tally.framesDiffering) + " differ within " + criteriaText(settings) +
+            (endsDiffer ? ", lengths differ" : "") + worstText(geometry, tally) + "\n");
     } else if (endsDiffer) {
         say("first " + framesText(tally.framesCompared) + " identical, lengths differ\n");
     } else {
@@ -652,10 +1285,30 @@ static void reportSummary(const RunTally& tally, bool endsDiffer)
     }
 }
 
+// A --skip that leaves a file no frame to compare: said, and the run fails, so that a typo
+// does not pass as identical.
+static bool reportNothingLeft(const Settings& settings, const RunTally& tally, const Remainder rest[2])
+{
+    if (!settings.skipGiven || tally.framesCompared != 0) {
+        return false;
+    }
+    const char* names[2] = {"EXPECTED", "ACTUAL"};
+    bool nothing = false;
+    for (int i = 0; i < 2; ++i) {
+        if (rest[i].wholeFrames == 0) {
+            nothing = true;
+            if (!settings.quiet) {
+                say(std::string(names[i]) + " has no frame left after skipping " + framesText(settings.skip[i]) + "\n");
+            }
+        }
+    }
+    return nothing;
+}
+
 static void finishOutput(const Settings& settings, const RunTally& tally)
 {
     if (settings.picturePath != nullptr && !tally.pictureWritten && !settings.quiet) {
-        std::fprintf(stderr, "framecmp: %s: no frame differs, no picture written\n", settings.picturePath);
+        std::fprintf(stderr, "framecmp: %s: no frame fails, no picture written\n", settings.picturePath);
     }
     finishStandardOutput();
 }
@@ -668,31 +1321,45 @@ int main(int argc, char** argv)
     std::signal(SIGXFSZ, SIG_IGN);
     Settings settings = readOptions(argc, argv);
     completeFromNames(settings);
-    const FrameLayout layout = makeFrameLayout(settings.format, settings.width, settings.height);
+    const Geometry geometry = makeGeometry(settings);
     refusePictureOverInput(settings);
 #ifndef FRAMECMP_HAVE_PNG
     if (settings.picturePath != nullptr) {
-        writePicture(settings.picturePath, layout, Buffers{});
+        writePicture(settings.picturePath, geometry, Buffers{});
     }
 #endif
-    const Input expected = openInput(settings.expectedPath);
-    const Input actual = openInput(settings.actualPath);
-    if (expected.fd == actual.fd) {
+    const Input inputs[2] = {openInput(settings.expectedPath), openInput(settings.actualPath)};
+    if (inputs[0].fd == inputs[1].fd) {
         failUsage("arguments", "standard input can be only one of the two files");
     }
-    const Buffers buffers = allocateBuffers(layout);
-    Remainder rest[2] = {};
-    const RunTally tally = compareFiles(settings, layout, expected, actual, buffers, rest);
-    bool endsDiffer = false;
-    if (!tally.stopped) {
-        endsDiffer = reportEnds(settings, tally, rest, buffers);
+    const Buffers buffers = allocateBuffers(geometry.expected);
+    skipFrames(inputs[0], buffers.expected, geometry.expected.frameSize, settings.skip[0]);
+    skipFrames(inputs[1], buffers.actual, geometry.expected.frameSize, settings.skip[1]);
+    Held held{};
+    int64_t firstFrame = settings.skip[0];
+    if (settings.alignMax >= 0) {
+        const int64_t offset = alignFiles(settings, geometry, inputs, held, buffers);
+        firstFrame += offset < 0 ? -offset : 0;
+        if (!settings.quiet) {
+            reportAlignment(offset);
+        }
     }
-    if (!settings.quiet) {
-        reportSummary(tally, endsDiffer);
+    Remainder rest[2] = {};
+    const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest);
+    bool endsDiffer = false;
+    if (reportNothingLeft(settings, tally, rest)) {
+        endsDiffer = true;
+    } else {
+        if (!tally.stopped) {
+            endsDiffer = reportEnds(settings, geometry, tally, rest, buffers);
+        }
+        if (!settings.quiet) {
+            reportSummary(settings, geometry, tally, endsDiffer);
+        }
     }
     releaseBuffers(buffers);
-    close(actual.fd);
-    close(expected.fd);
+    close(inputs[1].fd);
+    close(inputs[0].fd);
     finishOutput(settings, tally);
-    return tally.framesDiffering != 0 || endsDiffer ? statusDifferent : statusIdentical;
+    return tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
 }

@@ -1,4 +1,5 @@
-// Fuzz driver for framecmp: options, geometry and file contents. The first line of the input
+// Fuzz driver for framecmp: options (formats of every depth, -F, -t, -p, --skip, --align),
+// geometry and file contents. The first line of the input
 // is the argument list, blank-separated, exactly as typed; the two lines after it are the
 // contents of e.yuv and a.yuv, written as well under e_w6_4_420.yuv and a_w6_4_420.yuv for
 // geometry from the names (the rest of the input goes to a.yuv, up to 64 KiB). A '/' in an
@@ -23,7 +24,7 @@ int main(int argc, char** argv)
     std::string line = input.substr(0, std::min<size_t>(lineEnd, 240));
     std::replace(line.begin(), line.end(), '/', '_');
     std::vector<std::string> args = {"framecmp"};
-    for (size_t from = 0; from < line.size() && args.size() < 12;) {
+    for (size_t from = 0; from < line.size() && args.size() < 16;) {
         const size_t to = std::min(line.find(' ', from), line.size());
         args.push_back(line.substr(from, to - from));
         from = to + 1;

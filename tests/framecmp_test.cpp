@@ -3,10 +3,12 @@
 // copies of what traceframes writes; and, when ffmpeg is installed, its PSNR against ffmpeg's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 
 #include "support.h"
 
@@ -16,146 +18,400 @@ const std::string framecmp = FRAMECMP_BIN;
 const std::string traceframes = TRACEFRAMES_BIN;
 const std::string tracegen = TRACEGEN_BIN;
 
+// A format as the model knows it: how the planes are arranged ("planar", "gray", chroma
+// pairs "uv" or "vu", or a packed order as "yuyv"), how much luma a chroma sample covers,
+// the depth and, above 8 bits, whether the value sits in the high bits.
+struct ModelFormat {
+    std::string name;
+    std::string arrangement;
+    int coverX;
+    int coverY;
+    int depth;
+    bool msb;
+};
+
+// Every format name framecmp takes, with what it means, written out here on its own.
+const ModelFormat modelFormats[] = {
+    {"yuv420p", "planar", 2, 2, 8, false},
+    {"i420", "planar", 2, 2, 8, false},
+    {"nv12", "uv", 2, 2, 8, false},
+    {"nv21", "vu", 2, 2, 8, false},
+    {"yuv422p", "planar", 2, 1, 8, false},
+    {"422p", "planar", 2, 1, 8, false},
+    {"nv16", "uv", 2, 1, 8, false},
+    {"yuv440p", "planar", 1, 2, 8, false},
+    {"440p", "planar", 1, 2, 8, false},
+    {"yuv444p", "planar", 1, 1, 8, false},
+    {"nv24", "uv", 1, 1, 8, false},
+    {"gray", "gray", 1, 1, 8, false},
+    {"yuyv422", "yuyv", 2, 1, 8, false},
+    {"yuyv", "yuyv", 2, 1, 8, false},
+    {"yvyu422", "yvyu", 2, 1, 8, false},
+    {"yvyu", "yvyu", 2, 1, 8, false},
+    {"uyvy422", "uyvy", 2, 1, 8, false},
+    {"uyvy", "uyvy", 2, 1, 8, false},
+    {"vyuy422", "vyuy", 2, 1, 8, false},
+    {"vyuy", "vyuy", 2, 1, 8, false},
+    {"yuv420p10le", "planar", 2, 2, 10, false},
+    {"yuv420p12le", "planar", 2, 2, 12, false},
+    {"yuv420p16le", "planar", 2, 2, 16, false},
+    {"yuv422p10le", "planar", 2, 1, 10, false},
+    {"yuv422p12le", "planar", 2, 1, 12, false},
+    {"yuv422p16le", "planar", 2, 1, 16, false},
+    {"yuv440p10le", "planar", 1, 2, 10, false},
+    {"yuv440p12le", "planar", 1, 2, 12, false},
+    {"yuv444p10le", "planar", 1, 1, 10, false},
+    {"yuv444p12le", "planar", 1, 1, 12, false},
+    {"yuv444p16le", "planar", 1, 1, 16, false},
+    {"gray10le", "gray", 1, 1, 10, false},
+    {"gray12le", "gray", 1, 1, 12, false},
+    {"gray16le", "gray", 1, 1, 16, false},
+    {"nv20le", "uv", 2, 1, 10, false},
+    {"p010le", "uv", 2, 2, 10, true},
+    {"p012le", "uv", 2, 2, 12, true},
+    {"p016le", "uv", 2, 2, 16, true},
+    {"p210le", "uv", 2, 1, 10, true},
+    {"p410le", "uv", 1, 1, 10, true},
+    {"y210le", "yuyv", 2, 1, 10, true},
+    {"nv12:10", "uv", 2, 2, 10, false},
+    {"yuv420p:10m", "planar", 2, 2, 10, true},
+    {"gray:12", "gray", 1, 1, 12, false},
+    {"nv21:12m", "vu", 2, 2, 12, true},
+    {"uyvy422:10", "uyvy", 2, 1, 10, false},
+    {"vyuy422:9m", "vyuy", 2, 1, 9, true},
+    {"yuv444p:14", "planar", 1, 1, 14, false},
+    {"nv24:11m", "uv", 1, 1, 11, true},
+    {"yuv422p:16m", "planar", 2, 1, 16, true},
+    {"gray:10", "gray", 1, 1, 10, false},
+    {"yuv422p:9", "planar", 2, 1, 9, false},
+    {"gray:9m", "gray", 1, 1, 9, true},
+};
+
+const ModelFormat& modelFormat(const std::string& name)
+{
+    for (const ModelFormat& format : modelFormats) {
+        if (format.name == name) {
+            return format;
+        }
+    }
+    throw std::runtime_error("no model format " + name);
+}
+
+bool isPacked(const ModelFormat& format)
+{
+    return format.arrangement.size() == 4 && format.arrangement != "gray";
+}
+
+// A plane of containers: the whole 8 or 16 bits a file holds for each sample.
 struct ModelPlane {
     char name;
     int width;
     int height;
-    std::string samples;
+    std::vector<uint32_t> samples;
 };
 
-int roundUpHalf(int n)
+// The empty planes of a frame: odd sizes round chroma up.
+std::vector<ModelPlane> emptyPlanes(const ModelFormat& format, int w, int h)
 {
-    return (n + 1) / 2;
-}
-
-// The planes of one frame, each sample taken from where the layout puts it.
-std::vector<ModelPlane> splitFrame(const std::string& format, int w, int h, const std::string& frame)
-{
-    std::vector<ModelPlane> planes = {{'Y', w, h, ""}};
-    const bool packed = format == "yuyv" || format == "yvyu" || format == "uyvy" || format == "vyuy";
-    if (packed) {
-        planes.push_back({'U', w / 2, h, ""});
-        planes.push_back({'V', w / 2, h, ""});
-        for (size_t group = 0; group + 4 <= frame.size(); group += 4) {
-            for (size_t k = 0; k < 4; ++k) {
-                const char which = char(std::toupper(format[k]));
-                planes[which == 'Y' ? 0 : which == 'U' ? 1 : 2].samples += frame[group + k];
-            }
-        }
-        return planes;
-    }
-    const size_t lumaSize = std::min(frame.size(), size_t(w) * size_t(h));
-    planes[0].samples = frame.substr(0, lumaSize);
-    const std::string chroma = frame.substr(lumaSize);
-    int cw = roundUpHalf(w);
-    int ch = roundUpHalf(h);
-    if (format == "422p" || format == "nv16") {
-        ch = h;
-    } else if (format == "440p") {
-        cw = w;
-    } else if (format == "gray") {
-        return planes;
-    }
-    planes.push_back({'U', cw, ch, ""});
-    planes.push_back({'V', cw, ch, ""});
-    if (format == "nv12" || format == "nv16") {
-        for (size_t i = 0; i < chroma.size(); ++i) {
-            planes[1 + i % 2].samples += chroma[i];
-        }
-    } else {
-        planes[1].samples = chroma.substr(0, chroma.size() / 2);
-        planes[2].samples = chroma.substr(chroma.size() / 2);
+    std::vector<ModelPlane> planes = {{'Y', w, h, {}}};
+    if (format.arrangement != "gray") {
+        const int cw = (w + format.coverX - 1) / format.coverX;
+        const int ch = (h + format.coverY - 1) / format.coverY;
+        planes.push_back({'U', cw, ch, {}});
+        planes.push_back({'V', cw, ch, {}});
     }
     return planes;
 }
 
-size_t frameSizeOf(const std::string& format, int w, int h)
+uint32_t paddingMask(const ModelFormat& format)
 {
-    size_t size = 0;
-    for (const ModelPlane& plane : splitFrame(format, w, h, std::string())) {
-        size += size_t(plane.width) * size_t(plane.height);
+    if (format.depth == 8 || format.depth == 16) {
+        return 0;
     }
-    return size;
+    const uint32_t spare = (1U << (16 - format.depth)) - 1;
+    return format.msb ? spare : 0xffffU & ~((1U << format.depth) - 1);
 }
 
-std::string planeLine(const ModelPlane& expected, const ModelPlane& actual)
+uint32_t containerOf(const ModelFormat& format, uint32_t value)
 {
-    long differing = 0;
-    double sum = 0;
-    int largest = 0;
-    char first[64] = "";
-    for (size_t i = 0; i < expected.samples.size(); ++i) {
-        const int e = (unsigned char)expected.samples[i];
-        const int a = (unsigned char)actual.samples[i];
-        if (e != a && differing++ == 0) {
-            std::snprintf(first, sizeof first, "first at %d,%d %02x %02x, ", int(i) % expected.width,
-                          int(i) / expected.width, e, a);
-        }
-        sum += double(e - a) * double(e - a);
-        largest = std::max(largest, std::abs(e - a));
-    }
-    char line[200];
-    if (differing == 0) {
-        std::snprintf(line, sizeof line, "%c 0 differ, inf dB", expected.name);
-    } else {
-        const double psnr = 10 * std::log10(255.0 * 255.0 * double(expected.samples.size()) / sum);
-        std::snprintf(line, sizeof line, "%c %ld differ, %smax %d, %.2f dB", expected.name, differing, first, largest,
-                      psnr);
-    }
-    return line;
+    return format.msb ? value << (16 - format.depth) : value;
 }
 
-// The report framecmp must give for two files of whole frames, the same number of each.
-std::string modelReport(const std::string& format, int w, int h, const std::string& expected, const std::string& actual)
+uint32_t valueOf(const ModelFormat& format, uint32_t container)
 {
-    const size_t frameSize = frameSizeOf(format, w, h);
-    std::string report;
-    long differing = 0;
-    long first = -1;
-    const long frames = long(expected.size() / frameSize);
-    for (long f = 0; f < frames; ++f) {
-        const std::string e = expected.substr(size_t(f) * frameSize, frameSize);
-        const std::string a = actual.substr(size_t(f) * frameSize, frameSize);
-        if (e == a) {
-            continue;
-        }
-        first = differing++ == 0 ? f : first;
-        const std::vector<ModelPlane> ep = splitFrame(format, w, h, e);
-        const std::vector<ModelPlane> ap = splitFrame(format, w, h, a);
-        report += "frame " + std::to_string(f) + ":";
-        for (size_t p = 0; p < ep.size(); ++p) {
-            report += (p == 0 ? " " : "; ") + planeLine(ep[p], ap[p]);
-        }
-        report += "\n";
-    }
-    if (differing == 0) {
-        return report + "identical: " + std::to_string(frames) + " frames\n";
-    }
-    return report + std::to_string(differing) + " of " + std::to_string(frames) + " frames differ, first at frame " +
-           std::to_string(first) + "\n";
+    return format.msb ? container >> (16 - format.depth) : container & ((1U << format.depth) - 1);
 }
 
-std::string randomBytes(std::mt19937& random, size_t length)
+// The bytes of a frame of planes in a format.
+std::string packFrame(const ModelFormat& format, const std::vector<ModelPlane>& planes)
 {
-    std::string bytes(length, '\0');
-    for (char& b : bytes) {
-        b = char(random() & 0xff);
+    std::string bytes;
+    auto put = [&](uint32_t container) {
+        bytes += char(container & 0xff);
+        if (format.depth > 8) {
+            bytes += char(container >> 8);
+        }
+    };
+    if (isPacked(format)) {
+        const int w = planes[0].width;
+        for (int y = 0; y < planes[0].height; ++y) {
+            for (int x = 0; x < w; x += 2) {
+                int luma = 0;
+                for (const char c : format.arrangement) {
+                    if (c == 'y') {
+                        put(planes[0].samples[size_t(y * w + x + luma++)]);
+                    } else {
+                        put(planes[c == 'u' ? 1 : 2].samples[size_t(y * (w / 2) + x / 2)]);
+                    }
+                }
+            }
+        }
+        return bytes;
+    }
+    for (const uint32_t sample : planes[0].samples) {
+        put(sample);
+    }
+    if (format.arrangement == "planar") {
+        for (int p = 1; p < 3; ++p) {
+            for (const uint32_t sample : planes[size_t(p)].samples) {
+                put(sample);
+            }
+        }
+    } else if (format.arrangement != "gray") {
+        const size_t first = format.arrangement == "uv" ? 1 : 2;
+        for (size_t i = 0; i < planes[1].samples.size(); ++i) {
+            put(planes[first].samples[i]);
+            put(planes[3 - first].samples[i]);
+        }
     }
     return bytes;
 }
 
-// A copy with a few bytes changed in some frames: none, one, or a scattered handful.
-std::string damaged(std::mt19937& random, const std::string& frames, size_t frameSize)
+// The criteria of a run, as its options give them.
+struct Criteria {
+    int tolerance = -1; // -1: no -t
+    double floor = -1;  // -1: no -p
+    bool list = false;
+};
+
+std::vector<std::string> criteriaArgs(const Criteria& criteria)
 {
-    std::string copy = frames;
-    for (size_t at = 0; at < copy.size(); at += frameSize) {
-        const auto kind = random() % 3;
-        const size_t changes = kind == 0 ? 0 : kind == 1 ? 1 : 1 + random() % 7;
+    std::vector<std::string> args;
+    if (criteria.tolerance >= 0) {
+        args.insert(args.end(), {"-t", std::to_string(criteria.tolerance)});
+    }
+    if (criteria.floor >= 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", criteria.floor);
+        args.insert(args.end(), {"-p", text});
+    }
+    if (criteria.list) {
+        args.emplace_back("-l");
+    }
+    return args;
+}
+
+std::string hex(const ModelFormat& format, uint32_t container)
+{
+    char text[16];
+    if ((container & paddingMask(format)) != 0) {
+        std::snprintf(text, sizeof text, "%04x", container);
+    } else {
+        std::snprintf(text, sizeof text, "%0*x", (format.depth + 3) / 4, valueOf(format, container));
+    }
+    return text;
+}
+
+std::string psnrOf(double mse, int depth)
+{
+    if (mse == 0) {
+        return "inf";
+    }
+    const double peak = std::pow(2.0, depth) - 1;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", 10 * std::log10(peak * peak / mse));
+    return text;
+}
+
+struct ModelWorst {
+    double highestMse = 0;
+    long highestFrame = -1;
+    long largest = 0;
+    long largestFrame = -1;
+    double mseSum = 0;
+};
+
+// The report framecmp must give for two clips of whole frames, each a list of frames of
+// planes, EXPECTED's in format `e` and ACTUAL's in `a`, the first frame numbered `first`.
+std::string modelReport(const ModelFormat& e, const ModelFormat& a, const std::vector<std::vector<ModelPlane>>& ex,
+                        const std::vector<std::vector<ModelPlane>>& ac, const Criteria& criteria, long first = 0)
+{
+    const int tolerance = std::max(criteria.tolerance, 0);
+    const bool samplesDecide = criteria.tolerance >= 0 || criteria.floor < 0;
+    std::string report;
+    long failing = 0;
+    long firstFailing = -1;
+    long differing = 0;
+    std::vector<ModelWorst> worst(ex.empty() ? 0 : ex[0].size());
+    for (size_t f = 0; f < ex.size(); ++f) {
+        const long frame = first + long(f);
+        std::string line = "frame " + std::to_string(frame) + ":";
+        std::string listed;
+        bool fails = false;
+        bool differs = false;
+        for (size_t p = 0; p < ex[f].size(); ++p) {
+            const ModelPlane& pe = ex[f][p];
+            const ModelPlane& pa = ac[f][p];
+            long count = 0;
+            long padded = 0;
+            long largest = 0;
+            double sum = 0;
+            std::string firstText;
+            for (size_t i = 0; i < pe.samples.size(); ++i) {
+                const uint32_t ce = pe.samples[i];
+                const uint32_t ca = pa.samples[i];
+                const long d = std::labs(long(valueOf(e, ce)) - long(valueOf(a, ca)));
+                const bool padE = (ce & paddingMask(e)) != 0;
+                const bool padA = (ca & paddingMask(a)) != 0;
+                sum += double(d) * double(d);
+                largest = std::max(largest, d);
+                padded += padE || padA ? 1 : 0;
+                if (d <= tolerance && !padE && !padA) {
+                    continue;
+                }
+                const std::string x = std::to_string(long(i) % pe.width);
+                const std::string y = std::to_string(long(i) / pe.width);
+                if (count++ == 0) {
+                    firstText = ", first at " + x + "," + y + " expected " + hex(e, ce) + " actual " + hex(a, ca);
+                    if (padE || padA) {
+                        firstText += std::string(", padding in ") + (padE && padA ? "both"
+                                                                     : padE       ? "EXPECTED"
+                                                                                  : "ACTUAL");
+                    }
+                }
+                listed += std::to_string(frame) + " " + pe.name + " " + x + " " + y + " " + hex(e, ce) + " " +
+                          hex(a, ca) + "\n";
+            }
+            const double mse = sum / double(pe.samples.size());
+            const std::string psnr = psnrOf(mse, e.depth);
+            const bool below = criteria.floor >= 0 && psnr != "inf" &&
+                               std::llround(std::stod(psnr) * 100) < std::llround(criteria.floor * 100);
+            fails = fails || padded != 0 || (samplesDecide && count != 0) || below;
+            differs = differs || largest != 0 || padded != 0;
+            line += std::string(p == 0 ? " " : "; ") + pe.name + " " + std::to_string(count) +
+                    (criteria.tolerance >= 0 ? " beyond " + std::to_string(criteria.tolerance) : " differ") +
+                    firstText + (largest != 0 ? ", max " + std::to_string(largest) : "") + ", " + psnr + " dB";
+            if (below) {
+                char text[64];
+                std::snprintf(text, sizeof text, ", PSNR below %.2f", criteria.floor);
+                line += text;
+            }
+            ModelWorst& w = worst[p];
+            if (w.highestFrame < 0 || mse > w.highestMse) {
+                w.highestMse = mse;
+                w.highestFrame = frame;
+            }
+            if (w.largestFrame < 0 || largest > w.largest) {
+                w.largest = largest;
+                w.largestFrame = frame;
+            }
+            w.mseSum += mse;
+        }
+        differing += differs ? 1 : 0;
+        if (fails && firstFailing < 0) {
+            firstFailing = frame;
+        }
+        failing += fails ? 1 : 0;
+        report += criteria.list ? listed : fails ? line + "\n" : "";
+    }
+    const long frames = long(ex.size());
+    const std::string framesText = std::to_string(frames) + (frames == 1 ? " frame" : " frames");
+    if (failing == 0 && differing == 0) {
+        return report + "identical: " + framesText + "\n";
+    }
+    std::string worstText;
+    for (size_t p = 0; p < worst.size(); ++p) {
+        const ModelWorst& w = worst[p];
+        worstText += std::string("; ") + "YUV"[p];
+        if (w.highestMse == 0) {
+            worstText += " inf dB";
+            continue;
+        }
+        worstText += " lowest " + psnrOf(w.highestMse, e.depth) + " dB at frame " + std::to_string(w.highestFrame) +
+                     ", max " + std::to_string(w.largest) + " at frame " + std::to_string(w.largestFrame) +
+                     ", average " + psnrOf(w.mseSum / double(frames), e.depth) + " dB";
+    }
+    if (failing != 0) {
+        return report + std::to_string(failing) + " of " + std::to_string(frames) + " frames fail, first at frame " +
+               std::to_string(firstFailing) + worstText + "\n";
+    }
+    std::string within;
+    if (criteria.tolerance >= 0) {
+        within = "-t " + std::to_string(criteria.tolerance);
+    }
+    if (criteria.floor >= 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "-p %.2f", criteria.floor);
+        within += (within.empty() ? "" : " ") + std::string(text);
+    }
+    return report + "pass: " + framesText + ", " + std::to_string(differing) + " differ within " + within + worstText +
+           "\n";
+}
+
+// Random frames of valid samples (no padding) in a format.
+std::vector<std::vector<ModelPlane>> randomFrames(std::mt19937& random, const ModelFormat& format, int w, int h,
+                                                  int count)
+{
+    std::vector<std::vector<ModelPlane>> frames;
+    for (int f = 0; f < count; ++f) {
+        std::vector<ModelPlane> planes = emptyPlanes(format, w, h);
+        for (ModelPlane& plane : planes) {
+            for (int i = 0; i < plane.width * plane.height; ++i) {
+                plane.samples.push_back(containerOf(format, uint32_t(random()) & ((1U << format.depth) - 1)));
+            }
+        }
+        frames.push_back(planes);
+    }
+    return frames;
+}
+
+// The same frames as another format holds them, with some damage: per frame none, a few
+// samples off by 1 or 2, many off by a little, one far off, or padding bits set in a few.
+std::vector<std::vector<ModelPlane>> damagedCopy(std::mt19937& random, const ModelFormat& from, const ModelFormat& to,
+                                                 const std::vector<std::vector<ModelPlane>>& frames)
+{
+    std::vector<std::vector<ModelPlane>> copy = frames;
+    const uint32_t top = (1U << to.depth) - 1;
+    for (std::vector<ModelPlane>& planes : copy) {
+        for (ModelPlane& plane : planes) {
+            for (uint32_t& sample : plane.samples) {
+                sample = containerOf(to, valueOf(from, sample));
+            }
+        }
+        const auto kind = random() % 5;
+        const size_t changes = kind == 0 ? 0 : kind == 2 ? 50 : 1 + random() % 4;
         for (size_t k = 0; k < changes; ++k) {
-            copy[at + random() % frameSize] ^= char(1 + random() % 255);
+            ModelPlane& plane = planes[random() % planes.size()];
+            uint32_t& sample = plane.samples[random() % plane.samples.size()];
+            const auto value = int(valueOf(to, sample));
+            if (kind == 4 && paddingMask(to) != 0) {
+                sample |= paddingMask(to) & uint32_t(random() | 1U << (random() % 16));
+                continue;
+            }
+            const int step = kind == 3 ? int(top / 2) : 1 + int(random() % 2);
+            sample = containerOf(to, uint32_t(std::clamp(value + (random() % 2 == 0 ? step : -step), 0, int(top))));
         }
     }
     return copy;
+}
+
+std::string packClip(const ModelFormat& format, const std::vector<std::vector<ModelPlane>>& frames)
+{
+    std::string bytes;
+    for (const std::vector<ModelPlane>& planes : frames) {
+        bytes += packFrame(format, planes);
+    }
+    return bytes;
 }
 
 struct SizeCase {
@@ -163,35 +419,137 @@ struct SizeCase {
     int height;
 };
 
+const Criteria criteriaCycle[] = {{}, {1, -1, false}, {-1, 40, false}, {2, 45.5, false}, {-1, -1, true}, {0, -1, true}};
+
+// One comparison of random frames against the model: EXPECTED in `e`, ACTUAL in `a`.
+void checkAgainstModel(std::mt19937& random, const Scratch& scratch, const std::string& program, const ModelFormat& e,
+                       const ModelFormat& a, const SizeCase& size, const Criteria& criteria)
+{
+    const std::string geometry = std::to_string(size.width) + "x" + std::to_string(size.height);
+    SCOPED_TRACE(e.name + " against " + a.name + " " + geometry + " " + joined(criteriaArgs(criteria)));
+    const auto expected = randomFrames(random, e, size.width, size.height, 3);
+    const auto actual = damagedCopy(random, e, a, expected);
+    scratch.write("e.yuv", packClip(e, expected));
+    scratch.write("a.yuv", packClip(a, actual));
+    std::vector<std::string> args = {"-s", geometry, "-f", e.name};
+    if (a.name != e.name) {
+        args.insert(args.end(), {"-F", a.name});
+    }
+    const std::vector<std::string> more = criteriaArgs(criteria);
+    args.insert(args.end(), more.begin(), more.end());
+    args.insert(args.end(), {"e.yuv", "a.yuv"});
+    const RunResult result = scratch.run(program, args);
+    const std::string report = modelReport(e, a, expected, actual, criteria);
+    EXPECT_EQ(result.out, report);
+    EXPECT_EQ(result.status, report.find(" fail, first at") == std::string::npos ? 0 : 1);
+    EXPECT_EQ(result.err, "");
+}
+
 TEST(FramecmpModel, RandomPairsOfEveryFormatAndOddSizes)
 {
-    const char* const planar[] = {"i420", "nv12", "422p", "nv16", "440p", "gray"};
-    const char* const packed[] = {"yuyv", "yvyu", "uyvy", "vyuy"};
-    const SizeCase planarSizes[] = {{1, 1}, {3, 5}, {17, 9}, {1, 7}, {100, 3}, {1001, 2}};
+    const SizeCase planarSizes[] = {{1, 1}, {3, 5}, {17, 9}, {100, 3}};
     const SizeCase packedSizes[] = {{2, 1}, {6, 5}, {66, 2}};
     std::mt19937 random(20261208);
     Scratch scratch;
-    auto check = [&](const std::string& format, const SizeCase& size) {
-        SCOPED_TRACE(format + " " + std::to_string(size.width) + "x" + std::to_string(size.height));
-        const size_t frameSize = frameSizeOf(format, size.width, size.height);
-        const std::string expected = randomBytes(random, 4 * frameSize);
-        const std::string actual = damaged(random, expected, frameSize);
-        scratch.write("e.yuv", expected);
-        scratch.write("a.yuv", actual);
-        const std::string geometry = std::to_string(size.width) + "x" + std::to_string(size.height);
-        const RunResult result = scratch.run(framecmp, {"-s", geometry, "-f", format, "e.yuv", "a.yuv"});
-        EXPECT_EQ(result.out, modelReport(format, size.width, size.height, expected, actual));
-        EXPECT_EQ(result.status, expected == actual ? 0 : 1);
-        EXPECT_EQ(result.err, "");
-    };
-    for (const char* format : planar) {
-        for (const SizeCase& size : planarSizes) {
-            check(format, size);
+    size_t run = 0;
+    for (const ModelFormat& format : modelFormats) {
+        for (const SizeCase& size : isPacked(format)
+                                        ? std::vector<SizeCase>(std::begin(packedSizes), std::end(packedSizes))
+                                        : std::vector<SizeCase>(std::begin(planarSizes), std::end(planarSizes))) {
+            const Criteria& criteria = criteriaCycle[run++ % std::size(criteriaCycle)];
+            checkAgainstModel(random, scratch, framecmp, format, format, size, criteria);
         }
     }
-    for (const char* format : packed) {
-        for (const SizeCase& size : packedSizes) {
-            check(format, size);
+}
+
+// -F: ACTUAL in another format of the same sampling and depth, compared sample by sample.
+TEST(FramecmpModel, PairsOfFormatsWithF)
+{
+    const std::pair<const char*, const char*> pairs[] = {
+        {"yuv420p", "nv12"},
+        {"yuv420p10le", "p010le"},
+        {"yuv422p10le", "y210le"},
+        {"yuv422p", "yuyv422"},
+        {"nv21", "nv12"},
+        {"p010le", "yuv420p:10m"},
+        {"gray:10", "gray10le"},
+        {"uyvy422:10", "p210le"},
+        {"yuv444p10le", "p410le"},
+        {"yuv440p12le", "yuv440p12le"},
+        {"vyuy422:9m", "yuv422p:9"},
+        {"yuv420p16le", "p016le"},
+    };
+    std::mt19937 random(15);
+    Scratch scratch;
+    size_t run = 0;
+    for (const auto& pair : pairs) {
+        const ModelFormat& e = modelFormat(pair.first);
+        const ModelFormat& a = modelFormat(pair.second);
+        for (const SizeCase size : {SizeCase{2, 2}, SizeCase{10, 7}}) {
+            checkAgainstModel(random, scratch, framecmp, e, a, size, criteriaCycle[run++ % std::size(criteriaCycle)]);
+        }
+    }
+}
+
+// The plain kernels, built on their own, give every report byte for byte as the fast ones
+// do: rows long and short, every depth, tolerances at the edge of the differences.
+TEST(FramecmpModel, FastKernelsAgreeWithPlainOnes)
+{
+    const char* const formats[] = {"gray",        "nv12",     "gray10le", "p010le",
+                                   "yuv420p12le", "gray16le", "y210le",   "gray:9m"};
+    const SizeCase sizes[] = {{7, 3}, {40, 2}, {70001, 1}};
+    std::mt19937 random(70001);
+    Scratch scratch;
+    for (const char* name : formats) {
+        const ModelFormat& format = modelFormat(name);
+        for (const SizeCase& size : sizes) {
+            // Packed layouts take even widths only.
+            const int width = size.width + (isPacked(format) ? size.width % 2 : 0);
+            for (const Criteria& criteria : {Criteria{}, Criteria{1, -1, false}, Criteria{2, 30, true}}) {
+                const auto expected = randomFrames(random, format, width, size.height, 2);
+                scratch.write("e.yuv", packClip(format, expected));
+                scratch.write("a.yuv", packClip(format, damagedCopy(random, format, format, expected)));
+                std::vector<std::string> args = criteriaArgs(criteria);
+                args.insert(args.end(), {"-s", std::to_string(width) + "x" + std::to_string(size.height), "-f", name,
+                                         "e.yuv", "a.yuv"});
+                SCOPED_TRACE(joined(args));
+                const RunResult fast = scratch.run(framecmp, args);
+                const RunResult plain = scratch.run(FRAMECMP_PLAIN_BIN, args);
+                EXPECT_EQ(fast.out, plain.out);
+                EXPECT_EQ(fast.status, plain.status);
+            }
+        }
+    }
+}
+
+// Every name of a format gives the same report on the same files.
+TEST(FramecmpModel, NamesOfTheSameFormat)
+{
+    const std::vector<std::vector<std::string>> aliases = {
+        {"p010le", "nv12:10m"},
+        {"yuv420p10le", "yuv420p:10"},
+        {"nv20le", "nv16:10"},
+        {"y210le", "yuyv422:10m"},
+        {"i420", "yuv420p", "yuv420p:8"},
+        {"yuyv", "yuyv422"},
+        {"gray16le", "gray:16", "gray:16m"},
+        {"p016le", "nv12:16", "nv12:16m"},
+        {"422p", "yuv422p"},
+        {"440p", "yuv440p"},
+    };
+    std::mt19937 random(3);
+    Scratch scratch;
+    for (const std::vector<std::string>& names : aliases) {
+        const ModelFormat& format = modelFormat(names[0]);
+        const auto expected = randomFrames(random, format, 4, 2, 2);
+        scratch.write("e.yuv", packClip(format, expected));
+        scratch.write("a.yuv", packClip(format, damagedCopy(random, format, format, expected)));
+        const RunResult first = scratch.run(framecmp, {"-s", "4x2", "-f", names[0], "e.yuv", "a.yuv"});
+        for (const std::string& name : names) {
+            SCOPED_TRACE(name);
+            const RunResult other = scratch.run(framecmp, {"-s", "4x2", "-f", name, "e.yuv", "a.yuv"});
+            EXPECT_EQ(other.out, first.out);
+            EXPECT_EQ(other.status, first.status);
         }
     }
 }
@@ -207,11 +565,16 @@ TEST(FramecmpModel, EveryDifferingSampleListedWithL)
     scratch.write("e_w4_2_420_32.yuv", expected);
     scratch.write("a_w4_2_420_32.yuv", actual);
     const RunResult listed = scratch.run(framecmp, {"-l", "e_w4_2_420_32.yuv", "a_w4_2_420_32.yuv"});
-    EXPECT_EQ(listed.out, "0 Y 1 1 10 20\n1 U 1 0 10 11\n1 V 1 0 10 0f\n2 of 2 frames differ, first at frame 0\n");
+    EXPECT_EQ(listed.out, "0 Y 1 1 10 20\n1 U 1 0 10 11\n1 V 1 0 10 0f\n2 of 2 frames fail, first at frame 0; "
+                          "Y lowest 33.08 dB at frame 0, max 16 at frame 0, average 36.09 dB; "
+                          "U lowest 51.14 dB at frame 1, max 1 at frame 1, average 54.15 dB; "
+                          "V lowest 51.14 dB at frame 1, max 1 at frame 1, average 54.15 dB\n");
     EXPECT_EQ(listed.status, 1);
     const RunResult first = scratch.run(framecmp, {"-n", "1", "e_w4_2_420_32.yuv", "a_w4_2_420_32.yuv"});
-    EXPECT_EQ(first.out, "frame 0: Y 1 differ, first at 1,1 10 20, max 16, 33.08 dB; U 0 differ, inf dB; "
-                         "V 0 differ, inf dB\n1 of 1 frames differ, first at frame 0 (stopped)\n");
+    EXPECT_EQ(first.out,
+              "frame 0: Y 1 differ, first at 1,1 expected 10 actual 20, max 16, 33.08 dB; U 0 differ, "
+              "inf dB; V 0 differ, inf dB\n1 of 1 frames fail, first at frame 0 (stopped); Y lowest 33.08 dB "
+              "at frame 0, max 16 at frame 0, average 33.08 dB; U inf dB; V inf dB\n");
     EXPECT_EQ(first.status, 1);
 }
 
@@ -223,8 +586,16 @@ TEST(FramecmpModel, LongRowsOfLargestDifferences)
     scratch.write("e.yuv", std::string(2 * 70001, '\0'));
     scratch.write("a.yuv", std::string(2 * 70001, '\xff'));
     const RunResult result = scratch.run(framecmp, {"-s", "70001x2", "-f", "gray", "e.yuv", "a.yuv"});
-    EXPECT_EQ(result.out, "frame 0: Y 140002 differ, first at 0,0 00 ff, max 255, 0.00 dB\n"
-                          "1 of 1 frames differ, first at frame 0\n");
+    EXPECT_EQ(result.out, "frame 0: Y 140002 differ, first at 0,0 expected 00 actual ff, max 255, 0.00 dB\n"
+                          "1 of 1 frames fail, first at frame 0; Y lowest 0.00 dB at frame 0, max 255 at frame 0, "
+                          "average 0.00 dB\n");
+    // 16-bit samples: squares of 65535 summed over long rows.
+    scratch.write("e16.yuv", std::string(4 * 70001, '\0'));
+    scratch.write("a16.yuv", std::string(4 * 70001, '\xff'));
+    const RunResult wide = scratch.run(framecmp, {"-s", "70001x2", "-f", "gray16le", "e16.yuv", "a16.yuv"});
+    EXPECT_EQ(wide.out, "frame 0: Y 140002 differ, first at 0,0 expected 0000 actual ffff, max 65535, 0.00 dB\n"
+                        "1 of 1 frames fail, first at frame 0; Y lowest 0.00 dB at frame 0, max 65535 at frame 0, "
+                        "average 0.00 dB\n");
 }
 
 struct StatusCase {
@@ -240,6 +611,7 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
     scratch.write("a_w2_3_400_32.yuv", frame + frame);
     scratch.write("b_w2_3_400_32.yuv", frame + frame);
     scratch.write("c_w2_3_400_32.yuv", frame + "yyyyyyuu");
+    scratch.write("t_w2_3_400_32.yuv", "z" + frame.substr(1) + frame);
     scratch.write("d_w4_3_420.yuv", frame);
     scratch.write("bad_w2_3_444_32.yuv", frame);
     scratch.write("plain.yuv", frame);
@@ -272,6 +644,33 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"-n", "99999999999999999999", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "not a count"},
         {{"-s", "2x3", "-", "-"}, 2, "standard input can be only one"},
         {{"-i", "a_w2_3_400_32.yuv", "a_w2_3_400_32.yuv", "c_w2_3_400_32.yuv"}, 2, "is one of the files compared"},
+        {{"-s", "2X3", "-f", "gray", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 0, ""},
+        {{"-f", "nv12:8m", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -f nv12:8m: unknown format; known: yuv420p nv12"},
+        {{"-f", "nv12:17", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-f nv12:17: unknown format"},
+        {{"-f", "nv12:7", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-f nv12:7: unknown format"},
+        {{"-f", "nv12:", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-f nv12:: unknown format"},
+        {{"-f", "p010", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "LAYOUT:DEPTHm (MSB-aligned)"},
+        {{"-f", "yuv420p10le", "-F", "p010le", "-s", "2x2", "plain.yuv", "plain.yuv"}, 1, ""},
+        {{"-f", "yuv420p10le", "-F", "nv16:10", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2,
+         "framecmp: -F nv20le: ACTUAL's format must have the sampling and depth of EXPECTED's, yuv420p10le"},
+        {{"-f", "yuv420p10le", "-F", "nv12", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "depth of EXPECTED's"},
+        {{"-F", "gray10le", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-F gray10le: ACTUAL's format must have"},
+        {{"-f", "y210le", "-s", "3x2", "plain.yuv", "plain.yuv"}, 2, "need an even width"},
+        {{"-f", "yuv444p16le", "-s", "32768x32768", "plain.yuv", "plain.yuv"}, 2, "does not fit in 32 bits"},
+        {{"-f", "yuv444p16le", "-s", "2147483647x2147483647", "plain.yuv", "plain.yuv"}, 2, "does not fit in 32 bits"},
+        {{"-t", "-1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -t -1: not a tolerance"},
+        {{"-t", "65536", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -t 65536: not a tolerance"},
+        {{"-t", "65535", "a_w2_3_400_32.yuv", "t_w2_3_400_32.yuv"}, 0, ""},
+        {{"-p", "38.123", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -p 38.123: not a PSNR"},
+        {{"-p", "1000", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -p 1000: not a PSNR"},
+        {{"-p", "38.", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -p 38.: not a PSNR"},
+        {{"-p", ".5", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -p .5: not a PSNR"},
+        {{"-p", "0", "a_w2_3_400_32.yuv", "t_w2_3_400_32.yuv"}, 0, ""},
+        {{"--skip=x", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --skip=x: not N or N:M"},
+        {{"--skip=1:", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --skip=1:: not N or N:M"},
+        {{"--skip=-1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "not N or N:M"},
+        {{"--align=1001", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --align=1001: not a frame count"},
+        {{"--align", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "not a frame count"},
     };
     // clang-format on
     for (const StatusCase& c : cases) {
@@ -315,8 +714,9 @@ TEST(FramecmpLengths, FrameCountsAndPartialFrames)
                                   "ACTUAL ends with a partial frame 1 of 3 bytes\nfirst 1 frame identical, lengths differ\n"},
         {f + "abc", f + "abc", 0, "EXPECTED ends with a partial frame 1 of 3 bytes\n"
                                   "ACTUAL ends with a partial frame 1 of 3 bytes, alike in both\nidentical: 1 frame\n"},
-        {"abcdeF" + f, f, 1, "frame 0: Y 1 differ, first at 1,2 46 66, max 32, 25.81 dB\n"
-                             "ACTUAL ends after 1 frame, EXPECTED has 2\n1 of 1 frames differ, first at frame 0\n"},
+        {"abcdeF" + f, f, 1, "frame 0: Y 1 differ, first at 1,2 expected 46 actual 66, max 32, 25.81 dB\n"
+                             "ACTUAL ends after 1 frame, EXPECTED has 2\n1 of 1 frames fail, first at frame 0; "
+                             "Y lowest 25.81 dB at frame 0, max 32 at frame 0, average 25.81 dB\n"},
     };
     // clang-format on
     Scratch scratch;
@@ -361,8 +761,9 @@ TEST_F(FramecmpDamage, OnePixel)
     const RunResult result = compareWith(copy);
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.out.find("frame 2: Y 1 differ, first at 100,50 "), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("U 0 differ, inf dB; V 0 differ, inf dB\n1 of 4 frames differ, first at frame 2\n"),
-              std::string::npos)
+    EXPECT_NE(
+        result.out.find("U 0 differ, inf dB; V 0 differ, inf dB\n1 of 4 frames fail, first at frame 2; Y lowest "),
+        std::string::npos)
         << result.out;
 }
 
@@ -385,8 +786,9 @@ TEST_F(FramecmpDamage, MissingFrame)
     const RunResult result = compareWith(copy);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out.find("frame 0:"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("ACTUAL ends after 3 frames, EXPECTED has 4\n2 of 3 frames differ, first at frame 1\n"),
-              std::string::npos)
+    EXPECT_NE(
+        result.out.find("ACTUAL ends after 3 frames, EXPECTED has 4\n2 of 3 frames fail, first at frame 1; Y lowest "),
+        std::string::npos)
         << result.out;
 }
 
@@ -416,14 +818,205 @@ TEST_F(FramecmpDamage, PictureOfTheFirstDifferingFrame)
         scratch.run(framecmp, {"-i", "none.png", "clip_w176_144_420_32.yuv", "clip_w176_144_420_32.yuv"});
     EXPECT_EQ(same.status, 0);
     EXPECT_FALSE(scratch.exists("none.png"));
-    EXPECT_NE(same.err.find("no frame differs"), std::string::npos);
+    EXPECT_NE(same.err.find("no frame fails"), std::string::npos);
 #else
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("without libpng"), std::string::npos);
 #endif
 }
 
-// ffmpeg's psnr filter on the same pairs: the per-plane PSNR of each differing frame agrees.
+// Padding set in either file fails the sample under every criterion; its container is shown
+// whole, and the largest difference and PSNR take the values with the padding masked off.
+TEST(FramecmpReport, PaddingInEitherFile)
+{
+    Scratch scratch;
+    // gray10le 2x1: sample 0 has padding in both files, sample 1 in ACTUAL only.
+    scratch.write("e.yuv", bytesOf("01 04 02 00"));
+    scratch.write("a.yuv", bytesOf("01 04 02 80"));
+    // gray:10m: the padding is in the low 6 bits; EXPECTED's sample 0 has one set.
+    scratch.write("pe.yuv", bytesOf("41 00 80 00"));
+    scratch.write("pa.yuv", bytesOf("40 00 c0 00"));
+    struct ReportCase {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    // clang-format off
+    const ReportCase cases[] = {
+        {{"-f", "gray10le", "e.yuv", "a.yuv"}, 1,
+         "frame 0: Y 2 differ, first at 0,0 expected 0401 actual 0401, padding in both, inf dB\n"
+         "1 of 1 frames fail, first at frame 0; Y inf dB\n"},
+        {{"-l", "-t", "5", "-p", "1", "-f", "gray10le", "e.yuv", "a.yuv"}, 1,
+         "0 Y 0 0 0401 0401\n0 Y 1 0 002 8002\n1 of 1 frames fail, first at frame 0; Y inf dB\n"},
+        {{"-p", "20", "-f", "gray:10m", "pe.yuv", "pa.yuv"}, 1,
+         "frame 0: Y 2 differ, first at 0,0 expected 0041 actual 001, padding in EXPECTED, max 1, 63.21 dB\n"
+         "1 of 1 frames fail, first at frame 0; Y lowest 63.21 dB at frame 0, max 1 at frame 0, average 63.21 dB\n"},
+        {{"-t", "1", "-f", "gray:10m", "pe.yuv", "pa.yuv"}, 1,
+         "frame 0: Y 1 beyond 1, first at 0,0 expected 0041 actual 001, padding in EXPECTED, max 1, 63.21 dB\n"
+         "1 of 1 frames fail, first at frame 0; Y lowest 63.21 dB at frame 0, max 1 at frame 0, average 63.21 dB\n"},
+    };
+    // clang-format on
+    for (const ReportCase& c : cases) {
+        SCOPED_TRACE(joined(c.args));
+        std::vector<std::string> args = {"-s", "2x1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult result = scratch.run(framecmp, args);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.status, c.status);
+    }
+}
+
+// A 10-bit pair judged three ways: exactly, within -t 1, and against a floor alone.
+TEST(FramecmpReport, TenBitPairUnderEachCriterion)
+{
+    Scratch scratch;
+    std::string expected;
+    for (int f = 0; f < 3; ++f) {
+        for (int i = 0; i < 8 * 4 + 2 * 4 * 2; ++i) {
+            const int value = 0x200 + 16 * f + i;
+            expected += char(value & 0xff);
+            expected += char(value >> 8);
+        }
+    }
+    std::string actual = expected;
+    const size_t frameSize = 2 * (8 * 4 + 2 * 4 * 2);
+    actual[frameSize + 2 * (2 * 8 + 5)] = char(actual[frameSize + 2 * (2 * 8 + 5)] + 1); // frame 1, Y (5,2) +1
+    for (int x = 0; x < 4; ++x) {                                                        // frame 2, Y row 3 -9
+        actual[2 * frameSize + 2 * (3 * 8 + x)] = char(actual[2 * frameSize + 2 * (3 * 8 + x)] - 9);
+    }
+    scratch.write("e.yuv", expected);
+    scratch.write("a.yuv", actual);
+    const std::vector<std::string> base = {"-s", "8x4", "-f", "yuv420p10le", "e.yuv", "a.yuv"};
+    auto run = [&](std::vector<std::string> extra) {
+        extra.insert(extra.end(), base.begin(), base.end());
+        return scratch.run(framecmp, extra);
+    };
+    const RunResult exact = run({});
+    EXPECT_EQ(exact.out,
+              "frame 1: Y 1 differ, first at 5,2 expected 225 actual 226, max 1, 75.25 dB; U 0 differ, inf dB; "
+              "V 0 differ, inf dB\n"
+              "frame 2: Y 4 differ, first at 0,3 expected 238 actual 22f, max 9, 50.14 dB; U 0 differ, inf dB; "
+              "V 0 differ, inf dB\n"
+              "2 of 3 frames fail, first at frame 1; Y lowest 50.14 dB at frame 2, max 9 at frame 2, "
+              "average 54.90 dB; U inf dB; V inf dB\n");
+    EXPECT_EQ(exact.status, 1);
+    const RunResult tolerant = run({"-t", "1"});
+    EXPECT_EQ(tolerant.out, "frame 2: Y 4 beyond 1, first at 0,3 expected 238 actual 22f, max 9, 50.14 dB; "
+                            "U 0 beyond 1, inf dB; V 0 beyond 1, inf dB\n"
+                            "1 of 3 frames fail, first at frame 2; Y lowest 50.14 dB at frame 2, max 9 at frame 2, "
+                            "average 54.90 dB; U inf dB; V inf dB\n");
+    const RunResult floor = run({"-p", "62"});
+    EXPECT_EQ(floor.out,
+              "frame 2: Y 4 differ, first at 0,3 expected 238 actual 22f, max 9, 50.14 dB, PSNR below 62.00; "
+              "U 0 differ, inf dB; V 0 differ, inf dB\n"
+              "1 of 3 frames fail, first at frame 2; Y lowest 50.14 dB at frame 2, max 9 at frame 2, "
+              "average 54.90 dB; U inf dB; V inf dB\n");
+    const RunResult passing = run({"-t", "9", "-p", "50.14"});
+    EXPECT_EQ(passing.out, "pass: 3 frames, 2 differ within -t 9 -p 50.14; Y lowest 50.14 dB at frame 2, max 9 at "
+                           "frame 2, average 54.90 dB; U inf dB; V inf dB\n");
+    EXPECT_EQ(passing.status, 0);
+}
+
+// -i above 8 bits and with -F: the picture of a p010le frame against yuv420p10le.
+TEST(FramecmpReport, PictureOfTenBitFormats)
+{
+    Scratch scratch;
+    const ModelFormat& planar = modelFormat("yuv420p10le");
+    const ModelFormat& p010 = modelFormat("p010le");
+    std::mt19937 random(10);
+    const auto expected = randomFrames(random, planar, 6, 4, 1);
+    auto actual = expected;
+    actual[0][0].samples[3] ^= 0x3ff;
+    scratch.write("e.yuv", packClip(planar, expected));
+    scratch.write("a.yuv", packClip(p010, damagedCopy(random, planar, p010, actual)));
+    const RunResult result = scratch.run(
+        framecmp, {"-q", "-s", "6x4", "-f", "yuv420p10le", "-F", "p010le", "-i", "d.png", "e.yuv", "a.yuv"});
+#ifdef FRAMECMP_HAVE_PNG
+    EXPECT_EQ(result.status, 1);
+    const std::string png = scratch.read("d.png");
+    ASSERT_GT(png.size(), 24U);
+    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 00 1a 00 00 00 04")); // 3 x 6 + 2 x 4 wide, 4 high
+#else
+    EXPECT_EQ(result.status, 2);
+#endif
+}
+
+struct OffsetCase {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+};
+
+// --skip and --align on six 2x1 gray frames "a0".."f0"; ACTUAL "late" has two extra frames
+// first, "bad" has its frame 3 changed. Files and, for --align, pipes.
+TEST(FramecmpOffsets, SkipAndAlign)
+{
+    Scratch scratch;
+    const std::string clip = "a0b0c0d0e0f0";
+    scratch.write("e.yuv", clip);
+    scratch.write("late.yuv", "xxyy" + clip);
+    scratch.write("bad.yuv", "a0b0c0dXe0f0");
+    scratch.write("short.yuv", "a0b0c0d0e0");
+    // clang-format off
+    const OffsetCase cases[] = {
+        {{"--skip=1", "e.yuv", "bad.yuv"}, 1,
+         "frame 3: Y 1 differ, first at 1,0 expected 30 actual 58, max 40, 19.10 dB\n"
+         "1 of 5 frames fail, first at frame 3; Y lowest 19.10 dB at frame 3, max 40 at frame 3, average 26.09 dB\n"},
+        {{"--skip=4", "e.yuv", "bad.yuv"}, 0, "identical: 2 frames\n"},
+        {{"--skip=0:2", "e.yuv", "late.yuv"}, 0, "identical: 6 frames\n"},
+        {{"--skip=2:0", "late.yuv", "e.yuv"}, 0, "identical: 6 frames\n"},
+        {{"--skip=1", "e.yuv", "short.yuv"}, 1, "ACTUAL ends after 4 frames, EXPECTED has 5\nfirst 4 frames identical, lengths differ\n"},
+        {{"--skip=6", "e.yuv", "e.yuv"}, 1,
+         "EXPECTED has no frame left after skipping 6 frames\nACTUAL has no frame left after skipping 6 frames\n"},
+        {{"--skip=0:9", "e.yuv", "late.yuv"}, 1, "ACTUAL has no frame left after skipping 9 frames\n"},
+        {{"-q", "--skip=7", "e.yuv", "e.yuv"}, 1, ""},
+        {{"--align=3", "e.yuv", "late.yuv"}, 0, "ACTUAL starts 2 frames late; compared from there\nidentical: 6 frames\n"},
+        {{"--align=1", "e.yuv", "late.yuv"}, 1, "ACTUAL starts 1 frame late; compared from there\n"},
+        {{"--align=3", "late.yuv", "bad.yuv"}, 1,
+         "ACTUAL starts 2 frames early; compared from there\n"
+         "frame 5: Y 1 differ, first at 1,0 expected 30 actual 58, max 40, 19.10 dB\n"
+         "1 of 6 frames fail, first at frame 5; Y lowest 19.10 dB at frame 5, max 40 at frame 5, average 26.88 dB\n"},
+        {{"--skip=1:0", "--align=2", "late.yuv", "e.yuv"}, 0,
+         "ACTUAL starts 1 frame early; compared from there\nidentical: 6 frames\n"},
+        {{"--align=0", "e.yuv", "e.yuv"}, 0, "ACTUAL starts in step with EXPECTED\nidentical: 6 frames\n"},
+    };
+    // clang-format on
+    for (const OffsetCase& c : cases) {
+        std::vector<std::string> args = {"-s", "2x1", "-f", "gray"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(joined(args));
+        const RunResult result = scratch.run(framecmp, args);
+        if (c.args[0] != "--align=1") {
+            EXPECT_EQ(result.out, c.out);
+        } else {
+            EXPECT_EQ(result.out.rfind(c.out, 0), 0U) << result.out;
+        }
+        EXPECT_EQ(result.status, c.status);
+        // The same through pipes, which --align holds in memory instead of reading in place.
+        const std::string piped = "cat " + args[args.size() - 2] + " | " + framecmp + " " +
+                                  joined(std::vector<std::string>(args.begin(), args.end() - 2)) + " - " + args.back();
+        const RunResult throughPipe = scratch.run("/bin/sh", {"-c", piped});
+        EXPECT_EQ(throughPipe.status, c.status) << piped;
+        if (c.args[0].rfind("--align", 0) == 0 && c.status == 0) {
+            EXPECT_EQ(throughPipe.out, c.out) << piped;
+        }
+    }
+}
+
+// The value after `key` in `text` (as "psnr_y:" in ffmpeg's log), searched from `from`.
+double numberAfter(const std::string& text, const std::string& key, size_t from = 0)
+{
+    const size_t at = text.find(key, from);
+    if (at == std::string::npos) {
+        ADD_FAILURE() << "no " << key << " in " << text;
+        return 0;
+    }
+    return std::stod(text.substr(at + key.size()));
+}
+
+// ffmpeg's psnr filter on the same pairs, 8 to 16 bits: the per-plane PSNR of each frame
+// and the average of the clip (ffmpeg's summary, from the mean MSE) agree within 0.01 dB.
+// Not yuv440p10le: ffmpeg 5.1's filter gives other chroma PSNRs there than the model here.
 TEST(FramecmpPsnr, AgreesWithFfmpeg)
 {
     if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0 || sanitizedBuild()) {
@@ -431,51 +1024,71 @@ TEST(FramecmpPsnr, AgreesWithFfmpeg)
     }
     struct PsnrCase {
         std::string format;
-        std::string ffmpegFormat;
         int width;
         int height;
     };
-    const PsnrCase cases[] = {
-        {"i420", "yuv420p", 33, 17}, {"422p", "yuv422p", 20, 9}, {"440p", "yuv440p", 7, 11}, {"gray", "gray", 16, 16}};
+    const PsnrCase cases[] = {{"yuv420p", 33, 17},   {"yuv422p", 20, 9},      {"yuv440p", 7, 11},
+                              {"gray", 16, 16},      {"yuv420p10le", 33, 17}, {"yuv422p12le", 20, 9},
+                              {"yuv444p16le", 9, 5}, {"gray10le", 16, 16},    {"gray12le", 8, 8},
+                              {"gray16le", 16, 4},   {"yuv420p16le", 6, 6}};
     std::mt19937 random(7);
     Scratch scratch;
     for (const PsnrCase& c : cases) {
         SCOPED_TRACE(c.format);
-        const size_t frameSize = frameSizeOf(c.format, c.width, c.height);
-        const std::string expected = randomBytes(random, 3 * frameSize);
-        std::string actual = expected;
-        for (size_t i = 0; i < actual.size(); i += 1 + random() % 5) {
-            actual[i] = char(actual[i] + int(random() % 9) - 4);
+        const ModelFormat& format = modelFormat(c.format);
+        const auto expected = randomFrames(random, format, c.width, c.height, 3);
+        auto actual = expected;
+        const int top = (1 << format.depth) - 1;
+        for (auto& planes : actual) {
+            for (ModelPlane& plane : planes) {
+                for (size_t i = 0; i < plane.samples.size(); i += 1 + random() % 5) {
+                    const int step = int(random() % 9) - 4 + (format.depth > 8 ? int(random() % 200) - 100 : 0);
+                    plane.samples[i] = uint32_t(std::clamp(int(plane.samples[i]) + step, 0, top));
+                }
+            }
         }
-        scratch.write("e.yuv", expected);
-        scratch.write("a.yuv", actual);
+        scratch.write("e.yuv", packClip(format, expected));
+        scratch.write("a.yuv", packClip(format, actual));
         const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
         const RunResult ours = scratch.run(framecmp, {"-s", size, "-f", c.format, "e.yuv", "a.yuv"});
         ASSERT_EQ(ours.status, 1);
-        const std::string input = " -f rawvideo -pix_fmt " + c.ffmpegFormat + " -s " + size + " -i ";
-        const std::string command = "cd " + scratch.path("") + " && ffmpeg -nostdin -loglevel error" + input + "e.yuv" +
-                                    input + "a.yuv -lavfi psnr=stats_file=psnr.log -f null -";
+        const std::string input = " -f rawvideo -pix_fmt " + c.format + " -s " + size + " -i ";
+        const std::string command = "cd " + scratch.path("") + " && ffmpeg -nostdin -hide_banner" + input + "e.yuv" +
+                                    input + "a.yuv -lavfi psnr=stats_file=psnr.log -f null - 2> summary.txt";
         ASSERT_EQ(std::system(command.c_str()), 0);
         std::istringstream log(scratch.read("psnr.log"));
         std::istringstream report(ours.out);
         std::string logLine;
         std::string reportLine;
         int frames = 0;
+        const std::string planes = format.arrangement == "gray" ? "y" : "yuv";
         while (std::getline(log, logLine) && std::getline(report, reportLine)) {
             ++frames;
-            for (const char plane : std::string(c.format == "gray" ? "y" : "yuv")) {
-                const size_t theirs = logLine.find(std::string("psnr_") + plane + ":");
+            for (const char plane : planes) {
                 const size_t mine = reportLine.find(std::string(1, char(std::toupper(plane))) + " ");
-                ASSERT_NE(theirs, std::string::npos) << logLine;
                 ASSERT_NE(mine, std::string::npos) << reportLine;
-                const double theirValue = std::stod(logLine.substr(theirs + 7));
                 const size_t dB = reportLine.find(" dB", mine);
                 const size_t start = reportLine.rfind(' ', dB - 1) + 1;
-                const double myValue = std::stod(reportLine.substr(start, dB - start));
-                EXPECT_NEAR(myValue, theirValue, 0.0101) << reportLine << "\n" << logLine;
+                EXPECT_NEAR(std::stod(reportLine.substr(start, dB - start)),
+                            numberAfter(logLine, std::string("psnr_") + plane + ":"), 0.0101)
+                    << reportLine << "\n"
+                    << logLine;
             }
         }
         EXPECT_EQ(frames, 3);
+        // The summary: "; Y lowest ... average 48.20 dB" against ffmpeg's "PSNR y:48.203 ...".
+        std::string summary;
+        std::getline(report, summary);
+        const std::string theirs = scratch.read("summary.txt");
+        const size_t theirStart = theirs.find("PSNR y:");
+        ASSERT_NE(theirStart, std::string::npos) << theirs;
+        for (const char plane : planes) {
+            const size_t mine = summary.find(std::string("; ") + char(std::toupper(plane)) + " ");
+            EXPECT_NEAR(numberAfter(summary, "average ", mine),
+                        numberAfter(theirs, std::string(1, plane) + ":", theirStart), 0.0101)
+                << summary << "\n"
+                << theirs;
+        }
     }
 }
 
@@ -540,7 +1153,7 @@ TEST(GeometryRule, SameInTraceframesAndFramecmp)
         scratch.write("a/actual.yuv", std::string(frameSize - 1, '\0') + "\x01");
         const RunResult compared = scratch.run(framecmp, {"-l", c.stem + ".yuv", "a/actual.yuv"});
         EXPECT_EQ(compared.status, 1) << compared.err;
-        EXPECT_EQ(compared.out, last + " 00 01\n1 of 1 frames differ, first at frame 0\n");
+        EXPECT_EQ(compared.out.substr(0, compared.out.find('\n') + 1), last + " 00 01\n");
     }
 }
 

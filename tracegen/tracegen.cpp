@@ -86,7 +86,7 @@ struct Options {
     int64_t comments;
     RowShape shape;
     const char* rawInput;
-    bool chromaInterleaved; // the raw input holds its chroma as U V pairs already
+    const Layout* inputLayout; // the raw input's, where -f gives it: planar otherwise
     bool writeRaw;
     bool mostSignificantFirst;
     const char* outputPath;
@@ -187,9 +187,9 @@ static Picture makePicture(int32_t width, int32_t height, int32_t sampling, int3
 // The raw input's format: it must be planar or semi-planar, of a sampling a bus trace carries.
 static Format readInputFormat(const char* text)
 {
-    const Format format = findFormat(text);
-    if (format.layout == nullptr) {
-        failUsage(std::string("-f ") + text, "unknown format; framecmp --help lists them");
+    Format format{};
+    if (!parseFormat(text, format)) {
+        failUsage(std::string("-f ") + text, "unknown format; the formats are " + knownFormatNames());
     }
     if (format.layout->chroma == Chroma::packed || findSampling(format.layout->sampling) == nullptr) {
         failUsage(std::string("-f ") + text, "not a planar or semi-planar format of 4:2:0, 4:2:2, 4:4:0 or 4:0:0");
@@ -242,7 +242,7 @@ static Options readOptions(int argc, char** argv)
         }
         sampling = inputFormat.layout->sampling;
         depth = inputFormat.depth;
-        options.chromaInterleaved = inputFormat.layout->chroma == Chroma::interleaved;
+        options.inputLayout = inputFormat.layout;
     }
     options.picture = makePicture(width, height, sampling != 0 ? sampling : 420, busBits, depth != 0 ? depth : 8);
     options.outputPath = argv[optind + 2];
@@ -475,27 +475,29 @@ static void appendTraceRow(TraceText& trace, const uint8_t* bytes, const RowStyl
     }
 }
 
-// The luma plane row after row, then the chroma interleaved a sample at a time, U then V;
-// chroma that the raw input holds interleaved already goes out as it stands.
+// The luma plane row after row, then the chroma interleaved a sample at a time, U then V,
+// from two planes or, for semi-planar input, from the pairs (V first in NV21).
 static void writeTraceFrame(const Options& options, const uint8_t* frame, TraceText& trace, Output& output)
 {
     const Picture& picture = options.picture;
     const RowStyle style{picture.busBytes, options.shape, options.mostSignificantFirst};
     const auto busBytes = static_cast<size_t>(picture.busBytes);
     const auto lumaBytes = static_cast<size_t>(picture.lumaPlaneSize);
-    const size_t planarEnd = options.chromaInterleaved ? static_cast<size_t>(picture.frameSize) : lumaBytes;
-    for (size_t at = 0; at < planarEnd; at += busBytes) {
+    for (size_t at = 0; at < lumaBytes; at += busBytes) {
         appendTraceRow(trace, frame + at, style, output);
     }
-    const uint8_t* u = frame + lumaBytes;
-    const uint8_t* v = u + picture.chromaPlaneSize;
     const auto sampleBytes = static_cast<size_t>(picture.sampleBytes);
+    const Layout* layout = options.inputLayout;
+    const bool pairs = layout != nullptr && layout->chroma == Chroma::interleaved;
+    const uint8_t* u = frame + lumaBytes + (pairs ? static_cast<size_t>(layout->uAt) * sampleBytes : 0);
+    const uint8_t* v =
+        pairs ? frame + lumaBytes + static_cast<size_t>(layout->vAt) * sampleBytes : u + picture.chromaPlaneSize;
+    const size_t step = pairs ? 2 * sampleBytes : sampleBytes; // from one sample of a plane to the next
     uint8_t word[8];
-    for (size_t k = 0; !options.chromaInterleaved && k < static_cast<size_t>(picture.chromaPlaneSize);
-         k += busBytes / 2) {
-        for (size_t j = 0; j < busBytes / 2; j += sampleBytes) {
-            std::copy(u + k + j, u + k + j + sampleBytes, word + 2 * j);
-            std::copy(v + k + j, v + k + j + sampleBytes, word + 2 * j + sampleBytes);
+    for (size_t k = 0; k < static_cast<size_t>(picture.chromaPlaneSize) / sampleBytes;) {
+        for (size_t j = 0; j < busBytes; j += 2 * sampleBytes, ++k) {
+            std::copy(u + k * step, u + k * step + sampleBytes, word + j);
+            std::copy(v + k * step, v + k * step + sampleBytes, word + j + sampleBytes);
         }
         appendTraceRow(trace, word, style, output);
     }
