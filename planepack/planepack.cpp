@@ -171,8 +171,9 @@ static bool readFrame(int fd, uint8_t* data, size_t length)
     return true;
 }
 
+// The output block, writeAll to closeOutput, is kept identical in traceframes and planepack.
 // Returns false when the output took fewer bytes than given (a full disk, an I/O error).
-static bool writeFrame(int fd, const uint8_t* data, size_t length)
+static bool writeAll(int fd, const uint8_t* data, size_t length)
 {
     while (length > 0) {
         const ssize_t written = write(fd, data, length);
@@ -199,6 +200,13 @@ static bool writeFrame(int fd, const uint8_t* data, size_t length)
         }
     }
     fail(outputNotWritten);
+}
+
+static void closeOutput(int fd)
+{
+    if (close(fd) != 0) {
+        fail(outputNotWritten);
+    }
 }
 
 // ---- Packing ----
@@ -361,6 +369,14 @@ static uint8_t* allocateBlock(const Picture& picture)
     return block;
 }
 
+// Writes the packed frame whole, or cuts the output back to the frames before it and fails.
+static void writeFrame(int fd, const Picture& picture, const uint8_t* block, int64_t framesWritten)
+{
+    if (!writeAll(fd, block + picture.inputFrameSize, static_cast<size_t>(picture.outputFrameSize))) {
+        failWritingFrame(fd, framesWritten * picture.outputFrameSize);
+    }
+}
+
 static void packFrames(int inputFd, int outputFd, const Picture& picture, const PackOrder& order, uint8_t* block)
 {
     const RowKernel kernel = chooseRowKernel();
@@ -371,9 +387,7 @@ static void packFrames(int inputFd, int outputFd, const Picture& picture, const 
         case RowKernel::sse2: packFrameWith<RowKernel::sse2>(picture, order, block); break;
         case RowKernel::avx2: packFrameWith<RowKernel::avx2>(picture, order, block); break;
         }
-        if (!writeFrame(outputFd, block + picture.inputFrameSize, static_cast<size_t>(picture.outputFrameSize))) {
-            failWritingFrame(outputFd, framesWritten * picture.outputFrameSize);
-        }
+        writeFrame(outputFd, picture, block, framesWritten);
         ++framesWritten;
     }
 }
@@ -401,8 +415,6 @@ int main(int argc, char** argv)
     packFrames(inputFd, outputFd, picture, packOrder, block);
     std::free(block);
     close(inputFd);
-    if (close(outputFd) != 0) {
-        fail(outputNotWritten);
-    }
+    closeOutput(outputFd);
     return 0;
 }
