@@ -13,9 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(__x86_64__) || defined(__i386__)
+// The fast kernels need SSE2 in the target itself: a 32-bit x86 build may not have it.
+#ifdef __SSE2__
 #include <immintrin.h>
-#define PLANEPACK_X86 1
+#define PLANEPACK_SSE2 1
 #endif
 
 static const char* const usageLines[] = {
@@ -43,12 +44,11 @@ struct Picture {
     int32_t blockSize;
 };
 
-// Where each sample goes in a group of four output bytes.
-struct PackLayout {
-    size_t y0;
-    size_t y1;
-    size_t u;
-    size_t v;
+// A byte order as two choices: whether a group of four bytes opens with luma (YUYV, YVYU)
+// or with chroma (UYVY, VYUY), and whether V comes before U (YVYU, VYUY).
+struct PackOrder {
+    bool lumaFirst;
+    bool vFirst;
 };
 
 [[noreturn]] static void fail(const char* message)
@@ -100,18 +100,11 @@ static Picture readPicture(const char* widthText, const char* heightText)
     return Picture{width, height, lumaPlaneSize, 3 * lumaPlaneSize / 2, 2 * lumaPlaneSize, blockSize};
 }
 
-// Every order falls onto one of the four layouts: its lowest bit swaps U and V, and any
-// value above 1 puts chroma first.
-static PackLayout layoutFor(int32_t order)
+// Every order falls onto one of the four: any value above 1 puts chroma first, and its
+// lowest bit puts V before U.
+static PackOrder orderFor(int32_t order)
 {
-    const bool odd = (static_cast<uint32_t>(order) & 1U) != 0;
-    const size_t chromaOffset = order <= 1 ? 1 : 0;
-    PackLayout layout{};
-    layout.y0 = order > 1 ? 1 : 0;
-    layout.y1 = layout.y0 + 2;
-    layout.u = (odd ? 2U : 0U) + chromaOffset;
-    layout.v = (odd ? 0U : 2U) + chromaOffset;
-    return layout;
+    return PackOrder{order <= 1, (static_cast<uint32_t>(order) & 1U) != 0};
 }
 
 // ---- Files ----
@@ -179,8 +172,9 @@ static bool readFrame(int fd, uint8_t* data, size_t length)
     return true;
 }
 
+// The output block, writeAll to closeOutput, is kept identical in traceframes and planepack.
 // Returns false when the output took fewer bytes than given (a full disk, an I/O error).
-static bool writeFrame(int fd, const uint8_t* data, size_t length)
+static bool writeAll(int fd, const uint8_t* data, size_t length)
 {
     while (length > 0) {
         const ssize_t written = write(fd, data, length);
@@ -209,28 +203,37 @@ static bool writeFrame(int fd, const uint8_t* data, size_t length)
     fail(outputNotWritten);
 }
 
-// ---- Packing ----
-
-// The plain row kernel: `pairs` groups of four bytes at the layout's positions.
-static void packRowPlain(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, size_t pairs,
-                         const PackLayout& layout)
+static void closeOutput(int fd)
 {
-    for (size_t i = 0; i < pairs; ++i) {
-        out[4 * i + layout.y0] = y[2 * i];
-        out[4 * i + layout.u] = u[i];
-        out[4 * i + layout.y1] = y[2 * i + 1];
-        out[4 * i + layout.v] = v[i];
+    if (close(fd) != 0) {
+        fail(outputNotWritten);
     }
 }
 
-// The fast row kernel, 16 pairs a step. `first` is the chroma stored first in a group,
-// U for YUYV and UYVY, V for YVYU and VYUY; `lumaFirst` says whether a group opens with Y.
+// ---- Packing ----
+
+// The plain row kernel, which the fast ones are tested against: `pairs` groups of four
+// bytes, two luma samples and one sample of each chroma, `first` stored before `second`.
 template <bool lumaFirst>
-static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* second, uint8_t* out, size_t pairs,
-                        const PackLayout& layout)
+static void packRowPlain(const uint8_t* y, const uint8_t* first, const uint8_t* second, uint8_t* out, size_t pairs)
+{
+    const size_t luma = lumaFirst ? 0 : 1;
+    const size_t chroma = lumaFirst ? 1 : 0;
+    for (size_t i = 0; i < pairs; ++i) {
+        out[4 * i + luma] = y[2 * i];
+        out[4 * i + chroma] = first[i];
+        out[4 * i + luma + 2] = y[2 * i + 1];
+        out[4 * i + chroma + 2] = second[i];
+    }
+}
+
+#ifdef PLANEPACK_SSE2
+
+// The same row 16 pairs a step, the rest with the plain kernel.
+template <bool lumaFirst>
+static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* second, uint8_t* out, size_t pairs)
 {
     size_t i = 0;
-#ifdef PLANEPACK_X86
     for (; i + 16 <= pairs; i += 16) {
         const __m128i lumaLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * i));
         const __m128i lumaHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * i + 16));
@@ -249,20 +252,15 @@ static void packRowSse2(const uint8_t* y, const uint8_t* first, const uint8_t* s
         _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(evenHigh, oddHigh));
         _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(evenHigh, oddHigh));
     }
-#endif
-    // The layout names U and V by their own positions, so the tail needs no swap.
-    const bool swapped = layout.u > layout.v;
-    packRowPlain(y + 2 * i, (swapped ? second : first) + i, (swapped ? first : second) + i, out + 4 * i, pairs - i,
-                 layout);
+    packRowPlain<lumaFirst>(y + 2 * i, first + i, second + i, out + 4 * i, pairs - i);
 }
 
-#ifdef PLANEPACK_X86
-
-// The same kernel 32 pairs a step. AVX2 unpacks within 128-bit lanes, so every input is
-// first spread as quarters 0, 2, 1, 3, which makes the unpacked halves come out in order.
+// The same row 32 pairs a step, the rest with the SSE2 kernel. AVX2 unpacks within 128-bit
+// lanes, so every input is first spread as quarters 0, 2, 1, 3, which makes the unpacked
+// halves come out in order.
 template <bool lumaFirst>
 __attribute__((target("avx2"))) static void packRowAvx2(const uint8_t* y, const uint8_t* first, const uint8_t* second,
-                                                        uint8_t* out, size_t pairs, const PackLayout& layout)
+                                                        uint8_t* out, size_t pairs)
 {
     size_t i = 0;
     for (; i + 32 <= pairs; i += 32) {
@@ -287,69 +285,79 @@ __attribute__((target("avx2"))) static void packRowAvx2(const uint8_t* y, const 
         _mm256_storeu_si256(to + 2, _mm256_unpacklo_epi8(evenHigh, oddHigh));
         _mm256_storeu_si256(to + 3, _mm256_unpackhi_epi8(evenHigh, oddHigh));
     }
-    packRowSse2<lumaFirst>(y + 2 * i, first + i, second + i, out + 4 * i, pairs - i, layout);
+    packRowSse2<lumaFirst>(y + 2 * i, first + i, second + i, out + 4 * i, pairs - i);
 }
 
 #endif
 
-// Packs a frame row by row; rows 2k and 2k + 1 share chroma row k. With an odd width each
-// row takes width - 1 luma bytes, so the luma is read as one continuous run.
-template <bool lumaFirst, bool wide>
-static void packFrame(const Picture& picture, const PackLayout& layout, uint8_t* block)
+// The row kernels; the fast ones are compiled only where the target has SSE2.
+enum class RowKernel { plain, sse2, avx2 };
+
+template <RowKernel kernel, bool lumaFirst>
+static void packRow(const uint8_t* y, const uint8_t* first, const uint8_t* second, uint8_t* out, size_t pairs)
+{
+#ifdef PLANEPACK_SSE2
+    if constexpr (kernel == RowKernel::avx2) {
+        packRowAvx2<lumaFirst>(y, first, second, out, pairs);
+        return;
+    }
+    if constexpr (kernel == RowKernel::sse2) {
+        packRowSse2<lumaFirst>(y, first, second, out, pairs);
+        return;
+    }
+#endif
+    packRowPlain<lumaFirst>(y, first, second, out, pairs);
+}
+
+// Packs a frame: each chroma row serves a pair of rows. With an odd width each row takes
+// width - 1 luma bytes, so the luma is read as one continuous run. An order with V before U
+// is packed as its U-first twin with the two chroma planes traded.
+template <RowKernel kernel, bool lumaFirst>
+static void packFrame(const Picture& picture, const PackOrder& order, uint8_t* block)
 {
     const size_t pairs = size_t(picture.width / 2);
-    const uint8_t* luma = block;
+    const uint8_t* y = block;
     const uint8_t* u = block + picture.lumaPlaneSize;
     const uint8_t* v = u + picture.lumaPlaneSize / 4;
-    const bool swapped = layout.u > layout.v;
-    const uint8_t* first = swapped ? v : u;
-    const uint8_t* second = swapped ? u : v;
+    const uint8_t* first = order.vFirst ? v : u;
+    const uint8_t* second = order.vFirst ? u : v;
     uint8_t* out = block + picture.inputFrameSize;
-    for (int32_t row = 0; row < picture.height; ++row) {
-        const size_t chromaRow = size_t(row / 2) * pairs;
-        const uint8_t* lumaRow = luma + size_t(row) * 2 * pairs;
-        uint8_t* outRow = out + size_t(row) * 4 * pairs;
-#ifdef PLANEPACK_X86
-        if (wide) {
-            packRowAvx2<lumaFirst>(lumaRow, first + chromaRow, second + chromaRow, outRow, pairs, layout);
-            continue;
-        }
-#endif
-        packRowSse2<lumaFirst>(lumaRow, first + chromaRow, second + chromaRow, outRow, pairs, layout);
+    for (int32_t row = 0; row + 1 < picture.height; row += 2) {
+        packRow<kernel, lumaFirst>(y, first, second, out, pairs);
+        packRow<kernel, lumaFirst>(y + 2 * pairs, first, second, out + 4 * pairs, pairs);
+        y += 4 * pairs;
+        first += pairs;
+        second += pairs;
+        out += 8 * pairs;
+    }
+    // An odd last row takes the next chroma row alone, and its reads run past the chroma
+    // planes into this frame's output, already packed (at height 1, into its own row, behind
+    // the pair being packed): it goes last, pair by pair, with the plain kernel.
+    if ((picture.height & 1) != 0) {
+        packRowPlain<lumaFirst>(y, first, second, out, pairs);
     }
 }
 
-// With an odd height the last row's chroma reads run past the chroma planes into the
-// output frame already packed; packing byte by byte in order keeps that well defined.
-static void packFrameInOrder(const Picture& picture, const PackLayout& layout, uint8_t* block)
+// The frame packer of one kernel, for groups that open with luma or with chroma.
+template <RowKernel kernel> static void packFrameWith(const Picture& picture, const PackOrder& order, uint8_t* block)
 {
-    const size_t pairs = size_t(picture.width / 2);
-    const uint8_t* luma = block;
-    const uint8_t* u = block + picture.lumaPlaneSize;
-    const uint8_t* v = u + picture.lumaPlaneSize / 4;
-    uint8_t* out = block + picture.inputFrameSize;
-    for (int32_t row = 0; row < picture.height; ++row) {
-        const size_t chromaRow = size_t(row / 2) * pairs;
-        packRowPlain(luma + size_t(row) * 2 * pairs, u + chromaRow, v + chromaRow, out + size_t(row) * 4 * pairs, pairs,
-                     layout);
+    if (order.lumaFirst) {
+        packFrame<kernel, true>(picture, order, block);
+    } else {
+        packFrame<kernel, false>(picture, order, block);
     }
 }
 
-// How frames are packed, chosen once for the run.
-enum class FramePacker { inOrder, lumaFirst, chromaFirst, lumaFirstWide, chromaFirstWide };
-
-static FramePacker choosePacker(const Picture& picture, const PackLayout& layout)
+// The fastest kernel this processor runs, or in a test build the one it names.
+static RowKernel chooseRowKernel()
 {
-    if (picture.height % 2 != 0) {
-        return FramePacker::inOrder;
-    }
-    const bool lumaFirst = layout.y0 == 0;
-#ifdef PLANEPACK_X86
-    if (__builtin_cpu_supports("avx2")) {
-        return lumaFirst ? FramePacker::lumaFirstWide : FramePacker::chromaFirstWide;
-    }
+#if defined(PLANEPACK_ROW_KERNEL)
+    return RowKernel::PLANEPACK_ROW_KERNEL;
+#elif defined(PLANEPACK_SSE2)
+    return __builtin_cpu_supports("avx2") ? RowKernel::avx2 : RowKernel::sse2;
+#else
+    return RowKernel::plain;
 #endif
-    return lumaFirst ? FramePacker::lumaFirst : FramePacker::chromaFirst;
 }
 
 // The block starts zeroed: bytes an odd width leaves unpacked stay zero in every frame.
@@ -362,21 +370,25 @@ static uint8_t* allocateBlock(const Picture& picture)
     return block;
 }
 
-static void packFrames(int inputFd, int outputFd, const Picture& picture, const PackLayout& layout, uint8_t* block)
+// Writes the packed frame whole, or cuts the output back to the frames before it and fails.
+static void writeFrame(int fd, const Picture& picture, const uint8_t* block, int64_t framesWritten)
 {
-    const FramePacker packer = choosePacker(picture, layout);
+    if (!writeAll(fd, block + picture.inputFrameSize, static_cast<size_t>(picture.outputFrameSize))) {
+        failWritingFrame(fd, framesWritten * picture.outputFrameSize);
+    }
+}
+
+static void packFrames(int inputFd, int outputFd, const Picture& picture, const PackOrder& order, uint8_t* block)
+{
+    const RowKernel kernel = chooseRowKernel();
     int64_t framesWritten = 0;
     while (readFrame(inputFd, block, static_cast<size_t>(picture.inputFrameSize))) {
-        switch (packer) {
-        case FramePacker::inOrder: packFrameInOrder(picture, layout, block); break;
-        case FramePacker::lumaFirst: packFrame<true, false>(picture, layout, block); break;
-        case FramePacker::chromaFirst: packFrame<false, false>(picture, layout, block); break;
-        case FramePacker::lumaFirstWide: packFrame<true, true>(picture, layout, block); break;
-        case FramePacker::chromaFirstWide: packFrame<false, true>(picture, layout, block); break;
+        switch (kernel) {
+        case RowKernel::plain: packFrameWith<RowKernel::plain>(picture, order, block); break;
+        case RowKernel::sse2: packFrameWith<RowKernel::sse2>(picture, order, block); break;
+        case RowKernel::avx2: packFrameWith<RowKernel::avx2>(picture, order, block); break;
         }
-        if (!writeFrame(outputFd, block + picture.inputFrameSize, static_cast<size_t>(picture.outputFrameSize))) {
-            failWritingFrame(outputFd, framesWritten * picture.outputFrameSize);
-        }
+        writeFrame(outputFd, picture, block, framesWritten);
         ++framesWritten;
     }
 }
@@ -398,17 +410,15 @@ int main(int argc, char** argv)
     if (!readInteger(argv[5], order)) {
         fail(invalidOrder);
     }
-    const PackLayout layout = layoutFor(order);
+    const PackOrder packOrder = orderFor(order);
 
     const int inputFd = openInput(argv[1]);
     refuseInputAsOutput(inputFd, argv[2]);
     uint8_t* block = allocateBlock(picture);
     const int outputFd = openOutput(argv[2]);
-    packFrames(inputFd, outputFd, picture, layout, block);
+    packFrames(inputFd, outputFd, picture, packOrder, block);
     std::free(block);
     close(inputFd);
-    if (close(outputFd) != 0) {
-        fail(outputNotWritten);
-    }
+    closeOutput(outputFd);
     return 0;
 }

@@ -269,6 +269,7 @@ static int openOutput(const std::string& path, int inputFd)
     return fd;
 }
 
+// The output block, writeAll to closeOutput, is kept identical in traceframes and planepack.
 // Returns false when the output took fewer bytes than given (a full disk, an I/O error).
 static bool writeAll(int fd, const uint8_t* data, size_t length)
 {
