@@ -90,9 +90,7 @@ std::vector<std::pair<RowKernel, const char*>> runnableKernels()
 {
     std::vector<std::pair<RowKernel, const char*>> kernels = {{RowKernel::plain, "plain"}};
 #ifdef TRACEFRAMES_X86
-    if (__builtin_cpu_supports("ssse3")) {
-        kernels.emplace_back(RowKernel::ssse3, "SSSE3");
-    }
+    kernels.emplace_back(RowKernel::sse2, "SSE2");
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
         kernels.emplace_back(RowKernel::avx2, "AVX2");
     }

@@ -16,7 +16,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(__x86_64__) || defined(__i386__)
+// The vector decoders are x86-64's (their bit moves take 64-bit registers); elsewhere the
+// plain one runs.
+#if defined(__x86_64__)
 #include <immintrin.h>
 #define TRACEFRAMES_X86 1
 #endif
@@ -127,14 +129,23 @@ struct CompactRow {
     bool complete;
 };
 
-// The fast row decoders, one for each level of processor, chosen once before the first row.
-enum class RowKernel { plain, ssse3, avx2, avx512 };
+// The fast row decoders, one for each instruction set, chosen once before the first row.
+// The plain one is the reference the tests hold the others to.
+enum class RowKernel { plain, sse2, avx2, avx512 };
 
 // Where the characters of 64 text positions belong, one bit a position.
 struct TextMasks {
     uint64_t digits;    // hexadecimal digits
     uint64_t lineFeeds; // line feeds
     uint64_t blanks;    // blanks, tabs and carriage returns
+};
+
+// The decoded digits as a stream of half bytes: the bits not yet stored wait in `pending`,
+// and every store writes eight bytes, the first digit of each pair in the high half.
+struct HalfByteStream {
+    uint8_t* out;
+    uint64_t pending;
+    unsigned pendingBits;
 };
 
 struct FrameAssembly {
@@ -523,31 +534,10 @@ static uint64_t depositBitsPlainly(uint64_t value, uint64_t mask)
     return result;
 }
 
-// The decoded digits as a stream of half bytes: the bits not yet stored wait in `pending`,
-// and every store writes eight bytes, the first digit of each pair in the high half.
-struct HalfByteStream {
-    uint8_t* out;
-    uint64_t pending;
-    unsigned pendingBits;
-};
-
 static void storeHalfBytes(uint8_t* out, uint64_t halves)
 {
     const uint64_t swapped = (halves & 0x0f0f0f0f0f0f0f0f) << 4 | ((halves >> 4) & 0x0f0f0f0f0f0f0f0f);
     std::memcpy(out, &swapped, sizeof swapped);
-}
-
-// Appends `count` half bytes (up to 16); stores eight bytes whenever that many are pending.
-static void appendHalfBytes(HalfByteStream& stream, uint64_t halves, unsigned count)
-{
-    stream.pending |= halves << stream.pendingBits;
-    const uint64_t overflow = (halves >> 1) >> (63 - stream.pendingBits);
-    storeHalfBytes(stream.out, stream.pending);
-    stream.pendingBits += 4 * count;
-    const bool full = stream.pendingBits >= 64;
-    stream.out += full ? 8 : 0;
-    stream.pending = full ? overflow : stream.pending;
-    stream.pendingBits &= 63;
 }
 
 static uint8_t digitValueAt(const char* text, uint64_t digits)
@@ -555,8 +545,22 @@ static uint8_t digitValueAt(const char* text, uint64_t digits)
     return charClasses.of[static_cast<unsigned char>(text[__builtin_ctzll(digits)])];
 }
 
+// The plain decoder: one character at a time.
+static inline TextMasks classifyPlainly(const char* text)
+{
+    TextMasks masks{};
+    for (size_t i = 0; i < windowSize; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const uint64_t bit = uint64_t{1} << i;
+        masks.digits |= charClasses.of[c] <= 15 ? bit : 0;
+        masks.lineFeeds |= c == '\n' ? bit : 0;
+        masks.blanks |= c == ' ' || c == '\t' || c == '\r' ? bit : 0;
+    }
+    return masks;
+}
+
 // Decodes the digits two at a time; a digit left over waits in the stream for the next
-// window. (The plain kernels hold at most that one digit pending.)
+// window. (The plain and SSE2 decoders hold at most that one digit pending.)
 static void decodeDigitsPlainly(const char* text, uint64_t digits, HalfByteStream& stream)
 {
     if (stream.pendingBits != 0 && digits != 0) {
@@ -577,159 +581,205 @@ static void decodeDigitsPlainly(const char* text, uint64_t digits, HalfByteStrea
     }
 }
 
-struct PlainKernel {
-    static TextMasks classify(const char* text)
-    {
-        TextMasks masks{};
-        for (size_t i = 0; i < windowSize; ++i) {
-            const unsigned char c = static_cast<unsigned char>(text[i]);
-            const uint64_t bit = uint64_t{1} << i;
-            masks.digits |= charClasses.of[c] <= 15 ? bit : 0;
-            masks.lineFeeds |= c == '\n' ? bit : 0;
-            masks.blanks |= c == ' ' || c == '\t' || c == '\r' ? bit : 0;
-        }
-        return masks;
-    }
-    static uint64_t extractBits(uint64_t value, uint64_t mask) { return extractBitsPlainly(value, mask); }
-    static uint64_t depositBits(uint64_t value, uint64_t mask) { return depositBitsPlainly(value, mask); }
-    static void decodeDigits(const char* text, uint64_t digits, uint64_t /*oddDigitAt*/, HalfByteStream& stream)
-    {
-        decodeDigitsPlainly(text, digits, stream);
-    }
-};
-
 #ifdef TRACEFRAMES_X86
 
-struct Ssse3Kernel {
-    __attribute__((target("ssse3"))) static TextMasks classify(const char* text)
-    {
-        TextMasks masks{};
-        for (size_t part = 0; part < 4; ++part) {
-            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * part));
-            const __m128i digit = _mm_sub_epi8(c, _mm_set1_epi8('0'));
-            const __m128i letter = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
-            const __m128i hexDigit = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit),
-                                                  _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter));
-            const __m128i isBlank = _mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(c, _mm_set1_epi8('\t'))),
-                _mm_cmpeq_epi8(c, _mm_set1_epi8('\r')));
-            const unsigned shift = 16 * static_cast<unsigned>(part);
-            masks.digits |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(hexDigit))} << shift;
-            masks.lineFeeds |=
-                uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_set1_epi8('\n'))))} << shift;
-            masks.blanks |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(isBlank))} << shift;
-        }
-        return masks;
+// The SSE2 decoder: the plain one, with the characters classified 16 at a time.
+static inline TextMasks classifyWithSse2(const char* text)
+{
+    TextMasks masks{};
+    for (size_t part = 0; part < 4; ++part) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * part));
+        const __m128i digit = _mm_sub_epi8(c, _mm_set1_epi8('0'));
+        const __m128i letter = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+        const __m128i hexDigit = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit),
+                                              _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter));
+        const __m128i isBlank =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(c, _mm_set1_epi8('\t'))),
+                         _mm_cmpeq_epi8(c, _mm_set1_epi8('\r')));
+        const unsigned shift = 16 * static_cast<unsigned>(part);
+        masks.digits |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(hexDigit))} << shift;
+        masks.lineFeeds |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_set1_epi8('\n'))))}
+                           << shift;
+        masks.blanks |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(isBlank))} << shift;
     }
-    static uint64_t extractBits(uint64_t value, uint64_t mask) { return extractBitsPlainly(value, mask); }
-    static uint64_t depositBits(uint64_t value, uint64_t mask) { return depositBitsPlainly(value, mask); }
-    static void decodeDigits(const char* text, uint64_t digits, uint64_t /*oddDigitAt*/, HalfByteStream& stream)
-    {
-        decodeDigitsPlainly(text, digits, stream);
-    }
-};
+    return masks;
+}
 
-struct Avx2Kernel {
-    __attribute__((target("avx2"))) static uint64_t movemask(__m256i lanes)
-    {
-        return static_cast<uint32_t>(_mm256_movemask_epi8(lanes));
-    }
-    __attribute__((target("avx2"))) static TextMasks classify(const char* text)
-    {
-        TextMasks masks{};
-        for (size_t part = 0; part < 2; ++part) {
-            const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + 32 * part));
-            const __m256i digit = _mm256_sub_epi8(c, _mm256_set1_epi8('0'));
-            const __m256i letter = _mm256_sub_epi8(_mm256_or_si256(c, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
-            const __m256i hexDigit =
-                _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit),
-                                _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter));
-            const __m256i isBlank = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(c, _mm256_set1_epi8(' ')),
-                                                                    _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\t'))),
-                                                    _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\r')));
-            const unsigned shift = 32 * static_cast<unsigned>(part);
-            masks.digits |= movemask(hexDigit) << shift;
-            masks.lineFeeds |= movemask(_mm256_cmpeq_epi8(c, _mm256_set1_epi8('\n'))) << shift;
-            masks.blanks |= movemask(isBlank) << shift;
-        }
-        return masks;
-    }
-    __attribute__((target("bmi2"))) static uint64_t extractBits(uint64_t value, uint64_t mask)
-    {
-        return _pext_u64(value, mask);
-    }
-    __attribute__((target("bmi2"))) static uint64_t depositBits(uint64_t value, uint64_t mask)
-    {
-        return _pdep_u64(value, mask);
-    }
-    // Digit values of 32 characters, two to a byte, the first in the low half.
-    __attribute__((target("avx2"))) static __m256i digitValuePairs(const char* text)
-    {
-        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
-        const __m256i isLetter = _mm256_cmpeq_epi8(_mm256_and_si256(c, _mm256_set1_epi8(0x40)), _mm256_set1_epi8(0x40));
-        const __m256i value = _mm256_add_epi8(_mm256_and_si256(c, _mm256_set1_epi8(0x0f)),
-                                              _mm256_and_si256(isLetter, _mm256_set1_epi8(9)));
-        return _mm256_maddubs_epi16(value, _mm256_set1_epi16(0x1001));
-    }
-    // Gathers the digit values into the stream 16 characters at a time.
-    __attribute__((target("avx2,bmi2"))) static void decodeDigits(const char* text, uint64_t digits,
-                                                                  uint64_t /*oddDigitAt*/, HalfByteStream& stream)
-    {
-        // Halves: characters 0-15, 32-47, 16-31, 48-63.
-        const __m256i packed = _mm256_packus_epi16(digitValuePairs(text), digitValuePairs(text + 32));
-        const uint64_t parts[4] = {static_cast<uint64_t>(_mm256_extract_epi64(packed, 0)),
-                                   static_cast<uint64_t>(_mm256_extract_epi64(packed, 2)),
-                                   static_cast<uint64_t>(_mm256_extract_epi64(packed, 1)),
-                                   static_cast<uint64_t>(_mm256_extract_epi64(packed, 3))};
-        for (unsigned part = 0; part < 4; ++part) {
-            const uint64_t partDigits = (digits >> (16 * part)) & 0xffff;
-            const uint64_t halves = _pext_u64(parts[part], _pdep_u64(partDigits, 0x1111111111111111) * 15);
-            appendHalfBytes(stream, halves, static_cast<unsigned>(__builtin_popcountll(partDigits)));
-        }
-    }
-};
+// The AVX2 decoder: characters classified 32 at a time, bits moved with pext and pdep.
+__attribute__((target("avx2"))) static inline uint64_t movemaskAvx2(__m256i lanes)
+{
+    return static_cast<uint32_t>(_mm256_movemask_epi8(lanes));
+}
 
-// The bit extraction of the AVX2 kernel, with classification and decoding of its own.
-struct Avx512Kernel : Avx2Kernel {
-    __attribute__((target("avx512f,avx512bw"))) static TextMasks classify(const char* text)
-    {
-        const __m512i c = _mm512_loadu_si512(text);
-        const __m512i digit = _mm512_sub_epi8(c, _mm512_set1_epi8('0'));
-        const __m512i letter = _mm512_sub_epi8(_mm512_or_si512(c, _mm512_set1_epi8(0x20)), _mm512_set1_epi8('a'));
-        TextMasks masks{};
-        masks.digits =
-            _mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9)) | _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5));
-        masks.lineFeeds = _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\n'));
-        masks.blanks = _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8(' ')) |
-                       _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\t')) |
-                       _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\r'));
-        return masks;
+__attribute__((target("avx2"))) static inline TextMasks classifyWithAvx2(const char* text)
+{
+    TextMasks masks{};
+    for (size_t part = 0; part < 2; ++part) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + 32 * part));
+        const __m256i digit = _mm256_sub_epi8(c, _mm256_set1_epi8('0'));
+        const __m256i letter = _mm256_sub_epi8(_mm256_or_si256(c, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+        const __m256i hexDigit =
+            _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit),
+                            _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter));
+        const __m256i isBlank = _mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpeq_epi8(c, _mm256_set1_epi8(' ')), _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\t'))),
+            _mm256_cmpeq_epi8(c, _mm256_set1_epi8('\r')));
+        const unsigned shift = 32 * static_cast<unsigned>(part);
+        masks.digits |= movemaskAvx2(hexDigit) << shift;
+        masks.lineFeeds |= movemaskAvx2(_mm256_cmpeq_epi8(c, _mm256_set1_epi8('\n'))) << shift;
+        masks.blanks |= movemaskAvx2(isBlank) << shift;
     }
-    // Digit values of 64 characters.
-    __attribute__((target("avx512f,avx512bw"))) static __m512i digitValues(const char* text)
-    {
-        const __m512i c = _mm512_loadu_si512(text);
-        const __mmask64 letters = _mm512_test_epi8_mask(c, _mm512_set1_epi8(0x40));
-        return _mm512_mask_add_epi8(_mm512_and_si512(c, _mm512_set1_epi8(0x0f)), letters,
-                                    _mm512_and_si512(c, _mm512_set1_epi8(0x0f)), _mm512_set1_epi8(9));
+    return masks;
+}
+
+__attribute__((target("bmi2"))) static inline uint64_t extractBitsWithBmi2(uint64_t value, uint64_t mask)
+{
+    return _pext_u64(value, mask);
+}
+
+__attribute__((target("bmi2"))) static inline uint64_t depositBitsWithBmi2(uint64_t value, uint64_t mask)
+{
+    return _pdep_u64(value, mask);
+}
+
+// Appends `count` half bytes (up to 16); stores eight bytes whenever that many are pending.
+static void appendHalfBytes(HalfByteStream& stream, uint64_t halves, unsigned count)
+{
+    stream.pending |= halves << stream.pendingBits;
+    const uint64_t overflow = (halves >> 1) >> (63 - stream.pendingBits);
+    storeHalfBytes(stream.out, stream.pending);
+    stream.pendingBits += 4 * count;
+    const bool full = stream.pendingBits >= 64;
+    stream.out += full ? 8 : 0;
+    stream.pending = full ? overflow : stream.pending;
+    stream.pendingBits &= 63;
+}
+
+// Digit values of 32 characters, two to a byte, the first in the low half.
+__attribute__((target("avx2"))) static inline __m256i digitValuePairsAvx2(const char* text)
+{
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
+    const __m256i isLetter = _mm256_cmpeq_epi8(_mm256_and_si256(c, _mm256_set1_epi8(0x40)), _mm256_set1_epi8(0x40));
+    const __m256i value =
+        _mm256_add_epi8(_mm256_and_si256(c, _mm256_set1_epi8(0x0f)), _mm256_and_si256(isLetter, _mm256_set1_epi8(9)));
+    return _mm256_maddubs_epi16(value, _mm256_set1_epi16(0x1001));
+}
+
+// Gathers the digit values into the stream 16 characters at a time.
+__attribute__((target("avx2,bmi2"))) static inline void decodeDigitsWithAvx2(const char* text, uint64_t digits,
+                                                                             HalfByteStream& stream)
+{
+    // Halves: characters 0-15, 32-47, 16-31, 48-63.
+    const __m256i packed = _mm256_packus_epi16(digitValuePairsAvx2(text), digitValuePairsAvx2(text + 32));
+    const uint64_t parts[4] = {
+        static_cast<uint64_t>(_mm256_extract_epi64(packed, 0)), static_cast<uint64_t>(_mm256_extract_epi64(packed, 2)),
+        static_cast<uint64_t>(_mm256_extract_epi64(packed, 1)), static_cast<uint64_t>(_mm256_extract_epi64(packed, 3))};
+    for (unsigned part = 0; part < 4; ++part) {
+        const uint64_t partDigits = (digits >> (16 * part)) & 0xffff;
+        const uint64_t halves = _pext_u64(parts[part], _pdep_u64(partDigits, 0x1111111111111111) * 15);
+        appendHalfBytes(stream, halves, static_cast<unsigned>(__builtin_popcountll(partDigits)));
     }
-    // Each digit of even index in its line, with the one after it (which may be the first
-    // of the next window), makes a byte; the bytes are packed together and stored.
-    __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2"))) static void
-    decodeDigits(const char* text, uint64_t digits, uint64_t oddDigitAt, HalfByteStream& stream)
-    {
-        const uint64_t highDigits = _pdep_u64(~oddDigitAt, digits);
-        const __m512i pairs = _mm512_or_si512(_mm512_slli_epi16(digitValues(text), 4), digitValues(text + 1));
-        const __m512i bytes = _mm512_maskz_compress_epi8(highDigits, pairs);
-        const unsigned count = static_cast<unsigned>(__builtin_popcountll(highDigits));
-        // A window holds at most 32 pairs: a store of 32 bytes whatever the count (a store
-        // masked to the count costs more), and the buffers carry the slack.
-        _mm512_mask_storeu_epi8(stream.out, 0xffffffff, bytes);
-        stream.out += count;
-    }
-};
+}
+
+// The AVX-512 decoder: characters classified 64 at a time, digit pairs packed by byte
+// compression, bits moved with pext and pdep.
+__attribute__((target("avx512f,avx512bw"))) static inline TextMasks classifyWithAvx512(const char* text)
+{
+    const __m512i c = _mm512_loadu_si512(text);
+    const __m512i digit = _mm512_sub_epi8(c, _mm512_set1_epi8('0'));
+    const __m512i letter = _mm512_sub_epi8(_mm512_or_si512(c, _mm512_set1_epi8(0x20)), _mm512_set1_epi8('a'));
+    TextMasks masks{};
+    masks.digits =
+        _mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9)) | _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5));
+    masks.lineFeeds = _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\n'));
+    masks.blanks = _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8(' ')) |
+                   _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\t')) |
+                   _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8('\r'));
+    return masks;
+}
+
+// Digit values of 64 characters.
+__attribute__((target("avx512f,avx512bw"))) static inline __m512i digitValuesAvx512(const char* text)
+{
+    const __m512i c = _mm512_loadu_si512(text);
+    const __mmask64 letters = _mm512_test_epi8_mask(c, _mm512_set1_epi8(0x40));
+    return _mm512_mask_add_epi8(_mm512_and_si512(c, _mm512_set1_epi8(0x0f)), letters,
+                                _mm512_and_si512(c, _mm512_set1_epi8(0x0f)), _mm512_set1_epi8(9));
+}
+
+// Each digit of even index in its line, with the one after it (which may be the first of
+// the next window), makes a byte; the bytes are packed together and stored.
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2"))) static inline void
+decodeDigitsWithAvx512(const char* text, uint64_t digits, uint64_t oddDigitAt, HalfByteStream& stream)
+{
+    const uint64_t highDigits = _pdep_u64(~oddDigitAt, digits);
+    const __m512i pairs = _mm512_or_si512(_mm512_slli_epi16(digitValuesAvx512(text), 4), digitValuesAvx512(text + 1));
+    const __m512i bytes = _mm512_maskz_compress_epi8(highDigits, pairs);
+    const unsigned count = static_cast<unsigned>(__builtin_popcountll(highDigits));
+    // A window holds at most 32 pairs: a store of 32 bytes whatever the count (a store
+    // masked to the count costs more), and the buffers carry the slack.
+    _mm512_mask_storeu_epi8(stream.out, 0xffffffff, bytes);
+    stream.out += count;
+}
 
 #endif
+
+// The steps of the decoder that `kernel` names.
+template <RowKernel kernel> static inline __attribute__((always_inline)) TextMasks classifyWith(const char* text)
+{
+#ifdef TRACEFRAMES_X86
+    if constexpr (kernel == RowKernel::avx512) {
+        return classifyWithAvx512(text);
+    }
+    if constexpr (kernel == RowKernel::avx2) {
+        return classifyWithAvx2(text);
+    }
+    if constexpr (kernel == RowKernel::sse2) {
+        return classifyWithSse2(text);
+    }
+#endif
+    return classifyPlainly(text);
+}
+
+template <RowKernel kernel>
+static inline __attribute__((always_inline)) uint64_t extractBitsWith(uint64_t value, uint64_t mask)
+{
+#ifdef TRACEFRAMES_X86
+    if constexpr (kernel == RowKernel::avx512 || kernel == RowKernel::avx2) {
+        return extractBitsWithBmi2(value, mask);
+    }
+#endif
+    return extractBitsPlainly(value, mask);
+}
+
+template <RowKernel kernel>
+static inline __attribute__((always_inline)) uint64_t depositBitsWith(uint64_t value, uint64_t mask)
+{
+#ifdef TRACEFRAMES_X86
+    if constexpr (kernel == RowKernel::avx512 || kernel == RowKernel::avx2) {
+        return depositBitsWithBmi2(value, mask);
+    }
+#endif
+    return depositBitsPlainly(value, mask);
+}
+
+template <RowKernel kernel>
+static inline __attribute__((always_inline)) void decodeDigitsWith(const char* text, uint64_t digits,
+                                                                   uint64_t oddDigitAt, HalfByteStream& stream)
+{
+#ifdef TRACEFRAMES_X86
+    if constexpr (kernel == RowKernel::avx512) {
+        decodeDigitsWithAvx512(text, digits, oddDigitAt, stream);
+        return;
+    }
+    if constexpr (kernel == RowKernel::avx2) {
+        decodeDigitsWithAvx2(text, digits, stream);
+        return;
+    }
+#endif
+    static_cast<void>(oddDigitAt);
+    decodeDigitsPlainly(text, digits, stream);
+}
 
 // The fast row decoder. From `text`, which begins a line, it decodes rows while each line
 // holds only hexadecimal digits, blanks, tabs and carriage returns before its line feed, has
@@ -739,7 +789,7 @@ struct Avx512Kernel : Avx2Kernel {
 // a line without its line feed. It reads 64 characters at a time, up to 64 past
 // `available`, and may write 80 bytes past the rows decoded to the stream. Returns the number
 // of characters taken; `rows` gets the number of rows.
-template <typename Kernel, int32_t busBytes>
+template <RowKernel kernel, int32_t busBytes>
 static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* text, size_t available, int64_t maxRows,
                                                                    HalfByteStream stream, int64_t& rows)
 {
@@ -759,7 +809,7 @@ static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* t
     rows = 0;
     for (size_t at = 0; at < available; at += windowSize) {
         const char* window = text + at;
-        const TextMasks masks = Kernel::classify(window);
+        const TextMasks masks = classifyWith<kernel>(window);
         const uint64_t inside = lowBits(available - at);
         const uint64_t digits = masks.digits & inside;
         const uint64_t lineFeeds = masks.lineFeeds & inside;
@@ -767,13 +817,13 @@ static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* t
         const uint64_t kept = digits | lineFeeds;
         const size_t keptCount = static_cast<size_t>(__builtin_popcountll(kept));
         const uint64_t misplaced =
-            Kernel::extractBits(lineFeeds, kept) ^ (lineFeedPatterns[phase] & lowBits(keptCount));
+            extractBitsWith<kernel>(lineFeeds, kept) ^ (lineFeedPatterns[phase] & lowBits(keptCount));
         // A run of digits that starts at an odd index leaves an odd run before it.
         const uint64_t runStarts = digits & ~(digits << 1 | digitBefore);
-        const uint64_t oddStarts = Kernel::extractBits(runStarts, digits) & oddDigitAt;
+        const uint64_t oddStarts = extractBitsWith<kernel>(runStarts, digits) & oddDigitAt;
         const int64_t lines = __builtin_popcountll(lineFeeds);
         if ((others | misplaced | oddStarts) == 0 && lines <= maxRows - rows) {
-            Kernel::decodeDigits(window, digits, oddDigitAt, stream);
+            decodeDigitsWith<kernel>(window, digits, oddDigitAt, stream);
             rows += lines;
             taken = lineFeeds != 0 ? at + windowSize - static_cast<size_t>(__builtin_clzll(lineFeeds)) : taken;
             // What follows the last line feed sets the phase and parity; without one, this
@@ -788,13 +838,14 @@ static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* t
             continue;
         }
         // Take the lines before the first fault, up to the row limit, and stop.
-        const uint64_t faults = others | Kernel::depositBits(misplaced, kept) | Kernel::depositBits(oddStarts, digits);
+        const uint64_t faults =
+            others | depositBitsWith<kernel>(misplaced, kept) | depositBitsWith<kernel>(oddStarts, digits);
         const uint64_t goodLineFeeds = lineFeeds & ((faults & (~faults + 1)) - 1);
         const int64_t goodLines = std::min(int64_t{__builtin_popcountll(goodLineFeeds)}, maxRows - rows);
         if (goodLines > 0) {
-            const uint64_t lastLineFeed = Kernel::depositBits(uint64_t{1} << (goodLines - 1), goodLineFeeds);
+            const uint64_t lastLineFeed = depositBitsWith<kernel>(uint64_t{1} << (goodLines - 1), goodLineFeeds);
             const size_t length = static_cast<size_t>(__builtin_ctzll(lastLineFeed)) + 1;
-            Kernel::decodeDigits(window, digits & lowBits(length), oddDigitAt, stream);
+            decodeDigitsWith<kernel>(window, digits & lowBits(length), oddDigitAt, stream);
             rows += goodLines;
             taken = at + length;
         }
@@ -804,43 +855,44 @@ static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* t
     return taken;
 }
 
-static size_t decodeRowsPlain(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out,
-                              int64_t& rows)
+// The decoder of each instruction set, for the bus width of the trace.
+static size_t decodeRowsPlainly(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out,
+                                int64_t& rows)
 {
-    return busBytes == 4 ? decodeRowsWith<PlainKernel, 4>(text, available, maxRows, {out, 0, 0}, rows)
-                         : decodeRowsWith<PlainKernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
+    return busBytes == 4 ? decodeRowsWith<RowKernel::plain, 4>(text, available, maxRows, {out, 0, 0}, rows)
+                         : decodeRowsWith<RowKernel::plain, 8>(text, available, maxRows, {out, 0, 0}, rows);
 }
 
 #ifdef TRACEFRAMES_X86
 
-__attribute__((target("ssse3"))) static size_t decodeRowsSsse3(const char* text, size_t available, int32_t busBytes,
-                                                               int64_t maxRows, uint8_t* out, int64_t& rows)
+static size_t decodeRowsWithSse2(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out,
+                                 int64_t& rows)
 {
-    return busBytes == 4 ? decodeRowsWith<Ssse3Kernel, 4>(text, available, maxRows, {out, 0, 0}, rows)
-                         : decodeRowsWith<Ssse3Kernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
+    return busBytes == 4 ? decodeRowsWith<RowKernel::sse2, 4>(text, available, maxRows, {out, 0, 0}, rows)
+                         : decodeRowsWith<RowKernel::sse2, 8>(text, available, maxRows, {out, 0, 0}, rows);
 }
 
-__attribute__((target("avx2,bmi2"))) static size_t decodeRowsAvx2(const char* text, size_t available, int32_t busBytes,
-                                                                  int64_t maxRows, uint8_t* out, int64_t& rows)
+__attribute__((target("avx2,bmi2"))) static size_t
+decodeRowsWithAvx2(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out, int64_t& rows)
 {
-    return busBytes == 4 ? decodeRowsWith<Avx2Kernel, 4>(text, available, maxRows, {out, 0, 0}, rows)
-                         : decodeRowsWith<Avx2Kernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
+    return busBytes == 4 ? decodeRowsWith<RowKernel::avx2, 4>(text, available, maxRows, {out, 0, 0}, rows)
+                         : decodeRowsWith<RowKernel::avx2, 8>(text, available, maxRows, {out, 0, 0}, rows);
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2"))) static size_t
-decodeRowsAvx512(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out, int64_t& rows)
+decodeRowsWithAvx512(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out, int64_t& rows)
 {
-    return busBytes == 4 ? decodeRowsWith<Avx512Kernel, 4>(text, available, maxRows, {out, 0, 0}, rows)
-                         : decodeRowsWith<Avx512Kernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
+    return busBytes == 4 ? decodeRowsWith<RowKernel::avx512, 4>(text, available, maxRows, {out, 0, 0}, rows)
+                         : decodeRowsWith<RowKernel::avx512, 8>(text, available, maxRows, {out, 0, 0}, rows);
 }
 
 #endif
 
-// The best decoder this processor runs. Test builds may name one.
+// The best decoder this processor runs. Test builds name one.
 static RowKernel chooseRowKernel()
 {
 #if defined(TRACEFRAMES_ROW_KERNEL)
-    return static_cast<RowKernel>(TRACEFRAMES_ROW_KERNEL);
+    return RowKernel::TRACEFRAMES_ROW_KERNEL;
 #elif defined(TRACEFRAMES_X86)
     if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2")) {
         return RowKernel::avx512;
@@ -848,7 +900,7 @@ static RowKernel chooseRowKernel()
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
         return RowKernel::avx2;
     }
-    return __builtin_cpu_supports("ssse3") ? RowKernel::ssse3 : RowKernel::plain;
+    return RowKernel::sse2;
 #else
     return RowKernel::plain;
 #endif
@@ -859,14 +911,14 @@ static size_t decodeRows(RowKernel kernel, const char* text, size_t available, i
 {
 #ifdef TRACEFRAMES_X86
     switch (kernel) {
-    case RowKernel::avx512: return decodeRowsAvx512(text, available, busBytes, maxRows, out, rows);
-    case RowKernel::avx2: return decodeRowsAvx2(text, available, busBytes, maxRows, out, rows);
-    case RowKernel::ssse3: return decodeRowsSsse3(text, available, busBytes, maxRows, out, rows);
+    case RowKernel::avx512: return decodeRowsWithAvx512(text, available, busBytes, maxRows, out, rows);
+    case RowKernel::avx2: return decodeRowsWithAvx2(text, available, busBytes, maxRows, out, rows);
+    case RowKernel::sse2: return decodeRowsWithSse2(text, available, busBytes, maxRows, out, rows);
     case RowKernel::plain: break;
     }
 #endif
     static_cast<void>(kernel);
-    return decodeRowsPlain(text, available, busBytes, maxRows, out, rows);
+    return decodeRowsPlainly(text, available, busBytes, maxRows, out, rows);
 }
 
 // ---- Frame assembly ----
