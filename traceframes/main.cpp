@@ -19,6 +19,7 @@
 // The vector decoders are x86-64's (their bit moves take 64-bit registers); elsewhere the
 // plain one runs.
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define TRACEFRAMES_X86 1
 #endif
@@ -132,6 +133,22 @@ struct CompactRow {
 // The fast row decoders, one for each instruction set, chosen once before the first row.
 // The plain one is the reference the tests hold the others to.
 enum class RowKernel { plain, sse2, avx2, avx512 };
+
+enum class CpuVendor { other, intel, amd, hygon };
+
+// What CPUID and XGETBV tell of the processor: all that the choice of a decoder rests on.
+struct CpuFacts {
+    CpuVendor vendor;
+    uint32_t family; // base family, plus the extended family where the base is 15
+    bool sse2;
+    bool avx2;
+    bool bmi2;
+    bool avx512f;
+    bool avx512bw;
+    bool avx512vbmi2;
+    bool osSavesAvx;    // XCR0: the system saves the YMM registers
+    bool osSavesAvx512; // XCR0: and the opmask and ZMM registers
+};
 
 // Where the characters of 64 text positions belong, one bit a position.
 struct TextMasks {
@@ -886,23 +903,90 @@ decodeRowsWithAvx512(const char* text, size_t available, int32_t busBytes, int64
                          : decodeRowsWith<RowKernel::avx512, 8>(text, available, maxRows, {out, 0, 0}, rows);
 }
 
+__attribute__((target("xsave"))) static uint64_t readXcr0()
+{
+    return _xgetbv(0);
+}
+
+static bool bitSet(unsigned word, unsigned bit)
+{
+    return ((word >> bit) & 1) != 0;
+}
+
 #endif
 
-// The best decoder this processor runs. Test builds name one.
-static RowKernel chooseRowKernel()
+// The processor's vendor, family and features, and which vector registers the system saves
+// on a task switch (XCR0, read only where CPUID says XGETBV may be used).
+[[maybe_unused]] static CpuFacts readCpuFacts()
 {
-#if defined(TRACEFRAMES_ROW_KERNEL)
-    return RowKernel::TRACEFRAMES_ROW_KERNEL;
-#elif defined(TRACEFRAMES_X86)
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2")) {
+    CpuFacts cpu{};
+#ifdef TRACEFRAMES_X86
+    unsigned a = 0;
+    unsigned b = 0;
+    unsigned c = 0;
+    unsigned d = 0;
+    if (__get_cpuid(0, &a, &b, &c, &d) == 0) {
+        return cpu;
+    }
+    const unsigned maxLeaf = a;
+    char vendor[12];
+    std::memcpy(vendor, &b, 4);
+    std::memcpy(vendor + 4, &d, 4);
+    std::memcpy(vendor + 8, &c, 4);
+    cpu.vendor = std::memcmp(vendor, "GenuineIntel", 12) == 0   ? CpuVendor::intel
+                 : std::memcmp(vendor, "AuthenticAMD", 12) == 0 ? CpuVendor::amd
+                 : std::memcmp(vendor, "HygonGenuine", 12) == 0 ? CpuVendor::hygon
+                                                                : CpuVendor::other;
+    __get_cpuid(1, &a, &b, &c, &d);
+    const unsigned baseFamily = (a >> 8) & 0xf;
+    cpu.family = baseFamily == 0xf ? baseFamily + ((a >> 20) & 0xff) : baseFamily;
+    cpu.sse2 = bitSet(d, 26);
+    const uint64_t xcr0 = bitSet(c, 27) ? readXcr0() : 0;
+    cpu.osSavesAvx = (xcr0 & 0x6) == 0x6;
+    cpu.osSavesAvx512 = (xcr0 & 0xe6) == 0xe6;
+    if (maxLeaf >= 7) {
+        __get_cpuid_count(7, 0, &a, &b, &c, &d);
+        cpu.avx2 = bitSet(b, 5);
+        cpu.bmi2 = bitSet(b, 8);
+        cpu.avx512f = bitSet(b, 16);
+        cpu.avx512bw = bitSet(b, 30);
+        cpu.avx512vbmi2 = bitSet(c, 6);
+    }
+#endif
+    return cpu;
+}
+
+// pext and pdep take tens to hundreds of cycles, microcoded, on AMD processors before Zen 3
+// (family 0x19) and on Hygon's, which are built on Zen.
+static bool hasFastBitExtraction(const CpuFacts& cpu)
+{
+    const bool microcoded =
+        (cpu.vendor == CpuVendor::amd && cpu.family <= 0x17) || (cpu.vendor == CpuVendor::hygon && cpu.family <= 0x18);
+    return cpu.bmi2 && !microcoded;
+}
+
+// The fastest decoder for the processor. The vector registers count only where the system
+// saves them, or the decoder would die of SIGILL.
+[[maybe_unused]] static RowKernel chooseRowKernel(const CpuFacts& cpu)
+{
+    const bool fastBits = hasFastBitExtraction(cpu);
+    if (fastBits && cpu.avx512f && cpu.avx512bw && cpu.avx512vbmi2 && cpu.osSavesAvx512) {
         return RowKernel::avx512;
     }
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
+    if (fastBits && cpu.avx2 && cpu.osSavesAvx) {
         return RowKernel::avx2;
     }
-    return RowKernel::sse2;
+    return cpu.sse2 ? RowKernel::sse2 : RowKernel::plain;
+}
+
+// The decoder of this run: the processor's, or the one a test build names (the two functions
+// above are unused there).
+static RowKernel rowKernelOfThisRun()
+{
+#ifdef TRACEFRAMES_ROW_KERNEL
+    return RowKernel::TRACEFRAMES_ROW_KERNEL;
 #else
-    return RowKernel::plain;
+    return chooseRowKernel(readCpuFacts());
 #endif
 }
 
@@ -1111,7 +1195,7 @@ static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geome
     FrameAssembly assembly{};
     assembly.geometry = &geometry;
     assembly.splitChroma = splitChroma;
-    assembly.rowKernel = chooseRowKernel();
+    assembly.rowKernel = rowKernelOfThisRun();
     assembly.outputFd = outputFd;
     assembly.frame = frame;
     assembly.staging = reinterpret_cast<uint8_t*>(inputText + inputBlockSize + bufferSlack);
