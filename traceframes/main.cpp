@@ -806,6 +806,22 @@ static inline __attribute__((always_inline)) void decodeDigitsWith(const char* t
 // a line without its line feed. It reads 64 characters at a time, up to 64 past
 // `available`, and may write 80 bytes past the rows decoded to the stream. Returns the number
 // of characters taken; `rows` gets the number of rows.
+//
+// A window of 22 characters on a 32-bit bus, one bit a character or a rank, the first at
+// the left ($ is the line feed):
+//   text                        0a 1b 2c 3d$4e5f6 071$
+//   digits                      1101101101101111101110
+//   lineFeeds                   0000000000010000000001
+//   kept (digits, line feeds)   1101101101111111101111
+//   extract(lineFeeds, kept)    000000001000000001      by rank among the kept: a line feed
+//   lineFeedPatterns[0]         000000001000000001      after every 8 digits, as it must be
+//   runStarts                   1001001001001000001000
+//   extract(runStarts, digits)  1010101010000100        by rank among the digits
+//   oddDigitAt                  0101010101010101
+//   oddStarts                   0000000000000100        "071" starts at digit 5 of its line
+// The odd start is a fault at character 18: the decoder takes the line before it, 12
+// characters and one row, and stops. The second line is left to the exact conversion, which
+// reads five numbers, "4e", "5f", "6", "07", "1", where digit pairs would make four.
 template <RowKernel kernel, int32_t busBytes>
 static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* text, size_t available, int64_t maxRows,
                                                                    HalfByteStream stream, int64_t& rows)
