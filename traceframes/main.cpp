@@ -165,18 +165,23 @@ struct HalfByteStream {
     unsigned pendingBits;
 };
 
-struct FrameAssembly {
+// The reading side: the decoder, when it is tried next, and the index of the last line.
+struct RowReader {
+    RowKernel kernel;
+    int64_t rowIndex;
+    int32_t fastMisses;         // tries of the fast decoder in a row that took nothing
+    int32_t linesBeforeFastTry; // lines the exact conversion takes before the next try
+};
+
+// The writing side: the frame being filled and the output that takes every full frame.
+struct FrameWriter {
     const TraceGeometry* geometry;
     bool splitChroma;
-    RowKernel rowKernel;
     int outputFd;
     uint8_t* frame;
     uint8_t* staging; // stagingSize bytes and the slack, for the chroma split
     int32_t fillCount;
-    int64_t rowIndex;
     int64_t framesWritten;
-    int32_t fastMisses;         // tries of the fast decoder in a row that took nothing
-    int32_t linesBeforeFastTry; // lines the scalar path takes before the next try
 };
 
 [[noreturn]] static void fail(const Failure& failure, const std::string& detail = std::string())
@@ -1023,14 +1028,14 @@ static size_t decodeRows(RowKernel kernel, const char* text, size_t available, i
 
 // ---- Frame assembly ----
 
-static void writeFrame(FrameAssembly& assembly)
+static void writeFrame(FrameWriter& writer)
 {
-    const int32_t frameSize = assembly.geometry->frameSize;
-    if (!writeAll(assembly.outputFd, assembly.frame, static_cast<size_t>(frameSize))) {
-        failWritingFrame(assembly.outputFd, assembly.framesWritten * frameSize);
+    const int32_t frameSize = writer.geometry->frameSize;
+    if (!writeAll(writer.outputFd, writer.frame, static_cast<size_t>(frameSize))) {
+        failWritingFrame(writer.outputFd, writer.framesWritten * frameSize);
     }
-    assembly.fillCount = 0;
-    ++assembly.framesWritten;
+    writer.fillCount = 0;
+    ++writer.framesWritten;
 }
 
 // Where the next bytes of the frame go: at `first`, or with the chroma split the even bytes
@@ -1040,13 +1045,13 @@ struct Destination {
     uint8_t* second; // null unless the chroma is split
 };
 
-static Destination nextDestination(const FrameAssembly& assembly)
+static Destination nextDestination(const FrameWriter& writer)
 {
-    const TraceGeometry& geometry = *assembly.geometry;
-    if (!assembly.splitChroma || assembly.fillCount < geometry.lumaPlaneSize) {
-        return {assembly.frame + assembly.fillCount, nullptr};
+    const TraceGeometry& geometry = *writer.geometry;
+    if (!writer.splitChroma || writer.fillCount < geometry.lumaPlaneSize) {
+        return {writer.frame + writer.fillCount, nullptr};
     }
-    uint8_t* first = assembly.frame + geometry.lumaPlaneSize + (assembly.fillCount - geometry.lumaPlaneSize) / 2;
+    uint8_t* first = writer.frame + geometry.lumaPlaneSize + (writer.fillCount - geometry.lumaPlaneSize) / 2;
     return {first, first + geometry.chromaPlaneSize};
 }
 
@@ -1060,18 +1065,18 @@ static void splitChromaPairs(const uint8_t* bytes, size_t pairs, const Destinati
 }
 
 // Counts bytes placed into the frame and writes the frame when it is full.
-static void advanceFill(FrameAssembly& assembly, int32_t placed)
+static void advanceFill(FrameWriter& writer, int32_t placed)
 {
-    assembly.fillCount += placed;
-    if (assembly.fillCount == assembly.geometry->frameSize) {
-        writeFrame(assembly);
+    writer.fillCount += placed;
+    if (writer.fillCount == writer.geometry->frameSize) {
+        writeFrame(writer);
     }
 }
 
-static void placeRow(FrameAssembly& assembly, const uint8_t bytes[maxRowNumbers])
+static void placeRow(FrameWriter& writer, const uint8_t bytes[maxRowNumbers])
 {
-    const int32_t busBytes = assembly.geometry->busBytes;
-    const Destination to = nextDestination(assembly);
+    const int32_t busBytes = writer.geometry->busBytes;
+    const Destination to = nextDestination(writer);
     if (to.second != nullptr) {
         // A row holds at most maxRowNumbers bytes; the bound says so to the compiler too.
         splitChromaPairs(bytes, std::min(static_cast<size_t>(busBytes / 2), size_t{maxRowNumbers / 2}), to);
@@ -1081,36 +1086,37 @@ static void placeRow(FrameAssembly& assembly, const uint8_t bytes[maxRowNumbers]
     } else {
         std::copy(bytes, bytes + maxRowNumbers, to.first);
     }
-    advanceFill(assembly, busBytes);
+    advanceFill(writer, busBytes);
 }
 
-static void takeRow(FrameAssembly& assembly, const char* text, const char* end)
+// One row through the exact conversion, into the frame.
+static void convertOneRow(const RowReader& reader, FrameWriter& writer, const char* text, const char* end)
 {
     uint8_t bytes[maxRowNumbers];
-    if (convertRow(text, end, bytes) != assembly.geometry->busBytes) {
-        fail(malformedRow, std::to_string(assembly.rowIndex));
+    if (convertRow(text, end, bytes) != writer.geometry->busBytes) {
+        fail(malformedRow, std::to_string(reader.rowIndex));
     }
-    placeRow(assembly, bytes);
+    placeRow(writer, bytes);
 }
 
 // One line without its line feed; a comment is copied with one, also when the file's last
 // line has none.
-static void takeLine(FrameAssembly& assembly, const char* line, const char* end)
+static void takeLine(RowReader& reader, FrameWriter& writer, const char* line, const char* end)
 {
-    ++assembly.rowIndex;
+    ++reader.rowIndex;
     if (line < end && line[0] == '#') {
         writeStandardOutput(line, static_cast<size_t>(end - line));
         writeStandardOutput("\n", 1);
         return;
     }
-    takeRow(assembly, line, end);
+    convertOneRow(reader, writer, line, end);
 }
 
 // A line longer than the input block: a comment is copied piece by piece, a row compacted
 // piece by piece and converted at its end.
-static void takeLongLine(FrameAssembly& assembly, InputBlock& in)
+static void takeLongLine(RowReader& reader, FrameWriter& writer, InputBlock& in)
 {
-    ++assembly.rowIndex;
+    ++reader.rowIndex;
     const bool isComment = in.data[in.begin] == '#';
     CompactRow row{};
     for (;;) {
@@ -1135,63 +1141,68 @@ static void takeLongLine(FrameAssembly& assembly, InputBlock& in)
     if (isComment) {
         writeStandardOutput("\n", 1);
     } else {
-        takeRow(assembly, row.text, row.text + row.length);
+        convertOneRow(reader, writer, row.text, row.text + row.length);
     }
 }
 
-// Decodes as many rows at `text` as the fast decoder takes and the current plane holds.
-// Returns the number of characters taken.
-static size_t takeRows(FrameAssembly& assembly, const char* text, size_t available)
+// A run of rows through the fast decoder: as many rows at `text` as it takes and the current
+// plane holds. Returns the number of characters taken.
+static size_t decodeRowRun(RowReader& reader, FrameWriter& writer, const char* text, size_t available)
 {
-    const TraceGeometry& geometry = *assembly.geometry;
+    const TraceGeometry& geometry = *writer.geometry;
     const int32_t busBytes = geometry.busBytes;
-    const int32_t regionEnd = assembly.fillCount < geometry.lumaPlaneSize ? geometry.lumaPlaneSize : geometry.frameSize;
-    int64_t maxRows = (regionEnd - assembly.fillCount) / busBytes;
-    const Destination to = nextDestination(assembly);
+    const int32_t regionEnd = writer.fillCount < geometry.lumaPlaneSize ? geometry.lumaPlaneSize : geometry.frameSize;
+    int64_t maxRows = (regionEnd - writer.fillCount) / busBytes;
+    const Destination to = nextDestination(writer);
     if (to.second != nullptr) {
         maxRows = std::min(maxRows, static_cast<int64_t>(stagingSize) / busBytes);
     }
     int64_t rows = 0;
-    const size_t taken = decodeRows(assembly.rowKernel, text, available, busBytes, maxRows,
-                                    to.second != nullptr ? assembly.staging : to.first, rows);
+    const size_t taken = decodeRows(reader.kernel, text, available, busBytes, maxRows,
+                                    to.second != nullptr ? writer.staging : to.first, rows);
     const int32_t placed = static_cast<int32_t>(rows) * busBytes;
     if (to.second != nullptr) {
-        splitChromaPairs(assembly.staging, static_cast<size_t>(placed / 2), to);
+        splitChromaPairs(writer.staging, static_cast<size_t>(placed / 2), to);
     }
-    assembly.rowIndex += rows;
-    advanceFill(assembly, placed);
+    reader.rowIndex += rows;
+    advanceFill(writer, placed);
     return taken;
 }
 
+// The fast decoder took nothing: the next line is not its. After a comment it tries again
+// at once; in a run of other rows it tries after 1, 2, 4 ... up to 64 lines.
+static void backOffFastDecoder(RowReader& reader)
+{
+    reader.fastMisses = std::min(reader.fastMisses + 1, 7);
+    reader.linesBeforeFastTry = 1 << (reader.fastMisses - 1);
+}
+
 // Reads the whole input, converting rows into frames and writing every completed frame.
-static void convertTrace(FrameAssembly& assembly, InputBlock& in)
+static void convertTrace(RowReader& reader, FrameWriter& writer, InputBlock& in)
 {
     for (;;) {
-        if (assembly.linesBeforeFastTry == 0) {
-            const size_t taken = takeRows(assembly, in.data + in.begin, in.end - in.begin);
+        if (reader.linesBeforeFastTry == 0) {
+            const size_t taken = decodeRowRun(reader, writer, in.data + in.begin, in.end - in.begin);
             if (taken > 0) {
                 in.begin += taken;
-                assembly.fastMisses = 0;
+                reader.fastMisses = 0;
                 continue;
             }
-            // The next line is not the fast decoder's. After a comment it tries again at
-            // once; in a run of other rows it tries after 1, 2, 4 ... up to 64 lines.
-            assembly.fastMisses = std::min(assembly.fastMisses + 1, 7);
-            assembly.linesBeforeFastTry = 1 << (assembly.fastMisses - 1);
+            backOffFastDecoder(reader);
         }
         const char* line = in.data + in.begin;
         const char* lineFeed = static_cast<const char*>(std::memchr(line, '\n', in.end - in.begin));
         if (lineFeed != nullptr) {
-            takeLine(assembly, line, lineFeed);
-            --assembly.linesBeforeFastTry;
+            takeLine(reader, writer, line, lineFeed);
+            --reader.linesBeforeFastTry;
             in.begin = static_cast<size_t>(lineFeed + 1 - in.data);
         } else if (in.atEnd) {
             if (in.begin < in.end) {
-                takeLine(assembly, line, in.data + in.end);
+                takeLine(reader, writer, line, in.data + in.end);
             }
             return;
         } else if (in.begin == 0 && in.end == inputBlockSize) {
-            takeLongLine(assembly, in);
+            takeLongLine(reader, writer, in);
         } else {
             refillInput(in);
         }
@@ -1208,21 +1219,20 @@ static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geome
         close(outputFd);
         fail(allocationFailed);
     }
-    FrameAssembly assembly{};
-    assembly.geometry = &geometry;
-    assembly.splitChroma = splitChroma;
-    assembly.rowKernel = rowKernelOfThisRun();
-    assembly.outputFd = outputFd;
-    assembly.frame = frame;
-    assembly.staging = reinterpret_cast<uint8_t*>(inputText + inputBlockSize + bufferSlack);
-    assembly.rowIndex = -1;
+    RowReader reader{rowKernelOfThisRun(), -1, 0, 0};
+    FrameWriter writer{};
+    writer.geometry = &geometry;
+    writer.splitChroma = splitChroma;
+    writer.outputFd = outputFd;
+    writer.frame = frame;
+    writer.staging = reinterpret_cast<uint8_t*>(inputText + inputBlockSize + bufferSlack);
     InputBlock in{inputFd, inputText, 0, 0, false};
-    convertTrace(assembly, in);
-    if (assembly.fillCount != 0) {
+    convertTrace(reader, writer, in);
+    if (writer.fillCount != 0) {
         std::fflush(stdout);
-        std::fprintf(stderr, "read error, insufficient data (k=%d)!\n", assembly.fillCount);
+        std::fprintf(stderr, "read error, insufficient data (k=%d)!\n", writer.fillCount);
     }
-    std::printf("Wrote %lld frames\n", static_cast<long long>(assembly.framesWritten));
+    std::printf("Wrote %lld frames\n", static_cast<long long>(writer.framesWritten));
     std::free(inputText);
     std::free(frame);
 }
