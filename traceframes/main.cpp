@@ -1000,8 +1000,8 @@ static bool hasFastBitExtraction(const CpuFacts& cpu)
     return cpu.sse2 ? RowKernel::sse2 : RowKernel::plain;
 }
 
-// The decoder of this run: the processor's, or the one a test build names (the two functions
-// above are unused there).
+// The decoder of this run: the processor's, or the one a test build names (which leaves
+// readCpuFacts and chooseRowKernel unused).
 static RowKernel rowKernelOfThisRun()
 {
 #ifdef TRACEFRAMES_ROW_KERNEL
