@@ -85,18 +85,56 @@ TEST(RowConversion, MatchesTheCLibraryOnRandomRows)
     }
 }
 
+TEST(RowKernelChoice, FollowsTheProcessorFacts)
+{
+    struct Case {
+        const char* what;
+        CpuFacts cpu;
+        RowKernel chosen;
+    };
+    constexpr CpuVendor intel = CpuVendor::intel;
+    constexpr CpuVendor amd = CpuVendor::amd;
+    constexpr CpuVendor hygon = CpuVendor::hygon;
+    constexpr bool y = true;
+    constexpr bool n = false;
+    // clang-format off
+    const Case cases[] = {
+        // vendor, family, SSE2, AVX2, BMI2, AVX-512 F, BW, VBMI2, system saves YMM, ZMM
+        {"Intel with AVX2 and BMI2",                    {intel, 6, y, y, y, n, n, n, y, n}, RowKernel::avx2},
+        {"Intel with AVX-512 VBMI2",                    {intel, 6, y, y, y, y, y, y, y, y}, RowKernel::avx512},
+        {"Intel with AVX-512 but no VBMI2",             {intel, 6, y, y, y, y, y, n, y, y}, RowKernel::avx2},
+        {"Intel with AVX2, BMI2 hidden",                {intel, 6, y, y, n, n, n, n, y, n}, RowKernel::sse2},
+        {"Intel before AVX2",                           {intel, 6, y, n, n, n, n, n, y, n}, RowKernel::sse2},
+        {"AVX2 without the system's YMM state",         {intel, 6, y, y, y, n, n, n, n, n}, RowKernel::sse2},
+        {"AVX-512 without the system's ZMM state",      {intel, 6, y, y, y, y, y, y, y, n}, RowKernel::avx2},
+        {"AVX-512 without the YMM state either",        {intel, 6, y, y, y, y, y, y, n, n}, RowKernel::sse2},
+        {"AMD family 0x15, microcoded pext",            {amd, 0x15, y, y, y, n, n, n, y, n}, RowKernel::sse2},
+        {"AMD family 0x17 (Zen, Zen 2)",                {amd, 0x17, y, y, y, n, n, n, y, n}, RowKernel::sse2},
+        {"AMD family 0x19 (Zen 3)",                     {amd, 0x19, y, y, y, n, n, n, y, n}, RowKernel::avx2},
+        {"AMD family 0x19 (Zen 4)",                     {amd, 0x19, y, y, y, y, y, y, y, y}, RowKernel::avx512},
+        {"AMD family 0x1A (Zen 5)",                     {amd, 0x1a, y, y, y, y, y, y, y, y}, RowKernel::avx512},
+        {"AMD family 0x1A, AVX-512 state off",          {amd, 0x1a, y, y, y, y, y, y, y, n}, RowKernel::avx2},
+        {"Hygon family 0x18 (Zen)",                     {hygon, 0x18, y, y, y, n, n, n, y, n}, RowKernel::sse2},
+        {"another vendor with AVX2 and BMI2",           {CpuVendor::other, 7, y, y, y, n, n, n, y, n}, RowKernel::avx2},
+        {"no SSE2: not x86-64",                         {CpuVendor::other, 0, n, n, n, n, n, n, n, n}, RowKernel::plain},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        EXPECT_EQ(chooseRowKernel(c.cpu), c.chosen) << c.what;
+    }
+}
+
 // The fast decoders this processor runs, by name.
 std::vector<std::pair<RowKernel, const char*>> runnableKernels()
 {
     std::vector<std::pair<RowKernel, const char*>> kernels = {{RowKernel::plain, "plain"}};
 #ifdef TRACEFRAMES_X86
-    if (__builtin_cpu_supports("ssse3")) {
-        kernels.emplace_back(RowKernel::ssse3, "SSSE3");
-    }
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
+    const CpuFacts cpu = readCpuFacts();
+    kernels.emplace_back(RowKernel::sse2, "SSE2");
+    if (cpu.avx2 && cpu.bmi2 && cpu.osSavesAvx) {
         kernels.emplace_back(RowKernel::avx2, "AVX2");
     }
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2")) {
+    if (cpu.avx512f && cpu.avx512bw && cpu.avx512vbmi2 && cpu.bmi2 && cpu.osSavesAvx512) {
         kernels.emplace_back(RowKernel::avx512, "AVX-512");
     }
 #endif

@@ -131,14 +131,13 @@ TEST(TraceframesNames, GeometryFromTheName)
 const std::string traceframesSmallBlock = TRACEFRAMES_SMALL_BLOCK_BIN;
 
 // The builds of traceframes: as shipped, with the small input block, and held to each fast
-// row decoder this processor runs (plain C++, SSSE3, AVX2, AVX-512).
+// row decoder this processor runs (plain C++, SSE2, AVX2, AVX-512).
 std::vector<std::string> everyBuild()
 {
     std::vector<std::string> builds = {traceframes, traceframesSmallBlock};
     const std::string held[] = {TRACEFRAMES_KERNEL_BINS};
     bool runs[] = {true, true, true, true};
-#if defined(__x86_64__) || defined(__i386__)
-    runs[1] = __builtin_cpu_supports("ssse3");
+#if defined(__x86_64__)
     runs[2] = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
     runs[3] =
         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
