@@ -1,7 +1,8 @@
 // Fuzz driver for traceframes' trace reading. The first byte of the input picks one of a few
-// geometry names, both bus widths among them, and whether chroma is split (-P); the rest is
-// the trace. A 61-byte input block lets small inputs reach every refill, every line that
-// straddles two blocks and every line longer than a block.
+// geometry names, both bus widths among them, whether chroma is split (-P), whether samples
+// take two bytes (-D 10) and whether rows are reversed (-E); the rest is the trace. A 61-byte
+// input block lets small inputs reach every refill, every line that straddles two blocks and
+// every line longer than a block.
 #define TRACEFRAMES_INPUT_BLOCK_SIZE 61
 #define main traceframesMain
 #include "../traceframes/main.cpp"
@@ -27,6 +28,13 @@ int main(int argc, char** argv)
     std::vector<std::string> args = {"traceframes"};
     if ((selector & 8) != 0) {
         args.emplace_back("-P");
+    }
+    // Two-byte samples and rows printed most significant byte first.
+    if ((selector & 16) != 0) {
+        args.emplace_back("-D10");
+    }
+    if ((selector & 32) != 0) {
+        args.emplace_back("-E");
     }
     args.push_back(name);
     return runProgram(traceframesMain, args);

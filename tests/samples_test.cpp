@@ -163,7 +163,9 @@ TEST(TraceframesOptions, DepthOrderAndGeometry)
     for (const OptionCase& c : cases) {
         SCOPED_TRACE(joined(c.args));
         Scratch scratch;
-        scratch.write("t_w4_2_420_32.txt", "00 01 02 03\n04 05 06 07\na0 b0 a1 b1\n");
+        // One frame of two-byte samples, two of one-byte samples.
+        scratch.write("t_w4_2_420_32.txt",
+                      "00 01 02 03\n04 05 06 07\na0 b0 a1 b1\n10 11 12 13\n14 15 16 17\nc0 d0 c1 d1\n");
         std::vector<std::string> args = c.args;
         args.emplace_back("t_w4_2_420_32.txt");
         const RunResult result = scratch.run(traceframes, args);

@@ -45,6 +45,7 @@ constexpr Failure outputNotWritten{"error writing output file!", 11};
 constexpr Failure outputIsInput{"output file is the input file!", 12};
 constexpr Failure misalignedFrame{"frame size is not a multiple of the bus width!", 13};
 constexpr Failure standardOutputNotWritten{"error writing standard output!", 14};
+constexpr Failure malformedGeometry{"malformed geometry, cannot decipher", 8};
 
 // Frame size as a multiple of the luma plane size, times two, by sampling index.
 constexpr int32_t picSizeMulDiv2[4] = {3, 4, 4, 2};
@@ -97,12 +98,15 @@ constexpr CharClasses makeCharClasses()
 
 constexpr CharClasses charClasses = makeCharClasses();
 
+// The picture a trace carries; the three sizes are in bytes, each sample taking
+// sampleBytes of them (two from a depth of 9 bits on).
 struct TraceGeometry {
     int32_t width;
     int32_t height;
     int32_t sampling;
     int32_t samplingIndex;
     int32_t busBytes;
+    int32_t sampleBytes;
     int32_t lumaPlaneSize;
     int32_t frameSize;
     int32_t chromaPlaneSize;
@@ -114,6 +118,10 @@ struct RunSettings {
     bool inputGiven;
     bool outputGiven;
     bool splitChroma;
+    bool mostSignificantFirst; // -E: each row is a word printed most significant byte first
+    int32_t depth;             // -D, 0 when not given (8 bits)
+    bool geometryGiven;        // -G: the geometry below, not the name's
+    TraceGeometry geometry;
 };
 
 // A fixed block of input text; lines are found in [begin, end).
@@ -180,6 +188,7 @@ struct RowReader {
 struct FrameWriter {
     const TraceGeometry* geometry;
     bool splitChroma;
+    bool reverseRows; // -E
     int outputFd;
     uint8_t* frame;
     uint8_t* staging; // stagingSize bytes and the slack, for the chroma split
@@ -202,6 +211,72 @@ static void writeStandardOutput(const char* text, size_t length)
 
 // ---- Command line ----
 
+static bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+static bool decodeSampling(int32_t value, TraceGeometry& geometry);
+static bool setSizes(TraceGeometry& geometry);
+
+// The value of an option that takes one: the rest of the argument (-Oout.yuv), or the next
+// argument whatever it looks like; an option that ends the command line has none.
+static const char* optionValue(int argc, char** argv, int& i)
+{
+    const char* argument = argv[i];
+    if (argument[2] != '\0') {
+        return argument + 2;
+    }
+    if (i + 1 >= argc) {
+        fail(invalidArguments);
+    }
+    return argv[++i];
+}
+
+// Reads a number of decimal digits only, up to `high`, from `text`; moves `text` past it.
+static bool readDecimal(const char*& text, int32_t high, int32_t& value)
+{
+    int64_t number = 0;
+    const char* start = text;
+    for (; isDigit(*text); ++text) {
+        number = number * 10 + (*text - '0');
+        if (number > high) {
+            return false;
+        }
+    }
+    value = static_cast<int32_t>(number);
+    return text != start;
+}
+
+// -D: 8 to 16 bits a sample, in decimal digits only.
+static int32_t readDepth(const char* text)
+{
+    int32_t depth = 0;
+    if (!readDecimal(text, 16, depth) || *text != '\0' || depth < 8) {
+        fail(invalidArguments);
+    }
+    return depth;
+}
+
+// -G WIDTHxHEIGHT:SAMPLING:BUS, strictly: 1920x1080:420:32 (or 1920X1080), the sampling one
+// of 420, 422, 440 and 400, the bus 32 or 64 bits.
+static TraceGeometry readGeometry(const char* text)
+{
+    TraceGeometry geometry{};
+    int32_t sampling = 0;
+    int32_t busBits = 0;
+    const bool read = readDecimal(text, INT32_MAX, geometry.width) && (*text == 'x' || *text == 'X') &&
+                      readDecimal(++text, INT32_MAX, geometry.height) && *text == ':' &&
+                      readDecimal(++text, INT32_MAX, sampling) && *text == ':' &&
+                      readDecimal(++text, INT32_MAX, busBits) && *text == '\0';
+    geometry.busBytes = busBits / 8;
+    if (!read || geometry.width == 0 || geometry.height == 0 || !decodeSampling(sampling, geometry) ||
+        (busBits != 32 && busBits != 64)) {
+        fail(malformedGeometry);
+    }
+    return geometry;
+}
+
 static RunSettings readArguments(int argc, char** argv)
 {
     RunSettings settings{};
@@ -214,19 +289,25 @@ static RunSettings readArguments(int argc, char** argv)
             settings.inputPath = argument;
             settings.inputGiven = true;
         } else if (argument[1] == 'O') {
-            if (argument[2] != '\0') {
-                settings.outputPath = argument + 2;
-            } else if (i + 1 < argc) {
-                settings.outputPath = argv[++i];
-            } else {
-                fail(invalidArguments);
-            }
+            settings.outputPath = optionValue(argc, argv, i);
             settings.outputGiven = true;
         } else if (argument[1] == 'P') {
             settings.splitChroma = true;
+        } else if (argument[1] == 'E') {
+            settings.mostSignificantFirst = true;
+        } else if (argument[1] == 'D') {
+            settings.depth = readDepth(optionValue(argc, argv, i));
+        } else if (argument[1] == 'G') {
+            settings.geometry = readGeometry(optionValue(argc, argv, i));
+            settings.geometryGiven = true;
         } else {
             fail(unrecognizedOption, argument);
         }
+    }
+    // A geometry given here is settled before any file is opened: its sizes too.
+    settings.geometry.sampleBytes = settings.depth > 8 ? 2 : 1;
+    if (settings.geometryGiven && !setSizes(settings.geometry)) {
+        fail(malformedGeometry);
     }
     if (!settings.inputGiven) {
         fail(noInputFile);
@@ -370,11 +451,6 @@ static bool refillInput(InputBlock& in)
 
 // ---- Geometry from the file name ----
 
-static bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 // The rightmost "_w" directly followed by a digit, or npos.
 static size_t findGeometryMarker(const std::string& path)
 {
@@ -410,7 +486,40 @@ static bool readMarkerNumbers(const std::string& path, size_t from, int32_t numb
     return found == 4;
 }
 
-static bool decodeGeometry(const std::string& path, TraceGeometry& geometry)
+static bool decodeSampling(int32_t value, TraceGeometry& geometry)
+{
+    for (int32_t index = 0; index < 4; ++index) {
+        if (value == samplingValues[index]) {
+            geometry.sampling = value;
+            geometry.samplingIndex = index;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The sizes in bytes. Every size must fit a signed 32-bit integer, the frame doubled too;
+// each product is checked as it is formed, so no size can wrap. Two-byte samples double
+// the luma plane and the frame (4:2:0 of 4x2: 8 and 12 bytes, 16 and 24 at 10 bits).
+static bool setSizes(TraceGeometry& geometry)
+{
+    int32_t lumaSamples = 0;
+    int32_t doubleFrameSamples = 0;
+    int32_t frameSize = 0;
+    int32_t doubleFrameSize = 0;
+    if (__builtin_mul_overflow(geometry.width, geometry.height, &lumaSamples) ||
+        __builtin_mul_overflow(lumaSamples, geometry.sampleBytes, &geometry.lumaPlaneSize) ||
+        __builtin_mul_overflow(lumaSamples, picSizeMulDiv2[geometry.samplingIndex], &doubleFrameSamples) ||
+        __builtin_mul_overflow(doubleFrameSamples / 2, geometry.sampleBytes, &frameSize) ||
+        __builtin_mul_overflow(frameSize, 2, &doubleFrameSize)) {
+        return false;
+    }
+    geometry.frameSize = frameSize;
+    geometry.chromaPlaneSize = (geometry.frameSize - geometry.lumaPlaneSize) / 2;
+    return true;
+}
+
+static bool decodeGeometry(const std::string& path, int32_t sampleBytes, TraceGeometry& geometry)
 {
     const size_t marker = findGeometryMarker(path);
     int32_t numbers[4] = {0, 0, 0, 0};
@@ -420,37 +529,26 @@ static bool decodeGeometry(const std::string& path, TraceGeometry& geometry)
     geometry = TraceGeometry{};
     geometry.width = numbers[0];
     geometry.height = numbers[1];
-    for (int32_t index = 0; index < 4; ++index) {
-        if (numbers[2] == samplingValues[index]) {
-            geometry.sampling = numbers[2];
-            geometry.samplingIndex = index;
-        }
-    }
+    geometry.sampleBytes = sampleBytes;
     const int32_t busBytes = numbers[3] >> 3;
     geometry.busBytes = (busBytes == 4 || busBytes == 8) ? busBytes : 0;
-    if (geometry.width == 0 || geometry.height == 0 || geometry.sampling == 0 || geometry.busBytes == 0) {
+    if (geometry.width == 0 || geometry.height == 0 || !decodeSampling(numbers[2], geometry) ||
+        geometry.busBytes == 0) {
         return false;
     }
-    // Every size must fit a signed 32-bit integer, the product before the halving too; each
-    // product is checked as it is formed, so no size can wrap.
-    int32_t lumaPlaneSize = 0;
-    int32_t doubleFrameSize = 0;
-    if (__builtin_mul_overflow(geometry.width, geometry.height, &lumaPlaneSize) ||
-        __builtin_mul_overflow(lumaPlaneSize, picSizeMulDiv2[geometry.samplingIndex], &doubleFrameSize)) {
-        return false;
-    }
-    geometry.lumaPlaneSize = lumaPlaneSize;
-    geometry.frameSize = doubleFrameSize / 2;
-    geometry.chromaPlaneSize = (geometry.frameSize - geometry.lumaPlaneSize) / 2;
-    return true;
+    return setSizes(geometry);
 }
 
-static void reportGeometry(const TraceGeometry& geometry)
+// The depth line only when -D was given, so that a report without it stays as it was.
+static void reportGeometry(const TraceGeometry& geometry, int32_t depth)
 {
     std::printf("width     = %d\n", geometry.width);
     std::printf("height    = %d\n", geometry.height);
     std::printf("sampling  = YUV%d\n", geometry.sampling);
     std::printf("bus width = %d\n", geometry.busBytes * 8);
+    if (depth != 0) {
+        std::printf("depth     = %d\n", depth);
+    }
 }
 
 // Rows must fill the luma plane and the frame exactly, or they would straddle their ends.
@@ -1071,12 +1169,39 @@ static Destination nextDestination(const FrameWriter& writer)
     return {first, first + geometry.chromaPlaneSize};
 }
 
-// Splits interleaved chroma: even bytes to the first plane, odd bytes to the second.
-static void splitChromaPairs(const uint8_t* bytes, size_t pairs, const Destination& to)
+// Splits `length` bytes of interleaved chroma: even samples to the first plane, odd samples
+// to the second, one or two bytes a sample (U0 low, U0 high, V0 low, V0 high at 10 bits).
+static void splitChromaPairs(const uint8_t* bytes, size_t length, int32_t sampleBytes, const Destination& to)
 {
-    for (size_t j = 0; j < pairs; ++j) {
-        to.first[j] = bytes[2 * j];
-        to.second[j] = bytes[2 * j + 1];
+    if (sampleBytes == 1) {
+        for (size_t j = 0; j < length / 2; ++j) {
+            to.first[j] = bytes[2 * j];
+            to.second[j] = bytes[2 * j + 1];
+        }
+        return;
+    }
+    for (size_t j = 0; j < length / 4; ++j) {
+        std::copy(bytes + 4 * j, bytes + 4 * j + 2, to.first + 2 * j);
+        std::copy(bytes + 4 * j + 2, bytes + 4 * j + 4, to.second + 2 * j);
+    }
+}
+
+// -E: each of `rows` rows at `bytes` is a word printed most significant byte first; puts its
+// bytes back in bus order.
+static void reverseRowBytes(uint8_t* bytes, int64_t rows, int32_t busBytes)
+{
+    for (int64_t r = 0; r < rows; ++r, bytes += busBytes) {
+        if (busBytes == 4) {
+            uint32_t word = 0;
+            std::memcpy(&word, bytes, 4);
+            word = __builtin_bswap32(word);
+            std::memcpy(bytes, &word, 4);
+        } else {
+            uint64_t word = 0;
+            std::memcpy(&word, bytes, 8);
+            word = __builtin_bswap64(word);
+            std::memcpy(bytes, &word, 8);
+        }
     }
 }
 
@@ -1089,13 +1214,17 @@ static void advanceFill(FrameWriter& writer, int32_t placed)
     }
 }
 
-static void placeRow(FrameWriter& writer, const uint8_t bytes[maxRowNumbers])
+static void placeRow(FrameWriter& writer, uint8_t bytes[maxRowNumbers])
 {
     const int32_t busBytes = writer.geometry->busBytes;
     const Destination to = nextDestination(writer);
+    if (writer.reverseRows) {
+        reverseRowBytes(bytes, 1, busBytes);
+    }
     if (to.second != nullptr) {
         // A row holds at most maxRowNumbers bytes; the bound says so to the compiler too.
-        splitChromaPairs(bytes, std::min(static_cast<size_t>(busBytes / 2), size_t{maxRowNumbers / 2}), to);
+        splitChromaPairs(bytes, std::min(static_cast<size_t>(busBytes), size_t{maxRowNumbers}),
+                         writer.geometry->sampleBytes, to);
     } else if (busBytes == 4) {
         // Copies of a fixed size: a call to memmove would cost more than the row.
         std::copy(bytes, bytes + 4, to.first);
@@ -1174,11 +1303,14 @@ static size_t decodeRowRun(RowReader& reader, FrameWriter& writer, const char* t
         maxRows = std::min(maxRows, static_cast<int64_t>(stagingSize) / busBytes);
     }
     int64_t rows = 0;
-    const size_t taken = decodeRows(reader.kernel, text, available, busBytes, maxRows,
-                                    to.second != nullptr ? writer.staging : to.first, rows);
+    uint8_t* out = to.second != nullptr ? writer.staging : to.first;
+    const size_t taken = decodeRows(reader.kernel, text, available, busBytes, maxRows, out, rows);
     const int32_t placed = static_cast<int32_t>(rows) * busBytes;
+    if (writer.reverseRows) {
+        reverseRowBytes(out, rows, busBytes);
+    }
     if (to.second != nullptr) {
-        splitChromaPairs(writer.staging, static_cast<size_t>(placed / 2), to);
+        splitChromaPairs(writer.staging, static_cast<size_t>(placed), writer.geometry->sampleBytes, to);
     }
     reader.rowIndex += rows;
     advanceFill(writer, placed);
@@ -1225,7 +1357,7 @@ static void convertTrace(RowReader& reader, FrameWriter& writer, InputBlock& in)
     }
 }
 
-static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geometry, bool splitChroma)
+static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geometry, const RunSettings& settings)
 {
     // Both blocks carry the slack of the fast decoder; the staging area follows the text.
     uint8_t* frame = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(geometry.frameSize) + bufferSlack, 1));
@@ -1238,7 +1370,8 @@ static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geome
     RowReader reader{rowKernelOfThisRun(), -1, 0, 0};
     FrameWriter writer{};
     writer.geometry = &geometry;
-    writer.splitChroma = splitChroma;
+    writer.splitChroma = settings.splitChroma;
+    writer.reverseRows = settings.mostSignificantFirst;
     writer.outputFd = outputFd;
     writer.frame = frame;
     writer.staging = reinterpret_cast<uint8_t*>(inputText + inputBlockSize + bufferSlack);
@@ -1280,14 +1413,14 @@ int main(int argc, char** argv)
     const int outputFd = openOutput(settings.outputPath, inputFd);
     std::printf("use input file '%s'\n", settings.inputPath.c_str());
 
-    TraceGeometry geometry{};
-    if (!decodeGeometry(settings.inputPath, geometry)) {
+    TraceGeometry geometry = settings.geometry;
+    if (!settings.geometryGiven && !decodeGeometry(settings.inputPath, geometry.sampleBytes, geometry)) {
         fail(malformedName);
     }
-    reportGeometry(geometry);
+    reportGeometry(geometry, settings.depth);
     refuseMisalignedGeometry(geometry);
 
-    assembleFrames(inputFd, outputFd, geometry, settings.splitChroma);
+    assembleFrames(inputFd, outputFd, geometry, settings);
     closeOutput(outputFd);
     close(inputFd);
     finishStandardOutput();
