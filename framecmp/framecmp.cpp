@@ -376,12 +376,14 @@ static Input openInput(const char* path)
     return Input{path, fd};
 }
 
-// Reads until `length` bytes are in or the input ends; returns the bytes read.
-static size_t readFrame(const Input& input, uint8_t* data, size_t length)
+// Reads until `length` bytes are in or the input ends; returns the bytes read. A file that
+// can seek may be read at `offset` instead of where it stands (pread), when that is 0 or more.
+static size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset = -1)
 {
     size_t got = 0;
     while (got < length) {
-        const ssize_t n = read(input.fd, data + got, length - got);
+        const ssize_t n = offset < 0 ? read(input.fd, data + got, length - got)
+                                     : pread(input.fd, data + got, length - got, offset + static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -400,7 +402,7 @@ static size_t readFrame(const Input& input, uint8_t* data, size_t length)
 static void skipFrames(const Input& input, uint8_t* frame, size_t frameSize, int64_t count)
 {
     for (int64_t i = 0; i < count; ++i) {
-        if (readFrame(input, frame, frameSize) < frameSize) {
+        if (readUpTo(input, frame, frameSize) < frameSize) {
             return;
         }
     }
@@ -1004,7 +1006,7 @@ static Remainder countRemainder(const Input& input, uint8_t* frame, size_t frame
     if (got < frameSize) {
         return Remainder{0, got, false};
     }
-    const bool more = readFrame(input, frame + frameSize, 1) != 0;
+    const bool more = readUpTo(input, frame + frameSize, 1) != 0;
     return Remainder{1, 0, more};
 }
 
@@ -1018,7 +1020,7 @@ static size_t nextFrame(const Input& input, Held& held, int side, uint8_t* frame
         std::copy(kept.begin(), kept.end(), frame);
         return kept.size();
     }
-    return readFrame(input, frame, frameSize);
+    return readUpTo(input, frame, frameSize);
 }
 
 static RunTally compareFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
@@ -1079,26 +1081,6 @@ static AlignScore scoreFrame(const Geometry& geometry, const Settings& settings,
     return score;
 }
 
-// Reads `length` bytes at `offset` of a file that can seek; fewer only at its end.
-static size_t readFrameAt(const Input& input, uint8_t* data, size_t length, off_t offset)
-{
-    size_t got = 0;
-    while (got < length) {
-        const ssize_t n = pread(input.fd, data + got, length - got, offset + static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            failSystem(input.path, "cannot read");
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<size_t>(n);
-    }
-    return got;
-}
-
 // Gets ready to align on up to `reach` frames of a file: holds them when it is a pipe,
 // counts them when it can seek.
 static void prepareAlignment(const Input& input, Held& held, int side, size_t frameSize, int64_t reach)
@@ -1114,7 +1096,7 @@ static void prepareAlignment(const Input& input, Held& held, int side, size_t fr
     }
     std::vector<uint8_t> frame(frameSize);
     for (int64_t i = 0; i < reach; ++i) {
-        const size_t got = readFrame(input, frame.data(), frameSize);
+        const size_t got = readUpTo(input, frame.data(), frameSize);
         frame.resize(got);
         held.frames[s].push_back(frame);
         if (got < frameSize) {
@@ -1133,7 +1115,7 @@ static const uint8_t* alignFrame(const Input& input, const Held& held, int side,
         return held.frames[s][static_cast<size_t>(k)].data();
     }
     const off_t at = held.start[s] + static_cast<off_t>(k) * static_cast<off_t>(frameSize);
-    if (readFrameAt(input, buffer, frameSize, at) < frameSize) {
+    if (readUpTo(input, buffer, frameSize, at) < frameSize) {
         fail(input.path, "changed while being read");
     }
     return buffer;
