@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,8 +22,36 @@ constexpr int statusTrouble = 2;
 
 // ---- Failures ----
 
+// The temporary files of SafeOutputs still being written: a run that fails removes them, so
+// that it leaves no half-written file behind.
+inline std::vector<std::string>& pendingTemporaries()
+{
+    static std::vector<std::string> names;
+    return names;
+}
+
+inline void removePendingTemporaries()
+{
+    for (const std::string& name : pendingTemporaries()) {
+        unlink(name.c_str());
+    }
+    pendingTemporaries().clear();
+}
+
+inline void forgetTemporary(const std::string& name)
+{
+    std::vector<std::string>& names = pendingTemporaries();
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == name) {
+            names.erase(names.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
+}
+
 [[noreturn]] inline void fail(const std::string& what, const std::string& why)
 {
+    removePendingTemporaries();
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s: %s\n", programName, what.c_str(), why.c_str());
     std::exit(statusTrouble);
@@ -29,6 +59,7 @@ constexpr int statusTrouble = 2;
 
 [[noreturn]] inline void failUsage(const std::string& what, const std::string& why)
 {
+    removePendingTemporaries();
     std::fprintf(stderr, "%s: %s: %s\nTry '%s --help' for more information.\n", programName, what.c_str(), why.c_str(),
                  programName);
     std::exit(statusTrouble);
@@ -43,6 +74,9 @@ constexpr int statusTrouble = 2;
 // quietly, as it ends cmp and cat; anything else is said.
 [[noreturn]] inline void failWriting(const std::string& path)
 {
+    const int error = errno;
+    removePendingTemporaries();
+    errno = error;
     if (errno == EPIPE) {
         std::_Exit(statusTrouble);
     }
@@ -142,6 +176,7 @@ inline SafeOutput openSafeOutput(const char* path)
         unlink(out.temporary.c_str());
         failSystem(path, "cannot open");
     }
+    pendingTemporaries().push_back(out.temporary);
     return out;
 }
 
@@ -153,6 +188,7 @@ inline void abandonSafeOutput(SafeOutput& out)
     out.file = nullptr;
     if (!out.temporary.empty()) {
         unlink(out.temporary.c_str());
+        forgetTemporary(out.temporary);
     }
 }
 
@@ -171,6 +207,7 @@ inline void finishSafeOutput(SafeOutput& out, const char* what)
         done = false;
         error = errno;
     }
+    forgetTemporary(out.temporary);
     if (!done) {
         if (!out.temporary.empty()) {
             unlink(out.temporary.c_str());

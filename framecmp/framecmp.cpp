@@ -5,6 +5,8 @@
 // it differs by more than a tolerance or its padding is set; a plane may be held to a PSNR
 // floor as well. The exit status is that of cmp: 0 pass, 1 fail, 2 trouble.
 // Memory is two frames whatever the length of the files (more only for --align on a pipe).
+// Reports: every frame as CSV and JSON, SSIM as ffmpeg's ssim filter computes it, and a
+// plot of PSNR and SSIM over the clip as SVG.
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -47,7 +50,8 @@ constexpr int statusFail = 1;
 
 static const char usageText[] =
     "usage: framecmp [-qlh] [-s WIDTHxHEIGHT] [-f FORMAT] [-F FORMAT] [-t N] [-p DB] [-n COUNT]\n"
-    "                [-i PICTURE.png] [--skip=N[:M]] [--align=MAX] EXPECTED ACTUAL\n"
+    "                [-i PICTURE.png] [--skip=N[:M]] [--align=MAX] [--csv FILE] [--json FILE]\n"
+    "                [--plot FILE.svg] [--ssim] [--ssim-min=S] EXPECTED ACTUAL\n"
     "  -s WxH        picture size (default: from the file names, as clip_w176_144_420...)\n"
     "  -f FORMAT     EXPECTED's format: yuv420p nv12 nv21 yuv422p nv16 yuv440p yuv444p nv24 gray\n"
     "                yuyv422 yvyu422 uyvy422 vyuy422 (8 bits); ffmpeg's names above 8 bits\n"
@@ -64,6 +68,11 @@ static const char usageText[] =
     "  -i FILE       write a PNG of the first failing frame: expected, actual, where they differ\n"
     "  --skip=N[:M]  skip the first N frames of EXPECTED and M (default N) of ACTUAL\n"
     "  --align=MAX   find ACTUAL's offset from -MAX to +MAX frames and compare from there\n"
+    "  --csv FILE    write every frame and plane as CSV (- for standard output)\n"
+    "  --json FILE   write every frame, the criteria and the summary as JSON (- likewise)\n"
+    "  --plot FILE   write PSNR (and SSIM) per frame as an SVG plot\n"
+    "  --ssim        compute each plane's SSIM as ffmpeg's ssim filter does\n"
+    "  --ssim-min=S  a plane fails when its SSIM is below S (0 to 1); implies --ssim\n"
     "  --help, --version\n"
     "a sample also fails when its padding bits are set\n"
     "exit status: 0 pass, 1 fail or lengths differ, 2 trouble\n";
@@ -75,6 +84,19 @@ constexpr size_t kernelSpan = 65536;
 // --align compares at most this many frames at each offset.
 constexpr int64_t alignWindow = 8;
 constexpr int64_t highestAlign = 1000;
+
+// --ssim-min in millionths.
+constexpr int64_t ssimUnits = 1000000;
+constexpr int32_t ssimBlock = 4;
+
+// A plot's size in pixels, its margins and the points a line has at most.
+constexpr int32_t plotWidth = 960;
+constexpr int32_t plotHeight = 480;
+constexpr int32_t plotLeft = 70;
+constexpr int32_t plotRight = 70;
+constexpr int32_t plotTop = 50;
+constexpr int32_t plotBottom = 70;
+constexpr size_t plotPoints = 2000;
 
 struct Settings {
     const char* expectedPath;
@@ -94,7 +116,12 @@ struct Settings {
     int64_t stopAfter; // failing frames; 0 is no limit
     int64_t skip[2];   // frames of EXPECTED and ACTUAL
     bool skipGiven;
-    int64_t alignMax; // -1 without --align
+    int64_t alignMax;    // -1 without --align
+    const char* csvPath; // "-" for standard output
+    const char* jsonPath;
+    const char* plotPath;
+    bool ssim;
+    int64_t ssimMin; // millionths; -1 without --ssim-min
 };
 
 // How one file's samples are read: the value is (container >> shift) & valueMask, and the
@@ -158,6 +185,17 @@ struct PlaneWorst {
     double mseSum;
 };
 
+// A frame whose samples from (x, y) of a plane on are those of EXPECTED moved by `bytes` of
+// bus order: lost (ACTUAL early) or extra (ACTUAL late).
+struct Displacement {
+    int64_t frame;
+    char plane;
+    int32_t x;
+    int32_t y;
+    int32_t bytes;
+    bool lost;
+};
+
 struct RunTally {
     int64_t framesCompared;
     int64_t framesDiffering; // with any difference, failing or not
@@ -166,6 +204,65 @@ struct RunTally {
     bool stopped;
     bool pictureWritten;
     PlaneWorst worst[3];
+    int64_t lastFailing;
+    std::vector<Displacement> displacements;
+};
+
+// One plane of one frame as the reports give it.
+struct PlaneResult {
+    uint64_t failing;
+    int32_t largest;
+    double mse;
+    double ssim;    // NaN without --ssim, or for a plane smaller than one 8x8 window
+    int32_t firstX; // -1 when no sample fails
+    int32_t firstY;
+};
+
+struct FrameResult {
+    int64_t frame;
+    bool fails;
+    PlaneResult planes[3];
+};
+
+// Sums over a 4x4 block of both planes: the samples of each, the squares of both, the
+// products.
+struct BlockSums {
+    int64_t s1;
+    int64_t s2;
+    int64_t ss;
+    int64_t s12;
+};
+
+// What SSIM works in: the sums of two rows of blocks, and four rows of each plane's values
+// where its samples are not bytes side by side.
+struct SsimBuffers {
+    std::vector<BlockSums> sums[2];
+    std::vector<uint8_t> bytes[2];
+    std::vector<uint16_t> values[2];
+};
+
+// A report file: written through a SafeOutput, or to standard output. No file when `file`
+// is null.
+struct ReportFile {
+    SafeOutput out;
+    bool standardOutput;
+};
+
+// What the plot keeps of a frame: PSNR (infinite for an equal plane) and SSIM (NaN when
+// none) of each plane, and whether the frame fails.
+struct PlotPoint {
+    float psnr[3];
+    float ssim[3];
+    bool fails;
+};
+
+struct Reports {
+    ReportFile csv;
+    ReportFile json;
+    ReportFile plot;
+    bool jsonFramesWritten;
+    int64_t firstFrame;
+    std::vector<PlotPoint> points;
 };
 
 // What is known of a file once the other has ended: the whole frames it holds beyond those
@@ -241,16 +338,67 @@ static void readSkip(const char* text, Settings& settings)
     settings.skipGiven = true;
 }
 
+// An SSIM threshold: a decimal from 0 to 1 with at most six decimals, in millionths.
+static int64_t readSsimMin(const char* text)
+{
+    const char* point = std::strchr(text, '.');
+    const std::string whole = point == nullptr ? std::string(text) : std::string(text, point);
+    const std::string fraction = point == nullptr ? std::string() : std::string(point + 1);
+    const int64_t units = readDecimal(whole.c_str(), 0, 1);
+    const bool fractionValid = point == nullptr || (!fraction.empty() && fraction.size() <= 6);
+    const int64_t millionths =
+        fractionValid ? readDecimal((fraction + "000000").substr(0, 6).c_str(), 0, ssimUnits - 1) : -1;
+    const int64_t value = units * ssimUnits + millionths;
+    if (units < 0 || millionths < 0 || value > ssimUnits) {
+        failUsage(std::string("--ssim-min=") + text, "not an SSIM from 0 to 1, at most six decimals");
+    }
+    return value;
+}
+
+static bool isStandardOutput(const char* path)
+{
+    return path != nullptr && std::strcmp(path, "-") == 0;
+}
+
+// At most one report on standard output, and then no -l listing to mix with it.
+static void checkReports(const Settings& settings)
+{
+    const int onStandardOutput = int{isStandardOutput(settings.csvPath)} + int{isStandardOutput(settings.jsonPath)} +
+                                 int{isStandardOutput(settings.plotPath)};
+    if (onStandardOutput > 1) {
+        failUsage("-", "only one report can go to standard output");
+    }
+    if (onStandardOutput == 1 && settings.listSamples) {
+        failUsage("-l", "cannot list samples on standard output while a report goes there");
+    }
+    const char* paths[3] = {settings.csvPath, settings.jsonPath, settings.plotPath};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = i + 1; j < 3; ++j) {
+            if (paths[i] != nullptr && paths[j] != nullptr && std::strcmp(paths[i], paths[j]) == 0 &&
+                !isStandardOutput(paths[i])) {
+                failUsage(paths[i], "named for two reports");
+            }
+        }
+    }
+}
+
+static bool reportsWanted(const Settings& settings)
+{
+    return settings.csvPath != nullptr || settings.jsonPath != nullptr || settings.plotPath != nullptr;
+}
+
 static Settings readOptions(int argc, char** argv)
 {
-    static const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
-                                         {"version", no_argument, nullptr, 'V'},
-                                         {"skip", required_argument, nullptr, 'S'},
-                                         {"align", required_argument, nullptr, 'A'},
-                                         {nullptr, 0, nullptr, 0}};
+    static const option longOptions[] = {
+        {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
+        {"skip", required_argument, nullptr, 'S'},     {"align", required_argument, nullptr, 'A'},
+        {"csv", required_argument, nullptr, 'C'},      {"json", required_argument, nullptr, 'J'},
+        {"plot", required_argument, nullptr, 'P'},     {"ssim", no_argument, nullptr, 'M'},
+        {"ssim-min", required_argument, nullptr, 'N'}, {nullptr, 0, nullptr, 0}};
     Settings settings{};
     settings.floor = -1;
     settings.alignMax = -1;
+    settings.ssimMin = -1;
     opterr = 0;
     int opt = 0;
     while ((opt = getopt_long(argc, argv, ":s:f:F:t:p:qln:i:h", longOptions, nullptr)) != -1) {
@@ -290,6 +438,14 @@ static Settings readOptions(int argc, char** argv)
                 failUsage(std::string("--align=") + optarg, "not a frame count from 0 to 1000");
             }
             break;
+        case 'C': settings.csvPath = optarg; break;
+        case 'J': settings.jsonPath = optarg; break;
+        case 'P': settings.plotPath = optarg; break;
+        case 'M': settings.ssim = true; break;
+        case 'N':
+            settings.ssimMin = readSsimMin(optarg);
+            settings.ssim = true;
+            break;
         case 'h': answer(usageText);
         case 'V': answer("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");
@@ -301,6 +457,7 @@ static Settings readOptions(int argc, char** argv)
     }
     settings.expectedPath = argv[optind];
     settings.actualPath = argv[optind + 1];
+    checkReports(settings);
     return settings;
 }
 
@@ -432,19 +589,21 @@ static void releaseBuffers(const Buffers& buffers)
     std::free(buffers.actualRow);
 }
 
-// The picture may not be one of the files compared: writing it would destroy that file.
-static void refusePictureOverInput(const Settings& settings)
+// No file written may be one of the files compared: writing it would destroy that file.
+static void refuseOutputsOverInputs(const Settings& settings)
 {
-    struct stat picture {};
-    if (settings.picturePath == nullptr || stat(settings.picturePath, &picture) != 0) {
-        return;
-    }
-    for (const char* path : {settings.expectedPath, settings.actualPath}) {
-        // Standard input is known by its descriptor: `-i a.yuv - b.yuv < a.yuv`.
-        struct stat input {};
-        const int known = std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &input) : stat(path, &input);
-        if (known == 0 && input.st_dev == picture.st_dev && input.st_ino == picture.st_ino) {
-            fail(settings.picturePath, "is one of the files compared; not overwritten");
+    for (const char* output : {settings.picturePath, settings.csvPath, settings.jsonPath, settings.plotPath}) {
+        struct stat written {};
+        if (output == nullptr || isStandardOutput(output) || stat(output, &written) != 0) {
+            continue;
+        }
+        for (const char* path : {settings.expectedPath, settings.actualPath}) {
+            // Standard input is known by its descriptor: `-i a.yuv - b.yuv < a.yuv`.
+            struct stat input {};
+            const int known = std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &input) : stat(path, &input);
+            if (known == 0 && input.st_dev == written.st_dev && input.st_ino == written.st_ino) {
+                fail(output, "is one of the files compared; not overwritten");
+            }
         }
     }
 }
@@ -827,6 +986,239 @@ static std::string planeReport(const Plane& plane, const PlaneTally& tally, cons
     return text;
 }
 
+// ---- SSIM ----
+
+// As ffmpeg's ssim filter (x264's method): sums over 4x4 blocks on a 4-pixel grid, SSIM
+// of every 8x8 window of 2x2 blocks, the mean over the windows. Its constants are those of
+// the depth's peak.
+
+// The plain kernel of 8-bit samples: the sums of `blocks` 4x4 blocks side by side.
+static void blockSums8Plain(const uint8_t* a, size_t strideA, const uint8_t* b, size_t strideB, size_t blocks,
+                            BlockSums* sums)
+{
+    for (size_t z = 0; z < blocks; ++z) {
+        BlockSums block{0, 0, 0, 0};
+        for (size_t y = 0; y < ssimBlock; ++y) {
+            for (size_t x = 0; x < ssimBlock; ++x) {
+                const int64_t va = a[y * strideA + ssimBlock * z + x];
+                const int64_t vb = b[y * strideB + ssimBlock * z + x];
+                block.s1 += va;
+                block.s2 += vb;
+                block.ss += va * va + vb * vb;
+                block.s12 += va * vb;
+            }
+        }
+        sums[z] = block;
+    }
+}
+
+#ifdef FRAMECMP_SSE2
+// Adds each pair of 32-bit lanes: the sums of blocks 0 and 1 in the low half, from lanes
+// 0+1 and 2+3 of `low`, and of blocks 2 and 3 in the high half, from `high`.
+static __m128i pairSums(__m128i low, __m128i high)
+{
+    const __m128i l = _mm_shuffle_epi32(_mm_add_epi32(low, _mm_srli_epi64(low, 32)), _MM_SHUFFLE(3, 1, 2, 0));
+    const __m128i h = _mm_shuffle_epi32(_mm_add_epi32(high, _mm_srli_epi64(high, 32)), _MM_SHUFFLE(3, 1, 2, 0));
+    return _mm_unpacklo_epi64(l, h);
+}
+#endif
+
+// The fast kernel of 8-bit samples, 4 blocks (16 columns) a step, the tail by the plain
+// one. Per row: the samples widened to 16 bits and added (4 rows of 255 fit), squares and
+// products added in pairs by madd (32 bits hold a block's 16 of them), then pairs of pairs
+// added and the four sums of each block turned into one vector, written out as 64 bits.
+static void blockSums8(const uint8_t* a, size_t strideA, const uint8_t* b, size_t strideB, size_t blocks,
+                       BlockSums* sums)
+{
+    size_t z = 0;
+#ifdef FRAMECMP_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ones = _mm_set1_epi16(1);
+    for (; z + 4 <= blocks; z += 4) {
+        __m128i s1[2] = {zero, zero};
+        __m128i s2[2] = {zero, zero};
+        __m128i ss[2] = {zero, zero};
+        __m128i s12[2] = {zero, zero};
+        for (size_t y = 0; y < ssimBlock; ++y) {
+            const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y * strideA + ssimBlock * z));
+            const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * strideB + ssimBlock * z));
+            const __m128i wa[2] = {_mm_unpacklo_epi8(va, zero), _mm_unpackhi_epi8(va, zero)};
+            const __m128i wb[2] = {_mm_unpacklo_epi8(vb, zero), _mm_unpackhi_epi8(vb, zero)};
+            for (size_t h = 0; h < 2; ++h) {
+                s1[h] = _mm_add_epi16(s1[h], wa[h]);
+                s2[h] = _mm_add_epi16(s2[h], wb[h]);
+                ss[h] = _mm_add_epi32(ss[h], _mm_add_epi32(_mm_madd_epi16(wa[h], wa[h]), _mm_madd_epi16(wb[h], wb[h])));
+                s12[h] = _mm_add_epi32(s12[h], _mm_madd_epi16(wa[h], wb[h]));
+            }
+        }
+        const __m128i t1 = pairSums(_mm_madd_epi16(s1[0], ones), _mm_madd_epi16(s1[1], ones));
+        const __m128i t2 = pairSums(_mm_madd_epi16(s2[0], ones), _mm_madd_epi16(s2[1], ones));
+        const __m128i tss = pairSums(ss[0], ss[1]);
+        const __m128i t12 = pairSums(s12[0], s12[1]);
+        // Transposed: one vector of s1, s2, ss, s12 a block; all are positive, so the
+        // 64-bit values are the 32-bit ones with zeros above.
+        const __m128i a01 = _mm_unpacklo_epi32(t1, t2);
+        const __m128i a23 = _mm_unpackhi_epi32(t1, t2);
+        const __m128i b01 = _mm_unpacklo_epi32(tss, t12);
+        const __m128i b23 = _mm_unpackhi_epi32(tss, t12);
+        const __m128i block[4] = {_mm_unpacklo_epi64(a01, b01), _mm_unpackhi_epi64(a01, b01),
+                                  _mm_unpacklo_epi64(a23, b23), _mm_unpackhi_epi64(a23, b23)};
+        for (size_t k = 0; k < 4; ++k) {
+            auto* out = reinterpret_cast<__m128i*>(sums + z + k);
+            _mm_storeu_si128(out, _mm_unpacklo_epi32(block[k], zero));
+            _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(block[k], zero));
+        }
+    }
+#endif
+    blockSums8Plain(a + ssimBlock * z, strideA, b + ssimBlock * z, strideB, blocks - z, sums + z);
+}
+
+// The kernel of values above 8 bits, four rows of `stride` values of each plane.
+static void blockSums16(const uint16_t* a, const uint16_t* b, size_t stride, size_t blocks, BlockSums* sums)
+{
+    for (size_t z = 0; z < blocks; ++z) {
+        BlockSums block{0, 0, 0, 0};
+        for (size_t y = 0; y < ssimBlock; ++y) {
+            for (size_t x = 0; x < ssimBlock; ++x) {
+                const int64_t va = a[y * stride + ssimBlock * z + x];
+                const int64_t vb = b[y * stride + ssimBlock * z + x];
+                block.s1 += va;
+                block.s2 += vb;
+                block.ss += va * va + vb * vb;
+                block.s12 += va * vb;
+            }
+        }
+        sums[z] = block;
+    }
+}
+
+// The block sums of block row `z` of a plane: straight from the frames when the samples are
+// bytes side by side, else from four gathered rows of values.
+static void blockRowSums(int planeIndex, const Geometry& geometry, const uint8_t* expectedFrame,
+                         const uint8_t* actualFrame, int32_t z, SsimBuffers& ssim, BlockSums* sums)
+{
+    const Plane& expectedPlane = geometry.expected.planes[planeIndex];
+    const Plane& actualPlane = geometry.actual.planes[planeIndex];
+    const size_t blocks = static_cast<size_t>(expectedPlane.width / ssimBlock);
+    const size_t width = blocks * ssimBlock;
+    const size_t bytes = geometry.expected.sampleBytes;
+    const uint8_t* expected = expectedFrame + sampleOffset(expectedPlane, 0, z * ssimBlock);
+    const uint8_t* actual = actualFrame + sampleOffset(actualPlane, 0, z * ssimBlock);
+    if (bytes == 1 && expectedPlane.step == 1 && actualPlane.step == 1) {
+        blockSums8(expected, expectedPlane.rowStride, actual, actualPlane.rowStride, blocks, sums);
+        return;
+    }
+    if (bytes == 1) {
+        for (size_t y = 0; y < ssimBlock; ++y) {
+            gatherRow(expected + y * expectedPlane.rowStride, expectedPlane.step, 1, width,
+                      ssim.bytes[0].data() + y * width);
+            gatherRow(actual + y * actualPlane.rowStride, actualPlane.step, 1, width, ssim.bytes[1].data() + y * width);
+        }
+        blockSums8(ssim.bytes[0].data(), width, ssim.bytes[1].data(), width, blocks, sums);
+        return;
+    }
+    for (size_t y = 0; y < ssimBlock; ++y) {
+        for (size_t x = 0; x < width; ++x) {
+            const uint32_t e = containerAt(expected + y * expectedPlane.rowStride + x * expectedPlane.step, 0, 2);
+            const uint32_t a = containerAt(actual + y * actualPlane.rowStride + x * actualPlane.step, 0, 2);
+            ssim.values[0][y * width + x] = static_cast<uint16_t>(valueOf(e, geometry.expectedCoding));
+            ssim.values[1][y * width + x] = static_cast<uint16_t>(valueOf(a, geometry.actualCoding));
+        }
+    }
+    blockSums16(ssim.values[0].data(), ssim.values[1].data(), width, blocks, sums);
+}
+
+// The SSIM of one 8x8 window from its sums, with x264's constants scaled to the peak.
+static double windowSsim(const BlockSums& w, int64_t c1, int64_t c2)
+{
+    const int64_t vars = w.ss * 64 - w.s1 * w.s1 - w.s2 * w.s2;
+    const int64_t covar = w.s12 * 64 - w.s1 * w.s2;
+    return double(2 * w.s1 * w.s2 + c1) * double(2 * covar + c2) /
+           (double(w.s1 * w.s1 + w.s2 * w.s2 + c1) * double(vars + c2));
+}
+
+// The sum of the SSIM of the windows of two rows of blocks.
+static double rowSsim(const BlockSums* above, const BlockSums* below, size_t blocks, int64_t c1, int64_t c2)
+{
+    double sum = 0;
+    for (size_t x = 0; x + 1 < blocks; ++x) {
+        const BlockSums w{above[x].s1 + above[x + 1].s1 + below[x].s1 + below[x + 1].s1,
+                          above[x].s2 + above[x + 1].s2 + below[x].s2 + below[x + 1].s2,
+                          above[x].ss + above[x + 1].ss + below[x].ss + below[x + 1].ss,
+                          above[x].s12 + above[x + 1].s12 + below[x].s12 + below[x + 1].s12};
+        sum += windowSsim(w, c1, c2);
+    }
+    return sum;
+}
+
+// A plane's SSIM, or NaN for a plane smaller than one 8x8 window.
+static double planeSsim(int planeIndex, const Geometry& geometry, const uint8_t* expectedFrame,
+                        const uint8_t* actualFrame, SsimBuffers& ssim)
+{
+    const Plane& plane = geometry.expected.planes[planeIndex];
+    const int32_t blocksX = plane.width / ssimBlock;
+    const int32_t blocksY = plane.height / ssimBlock;
+    if (blocksX < 2 || blocksY < 2) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    const double peak = std::ldexp(1.0, geometry.expectedCoding.depth) - 1;
+    const auto c1 = static_cast<int64_t>(.01 * .01 * peak * peak * 64 + .5);
+    const auto c2 = static_cast<int64_t>(.03 * .03 * peak * peak * 64 * 63 + .5);
+    const auto blocks = static_cast<size_t>(blocksX);
+    double sum = 0;
+    for (int32_t z = 0; z < blocksY; ++z) {
+        BlockSums* row = ssim.sums[z % 2].data();
+        blockRowSums(planeIndex, geometry, expectedFrame, actualFrame, z, ssim, row);
+        if (z > 0) {
+            sum += rowSsim(ssim.sums[(z + 1) % 2].data(), row, blocks, c1, c2);
+        }
+    }
+    return sum / (double(blocksX - 1) * double(blocksY - 1));
+}
+
+// The SSIM of a plane equal in both files: 1, or NaN when it is too small for a window.
+static double equalPlaneSsim(const Plane& plane)
+{
+    return plane.width < 2 * ssimBlock || plane.height < 2 * ssimBlock ? std::numeric_limits<double>::quiet_NaN() : 1.0;
+}
+
+static SsimBuffers makeSsimBuffers(const FrameLayout& layout)
+{
+    const size_t width = static_cast<size_t>(layout.width) + ssimBlock;
+    SsimBuffers ssim;
+    for (size_t s = 0; s < 2; ++s) {
+        ssim.sums[s].resize(width / ssimBlock + 1);
+        ssim.bytes[s].resize(layout.sampleBytes == 1 ? ssimBlock * width : 0);
+        ssim.values[s].resize(layout.sampleBytes == 2 ? ssimBlock * width : 0);
+    }
+    return ssim;
+}
+
+// Whether an SSIM, to six decimals, is below --ssim-min.
+static bool belowSsimMin(double ssim, const Settings& settings)
+{
+    return settings.ssimMin >= 0 && !std::isnan(ssim) && std::llround(ssim * ssimUnits) < settings.ssimMin;
+}
+
+// ", SSIM 0.987654", and ", SSIM below 0.95" for a plane under --ssim-min.
+static std::string ssimReport(double ssim, const Settings& settings)
+{
+    if (!settings.ssim) {
+        return "";
+    }
+    if (std::isnan(ssim)) {
+        return ", no SSIM (smaller than 8x8)";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, ", SSIM %.6f", ssim);
+    std::string report = text;
+    if (belowSsimMin(ssim, settings)) {
+        std::snprintf(text, sizeof text, ", SSIM below %.6g", double(settings.ssimMin) / ssimUnits);
+        report += text;
+    }
+    return report;
+}
+
 // ---- Picture ----
 
 #ifdef FRAMECMP_HAVE_PNG
@@ -948,6 +1340,492 @@ static void writePicture(const char* path, const Geometry& /*geometry*/, const B
 
 #endif
 
+// ---- Reports ----
+
+// The length of the valid UTF-8 sequence that starts at text[i] and its code point, or 0
+// when none starts there: no overlong forms, no surrogates, nothing past U+10FFFF.
+static size_t utf8Length(const std::string& text, size_t i, uint32_t& codePoint)
+{
+    const auto lead = static_cast<uint8_t>(text[i]);
+    const size_t length = lead < 0x80                    ? 1
+                          : lead >= 0xc2 && lead <= 0xdf ? 2
+                          : lead >= 0xe0 && lead <= 0xef ? 3
+                          : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                         : 0;
+    if (length == 0 || i + length > text.size()) {
+        return 0;
+    }
+    static const uint32_t leadMasks[5] = {0, 0x7f, 0x1f, 0x0f, 0x07};
+    uint32_t value = lead & leadMasks[length];
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<uint8_t>(text[i + k]);
+        if ((next & 0xc0U) != 0x80) {
+            return 0;
+        }
+        value = value << 6U | (next & 0x3fU);
+    }
+    static const uint32_t lowest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < lowest[length] || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff)) {
+        return 0;
+    }
+    codePoint = value;
+    return length;
+}
+
+// A JSON string of bytes: valid UTF-8 kept, quotes and backslashes escaped, control
+// characters and every byte of no valid sequence as \u00XX.
+static std::string jsonString(const std::string& bytes)
+{
+    std::string text = "\"";
+    for (size_t i = 0; i < bytes.size();) {
+        uint32_t codePoint = 0;
+        const size_t length = utf8Length(bytes, i, codePoint);
+        if (length == 0 || codePoint < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(static_cast<uint8_t>(bytes[i])));
+            text += escape;
+            ++i;
+            continue;
+        }
+        if (codePoint == '"' || codePoint == '\\') {
+            text += '\\';
+        }
+        text.append(bytes, i, length);
+        i += length;
+    }
+    return text + "\"";
+}
+
+// Text for XML: the five special characters as entities, and what XML 1.0 forbids (control
+// characters, U+FFFE, U+FFFF, bytes of no valid UTF-8) as U+FFFD.
+static std::string xmlText(const std::string& bytes)
+{
+    std::string text;
+    for (size_t i = 0; i < bytes.size();) {
+        uint32_t codePoint = 0;
+        const size_t length = utf8Length(bytes, i, codePoint);
+        const bool allowed = length != 0 &&
+                             (codePoint >= 0x20 || codePoint == '\t' || codePoint == '\n' || codePoint == '\r') &&
+                             codePoint != 0xfffe && codePoint != 0xffff;
+        i += length == 0 ? 1 : length;
+        if (!allowed) {
+            text += "\xef\xbf\xbd";
+            continue;
+        }
+        switch (codePoint) {
+        case '&': text += "&amp;"; break;
+        case '<': text += "&lt;"; break;
+        case '>': text += "&gt;"; break;
+        case '"': text += "&quot;"; break;
+        case '\'': text += "&apos;"; break;
+        default: text.append(bytes, i - length, length);
+        }
+    }
+    return text;
+}
+
+// A number as printf writes it with `form`, or `none` when it is not finite.
+static std::string numberText(double value, const char* form, const char* none)
+{
+    if (!std::isfinite(value)) {
+        return none;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, form, value);
+    return text;
+}
+
+static double psnrOf(double mse, int32_t depth)
+{
+    const double peak = std::ldexp(1.0, depth) - 1;
+    return mse == 0 ? HUGE_VAL : 10.0 * std::log10(peak * peak / mse);
+}
+
+// The digits of the CSV and the JSON alike: PSNR to 0.0001 dB, SSIM to six decimals, MSE
+// to nine significant digits.
+constexpr const char* psnrForm = "%.4f";
+constexpr const char* ssimForm = "%.6f";
+constexpr const char* mseForm = "%.9g";
+
+static ReportFile openReport(const char* path)
+{
+    if (path == nullptr) {
+        return ReportFile{SafeOutput{"", "", "", nullptr}, false};
+    }
+    if (isStandardOutput(path)) {
+        return ReportFile{SafeOutput{"standard output", "", "", stdout}, true};
+    }
+    return ReportFile{openSafeOutput(path), false};
+}
+
+static void put(ReportFile& report, const std::string& text)
+{
+    if (std::fputs(text.c_str(), report.out.file) == EOF) {
+        if (report.standardOutput) {
+            failWriting("standard output");
+        }
+        failSystem(report.out.path, "cannot write");
+    }
+}
+
+static void finishReport(ReportFile& report)
+{
+    if (report.out.file == nullptr) {
+        return;
+    }
+    if (report.standardOutput) {
+        finishStandardOutput();
+    } else {
+        finishSafeOutput(report.out, "cannot write the report");
+    }
+}
+
+// Opens every report asked for, so that a path that cannot be written is said before any
+// frame is read.
+static Reports openReports(const Settings& settings)
+{
+    return Reports{
+        openReport(settings.csvPath), openReport(settings.jsonPath), openReport(settings.plotPath), false, 0, {}};
+}
+
+// The CSV's header and the JSON up to its list of frames.
+static void startReports(Reports& reports, const Settings& settings, int64_t firstFrame, int64_t offset)
+{
+    reports.firstFrame = firstFrame;
+    if (reports.csv.out.file != nullptr) {
+        put(reports.csv, "frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y\n");
+    }
+    if (reports.json.out.file == nullptr) {
+        return;
+    }
+    const Format& actualFormat = settings.actualFormatGiven ? settings.actualFormat : settings.format;
+    put(reports.json,
+        "{\"expected\": " + jsonString(settings.expectedPath) + ",\n\"actual\": " + jsonString(settings.actualPath) +
+            ",\n\"format\": " + jsonString(formatName(settings.format)) +
+            ", \"actual_format\": " + jsonString(formatName(actualFormat)) +
+            ",\n\"width\": " + std::to_string(settings.width) + ", \"height\": " + std::to_string(settings.height) +
+            ",\n\"criteria\": {\"tolerance\": " + std::to_string(settings.tolerance) + ", \"psnr_min\": " +
+            (settings.floor < 0 ? std::string("null") : floorText(settings.floor)) + ", \"ssim_min\": " +
+            numberText(settings.ssimMin < 0 ? HUGE_VAL : double(settings.ssimMin) / ssimUnits, ssimForm, "null") +
+            "},\n\"offset\": " + std::to_string(offset) + ",\n\"frames\": [");
+}
+
+static void reportFrameCsv(ReportFile& csv, const Geometry& geometry, const FrameResult& result)
+{
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        const PlaneResult& plane = result.planes[p];
+        const bool failing = plane.firstX >= 0;
+        put(csv, std::to_string(result.frame) + "," + geometry.expected.planes[p].name + "," +
+                     std::to_string(plane.failing) + "," + std::to_string(plane.largest) + "," +
+                     numberText(plane.mse, mseForm, "") + "," +
+                     numberText(psnrOf(plane.mse, geometry.expectedCoding.depth), psnrForm, "inf") + "," +
+                     numberText(plane.ssim, ssimForm, "") + "," +
+                     (failing ? std::to_string(plane.firstX) + "," + std::to_string(plane.firstY) : ",") + "\n");
+    }
+}
+
+static void reportFrameJson(Reports& reports, const Geometry& geometry, const FrameResult& result)
+{
+    std::string text = std::string(reports.jsonFramesWritten ? ",\n" : "\n") +
+                       "  {\"frame\": " + std::to_string(result.frame) +
+                       ", \"pass\": " + (result.fails ? "false" : "true") + ", \"planes\": {";
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        const PlaneResult& plane = result.planes[p];
+        text += std::string(p == 0 ? "" : ", ") + "\"" + geometry.expected.planes[p].name +
+                "\": {\"failing\": " + std::to_string(plane.failing) +
+                ", \"max_diff\": " + std::to_string(plane.largest) +
+                ", \"mse\": " + numberText(plane.mse, mseForm, "null") +
+                ", \"psnr\": " + numberText(psnrOf(plane.mse, geometry.expectedCoding.depth), psnrForm, "null") +
+                ", \"ssim\": " + numberText(plane.ssim, ssimForm, "null") + ", \"first\": " +
+                (plane.firstX >= 0 ? "[" + std::to_string(plane.firstX) + ", " + std::to_string(plane.firstY) + "]"
+                                   : std::string("null")) +
+                "}";
+    }
+    put(reports.json, text + "}}");
+    reports.jsonFramesWritten = true;
+}
+
+// One compared frame into every report asked for; the plot keeps its few values.
+static void reportFrame(Reports& reports, const Geometry& geometry, const Settings& settings, const FrameResult& result)
+{
+    if (reports.csv.out.file != nullptr) {
+        reportFrameCsv(reports.csv, geometry, result);
+    }
+    if (reports.json.out.file != nullptr) {
+        reportFrameJson(reports, geometry, result);
+    }
+    if (reports.plot.out.file != nullptr) {
+        PlotPoint point{{0, 0, 0}, {NAN, NAN, NAN}, result.fails};
+        for (int p = 0; p < geometry.expected.planeCount; ++p) {
+            point.psnr[p] = static_cast<float>(psnrOf(result.planes[p].mse, geometry.expectedCoding.depth));
+            point.ssim[p] = settings.ssim ? static_cast<float>(result.planes[p].ssim) : NAN;
+        }
+        reports.points.push_back(point);
+    }
+}
+
+// The JSON's displacements, its summary and its end.
+static void finishJson(ReportFile& json, const Geometry& geometry, const RunTally& tally, const Remainder rest[2],
+                       int status)
+{
+    std::string text = "\n],\n\"displacements\": [";
+    for (size_t i = 0; i < tally.displacements.size(); ++i) {
+        const Displacement& d = tally.displacements[i];
+        text += std::string(i == 0 ? "\n" : ",\n") + "  {\"frame\": " + std::to_string(d.frame) + ", \"plane\": \"" +
+                d.plane + "\", \"x\": " + std::to_string(d.x) + ", \"y\": " + std::to_string(d.y) +
+                ", \"bytes\": " + std::to_string(d.bytes) + ", \"kind\": \"" + (d.lost ? "lost" : "extra") + "\"}";
+    }
+    const auto length = [&](int side) {
+        const Remainder& r = rest[side];
+        return tally.stopped || r.more ? std::string("null") : std::to_string(tally.framesCompared + r.wholeFrames);
+    };
+    const auto frameOrNull = [](int64_t frame) { return frame < 0 ? std::string("null") : std::to_string(frame); };
+    text += "],\n\"summary\": {\"frames\": " + std::to_string(tally.framesCompared) +
+            ", \"failing_frames\": " + std::to_string(tally.framesFailing) +
+            ", \"first_failing_frame\": " + frameOrNull(tally.firstFailing) +
+            ", \"stopped\": " + (tally.stopped ? "true" : "false") + ",\n  \"lengths\": {\"expected\": " + length(0) +
+            ", \"actual\": " + length(1) + "}, \"status\": " + std::to_string(status);
+    const int32_t depth = geometry.expectedCoding.depth;
+    std::string average;
+    std::string lowest;
+    std::string largest;
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        const PlaneWorst& worst = tally.worst[p];
+        const std::string name = std::string(p == 0 ? "" : ", ") + "\"" + geometry.expected.planes[p].name + "\": ";
+        const double mean = tally.framesCompared == 0 ? NAN : worst.mseSum / double(tally.framesCompared);
+        average += name + numberText(psnrOf(mean, depth), psnrForm, "null");
+        lowest += name + "{\"value\": " +
+                  numberText(worst.highestMseFrame < 0 ? NAN : psnrOf(worst.highestMse, depth), psnrForm, "null") +
+                  ", \"frame\": " + frameOrNull(worst.highestMseFrame) + "}";
+        largest += name + "{\"value\": " + std::to_string(worst.largest) +
+                   ", \"frame\": " + frameOrNull(worst.largestFrame) + "}";
+    }
+    put(json, text + ",\n  \"psnr_average\": {" + average + "},\n  \"psnr_min\": {" + lowest + "},\n  \"max_diff\": {" +
+                  largest + "}}}\n");
+}
+
+// ---- Plot ----
+
+// Where the plot draws: the PSNR axis from `low` to `top` dB (an infinite PSNR at `top`),
+// the SSIM axis from `ssimLow` to 1, the frames from `first` over `count`.
+struct PlotScale {
+    double low;
+    double top;
+    double ssimLow;
+    int64_t first;
+    size_t count;
+};
+
+static const char* const planeColours[3] = {"#202020", "#1f5fbf", "#c0302a"};
+
+static std::string coordinate(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+static double plotX(const PlotScale& scale, size_t index)
+{
+    const double span = scale.count > 1 ? double(scale.count - 1) : 1.0;
+    return plotLeft + double(plotWidth - plotLeft - plotRight) * double(index) / span;
+}
+
+static double plotY(double value, double low, double top)
+{
+    const double clamped = std::min(std::max(value, low), top);
+    return plotTop + double(plotHeight - plotTop - plotBottom) * (top - clamped) / (top - low);
+}
+
+// The axes' ranges: PSNR from 5 dB under the lowest finite value or the floor, rounded down
+// to 5, to the highest finite + 5 (100 dB when none is finite); SSIM from its lowest,
+// rounded down to 0.1, to 1.
+static PlotScale plotScale(const Reports& reports, const Settings& settings, int planeCount)
+{
+    double lowest = HUGE_VAL;
+    double highest = -HUGE_VAL;
+    double ssimLowest = 1;
+    for (const PlotPoint& point : reports.points) {
+        for (int p = 0; p < planeCount; ++p) {
+            if (std::isfinite(point.psnr[p])) {
+                lowest = std::min(lowest, double(point.psnr[p]));
+                highest = std::max(highest, double(point.psnr[p]));
+            }
+            if (!std::isnan(point.ssim[p])) {
+                ssimLowest = std::min(ssimLowest, double(point.ssim[p]));
+            }
+        }
+    }
+    const double top = std::isfinite(highest) ? highest + 5 : 100;
+    if (settings.floor >= 0) {
+        lowest = std::min(lowest, double(settings.floor) / 100);
+    }
+    const double low = std::isfinite(lowest) ? std::max(0.0, 5 * std::floor((lowest - 5) / 5)) : 0;
+    const double ssimLow = std::min(0.9, std::floor(std::max(ssimLowest, -1.0) * 10) / 10);
+    return PlotScale{std::min(low, top - 5), top, ssimLow, reports.firstFrame, reports.points.size()};
+}
+
+// A line of one plane's PSNR or SSIM: a point a frame, or, past plotPoints frames, the
+// lowest of each of plotPoints buckets at its frame. Frames without a value are left out.
+static std::string plotLine(const Reports& reports, const PlotScale& scale, int plane, bool ssim)
+{
+    const size_t count = reports.points.size();
+    const size_t buckets = std::min(count, plotPoints);
+    std::string points;
+    for (size_t b = 0; b < buckets; ++b) {
+        const size_t from = b * count / buckets;
+        const size_t to = (b + 1) * count / buckets;
+        size_t at = count;
+        double value = NAN;
+        for (size_t i = from; i < to; ++i) {
+            const PlotPoint& point = reports.points[i];
+            const double v = ssim ? double(point.ssim[plane]) : double(point.psnr[plane]);
+            if (!std::isnan(v) && (at == count || v < value)) {
+                at = i;
+                value = v;
+            }
+        }
+        if (at == count) {
+            continue;
+        }
+        const double y = ssim ? plotY(value, scale.ssimLow, 1) : plotY(value, scale.low, scale.top);
+        points += (points.empty() ? "" : " ") + coordinate(plotX(scale, at)) + "," + coordinate(y);
+    }
+    return points;
+}
+
+static std::string svgText(double x, double y, const char* anchor, const std::string& text,
+                           const std::string& extra = "")
+{
+    return "<text x=\"" + coordinate(x) + "\" y=\"" + coordinate(y) + "\" text-anchor=\"" + anchor + "\"" + extra +
+           ">" + xmlText(text) + "</text>\n";
+}
+
+// The axes, their ticks and labels, and the -p floor.
+static std::string plotAxes(const PlotScale& scale, const Settings& settings, bool ssim)
+{
+    const double left = plotLeft;
+    const double right = plotWidth - plotRight;
+    const double bottom = plotHeight - plotBottom;
+    std::string svg = "<rect x=\"" + coordinate(left) + "\" y=\"" + coordinate(plotTop) + "\" width=\"" +
+                      coordinate(right - left) + "\" height=\"" + coordinate(bottom - plotTop) +
+                      "\" fill=\"none\" stroke=\"#808080\"/>\n";
+    for (int k = 0; k <= 5; ++k) {
+        const double value = scale.low + (scale.top - scale.low) * k / 5;
+        const double y = plotY(value, scale.low, scale.top);
+        svg += svgText(left - 6, y + 4, "end", k == 5 ? "inf" : coordinate(value));
+        if (ssim) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%.2f", scale.ssimLow + (1 - scale.ssimLow) * k / 5);
+            svg += svgText(right + 6, y + 4, "start", text);
+        }
+    }
+    const size_t ticks = std::min<size_t>(scale.count, 6);
+    for (size_t k = 0; k < ticks; ++k) {
+        const size_t index = ticks > 1 ? k * (scale.count - 1) / (ticks - 1) : 0;
+        svg += svgText(plotX(scale, index), bottom + 18, "middle", std::to_string(scale.first + int64_t(index)));
+    }
+    svg += svgText((left + right) / 2, bottom + 40, "middle", "frame");
+    svg += svgText(18, (plotTop + bottom) / 2, "middle", "PSNR (dB)",
+                   " transform=\"rotate(-90 18 " + coordinate((plotTop + bottom) / 2) + ")\"");
+    if (ssim) {
+        svg += svgText(plotWidth - 14, (plotTop + bottom) / 2, "middle", "SSIM",
+                       " transform=\"rotate(90 " + coordinate(plotWidth - 14) + " " +
+                           coordinate((plotTop + bottom) / 2) + ")\"");
+    }
+    if (settings.floor >= 0) {
+        const double y = plotY(double(settings.floor) / 100, scale.low, scale.top);
+        svg += "<line id=\"floor\" x1=\"" + coordinate(left) + "\" y1=\"" + coordinate(y) + "\" x2=\"" +
+               coordinate(right) + "\" y2=\"" + coordinate(y) + "\" stroke=\"#d08000\" stroke-dasharray=\"6,4\"/>\n" +
+               svgText(right - 4, y - 4, "end", "-p " + floorText(settings.floor) + " dB", " fill=\"#d08000\"");
+    }
+    return svg;
+}
+
+// Failing frames as red ticks under the lines: one a frame, or one a bucket with any.
+static std::string plotFailures(const Reports& reports, const PlotScale& scale)
+{
+    const size_t count = reports.points.size();
+    const size_t buckets = std::min(count, plotPoints);
+    std::string svg;
+    for (size_t b = 0; b < buckets; ++b) {
+        const size_t from = b * count / buckets;
+        const size_t to = (b + 1) * count / buckets;
+        for (size_t i = from; i < to; ++i) {
+            if (reports.points[i].fails) {
+                svg += "<rect class=\"failing\" x=\"" + coordinate(plotX(scale, i) - 1) + "\" y=\"" +
+                       coordinate(plotHeight - plotBottom - 8) + "\" width=\"2\" height=\"8\" fill=\"#e00000\"/>\n";
+                break;
+            }
+        }
+    }
+    return svg;
+}
+
+// The legend: a swatch and a name for each line drawn.
+static std::string plotLegend(const Geometry& geometry, bool ssim)
+{
+    std::string svg;
+    double x = plotLeft;
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        const std::string name(1, geometry.expected.planes[p].name);
+        for (int s = 0; s < (ssim ? 2 : 1); ++s) {
+            svg += "<line x1=\"" + coordinate(x) + "\" y1=\"36\" x2=\"" + coordinate(x + 20) +
+                   "\" y2=\"36\" stroke=\"" + planeColours[p] + "\"" + (s == 1 ? " stroke-dasharray=\"3,3\"" : "") +
+                   "/>\n" + svgText(x + 24, 40, "start", name + (s == 1 ? " SSIM" : " PSNR"));
+            x += 90;
+        }
+    }
+    svg += "<rect x=\"" + coordinate(x) + "\" y=\"30\" width=\"2\" height=\"10\" fill=\"#e00000\"/>\n" +
+           svgText(x + 8, 40, "start", "failing frame");
+    return svg;
+}
+
+// The plot as SVG 1.1: PSNR per plane, SSIM on the right axis when computed, the floor,
+// the failing frames; or a note that no frame was compared.
+static void writePlot(Reports& reports, const Settings& settings, const Geometry& geometry)
+{
+    ReportFile& plot = reports.plot;
+    put(plot,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" "
+        "width=\"" +
+            std::to_string(plotWidth) + "\" height=\"" + std::to_string(plotHeight) +
+            "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
+    put(plot, svgText(plotWidth / 2.0, 18, "middle",
+                      std::string(settings.expectedPath) + " against " + settings.actualPath, " font-size=\"14\""));
+    if (reports.points.empty()) {
+        put(plot, svgText(plotWidth / 2.0, plotHeight / 2.0, "middle", "no frames compared") + "</svg>\n");
+        return;
+    }
+    const PlotScale scale = plotScale(reports, settings, geometry.expected.planeCount);
+    put(plot, plotAxes(scale, settings, settings.ssim));
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        const std::string name(1, geometry.expected.planes[p].name);
+        put(plot, "<polyline id=\"psnr-" + name + "\" fill=\"none\" stroke=\"" + planeColours[p] +
+                      "\" stroke-width=\"1.5\" points=\"" + plotLine(reports, scale, p, false) + "\"/>\n");
+        if (settings.ssim) {
+            put(plot, "<polyline id=\"ssim-" + name + "\" fill=\"none\" stroke=\"" + planeColours[p] +
+                          "\" stroke-dasharray=\"3,3\" points=\"" + plotLine(reports, scale, p, true) + "\"/>\n");
+        }
+    }
+    put(plot, plotFailures(reports, scale) + plotLegend(geometry, settings.ssim) + "</svg>\n");
+}
+
+// Every report completed and put in place.
+static void finishReports(Reports& reports, const Settings& settings, const Geometry& geometry, const RunTally& tally,
+                          const Remainder rest[2], int status)
+{
+    if (reports.json.out.file != nullptr) {
+        finishJson(reports.json, geometry, tally, rest, status);
+    }
+    if (reports.plot.out.file != nullptr) {
+        writePlot(reports, settings, geometry);
+    }
+    finishReport(reports.csv);
+    finishReport(reports.json);
+    finishReport(reports.plot);
+}
+
 // ---- Frame loop ----
 
 static void noteWorst(PlaneWorst& worst, int64_t frame, double mse, int32_t largest)
@@ -967,19 +1845,24 @@ static void noteWorst(PlaneWorst& worst, int64_t frame, double mse, int32_t larg
 // it. A frame whose bytes are the same in both files, and whose padding is clear, passes
 // without a look at its planes.
 static bool compareFrame(const Settings& settings, const Geometry& geometry, const Buffers& buffers, int64_t frame,
-                         RunTally& run)
+                         RunTally& run, SsimBuffers& ssimBuffers, FrameResult& result)
 {
     const FrameLayout& layout = geometry.expected;
+    result.frame = frame;
+    result.fails = false;
     if (geometry.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
         (geometry.expectedCoding.paddingMask == 0 ||
          !framePadded(buffers.expected, layout.frameSize, geometry.expectedCoding.paddingMask))) {
         for (int p = 0; p < layout.planeCount; ++p) {
             noteWorst(run.worst[p], frame, 0, 0);
+            const double ssim = settings.ssim ? equalPlaneSsim(layout.planes[p]) : std::nan("");
+            result.planes[p] = PlaneResult{0, 0, 0, ssim, -1, -1};
         }
         return false;
     }
-    // Without -t, -p alone decides: failing samples are counted but only padding fails.
-    const bool samplesDecide = settings.toleranceGiven || settings.floor < 0;
+    // Without -t, -p or --ssim-min alone decide: failing samples are counted but only
+    // padding fails.
+    const bool samplesDecide = settings.toleranceGiven || (settings.floor < 0 && settings.ssimMin < 0);
     bool differs = false;
     bool fails = false;
     std::string line = "frame " + std::to_string(frame) + ":";
@@ -991,7 +1874,13 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
         differs = differs || tally.largest != 0 || tally.padded != 0;
         fails = fails || tally.padded != 0 || (samplesDecide && tally.failing != 0) || belowFloor(psnr, settings.floor);
         line += (p == 0 ? " " : "; ") + planeReport(layout.planes[p], tally, psnr, geometry, settings);
+        const double ssim =
+            settings.ssim ? planeSsim(p, geometry, buffers.expected, buffers.actual, ssimBuffers) : std::nan("");
+        fails = fails || belowSsimMin(ssim, settings);
+        line += ssimReport(ssim, settings);
+        result.planes[p] = PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY};
     }
+    result.fails = fails;
     run.framesDiffering += differs ? 1 : 0;
     if (fails && !settings.quiet && !settings.listSamples) {
         say(line + "\n");
@@ -1024,10 +1913,12 @@ static size_t nextFrame(const Input& input, Held& held, int side, uint8_t* frame
 }
 
 static RunTally compareFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                             const Buffers& buffers, int64_t firstFrame, Remainder rest[2])
+                             const Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports)
 {
     const size_t frameSize = geometry.expected.frameSize;
-    RunTally tally{0, 0, 0, -1, false, false, {}};
+    SsimBuffers ssimBuffers = settings.ssim ? makeSsimBuffers(geometry.expected) : SsimBuffers{};
+    FrameResult result{};
+    RunTally tally{0, 0, 0, -1, false, false, {}, -1, {}};
     std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0});
     for (;;) {
         const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers.expected, frameSize);
@@ -1038,9 +1929,12 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
             return tally;
         }
         const int64_t frame = firstFrame + tally.framesCompared++;
-        if (!compareFrame(settings, geometry, buffers, frame, tally)) {
+        const bool fails = compareFrame(settings, geometry, buffers, frame, tally, ssimBuffers, result);
+        reportFrame(reports, geometry, settings, result);
+        if (!fails) {
             continue;
         }
+        tally.lastFailing = frame;
         if (tally.framesFailing++ == 0) {
             tally.firstFailing = frame;
             if (settings.picturePath != nullptr) {
@@ -1048,7 +1942,8 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
                 tally.pictureWritten = true;
             }
         }
-        if (settings.quiet || tally.framesFailing == settings.stopAfter) {
+        // A report is whole: -q alone stops at the first failing frame.
+        if ((settings.quiet && !reportsWanted(settings)) || tally.framesFailing == settings.stopAfter) {
             tally.stopped = true;
             return tally;
         }
@@ -1251,10 +2146,16 @@ static std::string worstText(const Geometry& geometry, const RunTally& tally)
 
 static void reportSummary(const Settings& settings, const Geometry& geometry, const RunTally& tally, bool endsDiffer)
 {
-    if (tally.framesFailing != 0) {
-        say(std::to_string(tally.framesFailing) + " of " + std::to_string(tally.framesCompared) +
-            " frames fail, first at frame " + std::to_string(tally.firstFailing) + (tally.stopped ? " (stopped)" : "") +
+    if (tally.stopped) {
+        // -n: how many frames the files hold is not known, only where the run stopped.
+        say("stopped after " + std::to_string(tally.framesFailing) +
+            (tally.framesFailing == 1 ? " failing frame" : " failing frames") + ", at frame " +
+            std::to_string(tally.lastFailing) +
+            (tally.framesFailing > 1 ? ", first at frame " + std::to_string(tally.firstFailing) : "") +
             worstText(geometry, tally) + "\n");
+    } else if (tally.framesFailing != 0) {
+        say(std::to_string(tally.framesFailing) + " of " + std::to_string(tally.framesCompared) +
+            " frames fail, first at frame " + std::to_string(tally.firstFailing) + worstText(geometry, tally) + "\n");
     } else if (tally.framesDiffering != 0) {
         const std::string passed = endsDiffer ? "first " + framesText(tally.framesCompared) + " pass, "
                                               : "pass: " + framesText(tally.framesCompared) + ", ";
@@ -1302,9 +2203,12 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     Settings settings = readOptions(argc, argv);
+    // A report on standard output takes the place of the text report.
+    settings.quiet = settings.quiet || isStandardOutput(settings.csvPath) || isStandardOutput(settings.jsonPath) ||
+                     isStandardOutput(settings.plotPath);
     completeFromNames(settings);
     const Geometry geometry = makeGeometry(settings);
-    refusePictureOverInput(settings);
+    refuseOutputsOverInputs(settings);
 #ifndef FRAMECMP_HAVE_PNG
     if (settings.picturePath != nullptr) {
         writePicture(settings.picturePath, geometry, Buffers{});
@@ -1317,17 +2221,21 @@ int main(int argc, char** argv)
     const Buffers buffers = allocateBuffers(geometry.expected);
     skipFrames(inputs[0], buffers.expected, geometry.expected.frameSize, settings.skip[0]);
     skipFrames(inputs[1], buffers.actual, geometry.expected.frameSize, settings.skip[1]);
+    Reports reports = openReports(settings);
     Held held{};
     int64_t firstFrame = settings.skip[0];
+    int64_t aligned = 0;
     if (settings.alignMax >= 0) {
         const int64_t offset = alignFiles(settings, geometry, inputs, held, buffers);
         firstFrame += offset < 0 ? -offset : 0;
+        aligned = offset;
         if (!settings.quiet) {
             reportAlignment(offset);
         }
     }
+    startReports(reports, settings, firstFrame, settings.skip[1] - settings.skip[0] + aligned);
     Remainder rest[2] = {};
-    const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest);
+    const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest, reports);
     bool endsDiffer = false;
     if (reportNothingLeft(settings, tally, rest)) {
         endsDiffer = true;
@@ -1342,6 +2250,8 @@ int main(int argc, char** argv)
     releaseBuffers(buffers);
     close(inputs[1].fd);
     close(inputs[0].fd);
+    const int status = tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
+    finishReports(reports, settings, geometry, tally, rest, status);
     finishOutput(settings, tally);
-    return tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
+    return status;
 }

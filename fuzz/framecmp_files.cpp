@@ -1,5 +1,7 @@
-// Fuzz driver for framecmp: options (formats of every depth, -F, -t, -p, --skip, --align),
-// geometry and file contents. The first line of the input
+// Fuzz driver for framecmp: options (formats of every depth, -F, -t, -p, --skip, --align,
+// the reports --csv, --json and --plot, --ssim and --ssim-min), geometry and file contents.
+// Reports are written in the scratch directory, or to standard output as "-". The first
+// line of the input
 // is the argument list, blank-separated, exactly as typed; the two lines after it are the
 // contents of e.yuv and a.yuv, written as well under e_w6_4_420.yuv and a_w6_4_420.yuv for
 // geometry from the names (the rest of the input goes to a.yuv, up to 64 KiB). A '/' in an

@@ -1,0 +1,772 @@
+// framecmp's reports as a black box: the CSV and the JSON parsed back (by a strict JSON
+// parser here) and held against a model of every frame; paths of any bytes; reports on
+// standard output; files kept whole when a run fails; SSIM against ffmpeg's ssim filter and
+// the fast kernel against the plain one; the SVG plot parsed as XML.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "support.h"
+
+namespace {
+
+const std::string framecmp = FRAMECMP_BIN;
+const std::string framecmpPlain = FRAMECMP_PLAIN_BIN;
+
+// ---- A strict JSON parser ----
+
+struct Json {
+    enum Kind { null, boolean, number, string, array, object } kind = null;
+    bool flag = false;
+    double value = 0;
+    std::string text; // UTF-8
+    std::vector<Json> items;
+    std::map<std::string, Json> members;
+
+    const Json& operator[](const std::string& key) const
+    {
+        static const Json missing;
+        const auto found = members.find(key);
+        if (kind != object || found == members.end()) {
+            ADD_FAILURE() << "no member " << key;
+            return missing;
+        }
+        return found->second;
+    }
+    const Json& operator[](size_t i) const
+    {
+        static const Json missing;
+        if (kind != array || i >= items.size()) {
+            ADD_FAILURE() << "no item " << i;
+            return missing;
+        }
+        return items[i];
+    }
+};
+
+struct JsonReader {
+    const std::string& s;
+    size_t at = 0;
+    bool bad = false;
+
+    void space()
+    {
+        while (at < s.size() && (s[at] == ' ' || s[at] == '\n' || s[at] == '\t' || s[at] == '\r')) {
+            ++at;
+        }
+    }
+    bool take(const std::string& word)
+    {
+        if (s.compare(at, word.size(), word) != 0) {
+            return false;
+        }
+        at += word.size();
+        return true;
+    }
+    static void putUtf8(uint32_t c, std::string& out)
+    {
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xc0 | (c >> 6));
+            out += char(0x80 | (c & 0x3f));
+        } else {
+            out += char(0xe0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3f));
+            out += char(0x80 | (c & 0x3f));
+        }
+    }
+    std::string stringBody()
+    {
+        std::string out;
+        ++at; // the opening quote
+        while (at < s.size() && s[at] != '"') {
+            const auto c = static_cast<unsigned char>(s[at]);
+            if (c < 0x20) {
+                bad = true;
+                return out;
+            }
+            if (c != '\\') {
+                out += char(c);
+                ++at;
+                continue;
+            }
+            const char e = at + 1 < s.size() ? s[at + 1] : '\0';
+            at += 2;
+            const std::string simple = "\"\\/bfnrt";
+            const std::string meant = "\"\\/\b\f\n\r\t";
+            if (simple.find(e) != std::string::npos && e != '\0') {
+                out += meant[simple.find(e)];
+            } else if (e == 'u' && at + 4 <= s.size()) {
+                putUtf8(uint32_t(std::stoul(s.substr(at, 4), nullptr, 16)), out);
+                at += 4;
+            } else {
+                bad = true;
+                return out;
+            }
+        }
+        bad = bad || at >= s.size();
+        ++at;
+        return out;
+    }
+    Json value()
+    {
+        space();
+        Json v;
+        if (at >= s.size()) {
+            bad = true;
+        } else if (take("null")) {
+        } else if (take("true") || take("false")) {
+            v.kind = Json::boolean;
+            v.flag = s[at - 1] == 'e' && s[at - 2] == 'u';
+        } else if (s[at] == '"') {
+            v.kind = Json::string;
+            v.text = stringBody();
+        } else if (s[at] == '[' || s[at] == '{') {
+            const bool isObject = s[at] == '{';
+            v.kind = isObject ? Json::object : Json::array;
+            ++at;
+            space();
+            if (take(isObject ? "}" : "]")) {
+                return v;
+            }
+            for (;;) {
+                space();
+                if (isObject) {
+                    if (at >= s.size() || s[at] != '"') {
+                        bad = true;
+                        return v;
+                    }
+                    const std::string key = stringBody();
+                    space();
+                    bad = bad || !take(":") || v.members.count(key) != 0;
+                    v.members[key] = value();
+                } else {
+                    v.items.push_back(value());
+                }
+                space();
+                if (take(",")) {
+                    continue;
+                }
+                bad = bad || !take(isObject ? "}" : "]");
+                return v;
+            }
+        } else {
+            // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+            const size_t start = at;
+            take("-");
+            const auto digits = [&] {
+                const size_t from = at;
+                while (at < s.size() && std::isdigit(static_cast<unsigned char>(s[at]))) {
+                    ++at;
+                }
+                return at - from;
+            };
+            const size_t whole = digits();
+            bad = bad || whole == 0 || (whole > 1 && s[start + (s[start] == '-' ? 1 : 0)] == '0');
+            if (take(".")) {
+                bad = bad || digits() == 0;
+            }
+            if (take("e") || take("E")) {
+                take("+") || take("-");
+                bad = bad || digits() == 0;
+            }
+            v.kind = Json::number;
+            v.value = std::stod(s.substr(start, at - start));
+        }
+        return v;
+    }
+};
+
+// The one JSON value of `text`, or a failure of the test.
+Json parseJson(const std::string& text)
+{
+    JsonReader reader{text};
+    Json v = reader.value();
+    reader.space();
+    EXPECT_FALSE(reader.bad || reader.at != text.size()) << "not valid JSON near byte " << reader.at << ":\n"
+                                                         << text.substr(0, 2000);
+    return v;
+}
+
+// ---- The model ----
+
+// A planar format: 4:2:0, or gray, at 8 or 10 bits.
+struct ModelFormat {
+    std::string name;
+    int planes;
+    int depth;
+};
+
+using Planes = std::vector<std::vector<uint32_t>>; // samples of each plane, row by row
+
+struct PlaneSize {
+    int width;
+    int height;
+};
+
+PlaneSize planeSize(int width, int height, int plane)
+{
+    return plane == 0 ? PlaneSize{width, height} : PlaneSize{(width + 1) / 2, (height + 1) / 2};
+}
+
+// A smooth picture with noise: SSIM means something on it.
+Planes picture(std::mt19937& random, const ModelFormat& format, int width, int height)
+{
+    Planes planes;
+    const int top = (1 << format.depth) - 1;
+    const double phase = double(random() % 1000) / 100;
+    for (int p = 0; p < format.planes; ++p) {
+        const PlaneSize size = planeSize(width, height, p);
+        std::vector<uint32_t> samples;
+        for (int y = 0; y < size.height; ++y) {
+            for (int x = 0; x < size.width; ++x) {
+                const double wave = 0.5 + 0.4 * std::sin(phase + x * 0.21 + y * 0.13 + p);
+                const int noise = int(random() % 9) - 4;
+                samples.push_back(uint32_t(std::clamp(int(wave * top) + noise * (top / 255), 0, top)));
+            }
+        }
+        planes.push_back(samples);
+    }
+    return planes;
+}
+
+// Damage of a few kinds: some samples moved by up to `spread`, or none.
+Planes damaged(std::mt19937& random, const ModelFormat& format, Planes planes, int every, int spread)
+{
+    const int top = (1 << format.depth) - 1;
+    if (every <= 0) {
+        return planes;
+    }
+    for (auto& samples : planes) {
+        for (size_t i = random() % size_t(every); i < samples.size(); i += 1 + random() % size_t(every)) {
+            samples[i] =
+                uint32_t(std::clamp(int(samples[i]) + int(random() % uint32_t(2 * spread + 1)) - spread, 0, top));
+        }
+    }
+    return planes;
+}
+
+std::string pack(const ModelFormat& format, const std::vector<Planes>& frames)
+{
+    std::string bytes;
+    for (const Planes& planes : frames) {
+        for (const auto& samples : planes) {
+            for (const uint32_t v : samples) {
+                bytes += char(v & 0xff);
+                if (format.depth > 8) {
+                    bytes += char(v >> 8);
+                }
+            }
+        }
+    }
+    return bytes;
+}
+
+// What the reports say of one plane of one frame pair.
+struct PlaneModel {
+    uint64_t failing = 0;
+    int largest = 0;
+    double mse = 0;
+    int firstX = -1;
+    int firstY = -1;
+};
+
+PlaneModel modelPlane(const std::vector<uint32_t>& e, const std::vector<uint32_t>& a, PlaneSize size, int tolerance)
+{
+    PlaneModel m;
+    double sum = 0;
+    for (size_t i = 0; i < e.size(); ++i) {
+        const int d = std::abs(int(e[i]) - int(a[i]));
+        sum += double(d) * d;
+        m.largest = std::max(m.largest, d);
+        if (d > tolerance) {
+            if (m.failing++ == 0) {
+                m.firstX = int(i % size_t(size.width));
+                m.firstY = int(i / size_t(size.width));
+            }
+        }
+    }
+    m.mse = sum / double(e.size());
+    return m;
+}
+
+double modelPsnr(double mse, int depth)
+{
+    const double peak = (1 << depth) - 1;
+    return 10 * std::log10(peak * peak / mse);
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::vector<std::string> fields(const std::string& line)
+{
+    std::vector<std::string> out;
+    size_t from = 0;
+    for (size_t comma; (comma = line.find(',', from)) != std::string::npos; from = comma + 1) {
+        out.push_back(line.substr(from, comma - from));
+    }
+    out.push_back(line.substr(from));
+    return out;
+}
+
+const char planeNames[] = "YUV";
+
+// Every frame and plane of the CSV and the JSON against the model, and the JSON's summary.
+struct ReportCase {
+    ModelFormat format;
+    int width;
+    int height;
+    int frames;
+    int tolerance; // -1: no -t
+    int floor;     // -1: no -p (whole dB)
+    int every;     // damage every so many samples; 0 none
+    int spread;
+};
+
+TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
+{
+    const ModelFormat yuv8{"yuv420p", 3, 8};
+    const ModelFormat yuv10{"yuv420p10le", 3, 10};
+    const ModelFormat gray8{"gray", 1, 8};
+    const ReportCase cases[] = {
+        {yuv8, 16, 8, 3, -1, -1, 7, 3},   {yuv8, 17, 9, 4, 2, -1, 3, 5},    {yuv8, 8, 8, 2, -1, -1, 0, 0},
+        {yuv10, 12, 10, 3, 4, -1, 5, 40}, {yuv10, 9, 7, 2, -1, 40, 2, 200}, {gray8, 20, 4, 5, -1, 30, 4, 60},
+        {gray8, 6, 6, 1, 0, -1, 1, 1},
+    };
+    std::mt19937 random(17);
+    Scratch scratch;
+    for (const ReportCase& c : cases) {
+        SCOPED_TRACE(c.format.name + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
+        std::vector<Planes> expected;
+        std::vector<Planes> actual;
+        for (int f = 0; f < c.frames; ++f) {
+            expected.push_back(picture(random, c.format, c.width, c.height));
+            // Every other frame equal, so that the reports' equal frames are seen too.
+            actual.push_back(f % 2 == 1 ? expected.back()
+                                        : damaged(random, c.format, expected.back(), c.every, c.spread));
+        }
+        scratch.write("e.yuv", pack(c.format, expected));
+        scratch.write("a.yuv", pack(c.format, actual));
+        std::vector<std::string> args = {"-s",     std::to_string(c.width) + "x" + std::to_string(c.height),
+                                         "-f",     c.format.name,
+                                         "--csv",  "r.csv",
+                                         "--json", "r.json"};
+        if (c.tolerance >= 0) {
+            args.insert(args.end(), {"-t", std::to_string(c.tolerance)});
+        }
+        if (c.floor >= 0) {
+            args.insert(args.end(), {"-p", std::to_string(c.floor)});
+        }
+        args.insert(args.end(), {"e.yuv", "a.yuv"});
+        const RunResult run = scratch.run(framecmp, args);
+        ASSERT_NE(run.status, 2) << run.err;
+        const Json json = parseJson(scratch.read("r.json"));
+        const std::vector<std::string> csv = lines(scratch.read("r.csv"));
+        ASSERT_EQ(csv.size(), size_t(1 + c.frames * c.format.planes));
+        EXPECT_EQ(csv[0], "frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y");
+        EXPECT_EQ(json["format"].text, c.format.name);
+        EXPECT_EQ(json["actual_format"].text, c.format.name);
+        EXPECT_EQ(json["width"].value, c.width);
+        EXPECT_EQ(json["criteria"]["tolerance"].value, std::max(c.tolerance, 0));
+        EXPECT_EQ(json["criteria"]["psnr_min"].kind, c.floor >= 0 ? Json::number : Json::null);
+        EXPECT_EQ(json["criteria"]["ssim_min"].kind, Json::null);
+        EXPECT_EQ(json["displacements"].kind, Json::array);
+        EXPECT_TRUE(json["displacements"].items.empty());
+        ASSERT_EQ(json["frames"].items.size(), size_t(c.frames));
+        int failingFrames = 0;
+        int firstFailing = -1;
+        for (int f = 0; f < c.frames; ++f) {
+            const Json& frame = json["frames"][size_t(f)];
+            EXPECT_EQ(frame["frame"].value, f);
+            bool fails = false;
+            for (int p = 0; p < c.format.planes; ++p) {
+                SCOPED_TRACE("frame " + std::to_string(f) + " plane " + planeNames[p]);
+                const PlaneModel m = modelPlane(expected[size_t(f)][size_t(p)], actual[size_t(f)][size_t(p)],
+                                                planeSize(c.width, c.height, p), std::max(c.tolerance, 0));
+                const Json& plane = frame["planes"][std::string(1, planeNames[p])];
+                EXPECT_EQ(plane["failing"].value, double(m.failing));
+                EXPECT_EQ(plane["max_diff"].value, m.largest);
+                EXPECT_NEAR(plane["mse"].value, m.mse, m.mse * 1e-8);
+                if (m.mse == 0) {
+                    EXPECT_EQ(plane["psnr"].kind, Json::null);
+                } else {
+                    EXPECT_NEAR(plane["psnr"].value, modelPsnr(m.mse, c.format.depth), 0.0005);
+                }
+                EXPECT_EQ(plane["ssim"].kind, Json::null);
+                if (m.firstX < 0) {
+                    EXPECT_EQ(plane["first"].kind, Json::null);
+                } else {
+                    EXPECT_EQ(plane["first"][0].value, m.firstX);
+                    EXPECT_EQ(plane["first"][1].value, m.firstY);
+                }
+                const bool samplesDecide = c.tolerance >= 0 || c.floor < 0;
+                fails =
+                    fails || (samplesDecide && m.failing != 0) ||
+                    (c.floor >= 0 && m.mse != 0 && std::round(modelPsnr(m.mse, c.format.depth) * 100) < c.floor * 100);
+                // The CSV line says the same with the same digits.
+                const std::vector<std::string> row = fields(csv[size_t(1 + f * c.format.planes + p)]);
+                ASSERT_EQ(row.size(), 9U);
+                EXPECT_EQ(row[0], std::to_string(f));
+                EXPECT_EQ(row[1], std::string(1, planeNames[p]));
+                EXPECT_EQ(row[2], std::to_string(m.failing));
+                EXPECT_EQ(row[3], std::to_string(m.largest));
+                EXPECT_EQ(std::stod(row[4]), plane["mse"].value);
+                EXPECT_EQ(row[5] == "inf" ? -1.0 : std::stod(row[5]), m.mse == 0 ? -1.0 : plane["psnr"].value);
+                EXPECT_EQ(row[6], "");
+                EXPECT_EQ(row[7], m.firstX < 0 ? "" : std::to_string(m.firstX));
+                EXPECT_EQ(row[8], m.firstY < 0 ? "" : std::to_string(m.firstY));
+            }
+            EXPECT_EQ(frame["pass"].flag, !fails);
+            if (fails && failingFrames++ == 0) {
+                firstFailing = f;
+            }
+        }
+        const Json& summary = json["summary"];
+        EXPECT_EQ(summary["frames"].value, c.frames);
+        EXPECT_EQ(summary["failing_frames"].value, failingFrames);
+        EXPECT_EQ(summary["first_failing_frame"].kind, firstFailing < 0 ? Json::null : Json::number);
+        EXPECT_EQ(summary["first_failing_frame"].value, firstFailing < 0 ? 0 : firstFailing);
+        EXPECT_EQ(summary["status"].value, run.status);
+        EXPECT_EQ(run.status, failingFrames != 0 ? 1 : 0);
+        EXPECT_EQ(summary["lengths"]["expected"].value, c.frames);
+        EXPECT_FALSE(summary["stopped"].flag);
+    }
+}
+
+// A path of any bytes comes back from the JSON as it was: valid UTF-8 kept, every other byte
+// as the code point of its value; quotes, backslashes and control characters survive.
+TEST(FramecmpReports, PathsOfAnyBytes)
+{
+    struct PathCase {
+        std::string name;
+        std::string decoded; // what the JSON string holds, as UTF-8
+    };
+    const PathCase cases[] = {
+        {"plain.yuv", "plain.yuv"},
+        {"q\"uo\\te.yuv", "q\"uo\\te.yuv"},
+        {"tab\tnl\ncr\r\x01\x1f.yuv", "tab\tnl\ncr\r\x01\x1f.yuv"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80.yuv", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80.yuv"},
+        {"bad\xff\xfe.yuv", "bad\xc3\xbf\xc3\xbe.yuv"},
+        {"cut\xc3.yuv", "cut\xc3\x83.yuv"},
+        {"overlong\xc0\xaf.yuv", "overlong\xc3\x80\xc2\xaf.yuv"},
+        {"surrogate\xed\xa0\x80.yuv", "surrogate\xc3\xad\xc2\xa0\xc2\x80.yuv"},
+    };
+    Scratch scratch;
+    scratch.write("a.yuv", std::string(8 * 8 * 3 / 2, 'x'));
+    for (const PathCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        scratch.write(c.name, std::string(8 * 8 * 3 / 2, 'y'));
+        const RunResult run = scratch.run(framecmp, {"-s", "8x8", "--json", "r.json", c.name, "a.yuv"});
+        ASSERT_EQ(run.status, 1) << run.err;
+        const Json json = parseJson(scratch.read("r.json"));
+        EXPECT_EQ(json["expected"].text, c.decoded);
+        EXPECT_EQ(json["actual"].text, "a.yuv");
+    }
+}
+
+// Reports on standard output, at most one, with no text report mixed in and no -l; -q
+// does not cut a report short; usage errors say so and write nothing.
+TEST(FramecmpReports, StandardOutputAndQuiet)
+{
+    Scratch scratch;
+    std::string e(8 * 8 * 3 / 2 * 4, 'a');
+    std::string a = e;
+    a[0] = 'b';          // frame 0 fails
+    a[96 * 2 + 5] = 'c'; // frame 2 fails
+    scratch.write("e.yuv", e);
+    scratch.write("a.yuv", a);
+    const RunResult json = scratch.run(framecmp, {"-s", "8x8", "--json", "-", "e.yuv", "a.yuv"});
+    EXPECT_EQ(json.status, 1);
+    const Json parsed = parseJson(json.out);
+    EXPECT_EQ(parsed["summary"]["failing_frames"].value, 2);
+    const RunResult csv = scratch.run(framecmp, {"-s", "8x8", "--csv", "-", "--json", "r.json", "e.yuv", "a.yuv"});
+    EXPECT_EQ(csv.status, 1);
+    EXPECT_EQ(lines(csv.out).size(), 1U + 4 * 3);
+    EXPECT_EQ(csv.out.find("frame 0:"), std::string::npos);
+    // -q alone stops at the first failing frame; with a report the run goes to the end.
+    const RunResult quiet = scratch.run(framecmp, {"-q", "-s", "8x8", "--json", "q.json", "e.yuv", "a.yuv"});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(parseJson(scratch.read("q.json"))["frames"].items.size(), 4U);
+    // -n stops the report too, and the summary says where.
+    const RunResult stopped = scratch.run(framecmp, {"-n", "1", "-s", "8x8", "--json", "n.json", "e.yuv", "a.yuv"});
+    const Json n = parseJson(scratch.read("n.json"));
+    EXPECT_EQ(n["frames"].items.size(), 1U);
+    EXPECT_TRUE(n["summary"]["stopped"].flag);
+    EXPECT_EQ(n["summary"]["lengths"]["expected"].kind, Json::null);
+    EXPECT_NE(stopped.out.find("\nstopped after 1 failing frame, at frame 0; "), std::string::npos) << stopped.out;
+    const RunResult two = scratch.run(framecmp, {"-n", "2", "-s", "8x8", "e.yuv", "a.yuv"});
+    EXPECT_NE(two.out.find("\nstopped after 2 failing frames, at frame 2, first at frame 0; "), std::string::npos)
+        << two.out;
+
+    struct Refused {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Refused refused[] = {
+        {{"--csv", "-", "--json", "-"}, "framecmp: -: only one report can go to standard output"},
+        {{"--json", "-", "--plot", "-"}, "framecmp: -: only one report can go to standard output"},
+        {{"-l", "--csv", "-"}, "framecmp: -l: cannot list samples on standard output while a report goes there"},
+        {{"--csv", "x.out", "--json", "x.out"}, "framecmp: x.out: named for two reports"},
+        {{"--ssim-min=1.1"}, "framecmp: --ssim-min=1.1: not an SSIM from 0 to 1, at most six decimals"},
+        {{"--ssim-min=0.1234567"}, "framecmp: --ssim-min=0.1234567: not an SSIM from 0 to 1, at most six decimals"},
+        {{"--ssim-min=.5"}, "framecmp: --ssim-min=.5: not an SSIM from 0 to 1, at most six decimals"},
+        {{"--json", "e.yuv"}, "framecmp: e.yuv: is one of the files compared; not overwritten"},
+        {{"--plot", "a.yuv"}, "framecmp: a.yuv: is one of the files compared; not overwritten"},
+    };
+    for (const Refused& r : refused) {
+        std::vector<std::string> args = r.args;
+        args.insert(args.end(), {"-s", "8x8", "e.yuv", "a.yuv"});
+        SCOPED_TRACE(joined(args));
+        const RunResult run = scratch.run(framecmp, args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), r.message);
+        EXPECT_FALSE(scratch.exists("x.out"));
+    }
+    EXPECT_EQ(scratch.read("e.yuv"), e);
+    EXPECT_EQ(scratch.read("a.yuv"), a);
+}
+
+// A run that fails half way (ACTUAL cannot be read) leaves what the report paths named as
+// it was, and no temporary file beside them.
+TEST(FramecmpReports, FailedRunKeepsWhatWasThere)
+{
+    Scratch scratch;
+    scratch.write("e.yuv", std::string(96 * 3, 'a'));
+    std::filesystem::create_directory(scratch.path("dir.yuv"));
+    scratch.write("r.json", "old json");
+    scratch.write("r.csv", "old csv");
+    const RunResult run = scratch.run(
+        framecmp, {"-s", "8x8", "--json", "r.json", "--csv", "r.csv", "--plot", "r.svg", "e.yuv", "dir.yuv"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("dir.yuv: cannot read"), std::string::npos) << run.err;
+    EXPECT_EQ(scratch.read("r.json"), "old json");
+    EXPECT_EQ(scratch.read("r.csv"), "old csv");
+    EXPECT_FALSE(scratch.exists("r.svg"));
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(scratch.path(""))) {
+        ++files;
+    }
+    EXPECT_EQ(files, 4U); // e.yuv, dir.yuv, r.json, r.csv
+}
+
+// ---- SSIM ----
+
+bool haveProgram(const std::string& name)
+{
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// framecmp's SSIM of every plane and frame against ffmpeg's ssim filter, at 8 and 10 bits,
+// sizes that leave partial blocks and chroma of odd sizes. ffmpeg runs its C code
+// (-cpuflags 0): ffmpeg 5.1's x86 code gives other chroma values on some sizes. The plain
+// kernels give the very same CSV as the fast ones.
+TEST(FramecmpSsim, AgreesWithFfmpeg)
+{
+    if (!haveProgram("ffmpeg") || sanitizedBuild()) {
+        GTEST_SKIP() << "ffmpeg is not installed (or the build is sanitized: ffmpeg is slow to start there)";
+    }
+    const ModelFormat yuv8{"yuv420p", 3, 8};
+    const ModelFormat yuv10{"yuv420p10le", 3, 10};
+    const ModelFormat gray10{"gray10le", 1, 10};
+    const ReportCase cases[] = {{yuv8, 64, 48, 3, -1, -1, 3, 20},   {yuv8, 75, 37, 2, -1, -1, 2, 60},
+                                {yuv8, 16, 16, 2, -1, -1, 1, 100},  {yuv10, 64, 48, 3, -1, -1, 3, 80},
+                                {yuv10, 50, 34, 2, -1, -1, 2, 300}, {gray10, 40, 24, 2, -1, -1, 4, 500}};
+    std::mt19937 random(5);
+    Scratch scratch;
+    for (const ReportCase& c : cases) {
+        const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
+        SCOPED_TRACE(c.format.name + " " + size);
+        std::vector<Planes> expected;
+        std::vector<Planes> actual;
+        for (int f = 0; f < c.frames; ++f) {
+            expected.push_back(picture(random, c.format, c.width, c.height));
+            actual.push_back(damaged(random, c.format, expected.back(), c.every, c.spread));
+        }
+        scratch.write("e.yuv", pack(c.format, expected));
+        scratch.write("a.yuv", pack(c.format, actual));
+        const std::vector<std::string> args = {"-s",    size, "-f",    c.format.name, "--ssim",
+                                               "--csv", "-",  "e.yuv", "a.yuv"};
+        const RunResult ours = scratch.run(framecmp, args);
+        ASSERT_EQ(ours.status, 1) << ours.err;
+        EXPECT_EQ(scratch.run(framecmpPlain, args).out, ours.out);
+        const std::string input = " -f rawvideo -pix_fmt " + c.format.name + " -s " + size + " -i ";
+        const std::string command = "cd " + scratch.path("") + " && ffmpeg -nostdin -loglevel error -cpuflags 0" +
+                                    input + "a.yuv" + input + "e.yuv -lavfi ssim=stats_file=ssim.log -f null -";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const std::vector<std::string> log = lines(scratch.read("ssim.log"));
+        const std::vector<std::string> csv = lines(ours.out);
+        ASSERT_EQ(log.size(), size_t(c.frames));
+        ASSERT_EQ(csv.size(), size_t(1 + c.frames * c.format.planes));
+        for (int f = 0; f < c.frames; ++f) {
+            for (int p = 0; p < c.format.planes; ++p) {
+                const std::vector<std::string> row = fields(csv[size_t(1 + f * c.format.planes + p)]);
+                const std::string key = std::string(" ") + planeNames[p] + ":";
+                const size_t at = log[size_t(f)].find(key);
+                ASSERT_NE(at, std::string::npos) << log[size_t(f)];
+                EXPECT_NEAR(std::stod(row[6]), std::stod(log[size_t(f)].substr(at + key.size())), 0.0005)
+                    << csv[size_t(1 + f * c.format.planes + p)] << "\n"
+                    << log[size_t(f)];
+            }
+        }
+    }
+}
+
+// SSIM of equal frames is 1, of a plane smaller than one 8x8 window none (null), and
+// --ssim-min fails the frames below it, alone or beside -t and -p.
+TEST(FramecmpSsim, EqualFramesSmallPlanesAndTheThreshold)
+{
+    Scratch scratch;
+    const ModelFormat yuv8{"yuv420p", 3, 8};
+    std::mt19937 random(3);
+    const Planes same = picture(random, yuv8, 16, 12);
+    const Planes light = damaged(random, yuv8, same, 50, 2);
+    const Planes heavy = damaged(random, yuv8, same, 1, 80);
+    scratch.write("e.yuv", pack(yuv8, {same, same, same}));
+    scratch.write("a.yuv", pack(yuv8, {same, light, heavy}));
+    const RunResult run = scratch.run(framecmp, {"-s", "16x12", "--ssim-min=0.9", "--json", "-", "e.yuv", "a.yuv"});
+    EXPECT_EQ(run.status, 1);
+    const Json json = parseJson(run.out);
+    EXPECT_NEAR(json["criteria"]["ssim_min"].value, 0.9, 1e-9);
+    const Json& frames = json["frames"];
+    EXPECT_EQ(frames[0]["planes"]["Y"]["ssim"].value, 1);
+    EXPECT_EQ(frames[0]["planes"]["U"]["ssim"].kind, Json::null); // 8x6 chroma: no 8x8 window
+    EXPECT_TRUE(frames[0]["pass"].flag);
+    EXPECT_GT(frames[1]["planes"]["Y"]["ssim"].value, 0.9);
+    EXPECT_TRUE(frames[1]["pass"].flag); // differs, but --ssim-min alone decides
+    EXPECT_LT(frames[2]["planes"]["Y"]["ssim"].value, 0.9);
+    EXPECT_FALSE(frames[2]["pass"].flag);
+    const RunResult text = scratch.run(framecmp, {"-s", "16x12", "--ssim-min=0.9", "e.yuv", "a.yuv"});
+    EXPECT_NE(text.out.find("frame 2: Y "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(", SSIM below 0.9"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("frame 1:"), std::string::npos) << text.out;
+    const RunResult strict = scratch.run(framecmp, {"-s", "16x12", "-t", "0", "--ssim-min=0.9", "e.yuv", "a.yuv"});
+    EXPECT_NE(strict.out.find("frame 1:"), std::string::npos) << strict.out;
+}
+
+// ---- Plot ----
+
+// The plot's elements as python3's XML parser reads them: "tag id text" a line.
+std::string plotElements(const Scratch& scratch, const std::string& name)
+{
+    const std::string script =
+        "import sys, xml.etree.ElementTree as E\n"
+        "for e in E.parse(sys.argv[1]).iter():\n"
+        "    print(e.tag.split('}')[-1], e.get('id', '-'), len((e.get('points') or '').split()), "
+        "(e.text or '').strip())\n";
+    scratch.write("elements.py", script);
+    const std::string command = "cd " + scratch.path("") + " && python3 elements.py " + name + " > elements.txt";
+    EXPECT_EQ(std::system(command.c_str()), 0) << scratch.read(name).substr(0, 3000);
+    return scratch.read("elements.txt");
+}
+
+TEST(FramecmpPlot, ParsesAsXmlWithALineAPlane)
+{
+    if (!haveProgram("python3")) {
+        GTEST_SKIP() << "python3 is not installed";
+    }
+    struct PlotCase {
+        std::string format;
+        int planes;
+        int frames;
+        std::vector<std::string> args;
+        size_t points; // a line has
+        std::vector<std::string> present;
+    };
+    const PlotCase cases[] = {
+        {"yuv420p", 3, 5, {"--ssim", "-p", "30"}, 5, {"polyline ssim-V 5", "line floor", "text - 0 inf", "SSIM"}},
+        {"gray", 1, 3, {}, 3, {"polyline psnr-Y 3", "text - 0 inf"}},
+        {"gray", 1, 2600, {}, 2000, {"polyline psnr-Y 2000"}},
+        {"yuv420p", 3, 0, {}, 0, {"no frames compared"}},
+    };
+    Scratch scratch;
+    std::mt19937 random(9);
+    for (const PlotCase& c : cases) {
+        SCOPED_TRACE(c.format + " " + std::to_string(c.frames));
+        const ModelFormat format{c.format, c.planes, 8};
+        std::vector<Planes> expected;
+        std::vector<Planes> actual;
+        for (int f = 0; f < c.frames; ++f) {
+            expected.push_back(picture(random, format, 16, 16));
+            actual.push_back(f % 3 == 1 ? expected.back() : damaged(random, format, expected.back(), 3, 10));
+        }
+        scratch.write("e.yuv", pack(format, expected));
+        scratch.write("a.yuv", pack(format, actual));
+        // A title of every kind of character XML may not hold as it is.
+        const std::string name = "<&'\"\x01\xff>.yuv";
+        scratch.write(name, pack(format, expected));
+        std::vector<std::string> args = {"-s", "16x16", "-f", c.format, "--plot", "p.svg"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {name, "a.yuv"});
+        const RunResult run = scratch.run(framecmp, args);
+        ASSERT_NE(run.status, 2) << run.err;
+        const std::string elements = plotElements(scratch, "p.svg");
+        EXPECT_EQ(elements.rfind("svg - 0", 0), 0U) << elements;
+        EXPECT_NE(elements.find("<&'\"\xef\xbf\xbd\xef\xbf\xbd>.yuv against a.yuv"), std::string::npos) << elements;
+        size_t psnrLines = 0;
+        for (const std::string& line : lines(elements)) {
+            if (line.rfind("polyline psnr-", 0) == 0) {
+                ++psnrLines;
+                EXPECT_EQ(line.substr(0, line.rfind(' ')),
+                          "polyline psnr-" + line.substr(14, 1) + " " + std::to_string(c.points))
+                    << line;
+            }
+        }
+        EXPECT_EQ(psnrLines, c.frames == 0 ? 0 : size_t(c.planes));
+        for (const std::string& wanted : c.present) {
+            EXPECT_NE(elements.find(wanted), std::string::npos) << wanted << "\n" << elements.substr(0, 3000);
+        }
+    }
+}
+
+// Past 2000 frames a bucket keeps its lowest PSNR: one bad frame among thousands of equal
+// ones stays on the line, as the one point under the top.
+TEST(FramecmpPlot, ThinningKeepsTheLowest)
+{
+    if (!haveProgram("python3")) {
+        GTEST_SKIP() << "python3 is not installed";
+    }
+    Scratch scratch;
+    const int frames = 4321;
+    std::string e(size_t(64 * frames), 'a');
+    std::string a = e;
+    a[64 * 3001 + 7] = 'z';
+    scratch.write("e.yuv", e);
+    scratch.write("a.yuv", a);
+    const RunResult run = scratch.run(framecmp, {"-s", "8x8", "-f", "gray", "--plot", "p.svg", "e.yuv", "a.yuv"});
+    ASSERT_EQ(run.status, 1);
+    const std::string svg = scratch.read("p.svg");
+    const size_t at = svg.find("points=\"", svg.find("id=\"psnr-Y\""));
+    ASSERT_NE(at, std::string::npos);
+    std::istringstream points(svg.substr(at + 8, svg.find('"', at + 8) - at - 8));
+    std::map<std::string, int> ys;
+    int count = 0;
+    for (std::string point; points >> point; ++count) {
+        ++ys[point.substr(point.find(',') + 1)];
+    }
+    EXPECT_EQ(count, 2000);
+    ASSERT_EQ(ys.size(), 2U);
+    EXPECT_EQ(std::min(ys.begin()->second, ys.rbegin()->second), 1);
+    size_t marks = 0;
+    for (size_t from = 0; (from = svg.find("class=\"failing\"", from)) != std::string::npos; ++from) {
+        ++marks;
+    }
+    EXPECT_EQ(marks, 1U);
+}
+
+} // namespace
