@@ -1268,10 +1268,13 @@ static bool busFails(const Bus& bus, size_t sample)
 }
 
 // Whether ACTUAL from sample `first` on is EXPECTED displaced by `bytes`: at all but one in
-// a hundred of the failing samples there, and at least displacementLeast of them. Samples
-// whose displaced bytes lie outside the frame (the last when lost, the inserted ones when
-// extra) cannot tell and are passed over; `failing` (the failing samples from `first` on)
-// bounds the misses, so that a wrong displacement is given up early.
+// a hundred of the failing samples there, and at least displacementLeast of them; and the
+// displacement goes on to the end of the frame, as a lost or extra bus word makes it: where
+// it would change a sample beyond the tolerance, the sample fails, but for one in a hundred
+// (a block of the picture moved is no lost word). Samples whose displaced bytes lie outside
+// the frame (the last when lost, the inserted ones when extra) cannot tell and are passed
+// over; `failing` (the failing samples from `first` on) bounds the misses, so that a wrong
+// displacement is given up early.
 static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t bytes, bool lost)
 {
     const auto k = static_cast<size_t>(bytes);
@@ -1279,21 +1282,31 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
     const size_t samples = bus.bytes / width;
     const size_t from = lost ? first : first + (k + width - 1) / width;
     const size_t to = lost ? (bus.bytes - std::min(bus.bytes, k)) / width : samples;
+    const auto displaced = [&](size_t s) { return lost ? bus.expected + s * width + k : bus.expected + s * width - k; };
     uint64_t explained = 0;
     uint64_t missed = 0;
     for (size_t s = from; s < to; ++s) {
         if (!busFails(bus, s)) {
             continue;
         }
-        const uint8_t* actual = bus.actual + s * width;
-        const uint8_t* expected = lost ? bus.expected + s * width + k : bus.expected + s * width - k;
-        if (std::memcmp(actual, expected, width) == 0) {
+        if (std::memcmp(bus.actual + s * width, displaced(s), width) == 0) {
             ++explained;
         } else if (++missed * 100 > failing) {
             return false;
         }
     }
-    return explained >= displacementLeast && missed * 100 <= explained + missed;
+    if (explained < displacementLeast || missed * 100 > explained + missed) {
+        return false;
+    }
+    uint64_t contradicting = 0;
+    for (size_t s = from; s < to; ++s) {
+        const int32_t shifted = static_cast<int32_t>(containerAt(displaced(s), 0, width));
+        if (!busFails(bus, s) && std::abs(shifted - busValue(bus.expected, s, width)) > bus.tolerance &&
+            ++contradicting * 100 > explained) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Where bus sample `sample` stands: its plane and position in it.
