@@ -867,7 +867,9 @@ static std::string planeReport(const Plane& plane, const PlaneTally& tally, cons
 constexpr int32_t pictureGap = 4;
 constexpr uint8_t gapGrey = 96;
 constexpr uint8_t textWhite = 255;
+// Failing pixels are outlined in red, or in cyan where the pixel is nearer red.
 const uint8_t outlineRed[3] = {255, 0, 0};
+const uint8_t outlineCyan[3] = {0, 255, 255};
 
 // The zoom panel: a window of at most zoomCells x zoomCells pixels around the first failing
 // sample, each drawn zoomFactor times the text scale across.
@@ -1051,7 +1053,8 @@ static PictureLayout makePictureLayout(const Geometry& geometry, const PictureFr
     int64_t x = 0;
     for (int i = 0; i < 4; ++i) {
         picture.panelX[i] = static_cast<int32_t>(std::min<int64_t>(x, INT32_MAX));
-        picture.panelWidth[i] = std::max(content[i], textWidth(picture.labels[i], picture.scale));
+        // A character's space after each label keeps it apart from the next.
+        picture.panelWidth[i] = std::max(content[i], textWidth(picture.labels[i] + " ", picture.scale));
         x += picture.panelWidth[i] + (i < 3 ? pictureGap : 0);
     }
     picture.width = x;
@@ -1109,7 +1112,19 @@ static void labelRow(const PictureLayout& picture, int32_t y, uint8_t* row)
     }
 }
 
-// Row y of the zoom: ACTUAL's pixels enlarged, each failing one outlined in red.
+static const uint8_t* outlineFor(const uint8_t rgb[3])
+{
+    const auto distance = [&](const uint8_t* to) {
+        int32_t sum = 0;
+        for (int i = 0; i < 3; ++i) {
+            sum += (rgb[i] - to[i]) * (rgb[i] - to[i]);
+        }
+        return sum;
+    };
+    return distance(outlineRed) >= distance(outlineCyan) ? outlineRed : outlineCyan;
+}
+
+// Row y of the zoom: ACTUAL's pixels enlarged, each failing one outlined.
 static void zoomRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers,
                     int32_t tolerance, int32_t y, uint8_t* row)
 {
@@ -1127,7 +1142,7 @@ static void zoomRow(const Geometry& geometry, const PictureLayout& picture, cons
         for (int32_t inX = 0; inX < picture.zoom; ++inX) {
             const bool edge = edgeRow || inX < picture.scale || inX >= picture.zoom - picture.scale;
             std::memcpy(row + 3 * (static_cast<size_t>(cell) * static_cast<size_t>(picture.zoom) + static_cast<size_t>(inX)),
-                        fails && edge ? outlineRed : colour, 3);
+                        fails && edge ? outlineFor(colour) : colour, 3);
         }
     }
 }

@@ -937,9 +937,9 @@ TEST(FramecmpReport, PictureOfTenBitFormats)
     const std::string png = scratch.read("d.png");
     ASSERT_GT(png.size(), 24U);
     // The labels are wider than the panels: "frame 0: expected", "actual", "difference" and
-    // "zoom 8x: Y 3,0", 6 pixels a character less 1, and three gaps of 4; 11 rows of labels
-    // over the zoom of 4 x 8.
-    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 01 22 00 00 00 2b"));
+    // "zoom 8x: Y 3,0", each and a space 6 pixels a character less 1, and three gaps of 4;
+    // 11 rows of labels over the zoom of 4 x 8.
+    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 01 3a 00 00 00 2b"));
 #else
     EXPECT_EQ(result.status, 2);
 #endif
