@@ -181,7 +181,14 @@ struct RunTally {
 
 // A displacement claimed: from the sample (plane, x, y) of `frame` on, ACTUAL is EXPECTED
 // `bytes` bytes of bus order early (lost) or late (extra).
-struct Displacement { int64_t frame; char plane; int32_t x; int32_t y; int32_t bytes; bool lost; };
+struct Displacement {
+    int64_t frame;
+    char plane;
+    int32_t x;
+    int32_t y;
+    int32_t bytes;
+    bool lost;
+};
 
 // The displacements claimed, one for each run of frames that keep one, and the frames in bus
 // order as the search reads them.
@@ -976,7 +983,8 @@ static bool sampleFailsAt(const Geometry& geometry, const Buffers& buffers, int 
 {
     const Coding codings[2] = {geometry.expectedCoding, geometry.actualCoding};
     const size_t bytes = geometry.expected.sampleBytes;
-    const uint32_t e = containerAt(buffers.expected + sampleOffset(geometry.expected.planes[planeIndex], x, y), 0, bytes);
+    const uint32_t e =
+        containerAt(buffers.expected + sampleOffset(geometry.expected.planes[planeIndex], x, y), 0, bytes);
     const uint32_t a = containerAt(buffers.actual + sampleOffset(geometry.actual.planes[planeIndex], x, y), 0, bytes);
     return sampleFails(e, a, codings, tolerance);
 }
@@ -1095,8 +1103,8 @@ static void labelRow(const PictureLayout& picture, int32_t y, uint8_t* row)
     for (int i = 0; i < 4; ++i) {
         const std::string& label = picture.labels[i];
         for (size_t c = 0; c < label.size(); ++c) {
-            const Glyph* glyph = std::find_if(std::begin(glyphs), std::end(glyphs),
-                                              [&](const Glyph& g) { return g.c == label[c]; });
+            const Glyph* glyph =
+                std::find_if(std::begin(glyphs), std::end(glyphs), [&](const Glyph& g) { return g.c == label[c]; });
             if (glyph == std::end(glyphs)) {
                 continue;
             }
@@ -1104,8 +1112,8 @@ static void labelRow(const PictureLayout& picture, int32_t y, uint8_t* row)
                 if ((glyph->rows[textRow] >> (glyphWidth - 1 - gx / picture.scale) & 1U) == 0) {
                     continue;
                 }
-                const int64_t x = int64_t{picture.panelX[i]} +
-                                  (static_cast<int64_t>(c) * glyphAdvance) * picture.scale + gx;
+                const int64_t x =
+                    int64_t{picture.panelX[i]} + (static_cast<int64_t>(c) * glyphAdvance) * picture.scale + gx;
                 std::memset(row + 3 * x, textWhite, 3);
             }
         }
@@ -1125,8 +1133,8 @@ static const uint8_t* outlineFor(const uint8_t rgb[3])
 }
 
 // Row y of the zoom: ACTUAL's pixels enlarged, each failing one outlined.
-static void zoomRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers,
-                    int32_t tolerance, int32_t y, uint8_t* row)
+static void zoomRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
+                    int32_t y, uint8_t* row)
 {
     const int32_t shift = geometry.expectedCoding.depth - lowestDepth;
     const int32_t frameY = picture.windowY + y / picture.zoom;
@@ -1141,8 +1149,9 @@ static void zoomRow(const Geometry& geometry, const PictureLayout& picture, cons
         const bool fails = pixelFails(geometry, buffers, frameX, frameY, tolerance);
         for (int32_t inX = 0; inX < picture.zoom; ++inX) {
             const bool edge = edgeRow || inX < picture.scale || inX >= picture.zoom - picture.scale;
-            std::memcpy(row + 3 * (static_cast<size_t>(cell) * static_cast<size_t>(picture.zoom) + static_cast<size_t>(inX)),
-                        fails && edge ? outlineFor(colour) : colour, 3);
+            std::memcpy(
+                row + 3 * (static_cast<size_t>(cell) * static_cast<size_t>(picture.zoom) + static_cast<size_t>(inX)),
+                fails && edge ? outlineFor(colour) : colour, 3);
         }
     }
 }
@@ -1330,13 +1339,21 @@ static Displacement placeOf(const FrameLayout& layout, int64_t frame, size_t sam
     const Plane& luma = layout.planes[0];
     const size_t lumaSamples = static_cast<size_t>(luma.width) * static_cast<size_t>(luma.height);
     if (sample < lumaSamples) {
-        return Displacement{frame, 'Y', static_cast<int32_t>(sample % static_cast<size_t>(luma.width)),
-                            static_cast<int32_t>(sample / static_cast<size_t>(luma.width)), 0, false};
+        return Displacement{frame,
+                            'Y',
+                            static_cast<int32_t>(sample % static_cast<size_t>(luma.width)),
+                            static_cast<int32_t>(sample / static_cast<size_t>(luma.width)),
+                            0,
+                            false};
     }
     const size_t chroma = sample - lumaSamples;
     const auto width = static_cast<size_t>(layout.planes[1].width);
-    return Displacement{frame, layout.planes[1 + chroma % 2].name, static_cast<int32_t>(chroma / 2 % width),
-                        static_cast<int32_t>(chroma / 2 / width), 0, false};
+    return Displacement{frame,
+                        layout.planes[1 + chroma % 2].name,
+                        static_cast<int32_t>(chroma / 2 % width),
+                        static_cast<int32_t>(chroma / 2 / width),
+                        0,
+                        false};
 }
 
 static std::string bytesText(int32_t bytes)
@@ -1825,10 +1842,10 @@ static void refuseUndrawnFrame(const Settings& settings, const RunTally& tally, 
     }
     finishStandardOutput();
     const std::string frame = std::to_string(settings.pictureFrame);
-    fail("--picture-frame=" + frame, settings.pictureFrame < firstFrame
-                                         ? "frame " + frame + " is skipped; the first compared is " +
-                                               std::to_string(firstFrame)
-                                         : "frame " + frame + " is past the end of EXPECTED or ACTUAL");
+    fail("--picture-frame=" + frame,
+         settings.pictureFrame < firstFrame
+             ? "frame " + frame + " is skipped; the first compared is " + std::to_string(firstFrame)
+             : "frame " + frame + " is past the end of EXPECTED or ACTUAL");
 }
 
 static void finishOutput(const Settings& settings, const RunTally& tally)

@@ -180,9 +180,10 @@ TEST(FramecmpDiagnosis, BusWordOfATrace)
         for (int round = 0; round < 3; ++round) {
             const std::string bus = std::to_string(word.bytes * 8);
             const std::string name = "c_w96_64_420_" + bus + ".txt";
-            ASSERT_EQ(scratch.run(tracegen, {"-n", "4", "-c", "0", "-b", bus, "96", "64", "g_w96_64_420_" + bus + ".txt"})
-                          .status,
-                      0);
+            ASSERT_EQ(
+                scratch.run(tracegen, {"-n", "4", "-c", "0", "-b", bus, "96", "64", "g_w96_64_420_" + bus + ".txt"})
+                    .status,
+                0);
             ASSERT_EQ(scratch.run(traceframes, {"-P", "g_w96_64_420_" + bus + ".txt"}).status, 0);
             std::string trace = scratch.read("g_w96_64_420_" + bus + ".txt");
             const size_t frame = 1 + random() % 2;
@@ -233,14 +234,12 @@ TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
         std::string format;
         std::string actualFormat; // "" for the same
     };
-    const DepthCase depths[] = {{8, "yuv420p", ""},
-                                {8, "yuv420p", "nv12"},
-                                {10, "yuv420p10le", ""},
-                                {10, "yuv420p10le", "p010le"}};
+    const DepthCase depths[] = {
+        {8, "yuv420p", ""}, {8, "yuv420p", "nv12"}, {10, "yuv420p10le", ""}, {10, "yuv420p10le", "p010le"}};
     for (const DepthCase& depth : depths) {
         const Clip clip{64, 48, depth.depth > 8 ? 2 : 1};
-        ASSERT_EQ(scratch.run(tracegen, {"-r", "-n", "4", "-D", std::to_string(depth.depth), "64", "48", "g.yuv"}).status,
-                  0);
+        ASSERT_EQ(
+            scratch.run(tracegen, {"-r", "-n", "4", "-D", std::to_string(depth.depth), "64", "48", "g.yuv"}).status, 0);
         const std::string golden = scratch.read("g.yuv");
         const std::string goldenBus = clipToBus(clip, golden);
         for (const WordCase& word : wordCases) {
@@ -263,7 +262,8 @@ TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
             } else if (depth.actualFormat == "p010le") {
                 actual = clipToBus(clip, damaged);
                 for (size_t i = 0; i + 1 < actual.size(); i += 2) {
-                    const unsigned value = (unsigned(uint8_t(actual[i])) | unsigned(uint8_t(actual[i + 1])) << 8U) << 6U;
+                    const unsigned value = (unsigned(uint8_t(actual[i])) | unsigned(uint8_t(actual[i + 1])) << 8U)
+                                           << 6U;
                     actual[i] = static_cast<char>(value & 0xffU);
                     actual[i + 1] = static_cast<char>(value >> 8U);
                 }
@@ -449,7 +449,8 @@ TEST(FramecmpPicture, PanelsZoomAndOutlines)
                                                : 176 * 144 + 88 * 72 + size_t(c.y) * 88 + size_t(c.x);
         damaged[frameSize + offset] = static_cast<char>(c.plane == 'Y' ? 250 : 20);
         scratch.write("a_w176_144_420.yuv", damaged);
-        const RunResult result = scratch.run(framecmp, {"-q", "-i", "p.png", "e_w176_144_420.yuv", "a_w176_144_420.yuv"});
+        const RunResult result =
+            scratch.run(framecmp, {"-q", "-i", "p.png", "e_w176_144_420.yuv", "a_w176_144_420.yuv"});
         SCOPED_TRACE(std::string(1, c.plane) + " " + std::to_string(c.x) + "," + std::to_string(c.y));
         ASSERT_EQ(result.status, 1) << result.err;
         const Picture picture = decode(scratch.read("p.png"));
@@ -525,8 +526,8 @@ TEST(FramecmpPicture, PictureFrame)
         EXPECT_EQ(result.err, "");
         const Picture picture = decode(scratch.read("p.png"));
         ASSERT_EQ(picture.width, 796);
-        const int marks = picture.count(360, band, 536, band + 144, 255, 255, 255) +
-                          picture.outlines(540, band, 796, band + 256);
+        const int marks =
+            picture.count(360, band, 536, band + 144, 255, 255, 255) + picture.outlines(540, band, 796, band + 256);
         EXPECT_EQ(marks == 0, c.passes);
         const int difference = picture.count(360, 0, 536, band, 255, 255, 255);
         const int failingDifference = failing.count(360, 0, 536, band, 255, 255, 255);
@@ -537,18 +538,24 @@ TEST(FramecmpPicture, PictureFrame)
         std::string err;
     };
     const RefusedCase refused[] = {
-        {{"-i", "p.png", "--picture-frame=3"}, "framecmp: --picture-frame=3: frame 3 is past the end of EXPECTED or "
-                                              "ACTUAL\n"},
-        {{"-q", "-i", "p.png", "--picture-frame=9"}, "framecmp: --picture-frame=9: frame 9 is past the end of "
-                                                     "EXPECTED or ACTUAL\n"},
-        {{"--skip=2", "-i", "p.png", "--picture-frame=1"}, "framecmp: --picture-frame=1: frame 1 is skipped; the "
-                                                           "first compared is 2\n"},
-        {{"--picture-frame=1"}, "framecmp: --picture-frame: draws the picture of -i, which is not given\nTry "
-                                "'framecmp --help' for more information.\n"},
-        {{"-i", "p.png", "--picture-frame=x"}, "framecmp: --picture-frame=x: not a frame number from 0\nTry "
-                                               "'framecmp --help' for more information.\n"},
-        {{"-i", "p.png", "--picture-frame=-1"}, "framecmp: --picture-frame=-1: not a frame number from 0\nTry "
-                                                "'framecmp --help' for more information.\n"},
+        {{"-i", "p.png", "--picture-frame=3"},
+         "framecmp: --picture-frame=3: frame 3 is past the end of EXPECTED or "
+         "ACTUAL\n"},
+        {{"-q", "-i", "p.png", "--picture-frame=9"},
+         "framecmp: --picture-frame=9: frame 9 is past the end of "
+         "EXPECTED or ACTUAL\n"},
+        {{"--skip=2", "-i", "p.png", "--picture-frame=1"},
+         "framecmp: --picture-frame=1: frame 1 is skipped; the "
+         "first compared is 2\n"},
+        {{"--picture-frame=1"},
+         "framecmp: --picture-frame: draws the picture of -i, which is not given\nTry "
+         "'framecmp --help' for more information.\n"},
+        {{"-i", "p.png", "--picture-frame=x"},
+         "framecmp: --picture-frame=x: not a frame number from 0\nTry "
+         "'framecmp --help' for more information.\n"},
+        {{"-i", "p.png", "--picture-frame=-1"},
+         "framecmp: --picture-frame=-1: not a frame number from 0\nTry "
+         "'framecmp --help' for more information.\n"},
     };
     for (const RefusedCase& c : refused) {
         SCOPED_TRACE(joined(c.args));
@@ -581,10 +588,9 @@ TEST(FramecmpPicture, TenBitsShiftedDown)
     scratch.write("e10.yuv", golden10);
     scratch.write("a10.yuv", damaged10);
     ASSERT_EQ(scratch.run(framecmp, {"-q", "-s", "176x144", "-i", "p8.png", "e.yuv", "a.yuv"}).status, 1);
-    ASSERT_EQ(
-        scratch.run(framecmp, {"-q", "-s", "176x144", "-f", "yuv420p10le", "-i", "p10.png", "e10.yuv", "a10.yuv"})
-            .status,
-        1);
+    ASSERT_EQ(scratch.run(framecmp, {"-q", "-s", "176x144", "-f", "yuv420p10le", "-i", "p10.png", "e10.yuv", "a10.yuv"})
+                  .status,
+              1);
     const Picture eight = decode(scratch.read("p8.png"));
     const Picture ten = decode(scratch.read("p10.png"));
     ASSERT_EQ(eight.width, 796);
