@@ -3,7 +3,9 @@
 // of every plane, and the clip's worst values. Samples of 8 to 16 bits; above 8, each in a
 // 16-bit little-endian container, its value in the low or the high bits. A sample fails when
 // it differs by more than a tolerance or its padding is set; a plane may be held to a PSNR
-// floor as well. The exit status is that of cmp: 0 pass, 1 fail, 2 trouble.
+// floor as well. A frame whose failing samples are those of EXPECTED displaced by a few
+// bytes of bus order (a bus word lost or repeated) is said to be so. The exit status is that
+// of cmp: 0 pass, 1 fail, 2 trouble.
 // Memory is two frames whatever the length of the files (more only for --align on a pipe).
 // Reports: every frame as CSV and JSON, SSIM as ffmpeg's ssim filter computes it, and a
 // plot of PSNR and SSIM over the clip as SVG.
@@ -50,8 +52,8 @@ constexpr int statusFail = 1;
 
 static const char usageText[] =
     "usage: framecmp [-qlh] [-s WIDTHxHEIGHT] [-f FORMAT] [-F FORMAT] [-t N] [-p DB] [-n COUNT]\n"
-    "                [-i PICTURE.png] [--skip=N[:M]] [--align=MAX] [--csv FILE] [--json FILE]\n"
-    "                [--plot FILE.svg] [--ssim] [--ssim-min=S] EXPECTED ACTUAL\n"
+    "                [-i PICTURE.png [--picture-frame=N]] [--skip=N[:M]] [--align=MAX] [--csv FILE]\n"
+    "                [--json FILE] [--plot FILE.svg] [--ssim] [--ssim-min=S] EXPECTED ACTUAL\n"
     "  -s WxH        picture size (default: from the file names, as clip_w176_144_420...)\n"
     "  -f FORMAT     EXPECTED's format: yuv420p nv12 nv21 yuv422p nv16 yuv440p yuv444p nv24 gray\n"
     "                yuyv422 yvyu422 uyvy422 vyuy422 (8 bits); ffmpeg's names above 8 bits\n"
@@ -66,6 +68,8 @@ static const char usageText[] =
     "  -l            list every failing sample: frame plane x y expected actual\n"
     "  -n COUNT      stop after COUNT failing frames\n"
     "  -i FILE       write a PNG of the first failing frame: expected, actual, where they differ\n"
+    "                and the first failing sample's neighbourhood enlarged, failing pixels outlined\n"
+    "  --picture-frame=N  the frame -i draws, failing or not (default: the first failing one)\n"
     "  --skip=N[:M]  skip the first N frames of EXPECTED and M (default N) of ACTUAL\n"
     "  --align=MAX   find ACTUAL's offset from -MAX to +MAX frames and compare from there\n"
     "  --csv FILE    write every frame and plane as CSV (- for standard output)\n"
@@ -98,6 +102,12 @@ constexpr int32_t plotTop = 50;
 constexpr int32_t plotBottom = 70;
 constexpr size_t plotPoints = 2000;
 
+// A frame's failing samples are tried as EXPECTED displaced by 1 to displacementReach bytes
+// of bus order; a displacement is claimed when it explains at least displacementLeast of
+// them and all but one in a hundred. Frames with fewer failing samples are not searched.
+constexpr int32_t displacementReach = 64;
+constexpr uint64_t displacementLeast = 32;
+
 struct Settings {
     const char* expectedPath;
     const char* actualPath;
@@ -116,8 +126,9 @@ struct Settings {
     int64_t stopAfter; // failing frames; 0 is no limit
     int64_t skip[2];   // frames of EXPECTED and ACTUAL
     bool skipGiven;
-    int64_t alignMax;    // -1 without --align
-    const char* csvPath; // "-" for standard output
+    int64_t alignMax;     // -1 without --align
+    int64_t pictureFrame; // the frame -i draws; -1 for the first failing one
+    const char* csvPath;  // "-" for standard output
     const char* jsonPath;
     const char* plotPath;
     bool ssim;
@@ -185,17 +196,6 @@ struct PlaneWorst {
     double mseSum;
 };
 
-// A frame whose samples from (x, y) of a plane on are those of EXPECTED moved by `bytes` of
-// bus order: lost (ACTUAL early) or extra (ACTUAL late).
-struct Displacement {
-    int64_t frame;
-    char plane;
-    int32_t x;
-    int32_t y;
-    int32_t bytes;
-    bool lost;
-};
-
 struct RunTally {
     int64_t framesCompared;
     int64_t framesDiffering; // with any difference, failing or not
@@ -205,7 +205,6 @@ struct RunTally {
     bool pictureWritten;
     PlaneWorst worst[3];
     int64_t lastFailing;
-    std::vector<Displacement> displacements;
 };
 
 // One plane of one frame as the reports give it.
@@ -263,6 +262,34 @@ struct Reports {
     bool jsonFramesWritten;
     int64_t firstFrame;
     std::vector<PlotPoint> points;
+};
+
+// A displacement claimed: from the sample (plane, x, y) of `frame` on, ACTUAL is EXPECTED
+// `bytes` bytes of bus order early (lost) or late (extra).
+struct Displacement {
+    int64_t frame;
+    char plane;
+    int32_t x;
+    int32_t y;
+    int32_t bytes;
+    bool lost;
+};
+
+// The displacements claimed, one for each run of frames that keep one, and the frames in bus
+// order as the search reads them.
+struct Diagnosis {
+    std::vector<Displacement> displacements;
+    int64_t runLast; // the last frame of the latest displacement's run; -1 when none is open
+    std::vector<uint8_t> expectedBus;
+    std::vector<uint8_t> actualBus;
+};
+
+// What the frame loop carries from one frame to the next: SSIM's sums, the latest frame's
+// results for the reports, the displacements found.
+struct FrameWork {
+    SsimBuffers ssimBuffers;
+    FrameResult result;
+    Diagnosis diagnosis;
 };
 
 // What is known of a file once the other has ended: the whole frames it holds beyond those
@@ -389,16 +416,22 @@ static bool reportsWanted(const Settings& settings)
 
 static Settings readOptions(int argc, char** argv)
 {
-    static const option longOptions[] = {
-        {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
-        {"skip", required_argument, nullptr, 'S'},     {"align", required_argument, nullptr, 'A'},
-        {"csv", required_argument, nullptr, 'C'},      {"json", required_argument, nullptr, 'J'},
-        {"plot", required_argument, nullptr, 'P'},     {"ssim", no_argument, nullptr, 'M'},
-        {"ssim-min", required_argument, nullptr, 'N'}, {nullptr, 0, nullptr, 0}};
+    static const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                         {"version", no_argument, nullptr, 'V'},
+                                         {"skip", required_argument, nullptr, 'S'},
+                                         {"align", required_argument, nullptr, 'A'},
+                                         {"csv", required_argument, nullptr, 'C'},
+                                         {"json", required_argument, nullptr, 'J'},
+                                         {"plot", required_argument, nullptr, 'G'},
+                                         {"ssim", no_argument, nullptr, 'M'},
+                                         {"ssim-min", required_argument, nullptr, 'N'},
+                                         {"picture-frame", required_argument, nullptr, 'P'},
+                                         {nullptr, 0, nullptr, 0}};
     Settings settings{};
     settings.floor = -1;
     settings.alignMax = -1;
     settings.ssimMin = -1;
+    settings.pictureFrame = -1;
     opterr = 0;
     int opt = 0;
     while ((opt = getopt_long(argc, argv, ":s:f:F:t:p:qln:i:h", longOptions, nullptr)) != -1) {
@@ -440,11 +473,17 @@ static Settings readOptions(int argc, char** argv)
             break;
         case 'C': settings.csvPath = optarg; break;
         case 'J': settings.jsonPath = optarg; break;
-        case 'P': settings.plotPath = optarg; break;
+        case 'G': settings.plotPath = optarg; break;
         case 'M': settings.ssim = true; break;
         case 'N':
             settings.ssimMin = readSsimMin(optarg);
             settings.ssim = true;
+            break;
+        case 'P':
+            settings.pictureFrame = readDecimal(optarg, 0, INT64_MAX / 4);
+            if (settings.pictureFrame < 0) {
+                failUsage(std::string("--picture-frame=") + optarg, "not a frame number from 0");
+            }
             break;
         case 'h': answer(usageText);
         case 'V': answer("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
@@ -454,6 +493,9 @@ static Settings readOptions(int argc, char** argv)
     }
     if (argc - optind != 2) {
         failUsage("arguments", "two files, EXPECTED and ACTUAL, are needed");
+    }
+    if (settings.pictureFrame >= 0 && settings.picturePath == nullptr) {
+        failUsage("--picture-frame", "draws the picture of -i, which is not given");
     }
     settings.expectedPath = argv[optind];
     settings.actualPath = argv[optind + 1];
@@ -1225,6 +1267,75 @@ static std::string ssimReport(double ssim, const Settings& settings)
 
 constexpr int32_t pictureGap = 4;
 constexpr uint8_t gapGrey = 96;
+constexpr uint8_t textWhite = 255;
+// Failing pixels are outlined in red, or in cyan where the pixel is nearer red.
+const uint8_t outlineRed[3] = {255, 0, 0};
+const uint8_t outlineCyan[3] = {0, 255, 255};
+
+// The zoom panel: a window of at most zoomCells x zoomCells pixels around the first failing
+// sample, each drawn zoomFactor times the text scale across.
+constexpr int32_t zoomCells = 32;
+constexpr int32_t zoomFactor = 8;
+
+// The labels' font: 5x7 cells, a row a byte, the leftmost pixel in bit 4; a character it
+// does not hold is drawn blank.
+constexpr int32_t glyphWidth = 5;
+constexpr int32_t glyphHeight = 7;
+constexpr int32_t glyphAdvance = glyphWidth + 1;
+constexpr int32_t labelMargin = 2; // above and below the text, in text pixels
+
+struct Glyph {
+    char c;
+    uint8_t rows[glyphHeight];
+};
+
+constexpr Glyph glyphs[] = {
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+    {'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}}, {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}}, {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}},
+    {',', {0x00, 0x00, 0x00, 0x00, 0x0C, 0x04, 0x08}}, {'a', {0x00, 0x00, 0x0E, 0x01, 0x0F, 0x11, 0x0F}},
+    {'c', {0x00, 0x00, 0x0E, 0x10, 0x10, 0x11, 0x0E}}, {'d', {0x01, 0x01, 0x0D, 0x13, 0x11, 0x11, 0x0F}},
+    {'e', {0x00, 0x00, 0x0E, 0x11, 0x1F, 0x10, 0x0E}}, {'f', {0x06, 0x09, 0x08, 0x1C, 0x08, 0x08, 0x08}},
+    {'i', {0x04, 0x00, 0x0C, 0x04, 0x04, 0x04, 0x0E}}, {'l', {0x0C, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'m', {0x00, 0x00, 0x1A, 0x15, 0x15, 0x11, 0x11}}, {'n', {0x00, 0x00, 0x16, 0x19, 0x11, 0x11, 0x11}},
+    {'o', {0x00, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x0E}}, {'p', {0x00, 0x00, 0x1E, 0x11, 0x1E, 0x10, 0x10}},
+    {'r', {0x00, 0x00, 0x16, 0x19, 0x10, 0x10, 0x10}}, {'s', {0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E}},
+    {'t', {0x08, 0x08, 0x1C, 0x08, 0x08, 0x09, 0x06}}, {'u', {0x00, 0x00, 0x11, 0x11, 0x11, 0x13, 0x0D}},
+    {'x', {0x00, 0x00, 0x11, 0x0A, 0x04, 0x0A, 0x11}}, {'z', {0x00, 0x00, 0x1F, 0x02, 0x04, 0x08, 0x1F}},
+};
+
+// Where the picture's parts stand: four panels side by side under a band of labels (the
+// three frames and the zoom), and the zoom's window on the frame.
+struct PictureLayout {
+    int32_t scale; // text pixels and zoom cells grow with it on tall frames
+    int32_t band;  // rows of the labels
+    int32_t zoom;  // picture pixels a zoomed pixel takes across
+    int32_t windowX;
+    int32_t windowY;
+    int32_t windowWidth;
+    int32_t windowHeight;
+    int32_t centreX; // the pixel the zoom is centred on, -1 when no sample fails
+    int32_t centreY;
+    char centrePlane; // the sample there, in its plane
+    int32_t sampleX;
+    int32_t sampleY;
+    int32_t panelX[4];
+    int32_t panelWidth[4];
+    std::string labels[4];
+    int64_t width;
+    int64_t height;
+};
+
+// The frame drawn: its pair of frames, its number, and whether it fails.
+struct PictureFrame {
+    const Buffers* buffers;
+    int64_t frame;
+    bool fails;
+};
 
 [[noreturn]] static void pictureFailed(png_structp png, png_const_charp message)
 {
@@ -1260,6 +1371,99 @@ static void samplesAt(const FrameLayout& layout, const Coding& coding, const uin
     }
 }
 
+// Whether sample (x, y) of a plane fails under the tolerance, padding included.
+static bool sampleFailsAt(const Geometry& geometry, const Buffers& buffers, int planeIndex, int32_t x, int32_t y,
+                          int32_t tolerance)
+{
+    const Coding codings[2] = {geometry.expectedCoding, geometry.actualCoding};
+    const size_t bytes = geometry.expected.sampleBytes;
+    const uint32_t e =
+        containerAt(buffers.expected + sampleOffset(geometry.expected.planes[planeIndex], x, y), 0, bytes);
+    const uint32_t a = containerAt(buffers.actual + sampleOffset(geometry.actual.planes[planeIndex], x, y), 0, bytes);
+    return sampleFails(e, a, codings, tolerance);
+}
+
+// Whether pixel (x, y) fails: its luma or a chroma sample covering it.
+static bool pixelFails(const Geometry& geometry, const Buffers& buffers, int32_t x, int32_t y, int32_t tolerance)
+{
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        const Plane& plane = geometry.expected.planes[p];
+        if (sampleFailsAt(geometry, buffers, p, x / plane.coverX, y / plane.coverY, tolerance)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first failing sample of the frame (Y, then U, then V, each row by row), as the frame's
+// line reports it: its plane and the pixel it stands on.
+static void findFirstFailing(const Geometry& geometry, const Buffers& buffers, int32_t tolerance,
+                             PictureLayout& picture)
+{
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        const Plane& plane = geometry.expected.planes[p];
+        for (int32_t y = 0; y < plane.height; ++y) {
+            for (int32_t x = 0; x < plane.width; ++x) {
+                if (sampleFailsAt(geometry, buffers, p, x, y, tolerance)) {
+                    picture.centrePlane = plane.name;
+                    picture.sampleX = x;
+                    picture.sampleY = y;
+                    picture.centreX = x * plane.coverX;
+                    picture.centreY = y * plane.coverY;
+                    return;
+                }
+            }
+        }
+    }
+}
+
+static int32_t textWidth(const std::string& text, int32_t scale)
+{
+    return text.empty() ? 0 : (static_cast<int32_t>(text.size()) * glyphAdvance - 1) * scale;
+}
+
+// A window of up to zoomCells across around `centre`, inside the frame.
+static int32_t windowStart(int32_t centre, int32_t cells, int32_t size)
+{
+    return std::clamp(centre - cells / 2, 0, size - cells);
+}
+
+static PictureLayout makePictureLayout(const Geometry& geometry, const PictureFrame& drawn, int32_t tolerance)
+{
+    const int32_t width = geometry.expected.width;
+    const int32_t height = geometry.expected.height;
+    PictureLayout picture{};
+    picture.scale = std::clamp(height / 256, 1, 4);
+    picture.band = (glyphHeight + 2 * labelMargin) * picture.scale;
+    picture.zoom = zoomFactor * picture.scale;
+    picture.windowWidth = std::min(width, zoomCells);
+    picture.windowHeight = std::min(height, zoomCells);
+    picture.centreX = -1;
+    picture.centreY = -1;
+    findFirstFailing(geometry, *drawn.buffers, tolerance, picture);
+    const bool found = picture.centreX >= 0;
+    picture.windowX = windowStart(found ? picture.centreX : width / 2, picture.windowWidth, width);
+    picture.windowY = windowStart(found ? picture.centreY : height / 2, picture.windowHeight, height);
+    const std::string zoomName = "zoom " + std::to_string(picture.zoom) + "x: ";
+    picture.labels[0] = "frame " + std::to_string(drawn.frame) + ": expected";
+    picture.labels[1] = "actual";
+    picture.labels[2] = drawn.fails ? "difference" : "difference: frame passes";
+    picture.labels[3] = zoomName + (found ? std::string(1, picture.centrePlane) + " " +
+                                                std::to_string(picture.sampleX) + "," + std::to_string(picture.sampleY)
+                                          : std::string("none fail"));
+    const int32_t content[4] = {width, width, width, picture.windowWidth * picture.zoom};
+    int64_t x = 0;
+    for (int i = 0; i < 4; ++i) {
+        picture.panelX[i] = static_cast<int32_t>(std::min<int64_t>(x, INT32_MAX));
+        // A character's space after each label keeps it apart from the next.
+        picture.panelWidth[i] = std::max(content[i], textWidth(picture.labels[i] + " ", picture.scale));
+        x += picture.panelWidth[i] + (i < 3 ? pictureGap : 0);
+    }
+    picture.width = x;
+    picture.height = picture.band + std::max<int64_t>(height, int64_t{picture.windowHeight} * picture.zoom);
+    return picture;
+}
+
 // BT.601 studio range to RGB, from samples shifted down to 8 bits.
 static void putColour(const int32_t yuv[3], int32_t shift, uint8_t* rgb)
 {
@@ -1283,57 +1487,146 @@ static void putDifference(const int32_t expected[3], const int32_t actual[3], in
     rgb[2] = lumaDiffers || chromaDiffers ? 255 : dim;
 }
 
-static void pictureRow(const Geometry& geometry, const Buffers& buffers, int32_t y, uint8_t* row)
+// One row of the labels' band: each label's glyph row in white on the gap's grey.
+static void labelRow(const PictureLayout& picture, int32_t y, uint8_t* row)
 {
-    const int32_t width = geometry.expected.width;
+    const int32_t textRow = y / picture.scale - labelMargin;
+    if (textRow < 0 || textRow >= glyphHeight) {
+        return;
+    }
+    for (int i = 0; i < 4; ++i) {
+        const std::string& label = picture.labels[i];
+        for (size_t c = 0; c < label.size(); ++c) {
+            const Glyph* glyph =
+                std::find_if(std::begin(glyphs), std::end(glyphs), [&](const Glyph& g) { return g.c == label[c]; });
+            if (glyph == std::end(glyphs)) {
+                continue;
+            }
+            for (int32_t gx = 0; gx < glyphWidth * picture.scale; ++gx) {
+                if ((glyph->rows[textRow] >> (glyphWidth - 1 - gx / picture.scale) & 1U) == 0) {
+                    continue;
+                }
+                const int64_t x =
+                    int64_t{picture.panelX[i]} + (static_cast<int64_t>(c) * glyphAdvance) * picture.scale + gx;
+                std::memset(row + 3 * x, textWhite, 3);
+            }
+        }
+    }
+}
+
+static const uint8_t* outlineFor(const uint8_t rgb[3])
+{
+    const auto distance = [&](const uint8_t* to) {
+        int32_t sum = 0;
+        for (int i = 0; i < 3; ++i) {
+            sum += (rgb[i] - to[i]) * (rgb[i] - to[i]);
+        }
+        return sum;
+    };
+    return distance(outlineRed) >= distance(outlineCyan) ? outlineRed : outlineCyan;
+}
+
+// Row y of the zoom: ACTUAL's pixels enlarged, each failing one outlined.
+static void zoomRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
+                    int32_t y, uint8_t* row)
+{
     const int32_t shift = geometry.expectedCoding.depth - lowestDepth;
-    const size_t panel = 3 * (static_cast<size_t>(width) + pictureGap);
-    for (int32_t x = 0; x < width; ++x) {
+    const int32_t frameY = picture.windowY + y / picture.zoom;
+    const int32_t inY = y % picture.zoom;
+    const bool edgeRow = inY < picture.scale || inY >= picture.zoom - picture.scale;
+    for (int32_t cell = 0; cell < picture.windowWidth; ++cell) {
+        const int32_t frameX = picture.windowX + cell;
+        int32_t actual[3];
+        samplesAt(geometry.actual, geometry.actualCoding, buffers.actual, frameX, frameY, actual);
+        uint8_t colour[3];
+        putColour(actual, shift, colour);
+        const bool fails = pixelFails(geometry, buffers, frameX, frameY, tolerance);
+        for (int32_t inX = 0; inX < picture.zoom; ++inX) {
+            const bool edge = edgeRow || inX < picture.scale || inX >= picture.zoom - picture.scale;
+            std::memcpy(
+                row + 3 * (static_cast<size_t>(cell) * static_cast<size_t>(picture.zoom) + static_cast<size_t>(inX)),
+                fails && edge ? outlineFor(colour) : colour, 3);
+        }
+    }
+}
+
+static void frameRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers, int32_t y,
+                     uint8_t* row)
+{
+    const int32_t shift = geometry.expectedCoding.depth - lowestDepth;
+    for (int32_t x = 0; x < geometry.expected.width; ++x) {
         int32_t expected[3];
         int32_t actual[3];
         samplesAt(geometry.expected, geometry.expectedCoding, buffers.expected, x, y, expected);
         samplesAt(geometry.actual, geometry.actualCoding, buffers.actual, x, y, actual);
-        uint8_t* at = row + 3 * static_cast<size_t>(x);
-        putColour(expected, shift, at);
-        putColour(actual, shift, at + panel);
-        putDifference(expected, actual, shift, at + 2 * panel);
+        const size_t at = 3 * static_cast<size_t>(x);
+        putColour(expected, shift, row + 3 * static_cast<size_t>(picture.panelX[0]) + at);
+        putColour(actual, shift, row + 3 * static_cast<size_t>(picture.panelX[1]) + at);
+        putDifference(expected, actual, shift, row + 3 * static_cast<size_t>(picture.panelX[2]) + at);
     }
 }
 
-static void writePicture(const char* path, const Geometry& geometry, const Buffers& buffers)
+static void pictureRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers,
+                       int32_t tolerance, int64_t y, uint8_t* row, size_t rowBytes)
 {
-    const int64_t pictureWidth = 3 * int64_t{geometry.expected.width} + int64_t{pictureGap} * 2;
-    if (pictureWidth > INT32_MAX / 3) {
+    std::memset(row, gapGrey, rowBytes);
+    if (y < picture.band) {
+        labelRow(picture, static_cast<int32_t>(y), row);
+        return;
+    }
+    const int64_t inside = y - picture.band;
+    if (inside < geometry.expected.height) {
+        frameRow(geometry, picture, buffers, static_cast<int32_t>(inside), row);
+    }
+    if (inside < int64_t{picture.windowHeight} * picture.zoom) {
+        zoomRow(geometry, picture, buffers, tolerance, static_cast<int32_t>(inside),
+                row + 3 * static_cast<size_t>(picture.panelX[3]));
+    }
+}
+
+static void writePicture(const char* path, const Geometry& geometry, const PictureFrame& drawn, int32_t tolerance)
+{
+    const PictureLayout picture = makePictureLayout(geometry, drawn, tolerance);
+    if (picture.width > INT32_MAX / 3) {
         fail(path, "the frame is too wide for a picture");
     }
-    const size_t rowBytes = 3 * static_cast<size_t>(pictureWidth);
+    if (picture.height > INT32_MAX) {
+        fail(path, "the frame is too tall for a picture");
+    }
+    const size_t rowBytes = 3 * static_cast<size_t>(picture.width);
     uint8_t* row = allocate(rowBytes);
-    SafeOutput picture = openSafeOutput(path);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &picture, pictureFailed, pictureWarning);
+    SafeOutput output = openSafeOutput(path);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &output, pictureFailed, pictureWarning);
     png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
     if (info == nullptr) {
-        abandonSafeOutput(picture);
+        abandonSafeOutput(output);
         fail(path, "cannot allocate the picture");
     }
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
-    png_init_io(png, picture.file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(pictureWidth), static_cast<png_uint_32>(geometry.expected.height),
-                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_init_io(png, output.file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    std::memset(row, gapGrey, rowBytes);
-    for (int32_t y = 0; y < geometry.expected.height; ++y) {
-        pictureRow(geometry, buffers, y, row);
+    for (int64_t y = 0; y < picture.height; ++y) {
+        pictureRow(geometry, picture, *drawn.buffers, tolerance, y, row, rowBytes);
         png_write_row(png, row);
     }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     std::free(row);
-    finishSafeOutput(picture, "cannot write the picture");
+    finishSafeOutput(output, "cannot write the picture");
 }
 
 #else
 
-static void writePicture(const char* path, const Geometry& /*geometry*/, const Buffers& /*buffers*/)
+struct PictureFrame {
+    const Buffers* buffers;
+    int64_t frame;
+    bool fails;
+};
+
+static void writePicture(const char* path, const Geometry& /*geometry*/, const PictureFrame& /*drawn*/,
+                         int32_t /*tolerance*/)
 {
     fail(path, "this framecmp was built without libpng and cannot write pictures");
 }
@@ -1565,12 +1858,12 @@ static void reportFrame(Reports& reports, const Geometry& geometry, const Settin
 }
 
 // The JSON's displacements, its summary and its end.
-static void finishJson(ReportFile& json, const Geometry& geometry, const RunTally& tally, const Remainder rest[2],
-                       int status)
+static void finishJson(ReportFile& json, const Geometry& geometry, const RunTally& tally,
+                       const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
 {
     std::string text = "\n],\n\"displacements\": [";
-    for (size_t i = 0; i < tally.displacements.size(); ++i) {
-        const Displacement& d = tally.displacements[i];
+    for (size_t i = 0; i < displacements.size(); ++i) {
+        const Displacement& d = displacements[i];
         text += std::string(i == 0 ? "\n" : ",\n") + "  {\"frame\": " + std::to_string(d.frame) + ", \"plane\": \"" +
                 d.plane + "\", \"x\": " + std::to_string(d.x) + ", \"y\": " + std::to_string(d.y) +
                 ", \"bytes\": " + std::to_string(d.bytes) + ", \"kind\": \"" + (d.lost ? "lost" : "extra") + "\"}";
@@ -1813,10 +2106,10 @@ static void writePlot(Reports& reports, const Settings& settings, const Geometry
 
 // Every report completed and put in place.
 static void finishReports(Reports& reports, const Settings& settings, const Geometry& geometry, const RunTally& tally,
-                          const Remainder rest[2], int status)
+                          const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
 {
     if (reports.json.out.file != nullptr) {
-        finishJson(reports.json, geometry, tally, rest, status);
+        finishJson(reports.json, geometry, tally, displacements, rest, status);
     }
     if (reports.plot.out.file != nullptr) {
         writePlot(reports, settings, geometry);
@@ -1824,6 +2117,198 @@ static void finishReports(Reports& reports, const Settings& settings, const Geom
     finishReport(reports.csv);
     finishReport(reports.json);
     finishReport(reports.plot);
+}
+
+// ---- Bus-word diagnosis ----
+
+// A frame's values in bus order, as a trace carries them: the luma plane, then the chroma
+// samples interleaved U, V, each value in one byte or, above 8 bits, two little-endian.
+static void fillBus(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, std::vector<uint8_t>& bus)
+{
+    bus.resize(layout.frameSize);
+    size_t at = 0;
+    const auto put = [&](const Plane& plane, int32_t x, int32_t y) {
+        const auto value = static_cast<uint32_t>(
+            valueOf(containerAt(frame + sampleOffset(plane, x, y), 0, layout.sampleBytes), coding));
+        bus[at++] = static_cast<uint8_t>(value);
+        if (layout.sampleBytes == 2) {
+            bus[at++] = static_cast<uint8_t>(value >> 8U);
+        }
+    };
+    const Plane& luma = layout.planes[0];
+    for (int32_t y = 0; y < luma.height; ++y) {
+        for (int32_t x = 0; x < luma.width; ++x) {
+            put(luma, x, y);
+        }
+    }
+    if (layout.planeCount == 3) {
+        for (int32_t y = 0; y < layout.planes[1].height; ++y) {
+            for (int32_t x = 0; x < layout.planes[1].width; ++x) {
+                put(layout.planes[1], x, y);
+                put(layout.planes[2], x, y);
+            }
+        }
+    }
+}
+
+// The frame pair in bus order, as the search reads it.
+struct Bus {
+    const uint8_t* expected;
+    const uint8_t* actual;
+    size_t bytes;       // of each
+    size_t sampleBytes; // 1 or 2
+    int32_t tolerance;
+};
+
+static int32_t busValue(const uint8_t* bus, size_t sample, size_t sampleBytes)
+{
+    return static_cast<int32_t>(containerAt(bus, sample, sampleBytes));
+}
+
+static bool busFails(const Bus& bus, size_t sample)
+{
+    return std::abs(busValue(bus.expected, sample, bus.sampleBytes) - busValue(bus.actual, sample, bus.sampleBytes)) >
+           bus.tolerance;
+}
+
+// Whether ACTUAL from sample `first` on is EXPECTED displaced by `bytes`: at all but one in
+// a hundred of the failing samples there, and at least displacementLeast of them; and the
+// displacement goes on to the end of the frame, as a lost or extra bus word makes it: where
+// it would change a sample beyond the tolerance, the sample fails, but for one in a hundred
+// (a block of the picture moved is no lost word). Samples whose displaced bytes lie outside
+// the frame (the last when lost, the inserted ones when extra) cannot tell and are passed
+// over; `failing` (the failing samples from `first` on) bounds the misses, so that a wrong
+// displacement is given up early.
+static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t bytes, bool lost)
+{
+    const auto k = static_cast<size_t>(bytes);
+    const size_t width = bus.sampleBytes;
+    const size_t samples = bus.bytes / width;
+    const size_t from = lost ? first : first + (k + width - 1) / width;
+    const size_t to = lost ? (bus.bytes - std::min(bus.bytes, k)) / width : samples;
+    const auto displaced = [&](size_t s) { return lost ? bus.expected + s * width + k : bus.expected + s * width - k; };
+    uint64_t explained = 0;
+    uint64_t missed = 0;
+    for (size_t s = from; s < to; ++s) {
+        if (!busFails(bus, s)) {
+            continue;
+        }
+        if (std::memcmp(bus.actual + s * width, displaced(s), width) == 0) {
+            ++explained;
+        } else if (++missed * 100 > failing) {
+            return false;
+        }
+    }
+    if (explained < displacementLeast || missed * 100 > explained + missed) {
+        return false;
+    }
+    uint64_t contradicting = 0;
+    for (size_t s = from; s < to; ++s) {
+        const int32_t shifted = static_cast<int32_t>(containerAt(displaced(s), 0, width));
+        if (!busFails(bus, s) && std::abs(shifted - busValue(bus.expected, s, width)) > bus.tolerance &&
+            ++contradicting * 100 > explained) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where bus sample `sample` stands: its plane and position in it.
+static Displacement placeOf(const FrameLayout& layout, int64_t frame, size_t sample)
+{
+    const Plane& luma = layout.planes[0];
+    const size_t lumaSamples = static_cast<size_t>(luma.width) * static_cast<size_t>(luma.height);
+    if (sample < lumaSamples) {
+        return Displacement{frame,
+                            'Y',
+                            static_cast<int32_t>(sample % static_cast<size_t>(luma.width)),
+                            static_cast<int32_t>(sample / static_cast<size_t>(luma.width)),
+                            0,
+                            false};
+    }
+    const size_t chroma = sample - lumaSamples;
+    const auto width = static_cast<size_t>(layout.planes[1].width);
+    return Displacement{frame,
+                        layout.planes[1 + chroma % 2].name,
+                        static_cast<int32_t>(chroma / 2 % width),
+                        static_cast<int32_t>(chroma / 2 / width),
+                        0,
+                        false};
+}
+
+static std::string bytesText(int32_t bytes)
+{
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+// Says the run of frames that kept the latest displacement, when it is more than one, and
+// closes it: "frames 15–18: 4 bytes lost at frame 15, Y 32,41".
+static void closeDisplacementRun(const Settings& settings, Diagnosis& diagnosis)
+{
+    if (diagnosis.runLast < 0) {
+        return;
+    }
+    const Displacement& run = diagnosis.displacements.back();
+    if (diagnosis.runLast > run.frame && !settings.quiet && !settings.listSamples) {
+        say("frames " + std::to_string(run.frame) + "\u2013" + std::to_string(diagnosis.runLast) + ": " +
+            bytesText(run.bytes) + (run.lost ? " lost" : " extra") + " at frame " + std::to_string(run.frame) + ", " +
+            run.plane + " " + std::to_string(run.x) + "," + std::to_string(run.y) + "\n");
+    }
+    diagnosis.runLast = -1;
+}
+
+// Looks for a lost or extra bus word in a failing frame with `failing` failing samples. A
+// frame that keeps the displacement of the frame before extends its run; a new one is
+// recorded and returned for the frame's line: "; from Y 32,41 on, 4 bytes lost: ACTUAL is
+// EXPECTED 4 bytes early". The previous frame's displacement is tried first.
+static std::string diagnoseFrame(const Settings& settings, const Geometry& geometry, const Buffers& buffers,
+                                 int64_t frame, uint64_t failing, Diagnosis& diagnosis)
+{
+    const bool runGoesOn = diagnosis.runLast >= 0 && diagnosis.runLast == frame - 1;
+    if (!runGoesOn) {
+        closeDisplacementRun(settings, diagnosis);
+    }
+    if (failing < displacementLeast) {
+        closeDisplacementRun(settings, diagnosis);
+        return "";
+    }
+    fillBus(geometry.expected, geometry.expectedCoding, buffers.expected, diagnosis.expectedBus);
+    fillBus(geometry.actual, geometry.actualCoding, buffers.actual, diagnosis.actualBus);
+    const Bus bus{diagnosis.expectedBus.data(), diagnosis.actualBus.data(), geometry.expected.frameSize,
+                  geometry.expected.sampleBytes, settings.tolerance};
+    const size_t samples = bus.bytes / bus.sampleBytes;
+    size_t first = 0;
+    while (first < samples && !busFails(bus, first)) {
+        ++first;
+    }
+    uint64_t failingOnBus = 0;
+    for (size_t s = first; s < samples; ++s) {
+        failingOnBus += busFails(bus, s) ? 1U : 0U;
+    }
+    if (runGoesOn) {
+        const Displacement& previous = diagnosis.displacements.back();
+        if (explains(bus, first, failingOnBus, previous.bytes, previous.lost)) {
+            diagnosis.runLast = frame;
+            return "";
+        }
+        closeDisplacementRun(settings, diagnosis);
+    }
+    for (int32_t bytes = 1; bytes <= displacementReach; ++bytes) {
+        for (const bool lost : {true, false}) {
+            if (!explains(bus, first, failingOnBus, bytes, lost)) {
+                continue;
+            }
+            Displacement found = placeOf(geometry.expected, frame, first);
+            found.bytes = bytes;
+            found.lost = lost;
+            diagnosis.displacements.push_back(found);
+            diagnosis.runLast = frame;
+            return std::string("; from ") + found.plane + " " + std::to_string(found.x) + "," +
+                   std::to_string(found.y) + " on, " + bytesText(bytes) + (lost ? " lost" : " extra") +
+                   ": ACTUAL is EXPECTED " + bytesText(bytes) + (lost ? " early" : " late");
+        }
+    }
+    return "";
 }
 
 // ---- Frame loop ----
@@ -1845,18 +2330,18 @@ static void noteWorst(PlaneWorst& worst, int64_t frame, double mse, int32_t larg
 // it. A frame whose bytes are the same in both files, and whose padding is clear, passes
 // without a look at its planes.
 static bool compareFrame(const Settings& settings, const Geometry& geometry, const Buffers& buffers, int64_t frame,
-                         RunTally& run, SsimBuffers& ssimBuffers, FrameResult& result)
+                         RunTally& run, FrameWork& work)
 {
     const FrameLayout& layout = geometry.expected;
-    result.frame = frame;
-    result.fails = false;
+    work.result.frame = frame;
+    work.result.fails = false;
     if (geometry.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
         (geometry.expectedCoding.paddingMask == 0 ||
          !framePadded(buffers.expected, layout.frameSize, geometry.expectedCoding.paddingMask))) {
         for (int p = 0; p < layout.planeCount; ++p) {
             noteWorst(run.worst[p], frame, 0, 0);
             const double ssim = settings.ssim ? equalPlaneSsim(layout.planes[p]) : std::nan("");
-            result.planes[p] = PlaneResult{0, 0, 0, ssim, -1, -1};
+            work.result.planes[p] = PlaneResult{0, 0, 0, ssim, -1, -1};
         }
         return false;
     }
@@ -1865,6 +2350,7 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
     const bool samplesDecide = settings.toleranceGiven || (settings.floor < 0 && settings.ssimMin < 0);
     bool differs = false;
     bool fails = false;
+    uint64_t failing = 0;
     std::string line = "frame " + std::to_string(frame) + ":";
     for (int p = 0; p < layout.planeCount; ++p) {
         const PlaneTally tally = comparePlane(p, geometry, settings, buffers.expected, buffers.actual, buffers, frame);
@@ -1875,12 +2361,16 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
         fails = fails || tally.padded != 0 || (samplesDecide && tally.failing != 0) || belowFloor(psnr, settings.floor);
         line += (p == 0 ? " " : "; ") + planeReport(layout.planes[p], tally, psnr, geometry, settings);
         const double ssim =
-            settings.ssim ? planeSsim(p, geometry, buffers.expected, buffers.actual, ssimBuffers) : std::nan("");
+            settings.ssim ? planeSsim(p, geometry, buffers.expected, buffers.actual, work.ssimBuffers) : std::nan("");
         fails = fails || belowSsimMin(ssim, settings);
         line += ssimReport(ssim, settings);
-        result.planes[p] = PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY};
+        work.result.planes[p] = PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY};
+        failing += tally.failing;
     }
-    result.fails = fails;
+    if (fails) {
+        line += diagnoseFrame(settings, geometry, buffers, frame, failing, work.diagnosis);
+    }
+    work.result.fails = fails;
     run.framesDiffering += differs ? 1 : 0;
     if (fails && !settings.quiet && !settings.listSamples) {
         say(line + "\n");
@@ -1912,13 +2402,47 @@ static size_t nextFrame(const Input& input, Held& held, int side, uint8_t* frame
     return readUpTo(input, frame, frameSize);
 }
 
+// Whether -i draws this frame: the one --picture-frame names, else the first failing one.
+static bool drawsFrame(const Settings& settings, const RunTally& tally, int64_t frame, bool fails)
+{
+    if (settings.picturePath == nullptr || tally.pictureWritten) {
+        return false;
+    }
+    return settings.pictureFrame < 0 ? fails : frame == settings.pictureFrame;
+}
+
+// After an early stop at `frame`, reads on to the frame --picture-frame names and draws it,
+// compared in silence; when a file ends first it stays undrawn.
+static void drawLaterFrame(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
+                           const Buffers& buffers, int64_t frame, RunTally& tally, const FrameWork& work)
+{
+    if (settings.picturePath == nullptr || tally.pictureWritten || settings.pictureFrame <= frame) {
+        return;
+    }
+    const size_t frameSize = geometry.expected.frameSize;
+    for (int64_t next = frame + 1; next <= settings.pictureFrame; ++next) {
+        if (nextFrame(inputs[0], held, 0, buffers.expected, frameSize) < frameSize ||
+            nextFrame(inputs[1], held, 1, buffers.actual, frameSize) < frameSize) {
+            return;
+        }
+    }
+    Settings silent = settings;
+    silent.quiet = true;
+    silent.listSamples = false;
+    RunTally scratch = tally;
+    FrameWork scratchWork = work;
+    const bool fails = compareFrame(silent, geometry, buffers, settings.pictureFrame, scratch, scratchWork);
+    writePicture(settings.picturePath, geometry, PictureFrame{&buffers, settings.pictureFrame, fails},
+                 settings.tolerance);
+    tally.pictureWritten = true;
+}
+
 static RunTally compareFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                             const Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports)
+                             const Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports,
+                             FrameWork& work)
 {
     const size_t frameSize = geometry.expected.frameSize;
-    SsimBuffers ssimBuffers = settings.ssim ? makeSsimBuffers(geometry.expected) : SsimBuffers{};
-    FrameResult result{};
-    RunTally tally{0, 0, 0, -1, false, false, {}, -1, {}};
+    RunTally tally{0, 0, 0, -1, false, false, {}, -1};
     std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0});
     for (;;) {
         const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers.expected, frameSize);
@@ -1926,25 +2450,29 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
         if (gotExpected < frameSize || gotActual < frameSize) {
             rest[0] = countRemainder(inputs[0], buffers.expected, frameSize, gotExpected);
             rest[1] = countRemainder(inputs[1], buffers.actual, frameSize, gotActual);
+            closeDisplacementRun(settings, work.diagnosis);
             return tally;
         }
         const int64_t frame = firstFrame + tally.framesCompared++;
-        const bool fails = compareFrame(settings, geometry, buffers, frame, tally, ssimBuffers, result);
-        reportFrame(reports, geometry, settings, result);
+        work.result = FrameResult{};
+        const bool fails = compareFrame(settings, geometry, buffers, frame, tally, work);
+        reportFrame(reports, geometry, settings, work.result);
+        if (drawsFrame(settings, tally, frame, fails)) {
+            writePicture(settings.picturePath, geometry, PictureFrame{&buffers, frame, fails}, settings.tolerance);
+            tally.pictureWritten = true;
+        }
         if (!fails) {
             continue;
         }
         tally.lastFailing = frame;
         if (tally.framesFailing++ == 0) {
             tally.firstFailing = frame;
-            if (settings.picturePath != nullptr) {
-                writePicture(settings.picturePath, geometry, buffers);
-                tally.pictureWritten = true;
-            }
         }
         // A report is whole: -q alone stops at the first failing frame.
         if ((settings.quiet && !reportsWanted(settings)) || tally.framesFailing == settings.stopAfter) {
             tally.stopped = true;
+            closeDisplacementRun(settings, work.diagnosis);
+            drawLaterFrame(settings, geometry, inputs, held, buffers, frame, tally, work);
             return tally;
         }
     }
@@ -2188,9 +2716,23 @@ static bool reportNothingLeft(const Settings& settings, const RunTally& tally, c
     return nothing;
 }
 
+// A --picture-frame of a frame not compared: after the report, the run ends in trouble.
+static void refuseUndrawnFrame(const Settings& settings, const RunTally& tally, int64_t firstFrame)
+{
+    if (settings.pictureFrame < 0 || tally.pictureWritten) {
+        return;
+    }
+    finishStandardOutput();
+    const std::string frame = std::to_string(settings.pictureFrame);
+    fail("--picture-frame=" + frame,
+         settings.pictureFrame < firstFrame
+             ? "frame " + frame + " is skipped; the first compared is " + std::to_string(firstFrame)
+             : "frame " + frame + " is past the end of EXPECTED or ACTUAL");
+}
+
 static void finishOutput(const Settings& settings, const RunTally& tally)
 {
-    if (settings.picturePath != nullptr && !tally.pictureWritten && !settings.quiet) {
+    if (settings.picturePath != nullptr && settings.pictureFrame < 0 && !tally.pictureWritten && !settings.quiet) {
         std::fprintf(stderr, "framecmp: %s: no frame fails, no picture written\n", settings.picturePath);
     }
     finishStandardOutput();
@@ -2211,7 +2753,7 @@ int main(int argc, char** argv)
     refuseOutputsOverInputs(settings);
 #ifndef FRAMECMP_HAVE_PNG
     if (settings.picturePath != nullptr) {
-        writePicture(settings.picturePath, geometry, Buffers{});
+        writePicture(settings.picturePath, geometry, PictureFrame{nullptr, 0, false}, 0);
     }
 #endif
     const Input inputs[2] = {openInput(settings.expectedPath), openInput(settings.actualPath)};
@@ -2235,7 +2777,8 @@ int main(int argc, char** argv)
     }
     startReports(reports, settings, firstFrame, settings.skip[1] - settings.skip[0] + aligned);
     Remainder rest[2] = {};
-    const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest, reports);
+    FrameWork work{settings.ssim ? makeSsimBuffers(geometry.expected) : SsimBuffers{}, {}, {{}, -1, {}, {}}};
+    const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest, reports, work);
     bool endsDiffer = false;
     if (reportNothingLeft(settings, tally, rest)) {
         endsDiffer = true;
@@ -2250,8 +2793,9 @@ int main(int argc, char** argv)
     releaseBuffers(buffers);
     close(inputs[1].fd);
     close(inputs[0].fd);
+    refuseUndrawnFrame(settings, tally, firstFrame);
     const int status = tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
-    finishReports(reports, settings, geometry, tally, rest, status);
+    finishReports(reports, settings, geometry, tally, work.diagnosis.displacements, rest, status);
     finishOutput(settings, tally);
     return status;
 }

@@ -1,8 +1,9 @@
 // Fuzz driver for framecmp: options (formats of every depth, -F, -t, -p, --skip, --align,
-// the reports --csv, --json and --plot, --ssim and --ssim-min), geometry and file contents.
-// Reports are written in the scratch directory, or to standard output as "-". The first
-// line of the input
-// is the argument list, blank-separated, exactly as typed; the two lines after it are the
+// -i with --picture-frame, the reports --csv, --json and --plot, --ssim and --ssim-min),
+// geometry and file contents: frames whose bytes are those of the other displaced put the
+// search for a lost bus word to work. Reports are written in the scratch directory, or to
+// standard output as "-". The first line of the input is the argument list, blank-separated,
+// exactly as typed; the two lines after it are the
 // contents of e.yuv and a.yuv, written as well under e_w6_4_420.yuv and a_w6_4_420.yuv for
 // geometry from the names (the rest of the input goes to a.yuv, up to 64 KiB). A '/' in an
 // argument becomes '_', which keeps every path the run opens inside the scratch directory.

@@ -811,8 +811,9 @@ TEST_F(FramecmpDamage, PictureOfTheFirstDifferingFrame)
     const std::string png = scratch.read("diff.png");
     ASSERT_GT(png.size(), 24U);
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
-    // IHDR: the three panels side by side with two gaps of 4, 176 rows.
-    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 02 18 00 00 00 90"));
+    // IHDR: three panels of 176 and the zoom of 32 x 8 side by side with three gaps of 4,
+    // 796; 11 rows of labels over the zoom's 256, 267.
+    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 03 1c 00 00 01 0b"));
     const RunResult same =
         scratch.run(framecmp, {"-i", "none.png", "clip_w176_144_420_32.yuv", "clip_w176_144_420_32.yuv"});
     EXPECT_EQ(same.status, 0);
@@ -934,7 +935,10 @@ TEST(FramecmpReport, PictureOfTenBitFormats)
     EXPECT_EQ(result.status, 1);
     const std::string png = scratch.read("d.png");
     ASSERT_GT(png.size(), 24U);
-    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 00 1a 00 00 00 04")); // 3 x 6 + 2 x 4 wide, 4 high
+    // The labels are wider than the panels: "frame 0: expected", "actual", "difference" and
+    // "zoom 8x: Y 3,0", each and a space 6 pixels a character less 1, and three gaps of 4;
+    // 11 rows of labels over the zoom of 4 x 8.
+    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 01 3a 00 00 00 2b"));
 #else
     EXPECT_EQ(result.status, 2);
 #endif

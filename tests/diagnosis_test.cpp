@@ -1,0 +1,602 @@
+// framecmp's pictures and its diagnosis of a lost or extra bus word, as a black box: the
+// picture decoded and held to where its panels, labels, zoom and outlines must be; the
+// diagnosis on traces that lost or gained a bus row and on clips cut or padded in a model of
+// bus order, at 8 and 10 bits, and never on random damage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#ifdef FRAMECMP_HAVE_PNG
+#include <png.h>
+#endif
+
+#include "support.h"
+
+namespace {
+
+const std::string framecmp = FRAMECMP_BIN;
+const std::string traceframes = TRACEFRAMES_BIN;
+const std::string tracegen = TRACEGEN_BIN;
+
+// ---- A model of 4:2:0 frames in bus order ----
+
+// A planar 4:2:0 clip of even width and height, `bytes` a sample.
+struct Clip {
+    int width;
+    int height;
+    int bytes;
+    size_t frameSize() const { return size_t(width) * size_t(height) * 3 / 2 * size_t(bytes); }
+};
+
+// One frame in bus order: the luma, then U and V interleaved a sample at a time.
+std::string busOf(const Clip& clip, const std::string& planar)
+{
+    const size_t luma = size_t(clip.width) * size_t(clip.height) * size_t(clip.bytes);
+    const size_t chroma = luma / 4;
+    std::string bus = planar.substr(0, luma);
+    for (size_t at = 0; at < chroma; at += size_t(clip.bytes)) {
+        bus += planar.substr(luma + at, size_t(clip.bytes));
+        bus += planar.substr(luma + chroma + at, size_t(clip.bytes));
+    }
+    return bus;
+}
+
+std::string planarOf(const Clip& clip, const std::string& bus)
+{
+    const size_t luma = size_t(clip.width) * size_t(clip.height) * size_t(clip.bytes);
+    const auto b = size_t(clip.bytes);
+    std::string u;
+    std::string v;
+    for (size_t at = luma; at < bus.size(); at += 2 * b) {
+        u += bus.substr(at, b);
+        v += bus.substr(at + b, b);
+    }
+    return bus.substr(0, luma) + u + v;
+}
+
+// A clip in bus order, whole frames only, and back.
+std::string clipToBus(const Clip& clip, const std::string& planar)
+{
+    std::string bus;
+    for (size_t at = 0; at + clip.frameSize() <= planar.size(); at += clip.frameSize()) {
+        bus += busOf(clip, planar.substr(at, clip.frameSize()));
+    }
+    return bus;
+}
+
+std::string busToClip(const Clip& clip, const std::string& bus)
+{
+    std::string planar;
+    for (size_t at = 0; at + clip.frameSize() <= bus.size(); at += clip.frameSize()) {
+        planar += planarOf(clip, bus.substr(at, clip.frameSize()));
+    }
+    return planar;
+}
+
+// "Y 32,41": where bus sample `sample` of a frame stands.
+std::string placeOf(const Clip& clip, size_t sample)
+{
+    const size_t luma = size_t(clip.width) * size_t(clip.height);
+    if (sample < luma) {
+        return "Y " + std::to_string(sample % size_t(clip.width)) + "," + std::to_string(sample / size_t(clip.width));
+    }
+    const size_t chroma = sample - luma;
+    const size_t width = size_t(clip.width) / 2;
+    return std::string(chroma % 2 == 0 ? "U " : "V ") + std::to_string(chroma / 2 % width) + "," +
+           std::to_string(chroma / 2 / width);
+}
+
+// The first bus sample where two frames differ, or npos.
+size_t firstDifference(const Clip& clip, const std::string& expected, const std::string& actual)
+{
+    const std::string e = busOf(clip, expected);
+    const std::string a = busOf(clip, actual);
+    const auto b = size_t(clip.bytes);
+    for (size_t s = 0; s * b < e.size(); ++s) {
+        if (e.compare(s * b, b, a, s * b, b) != 0) {
+            return s;
+        }
+    }
+    return std::string::npos;
+}
+
+std::string frameOf(const Clip& clip, const std::string& planar, size_t frame)
+{
+    return planar.substr(frame * clip.frameSize(), clip.frameSize());
+}
+
+std::string bytesText(int bytes)
+{
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+// What framecmp must say of a displacement of `bytes` that starts in `frame` and is kept to
+// `last`: the note in the frame's line and, for more than one frame, the run's line.
+struct Expected {
+    std::string note;
+    std::string run;
+};
+
+Expected expectedReport(const Clip& clip, const std::string& golden, const std::string& damaged, size_t frame,
+                        size_t last, int bytes, bool lost)
+{
+    const std::string place =
+        placeOf(clip, firstDifference(clip, frameOf(clip, golden, frame), frameOf(clip, damaged, frame)));
+    const std::string kind = lost ? " lost" : " extra";
+    Expected report;
+    report.note = "; from " + place + " on, " + bytesText(bytes) + kind + ": ACTUAL is EXPECTED " + bytesText(bytes) +
+                  (lost ? " early" : " late") + "\n";
+    if (last > frame) {
+        report.run = "frames " + std::to_string(frame) + "\u2013" + std::to_string(last) + ": " + bytesText(bytes) +
+                     kind + " at frame " + std::to_string(frame) + ", " + place + "\n";
+    }
+    return report;
+}
+
+// The line of the report that starts with `start`, with its line feed, or "".
+std::string lineStarting(const std::string& out, const std::string& start)
+{
+    for (size_t at = 0; at < out.size();) {
+        const size_t end = std::min(out.find('\n', at), out.size() - 1) + 1;
+        if (out.compare(at, start.size(), start) == 0) {
+            return out.substr(at, end - at);
+        }
+        at = end;
+    }
+    return "";
+}
+
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool claimsDisplacement(const std::string& out)
+{
+    return out.find(" lost") != std::string::npos || out.find(" extra") != std::string::npos;
+}
+
+// ---- The diagnosis ----
+
+struct WordCase {
+    int bytes; // the bus word: 4 or 8
+    bool lost;
+};
+
+const WordCase wordCases[] = {{4, true}, {4, false}, {8, true}, {8, false}};
+
+// A trace from tracegen that lost one row (a bus word) or gained one of random bytes, at a
+// random place in the luma of frame 1 or 2, converted by traceframes -P as it would arrive.
+TEST(FramecmpDiagnosis, BusWordOfATrace)
+{
+    Scratch scratch;
+    const Clip clip{96, 64, 1};
+    std::mt19937 random(17);
+    for (const WordCase& word : wordCases) {
+        for (int round = 0; round < 3; ++round) {
+            const std::string bus = std::to_string(word.bytes * 8);
+            const std::string name = "c_w96_64_420_" + bus + ".txt";
+            ASSERT_EQ(
+                scratch.run(tracegen, {"-n", "4", "-c", "0", "-b", bus, "96", "64", "g_w96_64_420_" + bus + ".txt"})
+                    .status,
+                0);
+            ASSERT_EQ(scratch.run(traceframes, {"-P", "g_w96_64_420_" + bus + ".txt"}).status, 0);
+            std::string trace = scratch.read("g_w96_64_420_" + bus + ".txt");
+            const size_t frame = 1 + random() % 2;
+            const size_t wordsAFrame = clip.frameSize() / size_t(word.bytes);
+            const size_t lumaWords = size_t(clip.width * clip.height / word.bytes);
+            const size_t row = frame * wordsAFrame + random() % (lumaWords - 64);
+            const size_t lineLength = 3 * size_t(word.bytes);
+            if (word.lost) {
+                trace.erase(row * lineLength, lineLength);
+            } else {
+                std::string line;
+                for (int i = 0; i < word.bytes; ++i) {
+                    const char hex[] = "0123456789abcdef";
+                    line += std::string{hex[random() % 16], hex[random() % 16], i + 1 == word.bytes ? '\n' : ' '};
+                }
+                trace.insert(row * lineLength, line);
+            }
+            scratch.write(name, trace);
+            ASSERT_EQ(scratch.run(traceframes, {"-P", name}).status, 0);
+            const std::string golden = scratch.read("g_w96_64_420_" + bus + ".yuv");
+            const std::string damaged = scratch.read("c_w96_64_420_" + bus + ".yuv");
+            const size_t last = damaged.size() / clip.frameSize() - 1;
+            const Expected report = expectedReport(clip, golden, damaged, frame, last, word.bytes, word.lost);
+            const RunResult result =
+                scratch.run(framecmp, {"g_w96_64_420_" + bus + ".yuv", "c_w96_64_420_" + bus + ".yuv"});
+            SCOPED_TRACE(std::to_string(word.bytes) + (word.lost ? " lost" : " extra") + " at row " +
+                         std::to_string(row));
+            EXPECT_EQ(result.status, 1);
+            EXPECT_TRUE(endsWith(lineStarting(result.out, "frame " + std::to_string(frame) + ":"), report.note))
+                << result.out;
+            if (!report.run.empty()) {
+                EXPECT_EQ(lineStarting(result.out, "frames "), report.run) << result.out;
+            }
+            EXPECT_EQ(lineStarting(result.out, "frame " + std::to_string(frame + 1) + ":").find(" lost"),
+                      std::string::npos);
+        }
+    }
+}
+
+// Clips at 8 and 10 bits cut or padded in bus order by the model, ACTUAL also in a layout of
+// its own (nv12, p010le), so that the bus order is framecmp's and not a file's.
+TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
+{
+    Scratch scratch;
+    std::mt19937 random(1017);
+    struct DepthCase {
+        int depth;
+        std::string format;
+        std::string actualFormat; // "" for the same
+    };
+    const DepthCase depths[] = {
+        {8, "yuv420p", ""}, {8, "yuv420p", "nv12"}, {10, "yuv420p10le", ""}, {10, "yuv420p10le", "p010le"}};
+    for (const DepthCase& depth : depths) {
+        const Clip clip{64, 48, depth.depth > 8 ? 2 : 1};
+        ASSERT_EQ(
+            scratch.run(tracegen, {"-r", "-n", "4", "-D", std::to_string(depth.depth), "64", "48", "g.yuv"}).status, 0);
+        const std::string golden = scratch.read("g.yuv");
+        const std::string goldenBus = clipToBus(clip, golden);
+        for (const WordCase& word : wordCases) {
+            std::string bus = goldenBus;
+            const size_t frame = random() % 3;
+            const size_t at = frame * clip.frameSize() + random() % (clip.frameSize() / 2);
+            if (word.lost) {
+                bus.erase(at, size_t(word.bytes));
+            } else {
+                std::string inserted;
+                for (int i = 0; i < word.bytes; ++i) {
+                    inserted += static_cast<char>(random() % 4); // at 10 bits still a value of 10 bits
+                }
+                bus.insert(at, inserted);
+            }
+            const std::string damaged = busToClip(clip, bus);
+            std::string actual = damaged;
+            if (depth.actualFormat == "nv12") {
+                actual = clipToBus(clip, damaged); // 4:2:0 chroma in bus order is nv12's
+            } else if (depth.actualFormat == "p010le") {
+                actual = clipToBus(clip, damaged);
+                for (size_t i = 0; i + 1 < actual.size(); i += 2) {
+                    const unsigned value = (unsigned(uint8_t(actual[i])) | unsigned(uint8_t(actual[i + 1])) << 8U)
+                                           << 6U;
+                    actual[i] = static_cast<char>(value & 0xffU);
+                    actual[i + 1] = static_cast<char>(value >> 8U);
+                }
+            }
+            scratch.write("a.yuv", actual);
+            std::vector<std::string> args = {"-s", "64x48", "-f", depth.format};
+            if (!depth.actualFormat.empty()) {
+                args.insert(args.end(), {"-F", depth.actualFormat});
+            }
+            args.insert(args.end(), {"g.yuv", "a.yuv"});
+            const RunResult result = scratch.run(framecmp, args);
+            const size_t last = damaged.size() / clip.frameSize() - 1;
+            const Expected report = expectedReport(clip, golden, damaged, frame, last, word.bytes, word.lost);
+            SCOPED_TRACE(depth.format + " " + depth.actualFormat + " " + std::to_string(word.bytes) +
+                         (word.lost ? " lost" : " extra") + " at " + std::to_string(at));
+            EXPECT_EQ(result.status, 1);
+            EXPECT_TRUE(endsWith(lineStarting(result.out, "frame " + std::to_string(frame) + ":"), report.note))
+                << result.out;
+            EXPECT_EQ(lineStarting(result.out, "frames "), report.run) << result.out;
+        }
+    }
+}
+
+// Damage that is no displacement is never called one: sparse and dense random samples, a
+// burst of random bytes, faint noise everywhere, a block of the picture moved, at 8 and 10
+// bits, many seeds.
+TEST(FramecmpDiagnosis, NeverClaimedOnRandomDamage)
+{
+    Scratch scratch;
+    const char* kinds[] = {"sparse", "dense", "burst", "noise", "block"};
+    for (const int depth : {8, 10}) {
+        const Clip clip{64, 48, depth > 8 ? 2 : 1};
+        ASSERT_EQ(scratch.run(tracegen, {"-r", "-n", "2", "-D", std::to_string(depth), "64", "48", "g.yuv"}).status, 0);
+        const std::string golden = scratch.read("g.yuv");
+        const auto samples = golden.size() / size_t(clip.bytes);
+        const unsigned mask = (1U << unsigned(depth)) - 1;
+        for (const char* kind : kinds) {
+            for (unsigned seed = 0; seed < 12; ++seed) {
+                std::mt19937 random(seed);
+                std::vector<unsigned> values(samples);
+                for (size_t s = 0; s < samples; ++s) {
+                    values[s] = uint8_t(golden[s * size_t(clip.bytes)]) |
+                                (clip.bytes == 2 ? unsigned(uint8_t(golden[s * 2 + 1])) << 8U : 0U);
+                }
+                const std::string k = kind;
+                if (k == "sparse" || k == "dense") {
+                    const size_t count = k == "sparse" ? 200 : samples / 2;
+                    for (size_t i = 0; i < count; ++i) {
+                        values[random() % samples] = static_cast<unsigned>(random()) & mask;
+                    }
+                } else if (k == "burst") {
+                    const size_t from = random() % (samples - 2000);
+                    for (size_t s = from; s < from + 2000; ++s) {
+                        values[s] = static_cast<unsigned>(random()) & mask;
+                    }
+                } else if (k == "noise") {
+                    for (unsigned& value : values) {
+                        value = std::min(mask, value + static_cast<unsigned>(random() % 4));
+                    }
+                } else {
+                    // A 16x16 block of luma moved 3 pixels right.
+                    const size_t x0 = random() % 40;
+                    const size_t y0 = random() % 24;
+                    for (size_t y = y0; y < y0 + 16; ++y) {
+                        for (size_t x = x0 + 15; x >= x0; --x) {
+                            values[y * 64 + x + 3] = values[y * 64 + x];
+                            if (x == 0) {
+                                break;
+                            }
+                        }
+                    }
+                }
+                std::string damaged;
+                for (const unsigned value : values) {
+                    damaged += static_cast<char>(value & 0xffU);
+                    if (clip.bytes == 2) {
+                        damaged += static_cast<char>(value >> 8U);
+                    }
+                }
+                scratch.write("a.yuv", damaged);
+                const RunResult result = scratch.run(
+                    framecmp, {"-s", "64x48", "-f", depth > 8 ? "yuv420p10le" : "yuv420p", "g.yuv", "a.yuv"});
+                SCOPED_TRACE(std::string(kind) + " seed " + std::to_string(seed) + " depth " + std::to_string(depth));
+                EXPECT_EQ(result.status, 1);
+                EXPECT_FALSE(claimsDisplacement(result.out)) << result.out;
+            }
+        }
+    }
+}
+
+// ---- The picture ----
+
+#ifdef FRAMECMP_HAVE_PNG
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;
+    const uint8_t* at(int x, int y) const { return rgb.data() + 3 * (size_t(y) * size_t(width) + size_t(x)); }
+    bool is(int x, int y, uint8_t r, uint8_t g, uint8_t b) const
+    {
+        const uint8_t* p = at(x, y);
+        return p[0] == r && p[1] == g && p[2] == b;
+    }
+    // Pixels of a colour in the rectangle [x0, x1) x [y0, y1).
+    int count(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b) const
+    {
+        int n = 0;
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                n += is(x, y, r, g, b) ? 1 : 0;
+            }
+        }
+        return n;
+    }
+    int outlines(int x0, int y0, int x1, int y1) const
+    {
+        return count(x0, y0, x1, y1, 255, 0, 0) + count(x0, y0, x1, y1, 0, 255, 255);
+    }
+};
+
+Picture decode(const std::string& png)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    Picture picture;
+    if (png_image_begin_read_from_memory(&image, png.data(), png.size()) == 0) {
+        return picture;
+    }
+    image.format = PNG_FORMAT_RGB;
+    picture.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) == 0) {
+        return Picture{};
+    }
+    picture.width = int(image.width);
+    picture.height = int(image.height);
+    return picture;
+}
+
+// A grey 4:2:0 clip of 176x144 whose luma is a ramp: no pixel of it is red or white.
+std::string greyClip(int frames)
+{
+    std::string clip;
+    for (int f = 0; f < frames; ++f) {
+        for (int y = 0; y < 144; ++y) {
+            for (int x = 0; x < 176; ++x) {
+                clip += static_cast<char>(64 + (x + 2 * y + f) % 96);
+            }
+        }
+        clip += std::string(2 * 88 * 72, static_cast<char>(128));
+    }
+    return clip;
+}
+
+constexpr int band = 11; // rows of labels at 144 rows
+constexpr int panels[4] = {0, 180, 360, 540};
+
+// The first failing sample centres the zoom (a window of 32x32 pixels at 8x, kept inside the
+// frame), and each failing pixel gets a ring of 28 pixels (8x8 less the 6x6 inside), red or,
+// on a pixel nearer red, cyan: one for a luma sample, four for a chroma sample of 4:2:0.
+TEST(FramecmpPicture, PanelsZoomAndOutlines)
+{
+    Scratch scratch;
+    struct ZoomCase {
+        char plane;
+        int x; // in the plane
+        int y;
+        int windowX; // the zoom's window on the frame
+        int windowY;
+        int failingPixels;
+    };
+    const ZoomCase cases[] = {
+        {'Y', 100, 60, 84, 44, 1}, {'Y', 2, 3, 0, 0, 1},       {'Y', 175, 143, 144, 112, 1},
+        {'U', 20, 10, 24, 4, 4},   {'V', 87, 71, 144, 112, 4},
+    };
+    const std::string golden = greyClip(2);
+    scratch.write("e_w176_144_420.yuv", golden);
+    for (const ZoomCase& c : cases) {
+        std::string damaged = golden;
+        const size_t frameSize = 176 * 144 * 3 / 2;
+        const size_t offset = c.plane == 'Y'   ? size_t(c.y) * 176 + size_t(c.x)
+                              : c.plane == 'U' ? 176 * 144 + size_t(c.y) * 88 + size_t(c.x)
+                                               : 176 * 144 + 88 * 72 + size_t(c.y) * 88 + size_t(c.x);
+        damaged[frameSize + offset] = static_cast<char>(c.plane == 'Y' ? 250 : 20);
+        scratch.write("a_w176_144_420.yuv", damaged);
+        const RunResult result =
+            scratch.run(framecmp, {"-q", "-i", "p.png", "e_w176_144_420.yuv", "a_w176_144_420.yuv"});
+        SCOPED_TRACE(std::string(1, c.plane) + " " + std::to_string(c.x) + "," + std::to_string(c.y));
+        ASSERT_EQ(result.status, 1) << result.err;
+        const Picture picture = decode(scratch.read("p.png"));
+        // Three panels of 176, the zoom of 256, three gaps of 4; the labels over the zoom's rows.
+        ASSERT_EQ(picture.width, 796);
+        ASSERT_EQ(picture.height, band + 256);
+        for (const int x : panels) {
+            EXPECT_GT(picture.count(x, 0, x + 176, band, 255, 255, 255), 20) << "a label over the panel at " << x;
+        }
+        const int pixelX = c.plane == 'Y' ? c.x : 2 * c.x;
+        const int pixelY = c.plane == 'Y' ? c.y : 2 * c.y;
+        // The difference: luma in white, chroma in magenta, at the damaged pixels only.
+        const bool luma = c.plane == 'Y';
+        EXPECT_EQ(picture.count(360, band, 536, band + 144, 255, luma ? 255 : 0, 255), c.failingPixels);
+        EXPECT_TRUE(picture.is(360 + pixelX, band + pixelY, 255, luma ? 255 : 0, 255));
+        // The zoom: rings around the failing pixels, none elsewhere.
+        EXPECT_EQ(picture.outlines(540, band, 796, band + 256), 28 * c.failingPixels);
+        const int cellX = 540 + (pixelX - c.windowX) * 8;
+        const int cellY = band + (pixelY - c.windowY) * 8;
+        EXPECT_EQ(picture.outlines(cellX, cellY, cellX + 8, cellY + 8), 28);
+        EXPECT_EQ(picture.outlines(cellX, cellY, cellX + 1, cellY + 8), 8);
+        EXPECT_EQ(picture.outlines(cellX + 7, cellY, cellX + 8, cellY + 8), 8);
+        EXPECT_EQ(picture.outlines(cellX + 1, cellY + 1, cellX + 7, cellY + 7), 0);
+        // Each cell is ACTUAL's pixel: the window's corner is the actual panel's pixel there.
+        const uint8_t* corner = picture.at(panels[1] + c.windowX, band + c.windowY);
+        const uint8_t* zoomed = picture.at(540 + 3, band + 3);
+        EXPECT_TRUE(std::equal(corner, corner + 3, zoomed));
+        // Expected and actual panels alike but where the frames differ.
+        int differing = 0;
+        for (int y = band; y < band + 144; ++y) {
+            for (int x = 0; x < 176; ++x) {
+                differing += std::equal(picture.at(x, y), picture.at(x, y) + 3, picture.at(panels[1] + x, y)) ? 0 : 1;
+            }
+        }
+        EXPECT_EQ(differing, c.failingPixels);
+    }
+}
+
+// --picture-frame draws the frame named, a passing one too (no white or outline; its
+// difference label longer); past the end of a file it is an error, and the picture path is
+// left alone.
+TEST(FramecmpPicture, PictureFrame)
+{
+    Scratch scratch;
+    const std::string golden = greyClip(3);
+    std::string damaged = golden;
+    damaged[176 * 144 * 3 / 2 + 500] = static_cast<char>(250);
+    scratch.write("e_w176_144_420.yuv", golden);
+    scratch.write("a_w176_144_420.yuv", damaged);
+    const std::vector<std::string> files = {"e_w176_144_420.yuv", "a_w176_144_420.yuv"};
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), files.begin(), files.end());
+        return scratch.run(framecmp, args);
+    };
+    ASSERT_EQ(run({"-q", "-i", "fail.png"}).status, 1);
+    const Picture failing = decode(scratch.read("fail.png"));
+    struct FrameCase {
+        std::vector<std::string> args;
+        bool passes;
+    };
+    const FrameCase drawn[] = {
+        {{"-i", "p.png", "--picture-frame=2"}, true},
+        {{"-q", "-i", "p.png", "--picture-frame=0"}, true},
+        {{"-q", "-i", "p.png", "--picture-frame=2"}, true}, // read on after -q's stop
+        {{"-n", "1", "-i", "p.png", "--picture-frame", "2"}, true},
+        {{"-i", "p.png", "--picture-frame=1"}, false},
+    };
+    for (const FrameCase& c : drawn) {
+        SCOPED_TRACE(joined(c.args));
+        scratch.write("p.png", "");
+        const RunResult result = run(c.args);
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_EQ(result.err, "");
+        const Picture picture = decode(scratch.read("p.png"));
+        ASSERT_EQ(picture.width, 796);
+        const int marks =
+            picture.count(360, band, 536, band + 144, 255, 255, 255) + picture.outlines(540, band, 796, band + 256);
+        EXPECT_EQ(marks == 0, c.passes);
+        const int difference = picture.count(360, 0, 536, band, 255, 255, 255);
+        const int failingDifference = failing.count(360, 0, 536, band, 255, 255, 255);
+        EXPECT_EQ(difference > failingDifference, c.passes) << "\"difference: frame passes\"";
+    }
+    struct RefusedCase {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const RefusedCase refused[] = {
+        {{"-i", "p.png", "--picture-frame=3"},
+         "framecmp: --picture-frame=3: frame 3 is past the end of EXPECTED or "
+         "ACTUAL\n"},
+        {{"-q", "-i", "p.png", "--picture-frame=9"},
+         "framecmp: --picture-frame=9: frame 9 is past the end of "
+         "EXPECTED or ACTUAL\n"},
+        {{"--skip=2", "-i", "p.png", "--picture-frame=1"},
+         "framecmp: --picture-frame=1: frame 1 is skipped; the "
+         "first compared is 2\n"},
+        {{"--picture-frame=1"},
+         "framecmp: --picture-frame: draws the picture of -i, which is not given\nTry "
+         "'framecmp --help' for more information.\n"},
+        {{"-i", "p.png", "--picture-frame=x"},
+         "framecmp: --picture-frame=x: not a frame number from 0\nTry "
+         "'framecmp --help' for more information.\n"},
+        {{"-i", "p.png", "--picture-frame=-1"},
+         "framecmp: --picture-frame=-1: not a frame number from 0\nTry "
+         "'framecmp --help' for more information.\n"},
+    };
+    for (const RefusedCase& c : refused) {
+        SCOPED_TRACE(joined(c.args));
+        scratch.write("p.png", "kept");
+        const RunResult result = run(c.args);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(scratch.read("p.png"), "kept");
+    }
+}
+
+// Samples above 8 bits are drawn shifted down to 8: a 10-bit clip four times the values of
+// an 8-bit one gives the same picture.
+TEST(FramecmpPicture, TenBitsShiftedDown)
+{
+    Scratch scratch;
+    const std::string golden = greyClip(1);
+    std::string damaged = golden;
+    damaged[4000] = static_cast<char>(250);
+    std::string golden10;
+    std::string damaged10;
+    for (size_t i = 0; i < golden.size(); ++i) {
+        const unsigned e = unsigned(uint8_t(golden[i])) << 2U;
+        const unsigned a = unsigned(uint8_t(damaged[i])) << 2U;
+        golden10 += {static_cast<char>(e & 0xffU), static_cast<char>(e >> 8U)};
+        damaged10 += {static_cast<char>(a & 0xffU), static_cast<char>(a >> 8U)};
+    }
+    scratch.write("e.yuv", golden);
+    scratch.write("a.yuv", damaged);
+    scratch.write("e10.yuv", golden10);
+    scratch.write("a10.yuv", damaged10);
+    ASSERT_EQ(scratch.run(framecmp, {"-q", "-s", "176x144", "-i", "p8.png", "e.yuv", "a.yuv"}).status, 1);
+    ASSERT_EQ(scratch.run(framecmp, {"-q", "-s", "176x144", "-f", "yuv420p10le", "-i", "p10.png", "e10.yuv", "a10.yuv"})
+                  .status,
+              1);
+    const Picture eight = decode(scratch.read("p8.png"));
+    const Picture ten = decode(scratch.read("p10.png"));
+    ASSERT_EQ(eight.width, 796);
+    EXPECT_EQ(eight.rgb, ten.rgb);
+}
+
+#endif
+
+} // namespace
