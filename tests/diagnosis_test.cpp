@@ -14,6 +14,7 @@
 #include <png.h>
 #endif
 
+#include "json.h"
 #include "support.h"
 
 namespace {
@@ -273,7 +274,7 @@ TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
             if (!depth.actualFormat.empty()) {
                 args.insert(args.end(), {"-F", depth.actualFormat});
             }
-            args.insert(args.end(), {"g.yuv", "a.yuv"});
+            args.insert(args.end(), {"--json", "d.json", "g.yuv", "a.yuv"});
             const RunResult result = scratch.run(framecmp, args);
             const size_t last = damaged.size() / clip.frameSize() - 1;
             const Expected report = expectedReport(clip, golden, damaged, frame, last, word.bytes, word.lost);
@@ -283,6 +284,16 @@ TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
             EXPECT_TRUE(endsWith(lineStarting(result.out, "frame " + std::to_string(frame) + ":"), report.note))
                 << result.out;
             EXPECT_EQ(lineStarting(result.out, "frames "), report.run) << result.out;
+            // The JSON names the same displacement, once for its run of frames.
+            const Json displacements = parseJson(scratch.read("d.json"))["displacements"];
+            ASSERT_EQ(displacements.items.size(), 1U);
+            const Json& d = displacements[0];
+            EXPECT_EQ(d["frame"].value, double(frame));
+            EXPECT_EQ(
+                d["plane"].text + " " + std::to_string(int(d["x"].value)) + "," + std::to_string(int(d["y"].value)),
+                placeOf(clip, firstDifference(clip, frameOf(clip, golden, frame), frameOf(clip, damaged, frame))));
+            EXPECT_EQ(d["bytes"].value, double(word.bytes));
+            EXPECT_EQ(d["kind"].text, word.lost ? "lost" : "extra");
         }
     }
 }
@@ -344,11 +355,13 @@ TEST(FramecmpDiagnosis, NeverClaimedOnRandomDamage)
                     }
                 }
                 scratch.write("a.yuv", damaged);
-                const RunResult result = scratch.run(
-                    framecmp, {"-s", "64x48", "-f", depth > 8 ? "yuv420p10le" : "yuv420p", "g.yuv", "a.yuv"});
+                const RunResult result =
+                    scratch.run(framecmp, {"-s", "64x48", "-f", depth > 8 ? "yuv420p10le" : "yuv420p", "--json",
+                                           "d.json", "g.yuv", "a.yuv"});
                 SCOPED_TRACE(std::string(kind) + " seed " + std::to_string(seed) + " depth " + std::to_string(depth));
                 EXPECT_EQ(result.status, 1);
                 EXPECT_FALSE(claimsDisplacement(result.out)) << result.out;
+                EXPECT_TRUE(parseJson(scratch.read("d.json"))["displacements"].items.empty());
             }
         }
     }
