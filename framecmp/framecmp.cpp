@@ -107,6 +107,10 @@ constexpr size_t plotPoints = 2000;
 // them and all but one in a hundred. Frames with fewer failing samples are not searched.
 constexpr int32_t displacementReach = 64;
 constexpr uint64_t displacementLeast = 32;
+// Before that search, up to probeCount failing samples spread over the frame are looked at
+// where they stand; finding them may look at probeBudget samples at most.
+constexpr size_t probeCount = 64;
+constexpr size_t probeBudget = 16384;
 
 struct Settings {
     const char* expectedPath;
@@ -275,13 +279,23 @@ struct Displacement {
     bool lost;
 };
 
-// The displacements claimed, one for each run of frames that keep one, and the frames in bus
-// order as the search reads them.
+// A failing sample looked at: ACTUAL's bytes there and EXPECTED's bus bytes from
+// displacementReach before it to displacementReach after it (window[displacementReach] is
+// the sample's own first byte).
+struct Probe {
+    size_t sample;
+    uint8_t actual[2];
+    uint8_t window[2 * displacementReach + 2];
+};
+
+// The displacements claimed, one for each run of frames that keep one, the frames in bus
+// order as the search reads them, and the probes that come before it.
 struct Diagnosis {
     std::vector<Displacement> displacements;
     int64_t runLast; // the last frame of the latest displacement's run; -1 when none is open
     std::vector<uint8_t> expectedBus;
     std::vector<uint8_t> actualBus;
+    std::vector<Probe> probes;
 };
 
 // What the frame loop carries from one frame to the next: SSIM's sums, the latest frame's
@@ -2214,31 +2228,187 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
 }
 
 // Where bus sample `sample` stands: its plane and position in it.
-static Displacement placeOf(const FrameLayout& layout, int64_t frame, size_t sample)
+struct BusPlace {
+    int plane;
+    int32_t x;
+    int32_t y;
+};
+
+static BusPlace busPlace(const FrameLayout& layout, size_t sample)
 {
-    const Plane& luma = layout.planes[0];
-    const size_t lumaSamples = static_cast<size_t>(luma.width) * static_cast<size_t>(luma.height);
+    const auto lumaWidth = static_cast<size_t>(layout.planes[0].width);
+    const size_t lumaSamples = lumaWidth * static_cast<size_t>(layout.planes[0].height);
     if (sample < lumaSamples) {
-        return Displacement{frame,
-                            'Y',
-                            static_cast<int32_t>(sample % static_cast<size_t>(luma.width)),
-                            static_cast<int32_t>(sample / static_cast<size_t>(luma.width)),
-                            0,
-                            false};
+        return BusPlace{0, static_cast<int32_t>(sample % lumaWidth), static_cast<int32_t>(sample / lumaWidth)};
     }
     const size_t chroma = sample - lumaSamples;
     const auto width = static_cast<size_t>(layout.planes[1].width);
-    return Displacement{frame,
-                        layout.planes[1 + chroma % 2].name,
-                        static_cast<int32_t>(chroma / 2 % width),
-                        static_cast<int32_t>(chroma / 2 / width),
-                        0,
-                        false};
+    return BusPlace{1 + static_cast<int>(chroma % 2), static_cast<int32_t>(chroma / 2 % width),
+                    static_cast<int32_t>(chroma / 2 / width)};
+}
+
+// The bus sample of (x, y) of a plane: the inverse of busPlace.
+static size_t busSampleOf(const FrameLayout& layout, int planeIndex, int32_t x, int32_t y)
+{
+    const Plane& plane = layout.planes[planeIndex];
+    const size_t inPlane = static_cast<size_t>(y) * static_cast<size_t>(plane.width) + static_cast<size_t>(x);
+    if (planeIndex == 0) {
+        return inPlane;
+    }
+    const size_t lumaSamples =
+        static_cast<size_t>(layout.planes[0].width) * static_cast<size_t>(layout.planes[0].height);
+    return lumaSamples + 2 * inPlane + static_cast<size_t>(planeIndex - 1);
+}
+
+static Displacement placeOf(const FrameLayout& layout, int64_t frame, size_t sample)
+{
+    const BusPlace place = busPlace(layout, sample);
+    return Displacement{frame, layout.planes[place.plane].name, place.x, place.y, 0, false};
 }
 
 static std::string bytesText(int32_t bytes)
 {
     return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+// ---- Probes before the search ----
+
+// A frame pair where the files hold it, read a sample at a time in bus order: no copy of the
+// frames is made until a displacement looks likely.
+struct PairOnBus {
+    const Geometry* geometry;
+    const Buffers* buffers;
+    size_t samples;
+    int32_t tolerance;
+};
+
+static uint32_t valueOnBus(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, size_t sample)
+{
+    const BusPlace place = busPlace(layout, sample);
+    const uint8_t* at = frame + sampleOffset(layout.planes[place.plane], place.x, place.y);
+    return static_cast<uint32_t>(valueOf(containerAt(at, 0, layout.sampleBytes), coding));
+}
+
+static bool failsOnBus(const PairOnBus& pair, size_t sample)
+{
+    const Geometry& g = *pair.geometry;
+    const auto expected =
+        static_cast<int32_t>(valueOnBus(g.expected, g.expectedCoding, pair.buffers->expected, sample));
+    const auto actual = static_cast<int32_t>(valueOnBus(g.actual, g.actualCoding, pair.buffers->actual, sample));
+    return std::abs(expected - actual) > pair.tolerance;
+}
+
+// The candidates still in the running, a bit for each displacement of 1 to 64 bytes.
+struct Candidates {
+    uint64_t lost;
+    uint64_t extra;
+};
+
+static Probe makeProbe(const PairOnBus& pair, size_t sample)
+{
+    const Geometry& g = *pair.geometry;
+    const size_t width = g.expected.sampleBytes;
+    const auto reach = static_cast<size_t>(displacementReach);
+    Probe probe{sample, {}, {}};
+    const uint32_t actual = valueOnBus(g.actual, g.actualCoding, pair.buffers->actual, sample);
+    probe.actual[0] = static_cast<uint8_t>(actual);
+    probe.actual[1] = static_cast<uint8_t>(actual >> 8U);
+    const size_t from = sample * width >= reach ? (sample * width - reach) / width : 0;
+    const size_t to = std::min(pair.samples, (sample * width + width + reach) / width + 1);
+    for (size_t s = from; s < to; ++s) {
+        const uint32_t value = valueOnBus(g.expected, g.expectedCoding, pair.buffers->expected, s);
+        for (size_t b = 0; b < width; ++b) {
+            const size_t at = s * width + b + reach - sample * width; // wraps below the window's start
+            if (at < sizeof probe.window) {
+                probe.window[at] = static_cast<uint8_t>(value >> (8 * b));
+            }
+        }
+    }
+    return probe;
+}
+
+// Up to probeCount failing samples from `first` on, spread over the rest of the frame: each
+// the first failing one from its share's start. False when they cannot be found cheaply
+// (failing samples too sparse to reach within probeBudget looks, or too few of them).
+static bool findProbes(const PairOnBus& pair, size_t first, std::vector<Probe>& probes)
+{
+    probes.clear();
+    size_t looked = 0;
+    size_t next = first;
+    for (size_t j = 0; j < probeCount && next < pair.samples; ++j) {
+        size_t s = std::max(next, first + j * (pair.samples - first) / probeCount);
+        while (s < pair.samples && !failsOnBus(pair, s)) {
+            if (++looked > probeBudget) {
+                return false;
+            }
+            ++s;
+        }
+        if (s < pair.samples) {
+            probes.push_back(makeProbe(pair, s));
+        }
+        next = s + 1;
+    }
+    return probes.size() >= probeCount / 2;
+}
+
+// Leaves the displacements that explain all but one in sixteen of the probes they can judge.
+// One that explains all but one in a hundred failing samples of the frame passes unless
+// nearly all its misses fall on the probes, which are spread over the frame; random damage
+// explains next to none of them.
+static Candidates screenCandidates(const std::vector<Probe>& probes, size_t first, size_t width, size_t frameBytes)
+{
+    Candidates left{0, 0};
+    for (int32_t bytes = 1; bytes <= displacementReach; ++bytes) {
+        const auto k = static_cast<size_t>(bytes);
+        for (const bool lost : {true, false}) {
+            size_t judged = 0;
+            size_t missed = 0;
+            for (const Probe& probe : probes) {
+                const bool inFrame = lost ? (probe.sample + 1) * width + k <= frameBytes
+                                          : probe.sample >= first + (k + width - 1) / width;
+                if (!inFrame) {
+                    continue;
+                }
+                const uint8_t* displaced =
+                    probe.window + static_cast<size_t>(displacementReach) + (lost ? k : 0) - (lost ? 0 : k);
+                ++judged;
+                missed += std::memcmp(probe.actual, displaced, width) == 0 ? 0U : 1U;
+            }
+            if (missed * 16 <= judged) {
+                (lost ? left.lost : left.extra) |= uint64_t{1} << (k - 1);
+            }
+        }
+    }
+    return left;
+}
+
+// The displacements worth the search: those the probes leave, or all of them when the
+// frame's failing samples are too sparse to probe. `first` is where the frame's first
+// failing sample of some plane stands on the bus, as the plane comparison found it.
+static Candidates likelyCandidates(const PairOnBus& pair, const FrameResult& result, std::vector<Probe>& probes)
+{
+    const Candidates all{~uint64_t{0}, ~uint64_t{0}};
+    size_t first = pair.samples;
+    for (int p = 0; p < pair.geometry->expected.planeCount; ++p) {
+        if (result.planes[p].firstX >= 0) {
+            first = std::min(first,
+                             busSampleOf(pair.geometry->expected, p, result.planes[p].firstX, result.planes[p].firstY));
+        }
+    }
+    for (size_t looked = 0; first < pair.samples && !failsOnBus(pair, first); ++first) {
+        if (++looked > probeBudget) {
+            return all;
+        }
+    }
+    if (first >= pair.samples || !findProbes(pair, first, probes)) {
+        return all;
+    }
+    return screenCandidates(probes, first, pair.geometry->expected.sampleBytes, pair.geometry->expected.frameSize);
+}
+
+static bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost)
+{
+    return ((lost ? candidates.lost : candidates.extra) >> static_cast<unsigned>(bytes - 1) & 1U) != 0;
 }
 
 // Says the run of frames that kept the latest displacement, when it is more than one, and
@@ -2262,13 +2432,21 @@ static void closeDisplacementRun(const Settings& settings, Diagnosis& diagnosis)
 // recorded and returned for the frame's line: "; from Y 32,41 on, 4 bytes lost: ACTUAL is
 // EXPECTED 4 bytes early". The previous frame's displacement is tried first.
 static std::string diagnoseFrame(const Settings& settings, const Geometry& geometry, const Buffers& buffers,
-                                 int64_t frame, uint64_t failing, Diagnosis& diagnosis)
+                                 const FrameResult& result, uint64_t failing, Diagnosis& diagnosis)
 {
+    const int64_t frame = result.frame;
     const bool runGoesOn = diagnosis.runLast >= 0 && diagnosis.runLast == frame - 1;
     if (!runGoesOn) {
         closeDisplacementRun(settings, diagnosis);
     }
     if (failing < displacementLeast) {
+        closeDisplacementRun(settings, diagnosis);
+        return "";
+    }
+    const PairOnBus pair{&geometry, &buffers, geometry.expected.frameSize / geometry.expected.sampleBytes,
+                         settings.tolerance};
+    const Candidates candidates = likelyCandidates(pair, result, diagnosis.probes);
+    if (candidates.lost == 0 && candidates.extra == 0) {
         closeDisplacementRun(settings, diagnosis);
         return "";
     }
@@ -2287,7 +2465,8 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
     }
     if (runGoesOn) {
         const Displacement& previous = diagnosis.displacements.back();
-        if (explains(bus, first, failingOnBus, previous.bytes, previous.lost)) {
+        if (isCandidate(candidates, previous.bytes, previous.lost) &&
+            explains(bus, first, failingOnBus, previous.bytes, previous.lost)) {
             diagnosis.runLast = frame;
             return "";
         }
@@ -2295,7 +2474,7 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
     }
     for (int32_t bytes = 1; bytes <= displacementReach; ++bytes) {
         for (const bool lost : {true, false}) {
-            if (!explains(bus, first, failingOnBus, bytes, lost)) {
+            if (!isCandidate(candidates, bytes, lost) || !explains(bus, first, failingOnBus, bytes, lost)) {
                 continue;
             }
             Displacement found = placeOf(geometry.expected, frame, first);
@@ -2368,7 +2547,7 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
         failing += tally.failing;
     }
     if (fails) {
-        line += diagnoseFrame(settings, geometry, buffers, frame, failing, work.diagnosis);
+        line += diagnoseFrame(settings, geometry, buffers, work.result, failing, work.diagnosis);
     }
     work.result.fails = fails;
     run.framesDiffering += differs ? 1 : 0;
@@ -2777,7 +2956,7 @@ int main(int argc, char** argv)
     }
     startReports(reports, settings, firstFrame, settings.skip[1] - settings.skip[0] + aligned);
     Remainder rest[2] = {};
-    FrameWork work{settings.ssim ? makeSsimBuffers(geometry.expected) : SsimBuffers{}, {}, {{}, -1, {}, {}}};
+    FrameWork work{settings.ssim ? makeSsimBuffers(geometry.expected) : SsimBuffers{}, {}, {{}, -1, {}, {}, {}}};
     const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest, reports, work);
     bool endsDiffer = false;
     if (reportNothingLeft(settings, tally, rest)) {

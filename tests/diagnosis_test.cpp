@@ -298,6 +298,47 @@ TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
     }
 }
 
+// 1080p frames, where a quick look at a few failing samples comes before the search: a
+// word lost or gained in a busy picture (the failing samples dense), and in a flat one with a
+// few patches of detail far apart (too sparse for the quick look, so every displacement is
+// tried); found alike, and where the model says.
+TEST(FramecmpDiagnosis, LargeFramesDenseAndSparse)
+{
+    Scratch scratch;
+    const Clip clip{1920, 1080, 1};
+    std::mt19937 random(2026);
+    for (const bool busy : {true, false}) {
+        std::string golden(clip.frameSize() * 3, '\x80');
+        for (size_t i = 0; i < golden.size(); ++i) {
+            if (busy || i % 150000 < 300) {
+                golden[i] = static_cast<char>(random());
+            }
+        }
+        scratch.write("g.yuv", golden);
+        const std::string goldenBus = clipToBus(clip, golden);
+        for (const WordCase& word : wordCases) {
+            std::string bus = goldenBus;
+            const size_t frame = 1;
+            const size_t at = frame * clip.frameSize() + 150000 * (1 + random() % 10) + random() % 300;
+            if (word.lost) {
+                bus.erase(at, size_t(word.bytes));
+            } else {
+                bus.insert(at, std::string(size_t(word.bytes), '\x07'));
+            }
+            const std::string damaged = busToClip(clip, bus);
+            scratch.write("a.yuv", damaged);
+            const RunResult result = scratch.run(framecmp, {"-s", "1920x1080", "g.yuv", "a.yuv"});
+            const Expected report = expectedReport(clip, golden, damaged, frame, damaged.size() / clip.frameSize() - 1,
+                                                   word.bytes, word.lost);
+            SCOPED_TRACE(std::string(busy ? "busy " : "flat ") + std::to_string(word.bytes) +
+                         (word.lost ? " lost" : " extra") + " at " + std::to_string(at));
+            EXPECT_EQ(result.status, 1);
+            EXPECT_TRUE(endsWith(lineStarting(result.out, "frame 1:"), report.note)) << result.out;
+            EXPECT_FALSE(claimsDisplacement(lineStarting(result.out, "frame 0:")));
+        }
+    }
+}
+
 // Damage that is no displacement is never called one: sparse and dense random samples, a
 // burst of random bytes, faint noise everywhere, a block of the picture moved, at 8 and 10
 // bits, many seeds.
