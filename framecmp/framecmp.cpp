@@ -116,27 +116,27 @@ struct Settings {
     const char* expectedPath;
     const char* actualPath;
     const char* picturePath;
-    int32_t width; // 0 until -s or a name gives it
-    int32_t height;
-    Format format;
-    bool formatGiven;
-    Format actualFormat;
-    bool actualFormatGiven;
-    int32_t tolerance;
-    bool toleranceGiven;
-    int64_t floor; // PSNR floor in hundredths of a dB; -1 without -p
-    bool quiet;
-    bool listSamples;
-    int64_t stopAfter; // failing frames; 0 is no limit
-    int64_t skip[2];   // frames of EXPECTED and ACTUAL
-    bool skipGiven;
-    int64_t alignMax;     // -1 without --align
-    int64_t pictureFrame; // the frame -i draws; -1 for the first failing one
-    const char* csvPath;  // "-" for standard output
+    const char* csvPath; // "-" for standard output
     const char* jsonPath;
     const char* plotPath;
+    int64_t floor;        // PSNR floor in hundredths of a dB; -1 without -p
+    int64_t ssimMin;      // millionths; -1 without --ssim-min
+    int64_t stopAfter;    // failing frames; 0 is no limit
+    int64_t skip[2];      // frames of EXPECTED and ACTUAL
+    int64_t alignMax;     // -1 without --align
+    int64_t pictureFrame; // the frame -i draws; -1 for the first failing one
+    Format format;
+    Format actualFormat;
+    int32_t width; // 0 until -s or a name gives it
+    int32_t height;
+    int32_t tolerance;
+    bool formatGiven;
+    bool actualFormatGiven;
+    bool toleranceGiven;
+    bool quiet;
+    bool listSamples;
+    bool skipGiven;
     bool ssim;
-    int64_t ssimMin; // millionths; -1 without --ssim-min
 };
 
 // How one file's samples are read: the value is (container >> shift) & valueMask, and the
@@ -404,15 +404,14 @@ static bool isStandardOutput(const char* path)
 // At most one report on standard output, and then no -l listing to mix with it.
 static void checkReports(const Settings& settings)
 {
-    const int onStandardOutput = int{isStandardOutput(settings.csvPath)} + int{isStandardOutput(settings.jsonPath)} +
-                                 int{isStandardOutput(settings.plotPath)};
+    const char* paths[3] = {settings.csvPath, settings.jsonPath, settings.plotPath};
+    const auto onStandardOutput = std::count_if(std::begin(paths), std::end(paths), isStandardOutput);
     if (onStandardOutput > 1) {
         failUsage("-", "only one report can go to standard output");
     }
     if (onStandardOutput == 1 && settings.listSamples) {
         failUsage("-l", "cannot list samples on standard output while a report goes there");
     }
-    const char* paths[3] = {settings.csvPath, settings.jsonPath, settings.plotPath};
     for (int i = 0; i < 3; ++i) {
         for (int j = i + 1; j < 3; ++j) {
             if (paths[i] != nullptr && paths[j] != nullptr && std::strcmp(paths[i], paths[j]) == 0 &&
@@ -1218,8 +1217,8 @@ static double planeSsim(int planeIndex, const Geometry& geometry, const uint8_t*
         return std::numeric_limits<double>::quiet_NaN();
     }
     const double peak = std::ldexp(1.0, geometry.expectedCoding.depth) - 1;
-    const auto c1 = static_cast<int64_t>(.01 * .01 * peak * peak * 64 + .5);
-    const auto c2 = static_cast<int64_t>(.03 * .03 * peak * peak * 64 * 63 + .5);
+    const int64_t c1 = std::llround(.01 * .01 * peak * peak * 64);
+    const int64_t c2 = std::llround(.03 * .03 * peak * peak * 64 * 63);
     const auto blocks = static_cast<size_t>(blocksX);
     double sum = 0;
     for (int32_t z = 0; z < blocksY; ++z) {
@@ -1278,6 +1277,13 @@ static std::string ssimReport(double ssim, const Settings& settings)
 // ---- Picture ----
 
 #ifdef FRAMECMP_HAVE_PNG
+
+// The frame drawn: its pair of frames, its number, and whether it fails.
+struct PictureFrame {
+    const Buffers* buffers;
+    int64_t frame;
+    bool fails;
+};
 
 constexpr int32_t pictureGap = 4;
 constexpr uint8_t gapGrey = 96;
@@ -1342,13 +1348,6 @@ struct PictureLayout {
     std::string labels[4];
     int64_t width;
     int64_t height;
-};
-
-// The frame drawn: its pair of frames, its number, and whether it fails.
-struct PictureFrame {
-    const Buffers* buffers;
-    int64_t frame;
-    bool fails;
 };
 
 [[noreturn]] static void pictureFailed(png_structp png, png_const_charp message)
@@ -1448,7 +1447,8 @@ static PictureLayout makePictureLayout(const Geometry& geometry, const PictureFr
     const int32_t height = geometry.expected.height;
     PictureLayout picture{};
     picture.scale = std::clamp(height / 256, 1, 4);
-    picture.band = (glyphHeight + 2 * labelMargin) * picture.scale;
+    const int32_t band = (glyphHeight + 2 * labelMargin) * picture.scale;
+    picture.band = band;
     picture.zoom = zoomFactor * picture.scale;
     picture.windowWidth = std::min(width, zoomCells);
     picture.windowHeight = std::min(height, zoomCells);
@@ -1474,7 +1474,8 @@ static PictureLayout makePictureLayout(const Geometry& geometry, const PictureFr
         x += picture.panelWidth[i] + (i < 3 ? pictureGap : 0);
     }
     picture.width = x;
-    picture.height = picture.band + std::max<int64_t>(height, int64_t{picture.windowHeight} * picture.zoom);
+    const int64_t zoomHeight = int64_t{picture.windowHeight} * picture.zoom;
+    picture.height = band + std::max<int64_t>(height, zoomHeight);
     return picture;
 }
 
@@ -1598,9 +1599,10 @@ static void pictureRow(const Geometry& geometry, const PictureLayout& picture, c
     }
 }
 
-static void writePicture(const char* path, const Geometry& geometry, const PictureFrame& drawn, int32_t tolerance)
+static void writePicture(const char* path, const Geometry& geometry, const Buffers& buffers, int64_t frame, bool fails,
+                         int32_t tolerance)
 {
-    const PictureLayout picture = makePictureLayout(geometry, drawn, tolerance);
+    const PictureLayout picture = makePictureLayout(geometry, PictureFrame{&buffers, frame, fails}, tolerance);
     if (picture.width > INT32_MAX / 3) {
         fail(path, "the frame is too wide for a picture");
     }
@@ -1622,7 +1624,7 @@ static void writePicture(const char* path, const Geometry& geometry, const Pictu
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int64_t y = 0; y < picture.height; ++y) {
-        pictureRow(geometry, picture, *drawn.buffers, tolerance, y, row, rowBytes);
+        pictureRow(geometry, picture, buffers, tolerance, y, row, rowBytes);
         png_write_row(png, row);
     }
     png_write_end(png, info);
@@ -1633,14 +1635,8 @@ static void writePicture(const char* path, const Geometry& geometry, const Pictu
 
 #else
 
-struct PictureFrame {
-    const Buffers* buffers;
-    int64_t frame;
-    bool fails;
-};
-
-static void writePicture(const char* path, const Geometry& /*geometry*/, const PictureFrame& /*drawn*/,
-                         int32_t /*tolerance*/)
+static void writePicture(const char* path, const Geometry& /*geometry*/, const Buffers& /*buffers*/, int64_t /*frame*/,
+                         bool /*fails*/, int32_t /*tolerance*/)
 {
     fail(path, "this framecmp was built without libpng and cannot write pictures");
 }
@@ -2141,7 +2137,7 @@ static void fillBus(const FrameLayout& layout, const Coding& coding, const uint8
 {
     bus.resize(layout.frameSize);
     size_t at = 0;
-    const auto put = [&](const Plane& plane, int32_t x, int32_t y) {
+    const auto append = [&](const Plane& plane, int32_t x, int32_t y) {
         const auto value = static_cast<uint32_t>(
             valueOf(containerAt(frame + sampleOffset(plane, x, y), 0, layout.sampleBytes), coding));
         bus[at++] = static_cast<uint8_t>(value);
@@ -2152,14 +2148,14 @@ static void fillBus(const FrameLayout& layout, const Coding& coding, const uint8
     const Plane& luma = layout.planes[0];
     for (int32_t y = 0; y < luma.height; ++y) {
         for (int32_t x = 0; x < luma.width; ++x) {
-            put(luma, x, y);
+            append(luma, x, y);
         }
     }
     if (layout.planeCount == 3) {
         for (int32_t y = 0; y < layout.planes[1].height; ++y) {
             for (int32_t x = 0; x < layout.planes[1].width; ++x) {
-                put(layout.planes[1], x, y);
-                put(layout.planes[2], x, y);
+                append(layout.planes[1], x, y);
+                append(layout.planes[2], x, y);
             }
         }
     }
@@ -2611,8 +2607,7 @@ static void drawLaterFrame(const Settings& settings, const Geometry& geometry, c
     RunTally scratch = tally;
     FrameWork scratchWork = work;
     const bool fails = compareFrame(silent, geometry, buffers, settings.pictureFrame, scratch, scratchWork);
-    writePicture(settings.picturePath, geometry, PictureFrame{&buffers, settings.pictureFrame, fails},
-                 settings.tolerance);
+    writePicture(settings.picturePath, geometry, buffers, settings.pictureFrame, fails, settings.tolerance);
     tally.pictureWritten = true;
 }
 
@@ -2637,7 +2632,7 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
         const bool fails = compareFrame(settings, geometry, buffers, frame, tally, work);
         reportFrame(reports, geometry, settings, work.result);
         if (drawsFrame(settings, tally, frame, fails)) {
-            writePicture(settings.picturePath, geometry, PictureFrame{&buffers, frame, fails}, settings.tolerance);
+            writePicture(settings.picturePath, geometry, buffers, frame, fails, settings.tolerance);
             tally.pictureWritten = true;
         }
         if (!fails) {
@@ -2932,7 +2927,7 @@ int main(int argc, char** argv)
     refuseOutputsOverInputs(settings);
 #ifndef FRAMECMP_HAVE_PNG
     if (settings.picturePath != nullptr) {
-        writePicture(settings.picturePath, geometry, PictureFrame{nullptr, 0, false}, 0);
+        writePicture(settings.picturePath, geometry, Buffers{}, 0, false, 0);
     }
 #endif
     const Input inputs[2] = {openInput(settings.expectedPath), openInput(settings.actualPath)};
