@@ -1047,9 +1047,11 @@ static std::string planeReport(const Plane& plane, const PlaneTally& tally, cons
 // of every 8x8 window of 2x2 blocks, the mean over the windows. Its constants are those of
 // the depth's peak.
 
-// The plain kernel of 8-bit samples: the sums of `blocks` 4x4 blocks side by side.
-static void blockSums8Plain(const uint8_t* a, size_t strideA, const uint8_t* b, size_t strideB, size_t blocks,
-                            BlockSums* sums)
+// The plain kernel: the sums of `blocks` 4x4 blocks side by side, of 8-bit samples or of
+// values above 8 bits.
+template <typename Sample>
+static void blockSumsPlain(const Sample* a, size_t strideA, const Sample* b, size_t strideB, size_t blocks,
+                           BlockSums* sums)
 {
     for (size_t z = 0; z < blocks; ++z) {
         BlockSums block{0, 0, 0, 0};
@@ -1125,26 +1127,7 @@ static void blockSums8(const uint8_t* a, size_t strideA, const uint8_t* b, size_
         }
     }
 #endif
-    blockSums8Plain(a + ssimBlock * z, strideA, b + ssimBlock * z, strideB, blocks - z, sums + z);
-}
-
-// The kernel of values above 8 bits, four rows of `stride` values of each plane.
-static void blockSums16(const uint16_t* a, const uint16_t* b, size_t stride, size_t blocks, BlockSums* sums)
-{
-    for (size_t z = 0; z < blocks; ++z) {
-        BlockSums block{0, 0, 0, 0};
-        for (size_t y = 0; y < ssimBlock; ++y) {
-            for (size_t x = 0; x < ssimBlock; ++x) {
-                const int64_t va = a[y * stride + ssimBlock * z + x];
-                const int64_t vb = b[y * stride + ssimBlock * z + x];
-                block.s1 += va;
-                block.s2 += vb;
-                block.ss += va * va + vb * vb;
-                block.s12 += va * vb;
-            }
-        }
-        sums[z] = block;
-    }
+    blockSumsPlain(a + ssimBlock * z, strideA, b + ssimBlock * z, strideB, blocks - z, sums + z);
 }
 
 // The block sums of block row `z` of a plane: straight from the frames when the samples are
@@ -1180,7 +1163,7 @@ static void blockRowSums(int planeIndex, const Geometry& geometry, const uint8_t
             ssim.values[1][y * width + x] = static_cast<uint16_t>(valueOf(a, geometry.actualCoding));
         }
     }
-    blockSums16(ssim.values[0].data(), ssim.values[1].data(), width, blocks, sums);
+    blockSumsPlain(ssim.values[0].data(), width, ssim.values[1].data(), width, blocks, sums);
 }
 
 // The SSIM of one 8x8 window from its sums, with x264's constants scaled to the peak.
