@@ -279,15 +279,6 @@ struct Displacement {
     bool lost;
 };
 
-// A failing sample looked at: ACTUAL's bytes there and EXPECTED's bus bytes from
-// displacementReach before it to displacementReach after it (window[displacementReach] is
-// the sample's own first byte).
-struct Probe {
-    size_t sample;
-    uint8_t actual[2];
-    uint8_t window[2 * displacementReach + 2];
-};
-
 // The displacements claimed, one for each run of frames that keep one, the frames in bus
 // order as the search reads them, and the probes that come before it.
 struct Diagnosis {
@@ -295,7 +286,7 @@ struct Diagnosis {
     int64_t runLast; // the last frame of the latest displacement's run; -1 when none is open
     std::vector<uint8_t> expectedBus;
     std::vector<uint8_t> actualBus;
-    std::vector<Probe> probes;
+    std::vector<size_t> probes; // bus samples
 };
 
 // What the frame loop carries from one frame to the next: SSIM's sums, the latest frame's
@@ -2277,6 +2268,15 @@ static bool failsOnBus(const PairOnBus& pair, size_t sample)
     return std::abs(expected - actual) > pair.tolerance;
 }
 
+// A failing sample looked at: ACTUAL's bytes there and EXPECTED's bus bytes from
+// displacementReach before it to displacementReach after it (window[displacementReach] is
+// the sample's own first byte).
+struct Probe {
+    size_t sample;
+    uint8_t actual[2];
+    uint8_t window[2 * displacementReach + 2];
+};
+
 // The candidates still in the running, a bit for each displacement of 1 to 64 bytes.
 struct Candidates {
     uint64_t lost;
@@ -2309,7 +2309,7 @@ static Probe makeProbe(const PairOnBus& pair, size_t sample)
 // Up to probeCount failing samples from `first` on, spread over the rest of the frame: each
 // the first failing one from its share's start. False when they cannot be found cheaply
 // (failing samples too sparse to reach within probeBudget looks, or too few of them).
-static bool findProbes(const PairOnBus& pair, size_t first, std::vector<Probe>& probes)
+static bool findProbes(const PairOnBus& pair, size_t first, std::vector<size_t>& probes)
 {
     probes.clear();
     size_t looked = 0;
@@ -2323,7 +2323,7 @@ static bool findProbes(const PairOnBus& pair, size_t first, std::vector<Probe>& 
             ++s;
         }
         if (s < pair.samples) {
-            probes.push_back(makeProbe(pair, s));
+            probes.push_back(s);
         }
         next = s + 1;
     }
@@ -2333,27 +2333,39 @@ static bool findProbes(const PairOnBus& pair, size_t first, std::vector<Probe>& 
 // Leaves the displacements that explain all but one in sixteen of the probes they can judge.
 // One that explains all but one in a hundred failing samples of the frame passes unless
 // nearly all its misses fall on the probes, which are spread over the frame; random damage
-// explains next to none of them.
-static Candidates screenCandidates(const std::vector<Probe>& probes, size_t first, size_t width, size_t frameBytes)
+// explains next to none of them, so that the look ends after a few probes, once every
+// displacement has missed more than it may.
+static Candidates screenCandidates(const PairOnBus& pair, const std::vector<size_t>& probes, size_t first)
 {
-    Candidates left{0, 0};
-    for (int32_t bytes = 1; bytes <= displacementReach; ++bytes) {
-        const auto k = static_cast<size_t>(bytes);
-        for (const bool lost : {true, false}) {
-            size_t judged = 0;
-            size_t missed = 0;
-            for (const Probe& probe : probes) {
-                const bool inFrame = lost ? (probe.sample + 1) * width + k <= frameBytes
-                                          : probe.sample >= first + (k + width - 1) / width;
-                if (!inFrame) {
-                    continue;
+    const size_t width = pair.geometry->expected.sampleBytes;
+    const size_t frameBytes = pair.geometry->expected.frameSize;
+    const auto reach = static_cast<size_t>(displacementReach);
+    size_t judged[2][displacementReach] = {};
+    size_t missed[2][displacementReach] = {};
+    for (const size_t sample : probes) {
+        const Probe probe = makeProbe(pair, sample);
+        bool anyLeft = false;
+        for (size_t k = 1; k <= reach; ++k) {
+            for (const bool lost : {true, false}) {
+                const bool inFrame =
+                    lost ? (sample + 1) * width + k <= frameBytes : sample >= first + (k + width - 1) / width;
+                size_t& misses = missed[lost ? 0 : 1][k - 1];
+                if (inFrame) {
+                    ++judged[lost ? 0 : 1][k - 1];
+                    const uint8_t* displaced = lost ? probe.window + reach + k : probe.window + reach - k;
+                    misses += std::memcmp(probe.actual, displaced, width) == 0 ? 0U : 1U;
                 }
-                const uint8_t* displaced =
-                    probe.window + static_cast<size_t>(displacementReach) + (lost ? k : 0) - (lost ? 0 : k);
-                ++judged;
-                missed += std::memcmp(probe.actual, displaced, width) == 0 ? 0U : 1U;
+                anyLeft = anyLeft || misses * 16 <= probes.size();
             }
-            if (missed * 16 <= judged) {
+        }
+        if (!anyLeft) {
+            return Candidates{0, 0};
+        }
+    }
+    Candidates left{0, 0};
+    for (size_t k = 1; k <= reach; ++k) {
+        for (const bool lost : {true, false}) {
+            if (missed[lost ? 0 : 1][k - 1] * 16 <= judged[lost ? 0 : 1][k - 1]) {
                 (lost ? left.lost : left.extra) |= uint64_t{1} << (k - 1);
             }
         }
@@ -2364,7 +2376,7 @@ static Candidates screenCandidates(const std::vector<Probe>& probes, size_t firs
 // The displacements worth the search: those the probes leave, or all of them when the
 // frame's failing samples are too sparse to probe. `first` is where the frame's first
 // failing sample of some plane stands on the bus, as the plane comparison found it.
-static Candidates likelyCandidates(const PairOnBus& pair, const FrameResult& result, std::vector<Probe>& probes)
+static Candidates likelyCandidates(const PairOnBus& pair, const FrameResult& result, std::vector<size_t>& probes)
 {
     const Candidates all{~uint64_t{0}, ~uint64_t{0}};
     size_t first = pair.samples;
@@ -2382,7 +2394,7 @@ static Candidates likelyCandidates(const PairOnBus& pair, const FrameResult& res
     if (first >= pair.samples || !findProbes(pair, first, probes)) {
         return all;
     }
-    return screenCandidates(probes, first, pair.geometry->expected.sampleBytes, pair.geometry->expected.frameSize);
+    return screenCandidates(pair, probes, first);
 }
 
 static bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost)
