@@ -2272,7 +2272,6 @@ static bool failsOnBus(const PairOnBus& pair, size_t sample)
 // displacementReach before it to displacementReach after it (window[displacementReach] is
 // the sample's own first byte).
 struct Probe {
-    size_t sample;
     uint8_t actual[2];
     uint8_t window[2 * displacementReach + 2];
 };
@@ -2288,7 +2287,7 @@ static Probe makeProbe(const PairOnBus& pair, size_t sample)
     const Geometry& g = *pair.geometry;
     const size_t width = g.expected.sampleBytes;
     const auto reach = static_cast<size_t>(displacementReach);
-    Probe probe{sample, {}, {}};
+    Probe probe{{}, {}};
     const uint32_t actual = valueOnBus(g.actual, g.actualCoding, pair.buffers->actual, sample);
     probe.actual[0] = static_cast<uint8_t>(actual);
     probe.actual[1] = static_cast<uint8_t>(actual >> 8U);
