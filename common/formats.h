@@ -105,8 +105,11 @@ inline const Layout* findLayout(const char* name)
 // Returns false, leaving `format` alone, for anything else.
 inline bool parseFormat(const char* text, Format& format)
 {
+    // As ffmpeg takes it, a name without its byte order means the little-endian format:
+    // p010 is p010le.
+    const std::string littleEndian = std::string(text) + "le";
     for (const FormatName& entry : formatNames) {
-        if (std::strcmp(entry.name, text) == 0) {
+        if (std::strcmp(entry.name, text) == 0 || littleEndian == entry.name) {
             format = Format{findLayout(entry.layout), entry.depth, entry.msbAligned};
             return true;
         }

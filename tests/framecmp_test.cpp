@@ -526,8 +526,8 @@ TEST(FramecmpModel, FastKernelsAgreeWithPlainOnes)
 TEST(FramecmpModel, NamesOfTheSameFormat)
 {
     const std::vector<std::vector<std::string>> aliases = {
-        {"p010le", "nv12:10m"},
-        {"yuv420p10le", "yuv420p:10"},
+        {"p010le", "nv12:10m", "p010"},
+        {"yuv420p10le", "yuv420p:10", "yuv420p10"},
         {"nv20le", "nv16:10"},
         {"y210le", "yuyv422:10m"},
         {"i420", "yuv420p", "yuv420p:8"},
