@@ -1987,15 +1987,24 @@ static std::string plotAxes(const PlotScale& scale, const Settings& settings, bo
     std::string svg = "<rect x=\"" + coordinate(left) + "\" y=\"" + coordinate(plotTop) + "\" width=\"" +
                       coordinate(right - left) + "\" height=\"" + coordinate(bottom - plotTop) +
                       "\" fill=\"none\" stroke=\"#808080\"/>\n";
-    for (int k = 0; k <= 5; ++k) {
-        const double value = scale.low + (scale.top - scale.low) * k / 5;
-        const double y = plotY(value, scale.low, scale.top);
-        svg += svgText(left - 6, y + 4, "end", k == 5 ? "inf" : coordinate(value));
-        if (ssim) {
-            char text[16];
-            std::snprintf(text, sizeof text, "%.2f", scale.ssimLow + (1 - scale.ssimLow) * k / 5);
-            svg += svgText(right + 6, y + 4, "start", text);
-        }
+    // PSNR at the multiples of a round step (1, 2 or 5 times a power of ten) that gives at
+    // most six of them, up to half a step under the top, where an infinite PSNR stands.
+    const double least = (scale.top - scale.low) / 6;
+    const double power = std::pow(10.0, std::floor(std::log10(least)));
+    const double step = least <= power       ? power
+                        : least <= 2 * power ? 2 * power
+                        : least <= 5 * power ? 5 * power
+                                             : 10 * power;
+    // The axis spans 5 dB at least, so the step is a whole number of dB.
+    for (double value = std::ceil(scale.low / step) * step; value < scale.top - step / 2; value += step) {
+        svg += svgText(left - 6, plotY(value, scale.low, scale.top) + 4, "end", std::to_string(std::lround(value)));
+    }
+    svg += svgText(left - 6, plotY(scale.top, scale.low, scale.top) + 4, "end", "inf");
+    for (int k = 0; ssim && k <= 5; ++k) {
+        const double value = scale.ssimLow + (1 - scale.ssimLow) * k / 5;
+        char text[16];
+        std::snprintf(text, sizeof text, "%.2f", value);
+        svg += svgText(right + 6, plotY(value, scale.ssimLow, 1) + 4, "start", text);
     }
     const size_t ticks = std::min<size_t>(scale.count, 6);
     for (size_t k = 0; k < ticks; ++k) {
