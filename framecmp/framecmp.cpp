@@ -1996,8 +1996,10 @@ static std::string plotAxes(const PlotScale& scale, const Settings& settings, bo
                         : least <= 5 * power ? 5 * power
                                              : 10 * power;
     // The axis spans 5 dB at least, so the step is a whole number of dB.
-    for (double value = std::ceil(scale.low / step) * step; value < scale.top - step / 2; value += step) {
-        svg += svgText(left - 6, plotY(value, scale.low, scale.top) + 4, "end", std::to_string(std::lround(value)));
+    const int64_t wholeStep = std::llround(step);
+    for (int64_t value = std::llround(std::ceil(scale.low / step) * step); double(value) < scale.top - step / 2;
+         value += wholeStep) {
+        svg += svgText(left - 6, plotY(double(value), scale.low, scale.top) + 4, "end", std::to_string(value));
     }
     svg += svgText(left - 6, plotY(scale.top, scale.low, scale.top) + 4, "end", "inf");
     for (int k = 0; ssim && k <= 5; ++k) {
