@@ -648,7 +648,7 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"-f", "nv12:17", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-f nv12:17: unknown format"},
         {{"-f", "nv12:7", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-f nv12:7: unknown format"},
         {{"-f", "nv12:", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "-f nv12:: unknown format"},
-        {{"-f", "p010", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "LAYOUT:DEPTHm (MSB-aligned)"},
+        {{"-f", "p010be", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "LAYOUT:DEPTHm (MSB-aligned)"},
         {{"-f", "yuv420p10le", "-F", "p010le", "-s", "2x2", "plain.yuv", "plain.yuv"}, 1, ""},
         {{"-f", "yuv420p10le", "-F", "nv16:10", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2,
          "framecmp: -F nv20le: ACTUAL's format must have the sampling and depth of EXPECTED's, yuv420p10le"},
