@@ -972,16 +972,22 @@ static double meanSquare(const PlaneTally& tally, const Plane& plane)
     return double(tally.sumOfSquares) / (double(plane.width) * double(plane.height));
 }
 
-// 10 log10(peak^2 / MSE) with two decimals, the peak that of the depth, as ffmpeg's psnr
-// filter takes it; "inf" for an MSE of 0.
+// 10 log10(peak^2 / MSE), the peak that of the depth, as ffmpeg's psnr filter takes it;
+// infinite for an MSE of 0.
+static double psnrOf(double mse, int32_t depth)
+{
+    const double peak = std::ldexp(1.0, depth) - 1;
+    return mse == 0 ? HUGE_VAL : 10.0 * std::log10(peak * peak / mse);
+}
+
+// The PSNR with two decimals, "inf" for an MSE of 0.
 static std::string psnrText(double mse, int32_t depth)
 {
     if (mse == 0) {
         return "inf";
     }
-    const double peak = std::ldexp(1.0, depth) - 1;
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", 10.0 * std::log10(peak * peak / mse));
+    std::snprintf(text, sizeof text, "%.2f", psnrOf(mse, depth));
     return text;
 }
 
@@ -1252,13 +1258,6 @@ static std::string ssimReport(double ssim, const Settings& settings)
 
 #ifdef FRAMECMP_HAVE_PNG
 
-// The frame drawn: its pair of frames, its number, and whether it fails.
-struct PictureFrame {
-    const Buffers* buffers;
-    int64_t frame;
-    bool fails;
-};
-
 constexpr int32_t pictureGap = 4;
 constexpr uint8_t gapGrey = 96;
 constexpr uint8_t textWhite = 255;
@@ -1382,24 +1381,19 @@ static bool pixelFails(const Geometry& geometry, const Buffers& buffers, int32_t
     return false;
 }
 
-// The first failing sample of the frame (Y, then U, then V, each row by row), as the frame's
-// line reports it: its plane and the pixel it stands on.
-static void findFirstFailing(const Geometry& geometry, const Buffers& buffers, int32_t tolerance,
-                             PictureLayout& picture)
+// The first failing sample of the frame (Y, then U, then V), as the comparison found it and
+// the frame's line reports it: its plane and the pixel it stands on.
+static void placeFirstFailing(const FrameLayout& layout, const FrameResult& result, PictureLayout& picture)
 {
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
-        const Plane& plane = geometry.expected.planes[p];
-        for (int32_t y = 0; y < plane.height; ++y) {
-            for (int32_t x = 0; x < plane.width; ++x) {
-                if (sampleFailsAt(geometry, buffers, p, x, y, tolerance)) {
-                    picture.centrePlane = plane.name;
-                    picture.sampleX = x;
-                    picture.sampleY = y;
-                    picture.centreX = x * plane.coverX;
-                    picture.centreY = y * plane.coverY;
-                    return;
-                }
-            }
+    for (int p = 0; p < layout.planeCount; ++p) {
+        const PlaneResult& plane = result.planes[p];
+        if (plane.firstX >= 0) {
+            picture.centrePlane = layout.planes[p].name;
+            picture.sampleX = plane.firstX;
+            picture.sampleY = plane.firstY;
+            picture.centreX = plane.firstX * layout.planes[p].coverX;
+            picture.centreY = plane.firstY * layout.planes[p].coverY;
+            return;
         }
     }
 }
@@ -1415,7 +1409,7 @@ static int32_t windowStart(int32_t centre, int32_t cells, int32_t size)
     return std::clamp(centre - cells / 2, 0, size - cells);
 }
 
-static PictureLayout makePictureLayout(const Geometry& geometry, const PictureFrame& drawn, int32_t tolerance)
+static PictureLayout makePictureLayout(const Geometry& geometry, const FrameResult& drawn)
 {
     const int32_t width = geometry.expected.width;
     const int32_t height = geometry.expected.height;
@@ -1428,7 +1422,7 @@ static PictureLayout makePictureLayout(const Geometry& geometry, const PictureFr
     picture.windowHeight = std::min(height, zoomCells);
     picture.centreX = -1;
     picture.centreY = -1;
-    findFirstFailing(geometry, *drawn.buffers, tolerance, picture);
+    placeFirstFailing(geometry.expected, drawn, picture);
     const bool found = picture.centreX >= 0;
     picture.windowX = windowStart(found ? picture.centreX : width / 2, picture.windowWidth, width);
     picture.windowY = windowStart(found ? picture.centreY : height / 2, picture.windowHeight, height);
@@ -1573,10 +1567,10 @@ static void pictureRow(const Geometry& geometry, const PictureLayout& picture, c
     }
 }
 
-static void writePicture(const char* path, const Geometry& geometry, const Buffers& buffers, int64_t frame, bool fails,
+static void writePicture(const char* path, const Geometry& geometry, const Buffers& buffers, const FrameResult& drawn,
                          int32_t tolerance)
 {
-    const PictureLayout picture = makePictureLayout(geometry, PictureFrame{&buffers, frame, fails}, tolerance);
+    const PictureLayout picture = makePictureLayout(geometry, drawn);
     if (picture.width > INT32_MAX / 3) {
         fail(path, "the frame is too wide for a picture");
     }
@@ -1609,8 +1603,8 @@ static void writePicture(const char* path, const Geometry& geometry, const Buffe
 
 #else
 
-static void writePicture(const char* path, const Geometry& /*geometry*/, const Buffers& /*buffers*/, int64_t /*frame*/,
-                         bool /*fails*/, int32_t /*tolerance*/)
+static void writePicture(const char* path, const Geometry& /*geometry*/, const Buffers& /*buffers*/,
+                         const FrameResult& /*drawn*/, int32_t /*tolerance*/)
 {
     fail(path, "this framecmp was built without libpng and cannot write pictures");
 }
@@ -1710,12 +1704,6 @@ static std::string numberText(double value, const char* form, const char* none)
     char text[64];
     std::snprintf(text, sizeof text, form, value);
     return text;
-}
-
-static double psnrOf(double mse, int32_t depth)
-{
-    const double peak = std::ldexp(1.0, depth) - 1;
-    return mse == 0 ? HUGE_VAL : 10.0 * std::log10(peak * peak / mse);
 }
 
 // The digits of the CSV and the JSON alike: PSNR to 0.0001 dB, SSIM to six decimals, MSE
@@ -2383,19 +2371,26 @@ static Candidates screenCandidates(const PairOnBus& pair, const std::vector<size
     return left;
 }
 
-// The displacements worth the search: those the probes leave, or all of them when the
-// frame's failing samples are too sparse to probe. `first` is where the frame's first
-// failing sample of some plane stands on the bus, as the plane comparison found it.
-static Candidates likelyCandidates(const PairOnBus& pair, const FrameResult& result, std::vector<size_t>& probes)
+// Where the frame's failing samples begin on the bus at the earliest: the first failing
+// sample of any plane, as the plane comparison found it (a sample failing by its padding
+// alone may come before the first whose values differ).
+static size_t earliestFailing(const FrameLayout& layout, const FrameResult& result, size_t samples)
 {
-    const Candidates all{~uint64_t{0}, ~uint64_t{0}};
-    size_t first = pair.samples;
-    for (int p = 0; p < pair.geometry->expected.planeCount; ++p) {
+    size_t first = samples;
+    for (int p = 0; p < layout.planeCount; ++p) {
         if (result.planes[p].firstX >= 0) {
-            first = std::min(first,
-                             busSampleOf(pair.geometry->expected, p, result.planes[p].firstX, result.planes[p].firstY));
+            first = std::min(first, busSampleOf(layout, p, result.planes[p].firstX, result.planes[p].firstY));
         }
     }
+    return first;
+}
+
+// The displacements worth the search: those the probes leave, or all of them when the
+// frame's failing samples are too sparse to probe. The failing samples begin at `first` or
+// later.
+static Candidates likelyCandidates(const PairOnBus& pair, size_t first, std::vector<size_t>& probes)
+{
+    const Candidates all{~uint64_t{0}, ~uint64_t{0}};
     for (size_t looked = 0; first < pair.samples && !failsOnBus(pair, first); ++first) {
         if (++looked > probeBudget) {
             return all;
@@ -2433,9 +2428,13 @@ static void closeDisplacementRun(const Settings& settings, Diagnosis& diagnosis)
 // recorded and returned for the frame's line: "; from Y 32,41 on, 4 bytes lost: ACTUAL is
 // EXPECTED 4 bytes early". The previous frame's displacement is tried first.
 static std::string diagnoseFrame(const Settings& settings, const Geometry& geometry, const Buffers& buffers,
-                                 const FrameResult& result, uint64_t failing, Diagnosis& diagnosis)
+                                 const FrameResult& result, Diagnosis& diagnosis)
 {
     const int64_t frame = result.frame;
+    uint64_t failing = 0;
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        failing += result.planes[p].failing;
+    }
     const bool runGoesOn = diagnosis.runLast >= 0 && diagnosis.runLast == frame - 1;
     if (!runGoesOn) {
         closeDisplacementRun(settings, diagnosis);
@@ -2446,7 +2445,8 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
     }
     const PairOnBus pair{&geometry, &buffers, geometry.expected.frameSize / geometry.expected.sampleBytes,
                          settings.tolerance};
-    const Candidates candidates = likelyCandidates(pair, result, diagnosis.probes);
+    const size_t earliest = earliestFailing(geometry.expected, result, pair.samples);
+    const Candidates candidates = likelyCandidates(pair, earliest, diagnosis.probes);
     if (candidates.lost == 0 && candidates.extra == 0) {
         closeDisplacementRun(settings, diagnosis);
         return "";
@@ -2455,8 +2455,8 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
     fillBus(geometry.actual, geometry.actualCoding, buffers.actual, diagnosis.actualBus);
     const Bus bus{diagnosis.expectedBus.data(), diagnosis.actualBus.data(), geometry.expected.frameSize,
                   geometry.expected.sampleBytes, settings.tolerance};
-    const size_t samples = bus.bytes / bus.sampleBytes;
-    size_t first = 0;
+    const size_t samples = pair.samples;
+    size_t first = earliest;
     while (first < samples && !busFails(bus, first)) {
         ++first;
     }
@@ -2530,7 +2530,6 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
     const bool samplesDecide = settings.toleranceGiven || (settings.floor < 0 && settings.ssimMin < 0);
     bool differs = false;
     bool fails = false;
-    uint64_t failing = 0;
     std::string line = "frame " + std::to_string(frame) + ":";
     for (int p = 0; p < layout.planeCount; ++p) {
         const PlaneTally tally = comparePlane(p, geometry, settings, buffers.expected, buffers.actual, buffers, frame);
@@ -2545,10 +2544,9 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
         fails = fails || belowSsimMin(ssim, settings);
         line += ssimReport(ssim, settings);
         work.result.planes[p] = PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY};
-        failing += tally.failing;
     }
     if (fails) {
-        line += diagnoseFrame(settings, geometry, buffers, work.result, failing, work.diagnosis);
+        line += diagnoseFrame(settings, geometry, buffers, work.result, work.diagnosis);
     }
     work.result.fails = fails;
     run.framesDiffering += differs ? 1 : 0;
@@ -2611,8 +2609,8 @@ static void drawLaterFrame(const Settings& settings, const Geometry& geometry, c
     silent.listSamples = false;
     RunTally scratch = tally;
     FrameWork scratchWork = work;
-    const bool fails = compareFrame(silent, geometry, buffers, settings.pictureFrame, scratch, scratchWork);
-    writePicture(settings.picturePath, geometry, buffers, settings.pictureFrame, fails, settings.tolerance);
+    compareFrame(silent, geometry, buffers, settings.pictureFrame, scratch, scratchWork);
+    writePicture(settings.picturePath, geometry, buffers, scratchWork.result, settings.tolerance);
     tally.pictureWritten = true;
 }
 
@@ -2633,11 +2631,10 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
             return tally;
         }
         const int64_t frame = firstFrame + tally.framesCompared++;
-        work.result = FrameResult{};
         const bool fails = compareFrame(settings, geometry, buffers, frame, tally, work);
         reportFrame(reports, geometry, settings, work.result);
         if (drawsFrame(settings, tally, frame, fails)) {
-            writePicture(settings.picturePath, geometry, buffers, frame, fails, settings.tolerance);
+            writePicture(settings.picturePath, geometry, buffers, work.result, settings.tolerance);
             tally.pictureWritten = true;
         }
         if (!fails) {
@@ -2671,14 +2668,13 @@ static AlignScore scoreFrame(const Geometry& geometry, const Settings& settings,
     const FrameLayout& layout = geometry.expected;
     Settings silent = settings;
     silent.listSamples = false;
-    const double peak = std::ldexp(1.0, geometry.expectedCoding.depth) - 1;
     // An equal plane counts as 1000 dB, above any PSNR samples of 16 bits can give.
     AlignScore score{0, 1000};
     for (int p = 0; p < layout.planeCount; ++p) {
         const PlaneTally tally = comparePlane(p, geometry, silent, expected, actual, buffers, 0);
         const double mse = meanSquare(tally, layout.planes[p]);
         score.failing += double(tally.failing);
-        score.psnr = std::min(score.psnr, mse == 0 ? 1000 : 10.0 * std::log10(peak * peak / mse));
+        score.psnr = std::min(score.psnr, mse == 0 ? 1000 : psnrOf(mse, geometry.expectedCoding.depth));
     }
     return score;
 }
@@ -2932,7 +2928,7 @@ int main(int argc, char** argv)
     refuseOutputsOverInputs(settings);
 #ifndef FRAMECMP_HAVE_PNG
     if (settings.picturePath != nullptr) {
-        writePicture(settings.picturePath, geometry, Buffers{}, 0, false, 0);
+        writePicture(settings.picturePath, geometry, Buffers{}, FrameResult{}, 0);
     }
 #endif
     const Input inputs[2] = {openInput(settings.expectedPath), openInput(settings.actualPath)};
