@@ -199,13 +199,16 @@ inline bool isDecimalDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// The geometry marker rule of traceframes: the rightmost "_w" directly followed by a digit,
-// then width, height and sampling as the first three runs of digits; the bus width that
-// follows is not needed here. A name with a marker that does not decode is refused.
+// The geometry marker in a file's own name, never in its directories (run_w2/a.yuv has none):
+// the rightmost "_w" directly followed by a digit, then width, height and sampling as the
+// first three runs of digits; the bus width that follows is not needed here. A name with a
+// marker that does not decode is refused.
 inline NameGeometry readNameGeometry(const std::string& path)
 {
+    const size_t slash = path.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     size_t marker = std::string::npos;
-    for (size_t p = path.size(); p >= 3 && marker == std::string::npos; --p) {
+    for (size_t p = path.size(); p >= nameStart + 3 && marker == std::string::npos; --p) {
         if (path[p - 3] == '_' && path[p - 2] == 'w' && isDecimalDigit(path[p - 1])) {
             marker = p - 3;
         }

@@ -189,6 +189,10 @@ const Fault faults[] = {
     {"HelpAndVersionToAFullDisk",
      "for p in \"$3\" \"$4\"; do for o in --help --version; do \"$p\" $o > /dev/full 2>/dev/null; echo $?; done; done",
      "2\n2\n2\n2\n"},
+    {"MarkerOnlyInTheFileName",
+     "mkdir run_w2; printf 'abcdefghijklmnopqrstuvwx' > run_w2/a.yuv; cp run_w2/a.yuv run_w2/b.yuv\n"
+     "\"$3\" -s 4x4 run_w2/a.yuv run_w2/b.yuv; echo \"status $?\"",
+     "identical: 1 frame\nstatus 0\n"},
 };
 // clang-format on
 
