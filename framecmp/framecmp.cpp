@@ -579,6 +579,22 @@ static Input openInput(const char* path)
     return Input{path, fd};
 }
 
+// Two names of one stream that cannot seek (`- /dev/stdin` on a pipe) would each take part
+// of it. Two names of one regular file, or of a device that seeks, read alike.
+static void refuseOneStream(const Settings& settings, const Input inputs[2])
+{
+    if (inputs[0].fd == inputs[1].fd) {
+        failUsage("arguments", "standard input can be only one of the two files");
+    }
+    struct stat first {};
+    struct stat second {};
+    if (fstat(inputs[0].fd, &first) != 0 || fstat(inputs[1].fd, &second) != 0 || first.st_dev != second.st_dev ||
+        first.st_ino != second.st_ino || S_ISREG(first.st_mode) || lseek(inputs[0].fd, 0, SEEK_CUR) >= 0) {
+        return;
+    }
+    fail("arguments", std::string(settings.expectedPath) + " and " + settings.actualPath + " are one stream");
+}
+
 // Reads until `length` bytes are in or the input ends; returns the bytes read. A file that
 // can seek may be read at `offset` instead of where it stands (pread), when that is 0 or more.
 static size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset = -1)
@@ -1211,10 +1227,15 @@ static double planeSsim(int planeIndex, const Geometry& geometry, const uint8_t*
     return sum / (double(blocksX - 1) * double(blocksY - 1));
 }
 
+static bool underSsimWindow(const Plane& plane)
+{
+    return plane.width < 2 * ssimBlock || plane.height < 2 * ssimBlock;
+}
+
 // The SSIM of a plane equal in both files: 1, or NaN when it is too small for a window.
 static double equalPlaneSsim(const Plane& plane)
 {
-    return plane.width < 2 * ssimBlock || plane.height < 2 * ssimBlock ? std::numeric_limits<double>::quiet_NaN() : 1.0;
+    return underSsimWindow(plane) ? std::numeric_limits<double>::quiet_NaN() : 1.0;
 }
 
 static SsimBuffers makeSsimBuffers(const FrameLayout& layout)
@@ -1235,14 +1256,17 @@ static bool belowSsimMin(double ssim, const Settings& settings)
     return settings.ssimMin >= 0 && !std::isnan(ssim) && std::llround(ssim * ssimUnits) < settings.ssimMin;
 }
 
-// ", SSIM 0.987654", and ", SSIM below 0.95" for a plane under --ssim-min.
+// ", SSIM 0.987654", and ", SSIM below 0.95" for a plane under --ssim-min; for a plane
+// too small for SSIM, what judges it in its place under --ssim-min.
 static std::string ssimReport(double ssim, const Settings& settings)
 {
     if (!settings.ssim) {
         return "";
     }
     if (std::isnan(ssim)) {
-        return ", no SSIM (smaller than 8x8)";
+        const std::string judged =
+            settings.toleranceGiven ? ": judged by -t " + std::to_string(settings.tolerance) : ": judged exactly";
+        return ", no SSIM (under 8x8)" + (settings.ssimMin >= 0 ? judged : std::string());
     }
     char text[64];
     std::snprintf(text, sizeof text, ", SSIM %.6f", ssim);
@@ -2104,6 +2128,28 @@ static void finishReports(Reports& reports, const Settings& settings, const Geom
 
 // ---- Bus-word diagnosis ----
 
+// A sample as the bus carries it: the value in the low bits and, at 9 to 15 bits, the
+// padding above it, as at 16 (an LSB-aligned container as it is), so that bytes displaced by
+// an odd count still match.
+static uint32_t busWord(uint32_t container, const Coding& coding)
+{
+    return ((container >> coding.shift) | (container << (16U - coding.shift))) & 0xffffU;
+}
+
+// Whether two bus words fail against each other: values beyond the tolerance, or padding.
+static bool wordsFail(uint32_t expected, uint32_t actual, uint32_t valueMask, int32_t tolerance)
+{
+    return ((expected | actual) & ~valueMask) != 0 ||
+           std::abs(static_cast<int32_t>(expected) - static_cast<int32_t>(actual)) > tolerance;
+}
+
+// Whether ACTUAL's bus word is the displaced one of EXPECTED: the same bytes, padding and
+// all, or values within the tolerance with no padding in either.
+static bool wordExplained(uint32_t actual, uint32_t displaced, uint32_t valueMask, int32_t tolerance)
+{
+    return actual == displaced || !wordsFail(displaced, actual, valueMask, tolerance);
+}
+
 // A frame's values in bus order, as a trace carries them: the luma plane, then the chroma
 // samples interleaved U, V, each value in one byte or, above 8 bits, two little-endian.
 static void fillBus(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, std::vector<uint8_t>& bus)
@@ -2111,8 +2157,7 @@ static void fillBus(const FrameLayout& layout, const Coding& coding, const uint8
     bus.resize(layout.frameSize);
     size_t at = 0;
     const auto append = [&](const Plane& plane, int32_t x, int32_t y) {
-        const auto value = static_cast<uint32_t>(
-            valueOf(containerAt(frame + sampleOffset(plane, x, y), 0, layout.sampleBytes), coding));
+        const uint32_t value = busWord(containerAt(frame + sampleOffset(plane, x, y), 0, layout.sampleBytes), coding);
         bus[at++] = static_cast<uint8_t>(value);
         if (layout.sampleBytes == 2) {
             bus[at++] = static_cast<uint8_t>(value >> 8U);
@@ -2140,25 +2185,22 @@ struct Bus {
     const uint8_t* actual;
     size_t bytes;       // of each
     size_t sampleBytes; // 1 or 2
+    uint32_t valueMask;
     int32_t tolerance;
 };
 
-static int32_t busValue(const uint8_t* bus, size_t sample, size_t sampleBytes)
-{
-    return static_cast<int32_t>(containerAt(bus, sample, sampleBytes));
-}
-
 static bool busFails(const Bus& bus, size_t sample)
 {
-    return std::abs(busValue(bus.expected, sample, bus.sampleBytes) - busValue(bus.actual, sample, bus.sampleBytes)) >
-           bus.tolerance;
+    return wordsFail(containerAt(bus.expected, sample, bus.sampleBytes),
+                     containerAt(bus.actual, sample, bus.sampleBytes), bus.valueMask, bus.tolerance);
 }
 
 // Whether ACTUAL from sample `first` on is EXPECTED displaced by `bytes`: at all but one in
 // a hundred of the failing samples there, and at least displacementLeast of them; and the
 // displacement goes on to the end of the frame, as a lost or extra bus word makes it: where
-// it would change a sample beyond the tolerance, the sample fails, but for one in a hundred
-// (a block of the picture moved is no lost word). Samples whose displaced bytes lie outside
+// it leaves no value within the tolerance of both EXPECTED's and the displaced one (they are
+// more than twice the tolerance apart, or padding is set), the sample fails, but for one in
+// a hundred (a block of the picture moved is no lost word). Samples whose displaced bytes lie outside
 // the frame (the last when lost, the inserted ones when extra) cannot tell and are passed
 // over; `failing` (the failing samples from `first` on) bounds the misses, so that a wrong
 // displacement is given up early.
@@ -2176,7 +2218,8 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
         if (!busFails(bus, s)) {
             continue;
         }
-        if (std::memcmp(bus.actual + s * width, displaced(s), width) == 0) {
+        if (wordExplained(containerAt(bus.actual, s, width), containerAt(displaced(s), 0, width), bus.valueMask,
+                          bus.tolerance)) {
             ++explained;
         } else if (++missed * 100 > failing) {
             return false;
@@ -2187,8 +2230,9 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
     }
     uint64_t contradicting = 0;
     for (size_t s = from; s < to; ++s) {
-        const int32_t shifted = static_cast<int32_t>(containerAt(displaced(s), 0, width));
-        if (!busFails(bus, s) && std::abs(shifted - busValue(bus.expected, s, width)) > bus.tolerance &&
+        if (!busFails(bus, s) &&
+            wordsFail(containerAt(bus.expected, s, width), containerAt(displaced(s), 0, width), bus.valueMask,
+                      2 * bus.tolerance) &&
             ++contradicting * 100 > explained) {
             return false;
         }
@@ -2251,20 +2295,19 @@ struct PairOnBus {
     int32_t tolerance;
 };
 
-static uint32_t valueOnBus(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, size_t sample)
+static uint32_t wordOnBus(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, size_t sample)
 {
     const BusPlace place = busPlace(layout, sample);
     const uint8_t* at = frame + sampleOffset(layout.planes[place.plane], place.x, place.y);
-    return static_cast<uint32_t>(valueOf(containerAt(at, 0, layout.sampleBytes), coding));
+    return busWord(containerAt(at, 0, layout.sampleBytes), coding);
 }
 
 static bool failsOnBus(const PairOnBus& pair, size_t sample)
 {
     const Geometry& g = *pair.geometry;
-    const auto expected =
-        static_cast<int32_t>(valueOnBus(g.expected, g.expectedCoding, pair.buffers->expected, sample));
-    const auto actual = static_cast<int32_t>(valueOnBus(g.actual, g.actualCoding, pair.buffers->actual, sample));
-    return std::abs(expected - actual) > pair.tolerance;
+    return wordsFail(wordOnBus(g.expected, g.expectedCoding, pair.buffers->expected, sample),
+                     wordOnBus(g.actual, g.actualCoding, pair.buffers->actual, sample), g.expectedCoding.valueMask,
+                     pair.tolerance);
 }
 
 // A failing sample looked at: ACTUAL's bytes there and EXPECTED's bus bytes from
@@ -2287,13 +2330,13 @@ static Probe makeProbe(const PairOnBus& pair, size_t sample)
     const size_t width = g.expected.sampleBytes;
     const auto reach = static_cast<size_t>(displacementReach);
     Probe probe{{}, {}};
-    const uint32_t actual = valueOnBus(g.actual, g.actualCoding, pair.buffers->actual, sample);
+    const uint32_t actual = wordOnBus(g.actual, g.actualCoding, pair.buffers->actual, sample);
     probe.actual[0] = static_cast<uint8_t>(actual);
     probe.actual[1] = static_cast<uint8_t>(actual >> 8U);
     const size_t from = sample * width >= reach ? (sample * width - reach) / width : 0;
     const size_t to = std::min(pair.samples, (sample * width + width + reach) / width + 1);
     for (size_t s = from; s < to; ++s) {
-        const uint32_t value = valueOnBus(g.expected, g.expectedCoding, pair.buffers->expected, s);
+        const uint32_t value = wordOnBus(g.expected, g.expectedCoding, pair.buffers->expected, s);
         for (size_t b = 0; b < width; ++b) {
             const size_t at = s * width + b + reach - sample * width; // wraps below the window's start
             if (at < sizeof probe.window) {
@@ -2337,6 +2380,7 @@ static Candidates screenCandidates(const PairOnBus& pair, const std::vector<size
 {
     const size_t width = pair.geometry->expected.sampleBytes;
     const size_t frameBytes = pair.geometry->expected.frameSize;
+    const uint32_t valueMask = pair.geometry->expectedCoding.valueMask;
     const auto reach = static_cast<size_t>(displacementReach);
     size_t judged[2][displacementReach] = {};
     size_t missed[2][displacementReach] = {};
@@ -2351,7 +2395,10 @@ static Candidates screenCandidates(const PairOnBus& pair, const std::vector<size
                 if (inFrame) {
                     ++judged[lost ? 0 : 1][k - 1];
                     const uint8_t* displaced = lost ? probe.window + reach + k : probe.window + reach - k;
-                    misses += std::memcmp(probe.actual, displaced, width) == 0 ? 0U : 1U;
+                    misses += wordExplained(containerAt(probe.actual, 0, width), containerAt(displaced, 0, width),
+                                            valueMask, pair.tolerance)
+                                  ? 0U
+                                  : 1U;
                 }
                 anyLeft = anyLeft || misses * 16 <= probes.size();
             }
@@ -2453,8 +2500,8 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
     }
     fillBus(geometry.expected, geometry.expectedCoding, buffers.expected, diagnosis.expectedBus);
     fillBus(geometry.actual, geometry.actualCoding, buffers.actual, diagnosis.actualBus);
-    const Bus bus{diagnosis.expectedBus.data(), diagnosis.actualBus.data(), geometry.expected.frameSize,
-                  geometry.expected.sampleBytes, settings.tolerance};
+    const Bus bus{diagnosis.expectedBus.data(),  diagnosis.actualBus.data(),        geometry.expected.frameSize,
+                  geometry.expected.sampleBytes, geometry.expectedCoding.valueMask, settings.tolerance};
     const size_t samples = pair.samples;
     size_t first = earliest;
     while (first < samples && !busFails(bus, first)) {
@@ -2541,7 +2588,9 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
         line += (p == 0 ? " " : "; ") + planeReport(layout.planes[p], tally, psnr, geometry, settings);
         const double ssim =
             settings.ssim ? planeSsim(p, geometry, buffers.expected, buffers.actual, work.ssimBuffers) : std::nan("");
-        fails = fails || belowSsimMin(ssim, settings);
+        // Under --ssim-min, a plane too small for SSIM is held to the tolerance instead.
+        const bool judgedBySamples = settings.ssimMin >= 0 && underSsimWindow(layout.planes[p]);
+        fails = fails || belowSsimMin(ssim, settings) || (judgedBySamples && tally.failing != 0);
         line += ssimReport(ssim, settings);
         work.result.planes[p] = PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY};
     }
@@ -2557,13 +2606,17 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
 }
 
 // What is left of a file once one of the two has ended; `got` is what its last read gave.
-// A file that gave a whole frame is read one byte further, no more: it may never end.
-static Remainder countRemainder(const Input& input, uint8_t* frame, size_t frameSize, size_t got)
+// A file that gave a whole frame is read one byte further, no more: it may never end. A
+// byte --align still holds counts as read, so that a pipe reads as a file does.
+static Remainder countRemainder(const Input& input, const Held& held, int side, uint8_t* frame, size_t frameSize,
+                                size_t got)
 {
     if (got < frameSize) {
         return Remainder{0, got, false};
     }
-    const bool more = readUpTo(input, frame + frameSize, 1) != 0;
+    const auto s = static_cast<size_t>(side);
+    const bool heldMore = held.next[s] < held.frames[s].size() && !held.frames[s][held.next[s]].empty();
+    const bool more = heldMore || readUpTo(input, frame + frameSize, 1) != 0;
     return Remainder{1, 0, more};
 }
 
@@ -2625,8 +2678,8 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
         const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers.expected, frameSize);
         const size_t gotActual = nextFrame(inputs[1], held, 1, buffers.actual, frameSize);
         if (gotExpected < frameSize || gotActual < frameSize) {
-            rest[0] = countRemainder(inputs[0], buffers.expected, frameSize, gotExpected);
-            rest[1] = countRemainder(inputs[1], buffers.actual, frameSize, gotActual);
+            rest[0] = countRemainder(inputs[0], held, 0, buffers.expected, frameSize, gotExpected);
+            rest[1] = countRemainder(inputs[1], held, 1, buffers.actual, frameSize, gotActual);
             closeDisplacementRun(settings, work.diagnosis);
             return tally;
         }
@@ -2656,11 +2709,21 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
 
 // ---- Alignment ----
 
-// Failing samples and the lowest plane PSNR of frame pairs, as --align weighs them, per pair.
+// Failing samples and the lowest plane PSNR in hundredths of a dB, as printed, summed over
+// `pairs` frame pairs: --align weighs them per pair, as exact fractions.
 struct AlignScore {
-    double failing;
-    double psnr;
+    uint64_t failing;
+    int64_t psnr;
+    int64_t pairs;
 };
+
+// An equal plane counts as 1000 dB, above any PSNR samples of 16 bits can give.
+constexpr int64_t equalPlaneHundredths = 100000;
+
+static int64_t printedHundredths(double mse, int32_t depth)
+{
+    return mse == 0 ? equalPlaneHundredths : std::llround(std::strtod(psnrText(mse, depth).c_str(), nullptr) * 100);
+}
 
 static AlignScore scoreFrame(const Geometry& geometry, const Settings& settings, const Buffers& buffers,
                              const uint8_t* expected, const uint8_t* actual)
@@ -2668,15 +2731,29 @@ static AlignScore scoreFrame(const Geometry& geometry, const Settings& settings,
     const FrameLayout& layout = geometry.expected;
     Settings silent = settings;
     silent.listSamples = false;
-    // An equal plane counts as 1000 dB, above any PSNR samples of 16 bits can give.
-    AlignScore score{0, 1000};
+    AlignScore score{0, equalPlaneHundredths, 1};
     for (int p = 0; p < layout.planeCount; ++p) {
         const PlaneTally tally = comparePlane(p, geometry, silent, expected, actual, buffers, 0);
-        const double mse = meanSquare(tally, layout.planes[p]);
-        score.failing += double(tally.failing);
-        score.psnr = std::min(score.psnr, mse == 0 ? 1000 : psnrOf(mse, geometry.expectedCoding.depth));
+        score.failing += tally.failing;
+        score.psnr =
+            std::min(score.psnr, printedHundredths(meanSquare(tally, layout.planes[p]), geometry.expectedCoding.depth));
     }
     return score;
+}
+
+// Whether `score` beats `best`: fewer failing samples a pair, then a higher PSNR a pair,
+// each compared cross-multiplied so that equal scores are equal.
+static bool betterAlignment(const AlignScore& score, const AlignScore& best)
+{
+    if (best.pairs == 0) {
+        return true;
+    }
+    const auto pairs = static_cast<uint64_t>(score.pairs);
+    const auto bestPairs = static_cast<uint64_t>(best.pairs);
+    if (score.failing * bestPairs != best.failing * pairs) {
+        return score.failing * bestPairs < best.failing * pairs;
+    }
+    return score.psnr * best.pairs > best.psnr * score.pairs;
 }
 
 // Gets ready to align on up to `reach` frames of a file: holds them when it is a pipe,
@@ -2721,8 +2798,8 @@ static const uint8_t* alignFrame(const Input& input, const Held& held, int side,
 
 // Finds ACTUAL's offset among -MAX..MAX over the first frames both have at it, at most
 // alignWindow: the fewest failing samples, then the highest PSNR (both per frame pair, so
-// that a short overlap weighs as much as a long one), then the smallest |offset|. Then sets
-// both files at the offset.
+// that a short overlap weighs as much as a long one), then the smallest |offset|, ACTUAL
+// late before early. Then sets both files at the offset.
 static int64_t alignFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
                           const Buffers& buffers)
 {
@@ -2731,8 +2808,8 @@ static int64_t alignFiles(const Settings& settings, const Geometry& geometry, co
     prepareAlignment(inputs[0], held, 0, frameSize, reach);
     prepareAlignment(inputs[1], held, 1, frameSize, reach);
     int64_t best = 0;
-    AlignScore bestScore{HUGE_VAL, -HUGE_VAL};
-    // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|.
+    AlignScore bestScore{0, 0, 0};
+    // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|, late first.
     for (int64_t n = 0; n <= 2 * settings.alignMax; ++n) {
         const int64_t offset = n % 2 == 1 ? (n + 1) / 2 : -(n / 2);
         const int64_t startExpected = offset < 0 ? -offset : 0;
@@ -2741,15 +2818,15 @@ static int64_t alignFiles(const Settings& settings, const Geometry& geometry, co
         if (overlap <= 0) {
             continue;
         }
-        AlignScore score{0, 0};
+        AlignScore score{0, 0, overlap};
         for (int64_t i = 0; i < overlap; ++i) {
             const uint8_t* expected = alignFrame(inputs[0], held, 0, startExpected + i, frameSize, buffers.expected);
             const uint8_t* actual = alignFrame(inputs[1], held, 1, startActual + i, frameSize, buffers.actual);
             const AlignScore pair = scoreFrame(geometry, settings, buffers, expected, actual);
-            score.failing += pair.failing / double(overlap);
-            score.psnr += pair.psnr / double(overlap);
+            score.failing += pair.failing;
+            score.psnr += pair.psnr;
         }
-        if (score.failing < bestScore.failing || (score.failing == bestScore.failing && score.psnr > bestScore.psnr)) {
+        if (betterAlignment(score, bestScore)) {
             best = offset;
             bestScore = score;
         }
@@ -2932,9 +3009,7 @@ int main(int argc, char** argv)
     }
 #endif
     const Input inputs[2] = {openInput(settings.expectedPath), openInput(settings.actualPath)};
-    if (inputs[0].fd == inputs[1].fd) {
-        failUsage("arguments", "standard input can be only one of the two files");
-    }
+    refuseOneStream(settings, inputs);
     const Buffers buffers = allocateBuffers(geometry.expected);
     skipFrames(inputs[0], buffers.expected, geometry.expected.frameSize, settings.skip[0]);
     skipFrames(inputs[1], buffers.actual, geometry.expected.frameSize, settings.skip[1]);

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,11 +27,13 @@ const std::string tracegen = TRACEGEN_BIN;
 
 // ---- A model of 4:2:0 frames in bus order ----
 
-// A planar 4:2:0 clip of even width and height, `bytes` a sample.
+// A planar 4:2:0 clip of even width and height, `bytes` a sample of `depth` bits (the
+// value in the low bits).
 struct Clip {
     int width;
     int height;
     int bytes;
+    int depth = 8;
     size_t frameSize() const { return size_t(width) * size_t(height) * 3 / 2 * size_t(bytes); }
 };
 
@@ -91,14 +95,22 @@ std::string placeOf(const Clip& clip, size_t sample)
            std::to_string(chroma / 2 / width);
 }
 
-// The first bus sample where two frames differ, or npos.
-size_t firstDifference(const Clip& clip, const std::string& expected, const std::string& actual)
+// The value of sample `s` of a frame in bus order, padding included.
+unsigned busSample(const Clip& clip, const std::string& bus, size_t s)
+{
+    const auto b = size_t(clip.bytes);
+    return uint8_t(bus[s * b]) | (b == 2 ? unsigned(uint8_t(bus[s * b + 1])) << 8U : 0U);
+}
+
+// The first bus sample where two frames differ by more than `tolerance` or ACTUAL's padding is
+// set, or npos.
+size_t firstDifference(const Clip& clip, const std::string& expected, const std::string& actual, int tolerance = 0)
 {
     const std::string e = busOf(clip, expected);
     const std::string a = busOf(clip, actual);
-    const auto b = size_t(clip.bytes);
-    for (size_t s = 0; s * b < e.size(); ++s) {
-        if (e.compare(s * b, b, a, s * b, b) != 0) {
+    for (size_t s = 0; s * size_t(clip.bytes) < e.size(); ++s) {
+        const unsigned value = busSample(clip, a, s);
+        if (std::abs(int(busSample(clip, e, s)) - int(value)) > tolerance || value >> unsigned(clip.depth) != 0) {
             return s;
         }
     }
@@ -123,10 +135,10 @@ struct Expected {
 };
 
 Expected expectedReport(const Clip& clip, const std::string& golden, const std::string& damaged, size_t frame,
-                        size_t last, int bytes, bool lost)
+                        size_t last, int bytes, bool lost, int tolerance = 0)
 {
     const std::string place =
-        placeOf(clip, firstDifference(clip, frameOf(clip, golden, frame), frameOf(clip, damaged, frame)));
+        placeOf(clip, firstDifference(clip, frameOf(clip, golden, frame), frameOf(clip, damaged, frame), tolerance));
     const std::string kind = lost ? " lost" : " extra";
     Expected report;
     report.note = "; from " + place + " on, " + bytesText(bytes) + kind + ": ACTUAL is EXPECTED " + bytesText(bytes) +
@@ -225,7 +237,9 @@ TEST(FramecmpDiagnosis, BusWordOfATrace)
 }
 
 // Clips at 8 and 10 bits cut or padded in bus order by the model, ACTUAL also in a layout of
-// its own (nv12, p010le), so that the bus order is framecmp's and not a file's.
+// its own (nv12, p010le), so that the bus order is framecmp's and not a file's; at 10 bits
+// by an odd count of bytes too, which sets padding; and with every sample of ACTUAL then
+// moved by up to the tolerance, as a scaler or colour converter would, under -t.
 TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
 {
     Scratch scratch;
@@ -234,16 +248,24 @@ TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
         int depth;
         std::string format;
         std::string actualFormat; // "" for the same
+        int tolerance;            // noise and -t
+        std::vector<WordCase> words;
     };
+    const std::vector<WordCase> words(std::begin(wordCases), std::end(wordCases));
+    const std::vector<WordCase> oddBytes = {{1, true}, {1, false}, {3, true}, {3, false}};
     const DepthCase depths[] = {
-        {8, "yuv420p", ""}, {8, "yuv420p", "nv12"}, {10, "yuv420p10le", ""}, {10, "yuv420p10le", "p010le"}};
+        {8, "yuv420p", "", 0, words},         {8, "yuv420p", "nv12", 0, words},
+        {10, "yuv420p10le", "", 0, words},    {10, "yuv420p10le", "p010le", 0, words},
+        {10, "yuv420p10le", "", 0, oddBytes}, {8, "yuv420p", "", 2, words},
+        {10, "yuv420p10le", "", 1, words},
+    };
     for (const DepthCase& depth : depths) {
-        const Clip clip{64, 48, depth.depth > 8 ? 2 : 1};
+        const Clip clip{64, 48, depth.depth > 8 ? 2 : 1, depth.depth};
         ASSERT_EQ(
             scratch.run(tracegen, {"-r", "-n", "4", "-D", std::to_string(depth.depth), "64", "48", "g.yuv"}).status, 0);
         const std::string golden = scratch.read("g.yuv");
         const std::string goldenBus = clipToBus(clip, golden);
-        for (const WordCase& word : wordCases) {
+        for (const WordCase& word : depth.words) {
             std::string bus = goldenBus;
             const size_t frame = random() % 3;
             const size_t at = frame * clip.frameSize() + random() % (clip.frameSize() / 2);
@@ -256,7 +278,16 @@ TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
                 }
                 bus.insert(at, inserted);
             }
-            const std::string damaged = busToClip(clip, bus);
+            std::string damaged = busToClip(clip, bus);
+            const auto top = int((1U << unsigned(depth.depth)) - 1);
+            for (size_t i = 0; depth.tolerance != 0 && i < damaged.size(); i += size_t(clip.bytes)) {
+                const int noise = int(random() % unsigned(2 * depth.tolerance + 1)) - depth.tolerance;
+                const int value = std::clamp(int(busSample(clip, damaged, i / size_t(clip.bytes))) + noise, 0, top);
+                damaged[i] = static_cast<char>(value & 0xff);
+                if (clip.bytes == 2) {
+                    damaged[i + 1] = static_cast<char>(value >> 8);
+                }
+            }
             std::string actual = damaged;
             if (depth.actualFormat == "nv12") {
                 actual = clipToBus(clip, damaged); // 4:2:0 chroma in bus order is nv12's
@@ -274,12 +305,16 @@ TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
             if (!depth.actualFormat.empty()) {
                 args.insert(args.end(), {"-F", depth.actualFormat});
             }
+            if (depth.tolerance != 0) {
+                args.insert(args.end(), {"-t", std::to_string(depth.tolerance)});
+            }
             args.insert(args.end(), {"--json", "d.json", "g.yuv", "a.yuv"});
             const RunResult result = scratch.run(framecmp, args);
             const size_t last = damaged.size() / clip.frameSize() - 1;
-            const Expected report = expectedReport(clip, golden, damaged, frame, last, word.bytes, word.lost);
-            SCOPED_TRACE(depth.format + " " + depth.actualFormat + " " + std::to_string(word.bytes) +
-                         (word.lost ? " lost" : " extra") + " at " + std::to_string(at));
+            const Expected report =
+                expectedReport(clip, golden, damaged, frame, last, word.bytes, word.lost, depth.tolerance);
+            SCOPED_TRACE(depth.format + " " + depth.actualFormat + " -t " + std::to_string(depth.tolerance) + " " +
+                         std::to_string(word.bytes) + (word.lost ? " lost" : " extra") + " at " + std::to_string(at));
             EXPECT_EQ(result.status, 1);
             EXPECT_TRUE(endsWith(lineStarting(result.out, "frame " + std::to_string(frame) + ":"), report.note))
                 << result.out;
@@ -289,9 +324,10 @@ TEST(FramecmpDiagnosis, BusBytesCutOrInsertedInAModel)
             ASSERT_EQ(displacements.items.size(), 1U);
             const Json& d = displacements[0];
             EXPECT_EQ(d["frame"].value, double(frame));
-            EXPECT_EQ(
-                d["plane"].text + " " + std::to_string(int(d["x"].value)) + "," + std::to_string(int(d["y"].value)),
-                placeOf(clip, firstDifference(clip, frameOf(clip, golden, frame), frameOf(clip, damaged, frame))));
+            EXPECT_EQ(d["plane"].text + " " + std::to_string(int(d["x"].value)) + "," +
+                          std::to_string(int(d["y"].value)),
+                      placeOf(clip, firstDifference(clip, frameOf(clip, golden, frame), frameOf(clip, damaged, frame),
+                                                    depth.tolerance)));
             EXPECT_EQ(d["bytes"].value, double(word.bytes));
             EXPECT_EQ(d["kind"].text, word.lost ? "lost" : "extra");
         }

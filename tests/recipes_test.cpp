@@ -193,6 +193,54 @@ const Fault faults[] = {
      "mkdir run_w2; printf 'abcdefghijklmnopqrstuvwx' > run_w2/a.yuv; cp run_w2/a.yuv run_w2/b.yuv\n"
      "\"$3\" -s 4x4 run_w2/a.yuv run_w2/b.yuv; echo \"status $?\"",
      "identical: 1 frame\nstatus 0\n"},
+    // --align: a still clip against itself, and against itself one level brighter under -p,
+    // keeps offset 0; at equal scores ACTUAL late wins over early.
+    {"AlignScoresExactlyAndTies",
+     "\"$4\" -r -n 1 16 8 one.yuv; LC_ALL=C tr '\\000-\\376' '\\001-\\377' < one.yuv > plus.yuv\n"
+     "for i in 1 2 3 4 5 6 7 8; do cat one.yuv >> still.yuv; cat plus.yuv >> moved.yuv; done\n"
+     "\"$3\" -s 16x8 --align=1 still.yuv still.yuv; echo \"status $?\"\n"
+     "\"$3\" -q -s 16x8 -p 30 --align=1 still.yuv moved.yuv; echo \"status $?\"\n"
+     "cat one.yuv plus.yuv one.yuv > e.yuv; cat plus.yuv one.yuv plus.yuv > a.yuv\n"
+     "\"$3\" -s 16x8 --align=1 e.yuv a.yuv | head -1",
+     "ACTUAL starts in step with EXPECTED\nidentical: 8 frames\nstatus 0\nstatus 0\n"
+     "ACTUAL starts 1 frame late; compared from there\n"},
+    // --ssim-min on a plane too small for SSIM judges it by -t (0 without).
+    {"SsimMinJudgesSmallPlanes",
+     "head -c 16 /dev/zero > z.yuv; LC_ALL=C tr '\\000' '\\001' < z.yuv > o.yuv\n"
+     "\"$3\" -s 4x4 -f gray --ssim-min=0.5 z.yuv o.yuv | head -1; echo \"status ${PIPESTATUS[0]}\"\n"
+     "\"$3\" -q -s 4x4 -f gray -t 1 --ssim-min=0.5 z.yuv o.yuv; echo \"status $?\"",
+     "frame 0: Y 16 differ, first at 0,0 expected 00 actual 01, max 1, 48.13 dB, no SSIM (under 8x8): judged exactly\n"
+     "status 1\nstatus 0\n"},
+    // A lost bus word after which every sample is off by 1, under -t 1.
+    {"DiagnosisWithinTolerance",
+     "\"$4\" -r -s 400 -n 2 64 48 g.yuv\n"
+     "{ head -c 4000 g.yuv; tail -c +4005 g.yuv; printf abcd; } | LC_ALL=C tr '\\000-\\376' '\\001-\\377' > a.yuv\n"
+     "\"$3\" -s 64x48 -f gray -t 1 g.yuv a.yuv | grep -o '; from.*'",
+     "; from Y 32,14 on, 4 bytes lost: ACTUAL is EXPECTED 4 bytes early\n"},
+    // At 10 bits: one byte lost; two bytes inserted whose first sample fails by its padding
+    // alone, where the claim starts.
+    {"DiagnosisOddBytesAndPadding",
+     "\"$4\" -r -s 400 -D 10 -n 2 64 48 g.yuv\n"
+     "{ head -c 7000 g.yuv; tail -c +7002 g.yuv; printf x; } > a.yuv\n"
+     "\"$3\" -s 64x48 -f gray10le g.yuv a.yuv | grep -o '; from.*'\n"
+     "read -r lo hi < <(od -An -tu1 -j 7000 -N 2 g.yuv)\n"
+     "{ head -c 7000 g.yuv; printf \"\\\\$(printf %03o \"$lo\")\\\\$(printf %03o $((hi | 4)))\"\n"
+     "  tail -c +7001 g.yuv | head -c 5286; } > b.yuv\n"
+     "\"$3\" -s 64x48 -f gray10le g.yuv b.yuv | grep -o 'first at [0-9,]* [^,]*\\|; from.*'",
+     "; from Y 44,6 on, 1 byte lost: ACTUAL is EXPECTED 1 byte early\nfirst at 44,6 expected 10e actual 050e\n"
+     "; from Y 44,6 on, 2 bytes extra: ACTUAL is EXPECTED 2 bytes late\n"},
+    // --align holding a pipe's frames: the length line reads as from a file.
+    {"AlignedPipeLength",
+     "\"$4\" -r -n 8 16 8 eight.yuv; head -c 576 eight.yuv > three.yuv\n"
+     "cat eight.yuv | \"$3\" -s 16x8 --align=1 three.yuv -; echo \"status $?\"",
+     "ACTUAL starts in step with EXPECTED\nEXPECTED ends after 3 frames, ACTUAL has more\n"
+     "first 3 frames identical, lengths differ\nstatus 1\n"},
+    // One pipe named twice is refused; one file named twice is compared.
+    {"OneStreamNamedTwice",
+     "\"$4\" -r -n 1 16 8 a.yuv\n"
+     "cat a.yuv | \"$3\" -s 16x8 - /dev/stdin 2>&1; echo \"status $?\"\n"
+     "\"$3\" -s 16x8 - /dev/stdin < a.yuv; echo \"status $?\"",
+     "framecmp: arguments: - and /dev/stdin are one stream\nstatus 2\nidentical: 1 frame\nstatus 0\n"},
 };
 // clang-format on
 

@@ -473,13 +473,17 @@ TEST(FramecmpSsim, EqualFramesSmallPlanesAndTheThreshold)
     EXPECT_EQ(frames[0]["planes"]["U"]["ssim"].kind, Json::null); // 8x6 chroma: no 8x8 window
     EXPECT_TRUE(frames[0]["pass"].flag);
     EXPECT_GT(frames[1]["planes"]["Y"]["ssim"].value, 0.9);
-    EXPECT_TRUE(frames[1]["pass"].flag); // differs, but --ssim-min alone decides
+    // Y passes on its SSIM; the 8x6 chroma, too small for SSIM, is judged exactly and differs.
+    EXPECT_FALSE(frames[1]["pass"].flag);
     EXPECT_LT(frames[2]["planes"]["Y"]["ssim"].value, 0.9);
     EXPECT_FALSE(frames[2]["pass"].flag);
     const RunResult text = scratch.run(framecmp, {"-s", "16x12", "--ssim-min=0.9", "e.yuv", "a.yuv"});
     EXPECT_NE(text.out.find("frame 2: Y "), std::string::npos) << text.out;
     EXPECT_NE(text.out.find(", SSIM below 0.9"), std::string::npos) << text.out;
-    EXPECT_EQ(text.out.find("frame 1:"), std::string::npos) << text.out;
+    const size_t at = std::min(text.out.find("frame 1: Y "), text.out.size());
+    const std::string frame1 = text.out.substr(at, text.out.find('\n', at) - at);
+    EXPECT_EQ(frame1.find("SSIM below"), std::string::npos) << text.out;
+    EXPECT_NE(frame1.find(", no SSIM (under 8x8): judged exactly; V "), std::string::npos) << text.out;
     const RunResult strict = scratch.run(framecmp, {"-s", "16x12", "-t", "0", "--ssim-min=0.9", "e.yuv", "a.yuv"});
     EXPECT_NE(strict.out.find("frame 1:"), std::string::npos) << strict.out;
 }
