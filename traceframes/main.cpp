@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -659,7 +660,7 @@ static int convertWord(const char* text, const char* end, int32_t busBytes, uint
     if (first == last || !ended(p)) {
         return 0;
     }
-    if (last - first > 2 * busBytes) {
+    if (last - first > std::ptrdiff_t{2} * busBytes) {
         return -1;
     }
     std::fill(bytes, bytes + maxRowNumbers, uint8_t{0});
