@@ -267,9 +267,31 @@ inline int32_t coveringCount(int32_t lumaCount, int32_t cover)
     return lumaCount / cover + lumaCount % cover;
 }
 
-// The planes of a frame of `format` at width x height, or a failure for a size no frame of
-// 32 bits holds. The luma plane, which no frame is smaller than, is checked first: below
+// Whether a frame of `format` at width x height fits the 32-bit frame limit: at most
+// 2147483647 bytes. The luma plane, which no frame is smaller than, is checked first: below
 // 2^31 bytes it bounds every other size and sum here well inside 64 bits.
+inline bool frameFits(const Format& format, int32_t width, int32_t height)
+{
+    const Layout& layout = *format.layout;
+    const size_t bytes = format.depth > lowestDepth ? 2 : 1;
+    const auto w = static_cast<size_t>(width);
+    const auto h = static_cast<size_t>(height);
+    if (w * h > INT32_MAX / bytes) {
+        return false;
+    }
+    const size_t chromaSize = static_cast<size_t>(coveringCount(width, layout.coverX)) *
+                              static_cast<size_t>(coveringCount(height, layout.coverY)) * bytes;
+    switch (layout.chroma) {
+    case Chroma::none: return true;
+    case Chroma::planar:
+    case Chroma::interleaved: return w * h * bytes + 2 * chromaSize <= INT32_MAX;
+    case Chroma::packed: return 2 * w * bytes * h <= INT32_MAX;
+    }
+    return false;
+}
+
+// The planes of a frame of `format` at width x height, or a failure for a size no frame of
+// 32 bits holds (frameFits).
 inline FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t height)
 {
     const Layout& layout = *format.layout;
@@ -277,12 +299,12 @@ inline FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t 
     if (layout.chroma == Chroma::packed && width % 2 != 0) {
         fail("-s " + size, "packed formats hold two pixels in four samples and need an even width");
     }
+    if (!frameFits(format, width, height)) {
+        fail(size, "a frame of that size does not fit in 32 bits");
+    }
     const size_t bytes = format.depth > lowestDepth ? 2 : 1;
     const auto w = static_cast<size_t>(width);
     const auto h = static_cast<size_t>(height);
-    if (w * h > INT32_MAX / bytes) {
-        fail(size, "a frame of that size does not fit in 32 bits");
-    }
     const int32_t chromaWidth = coveringCount(width, layout.coverX);
     const int32_t chromaHeight = coveringCount(height, layout.coverY);
     const size_t chromaSize = static_cast<size_t>(chromaWidth) * static_cast<size_t>(chromaHeight) * bytes;
@@ -326,8 +348,33 @@ inline FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t 
         break;
     }
     }
-    if (frame.frameSize > INT32_MAX) {
-        fail(size, "a frame of that size does not fit in 32 bits");
-    }
     return frame;
+}
+
+// ---- The geometry of a bus trace ----
+
+// Why traceframes would refuse a trace of this geometry (status 8 or 13), or "" when it
+// reads it. Its frame, doubled, must fit a signed 32-bit integer, so a frame is at most
+// 1073741823 bytes, and the luma plane and the frame must be whole bus words. traceframes
+// decides the same in setSizes and refuseMisalignedGeometry; it shares no code, so a test
+// holds the two to agree.
+inline std::string traceGeometryFault(int32_t width, int32_t height, int32_t sampling, int32_t busBytes,
+                                      int32_t sampleBytes)
+{
+    constexpr int64_t largestTraceFrame = INT32_MAX / 2;
+    const int64_t lumaSamples = int64_t{width} * height;
+    // Below 2^31 samples every product here stays well inside 64 bits.
+    const int64_t lumaSize = lumaSamples * sampleBytes;
+    const int64_t frameSize = lumaSamples <= INT32_MAX
+                                  ? lumaSamples * findSampling(sampling)->doubledFrameFactor / 2 * sampleBytes
+                                  : largestTraceFrame + 1;
+    if (frameSize > largestTraceFrame) {
+        return "a frame over " + std::to_string(largestTraceFrame) + " bytes, the largest traceframes reads";
+    }
+    if (lumaSize % busBytes != 0 || frameSize % busBytes != 0) {
+        return "the luma plane of " + std::to_string(lumaSize) + " bytes and the frame of " +
+               std::to_string(frameSize) + " must be whole bus words of " + std::to_string(busBytes * 8) +
+               " bits, as traceframes reads them";
+    }
+    return std::string();
 }

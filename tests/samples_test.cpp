@@ -151,7 +151,7 @@ TEST(TraceframesOptions, DepthOrderAndGeometry)
         {{"-D", "7"}, 10, invalid}, {{"-D", "17"}, 10, invalid}, {{"-D", "1O"}, 10, invalid},
         {{"-D", "+10"}, 10, invalid}, {{"-D", ""}, 10, invalid}, {{"-Dx"}, 10, invalid},
         {{"-D", "99999999999999999999"}, 10, invalid},
-        {{"-E"}, 0, ""}, {{"-Exyz"}, 0, ""},
+        {{"-E"}, 0, ""}, {{"-Exyz"}, 1, "unrecognized option: -Exyz\n"},
         {{"-G", "4x2:420:32"}, 0, ""}, {{"-G4X2:420:32"}, 0, ""},
         {{"-G", "4x2:420:36"}, 8, badGeometry}, {{"-G", "4x2:444:32"}, 8, badGeometry},
         {{"-G", "0x2:420:32"}, 8, badGeometry}, {{"-G", "4x2:420"}, 8, badGeometry},
@@ -247,8 +247,8 @@ TEST(RoundTrip, EveryShapeBusSamplingOrderAndDepth)
     }
 }
 
-// A %h dump: each row one word, most significant byte first; -E reads it, and a row with
-// fewer numbers than the bus holds is still malformed.
+// A %h dump: each row one word, most significant byte first; -E reads it, and a row of
+// separate numbers, fewer than the bus holds, is still malformed.
 TEST(TraceframesOrder, VerilogWordDump)
 {
     Scratch scratch;
@@ -262,7 +262,7 @@ TEST(TraceframesOrder, VerilogWordDump)
     result = scratch.run(traceframes, {"-E", "-D", "10", "x_w2_1_400_32.txt"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(scratch.read("x_w2_1_400_32.yuv"), bytesOf("40 00 ff 03"));
-    scratch.write("s_w4_2_420_32.txt", "131211\n");
+    scratch.write("s_w4_2_420_32.txt", "13 12 11\n");
     result = scratch.run(traceframes, {"-E", "s_w4_2_420_32.txt"});
     EXPECT_EQ(result.status, 9);
     EXPECT_EQ(result.err, "malformed row: 0\n");

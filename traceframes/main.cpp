@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -218,6 +219,7 @@ static bool isDigit(char c)
 
 static bool decodeSampling(int32_t value, TraceGeometry& geometry);
 static bool setSizes(TraceGeometry& geometry);
+static void refuseMisalignedGeometry(const TraceGeometry& geometry);
 
 // The value of an option that takes one: the rest of the argument (-Oout.yuv), or the next
 // argument whatever it looks like; an option that ends the command line has none.
@@ -291,9 +293,9 @@ static RunSettings readArguments(int argc, char** argv)
         } else if (argument[1] == 'O') {
             settings.outputPath = optionValue(argc, argv, i);
             settings.outputGiven = true;
-        } else if (argument[1] == 'P') {
+        } else if (argument[1] == 'P' && argument[2] != 'E') {
             settings.splitChroma = true;
-        } else if (argument[1] == 'E') {
+        } else if (argument[1] == 'E' && argument[2] == '\0') {
             settings.mostSignificantFirst = true;
         } else if (argument[1] == 'D') {
             settings.depth = readDepth(optionValue(argc, argv, i));
@@ -304,10 +306,14 @@ static RunSettings readArguments(int argc, char** argv)
             fail(unrecognizedOption, argument);
         }
     }
-    // A geometry given here is settled before any file is opened: its sizes too.
+    // A geometry given here is settled before any file is opened: its sizes and whether
+    // rows fill its frames too.
     settings.geometry.sampleBytes = settings.depth > 8 ? 2 : 1;
     if (settings.geometryGiven && !setSizes(settings.geometry)) {
         fail(malformedGeometry);
+    }
+    if (settings.geometryGiven) {
+        refuseMisalignedGeometry(settings.geometry);
     }
     if (!settings.inputGiven) {
         fail(noInputFile);
@@ -629,6 +635,40 @@ static int convertRow(const char* text, const char* end, uint8_t bytes[maxRowNum
         bytes[count++] = value;
     }
     return count;
+}
+
+// -E: a row that is, white space aside, one run of hexadecimal digits is one word, as %h
+// prints it without its leading zeros (3ff0040 is 03ff0040). A NUL ends the row, as it ends
+// a C string. Returns the number of bytes, most significant first: bus bytes, -1 for a run
+// longer than a word, or 0 for a row that is no such run, which is read as any other row.
+static int convertWord(const char* text, const char* end, int32_t busBytes, uint8_t bytes[maxRowNumbers])
+{
+    const auto classAt = [&](const char* p) { return charClasses.of[static_cast<unsigned char>(*p)]; };
+    const auto ended = [&](const char* p) { return p == end || *p == '\0'; };
+    const char* p = text;
+    while (!ended(p) && classAt(p) == whiteSpaceClass) {
+        ++p;
+    }
+    const char* first = p;
+    while (!ended(p) && classAt(p) <= 15) {
+        ++p;
+    }
+    const char* last = p;
+    while (!ended(p) && classAt(p) == whiteSpaceClass) {
+        ++p;
+    }
+    if (first == last || !ended(p)) {
+        return 0;
+    }
+    if (last - first > std::ptrdiff_t{2} * busBytes) {
+        return -1;
+    }
+    std::fill(bytes, bytes + maxRowNumbers, uint8_t{0});
+    int32_t digit = 2 * busBytes - 1; // digit positions, the most significant first
+    for (const char* q = last; q > first; --q, --digit) {
+        bytes[digit / 2] = static_cast<uint8_t>(bytes[digit / 2] | classAt(q - 1) << (digit % 2 == 0 ? 4 : 0));
+    }
+    return busBytes;
 }
 
 // ---- Fast row decoder ----
@@ -1238,7 +1278,12 @@ static void placeRow(FrameWriter& writer, uint8_t bytes[maxRowNumbers])
 static void convertOneRow(const RowReader& reader, FrameWriter& writer, const char* text, const char* end)
 {
     uint8_t bytes[maxRowNumbers];
-    if (convertRow(text, end, bytes) != writer.geometry->busBytes) {
+    const int32_t busBytes = writer.geometry->busBytes;
+    int count = writer.reverseRows ? convertWord(text, end, busBytes, bytes) : 0;
+    if (count == 0) {
+        count = convertRow(text, end, bytes);
+    }
+    if (count != busBytes) {
         fail(malformedRow, std::to_string(reader.rowIndex));
     }
     placeRow(writer, bytes);
@@ -1418,7 +1463,9 @@ int main(int argc, char** argv)
         fail(malformedName);
     }
     reportGeometry(geometry, settings.depth);
-    refuseMisalignedGeometry(geometry);
+    if (!settings.geometryGiven) {
+        refuseMisalignedGeometry(geometry);
+    }
 
     assembleFrames(inputFd, outputFd, geometry, settings);
     closeOutput(outputFd);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <csignal>
@@ -152,18 +153,36 @@ static int32_t readBusBits(const char* text)
     return static_cast<int32_t>(bits);
 }
 
-// Checked sizes: the frame, and so every plane, must fit a signed 32-bit integer, and the
-// luma plane and the frame must be whole bus words, or traceframes could not read the trace.
-// Two-byte samples double every plane, as traceframes -D reads them.
+// Refuses what the output's reader would: a trace whose geometry traceframes -G refuses, or
+// raw frames over framecmp's frame limit.
+static void refuseGeometry(int32_t width, int32_t height, int32_t sampling, int32_t busBits, int32_t depth,
+                           bool writeRaw)
+{
+    std::string geometry = std::to_string(width) + "x" + std::to_string(height) + " YUV" + std::to_string(sampling);
+    if (depth > 8) {
+        geometry += " of " + std::to_string(depth) + "-bit samples";
+    }
+    if (writeRaw) {
+        const Format raw{planarFormatOf(sampling).layout, depth, false};
+        if (!frameFits(raw, width, height)) {
+            fail("geometry",
+                 geometry + ": a frame over " + std::to_string(INT32_MAX) + " bytes, the largest framecmp reads");
+        }
+        return;
+    }
+    const std::string fault = traceGeometryFault(width, height, sampling, busBits / 8, depth > 8 ? 2 : 1);
+    if (!fault.empty()) {
+        fail("geometry", geometry + " on a " + std::to_string(busBits) + "-bit bus: " + fault);
+    }
+}
+
+// The sizes, as traceframes -D reads them: two-byte samples double every plane. The geometry
+// has been checked (refuseGeometry), so each fits a signed 32-bit integer.
 static Picture makePicture(int32_t width, int32_t height, int32_t sampling, int32_t busBits, int32_t depth)
 {
     const int64_t sampleBytes = depth > 8 ? 2 : 1;
     const int64_t lumaSamples = int64_t{width} * height;
     const int64_t frameSamples = lumaSamples * findSampling(sampling)->doubledFrameFactor / 2;
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    if (frameSamples * sampleBytes > INT32_MAX) {
-        fail(size, "a frame of that size does not fit a signed 32-bit integer");
-    }
     Picture picture{width,
                     height,
                     sampling,
@@ -178,9 +197,6 @@ static Picture makePicture(int32_t width, int32_t height, int32_t sampling, int3
     const Sampling& chroma = *findSampling(sampling);
     picture.chromaWidth = sampling == 400 ? 0 : width / chroma.coverX;
     picture.chromaHeight = sampling == 400 ? 0 : height / chroma.coverY;
-    if (picture.lumaPlaneSize % picture.busBytes != 0 || picture.frameSize % picture.busBytes != 0) {
-        fail(size, "the luma plane and the frame must be whole bus words of " + std::to_string(busBits) + " bits");
-    }
     return picture;
 }
 
@@ -244,7 +260,10 @@ static Options readOptions(int argc, char** argv)
         depth = inputFormat.depth;
         options.inputLayout = inputFormat.layout;
     }
-    options.picture = makePicture(width, height, sampling != 0 ? sampling : 420, busBits, depth != 0 ? depth : 8);
+    sampling = sampling != 0 ? sampling : 420;
+    depth = depth != 0 ? depth : 8;
+    refuseGeometry(width, height, sampling, busBits, depth, options.writeRaw);
+    options.picture = makePicture(width, height, sampling, busBits, depth);
     options.outputPath = argv[optind + 2];
     const Picture& picture = options.picture;
     if (options.rawInput == nullptr && picture.chromaPlaneSize != 0 &&
@@ -344,13 +363,32 @@ static bool readFrame(const Stream& input, uint8_t* frame, size_t frameSize)
     return got == frameSize;
 }
 
+[[noreturn]] static void failAllocating(size_t bytes)
+{
+    fail("memory", "cannot allocate " + std::to_string(bytes) + " bytes");
+}
+
 static uint8_t* allocateFrame(size_t frameSize)
 {
     auto* frame = static_cast<uint8_t*>(std::malloc(frameSize));
     if (frame == nullptr) {
-        fail("memory", "cannot allocate a frame of " + std::to_string(frameSize) + " bytes");
+        failAllocating(frameSize);
     }
     return frame;
+}
+
+// The text of a trace: room for a block and the row or comment that passes it, taken at
+// once, so that nothing is allocated after the output is opened.
+static TraceText makeTraceText()
+{
+    constexpr size_t capacity = textBlockSize + 256;
+    TraceText trace{std::string(), 0};
+    try {
+        trace.text.reserve(capacity);
+    } catch (const std::bad_alloc&) {
+        failAllocating(capacity);
+    }
+    return trace;
 }
 
 // ---- Synthetic picture ----
@@ -541,14 +579,18 @@ int main(int argc, char** argv)
     const Options options = readOptions(argc, argv);
     const Picture& picture = options.picture;
     const Stream input = options.rawInput != nullptr ? openInput(options.rawInput) : Stream{nullptr, nullptr};
-    Output output = openOutput(options.outputPath, input);
+    // Memory first: a run that cannot have it leaves the output as it was.
     const auto frameSize = static_cast<size_t>(picture.frameSize);
-    uint8_t* frame = allocateFrame(frameSize);
+    // Static, so that a leak checker still finds the frame when a failure in the loop below
+    // ends the run.
+    static uint8_t* frame = nullptr;
+    frame = allocateFrame(frameSize);
+    TraceText trace = options.writeRaw ? TraceText{std::string(), 0} : makeTraceText();
+    Output output = openOutput(options.outputPath, input);
     if (!options.writeRaw) {
         writeComments(options, output);
     }
     keepWritten(output);
-    TraceText trace{std::string(), 0};
     for (int64_t index = 0; input.file != nullptr ? readFrame(input, frame, frameSize) : index < options.frames;
          ++index) {
         if (input.file == nullptr) {
