@@ -210,7 +210,12 @@ inline std::string outputTarget(const char* path)
         }
         text.resize(static_cast<size_t>(length));
         const size_t slash = name.rfind('/');
-        name = text[0] == '/' || slash == std::string::npos ? text : name.substr(0, slash + 1) + text;
+        if (text[0] == '/' || slash == std::string::npos) {
+            name = text;
+        } else {
+            name.resize(slash + 1);
+            name += text;
+        }
     }
     return name; // a loop: opening it says so
 }
@@ -219,19 +224,19 @@ inline std::string outputTarget(const char* path)
 // new one needs a directory it may be created in.
 inline int outputRefusal(const char* path)
 {
-    const std::string target = outputTarget(path);
     struct stat existing {};
-    if (stat(target.c_str(), &existing) == 0) {
+    if (stat(path, &existing) == 0) {
         if (!S_ISREG(existing.st_mode)) {
             return 0;
         }
-        const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        const int fd = open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
         if (fd < 0) {
             return errno;
         }
         close(fd);
         return 0;
     }
+    const std::string target = outputTarget(path);
     const size_t slash = target.rfind('/');
     const std::string directory = slash == std::string::npos ? std::string(".")
                                   : slash == 0               ? std::string("/")
@@ -292,7 +297,7 @@ inline SafeOutput openSafeOutput(const char* path)
     checkWritable(path);
     SafeOutput out{path, outputTarget(path), std::string(), nullptr, false};
     struct stat existing {};
-    const bool exists = stat(out.target.c_str(), &existing) == 0;
+    const bool exists = stat(path, &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
         out.file = std::fopen(path, "wb");
         if (out.file == nullptr) {
