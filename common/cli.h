@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,29 +25,77 @@ constexpr int statusTrouble = 2;
 
 // ---- Failures ----
 
-// The temporary files of SafeOutputs still being written: a run that fails removes them, so
-// that it leaves no half-written file behind.
-inline std::vector<std::string>& pendingTemporaries()
+// The temporary files of SafeOutputs not yet in place, in a fixed table that the handler of
+// an interruption reads: a run that fails or is interrupted removes them, so that it leaves
+// no half-written file behind. A slot is filled and emptied with those signals blocked.
+constexpr size_t temporariesMax = 8;
+
+struct TemporarySlot {
+    char name[PATH_MAX];
+    volatile sig_atomic_t used;
+};
+
+inline TemporarySlot temporaries[temporariesMax];
+
+// The signals that end a run early: they remove its temporary files first.
+constexpr int interruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+inline sigset_t blockInterruptions()
 {
-    static std::vector<std::string> names;
-    return names;
+    sigset_t blocked;
+    sigset_t before;
+    sigemptyset(&blocked);
+    for (const int signalNumber : interruptions) {
+        sigaddset(&blocked, signalNumber);
+    }
+    sigprocmask(SIG_BLOCK, &blocked, &before);
+    return before;
+}
+
+inline void restoreInterruptions(const sigset_t& before)
+{
+    sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 inline void removePendingTemporaries()
 {
-    for (const std::string& name : pendingTemporaries()) {
-        unlink(name.c_str());
+    const sigset_t before = blockInterruptions();
+    for (TemporarySlot& slot : temporaries) {
+        if (slot.used != 0) {
+            unlink(slot.name);
+            slot.used = 0;
+        }
     }
-    pendingTemporaries().clear();
+    restoreInterruptions(before);
 }
 
-inline void forgetTemporary(const std::string& name)
+// Only what is async-signal-safe: unlink the names of the table, then end as the signal
+// would have ended the run without a handler.
+inline void removeTemporariesAndStop(int signalNumber)
 {
-    std::vector<std::string>& names = pendingTemporaries();
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name) {
-            names.erase(names.begin() + static_cast<std::ptrdiff_t>(i));
-            return;
+    for (const TemporarySlot& slot : temporaries) {
+        if (slot.used != 0) {
+            unlink(slot.name);
+        }
+    }
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+// Installs the handler for each interruption not ignored when the run began (a job started
+// with `&` or nohup keeps ignoring what its shell made it ignore).
+inline void removeTemporariesOnInterruption()
+{
+    struct sigaction action {};
+    action.sa_handler = removeTemporariesAndStop;
+    sigemptyset(&action.sa_mask);
+    for (const int signalNumber : interruptions) {
+        sigaddset(&action.sa_mask, signalNumber);
+    }
+    for (const int signalNumber : interruptions) {
+        struct sigaction old {};
+        if (sigaction(signalNumber, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+            sigaction(signalNumber, &action, nullptr);
         }
     }
 }
@@ -131,21 +182,120 @@ inline int64_t readDecimal(const char* text, int64_t low, int64_t high)
 // ---- Files written whole or not at all ----
 
 // A file written so that a failed run leaves what its path named before untouched: a regular
-// file, or none, is written under a temporary name beside it and renamed into place when
-// complete; anything else (a device, a FIFO, /dev/stdout on a pipe) is written in place and
-// never removed.
+// file, or none, is written under a temporary name and put in place when complete and the
+// run's outcome known; anything else (a device, a FIFO, /dev/stdout on a pipe) is written in
+// place and never removed.
 struct SafeOutput {
     std::string path;      // as the user named it
-    std::string target;    // what the rename replaces: the path, or the file its links lead to
+    std::string target;    // what is replaced: the path, or the name its links lead to
     std::string temporary; // empty when written in place
     FILE* file;
+    bool copyBack; // the target keeps its inode: the temporary's bytes are copied into it
 };
 
-// Opens `path` for writing as a SafeOutput: a regular file or none through a temporary file
-// beside the one its links lead to, with the mode it has or a new file would get.
+// The name a write to `path` creates or replaces, as the shell's `>` does: the path, or the
+// name its chain of symbolic links ends at, whether that exists or not.
+inline std::string outputTarget(const char* path)
+{
+    std::string name = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat link {};
+        if (lstat(name.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+            return name;
+        }
+        std::string text(PATH_MAX, '\0');
+        const ssize_t length = readlink(name.c_str(), text.data(), text.size());
+        if (length < 0 || static_cast<size_t>(length) >= text.size()) {
+            return name;
+        }
+        text.resize(static_cast<size_t>(length));
+        const size_t slash = name.rfind('/');
+        if (text[0] == '/' || slash == std::string::npos) {
+            name = text;
+        } else {
+            name.resize(slash + 1);
+            name += text;
+        }
+    }
+    return name; // a loop: opening it says so
+}
+
+// Whether an output to `path` can be made at all: an existing file must open for writing, a
+// new one needs a directory it may be created in.
+inline int outputRefusal(const char* path)
+{
+    struct stat existing {};
+    if (stat(path, &existing) == 0) {
+        if (!S_ISREG(existing.st_mode)) {
+            return 0;
+        }
+        const int fd = open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
+            return errno;
+        }
+        close(fd);
+        return 0;
+    }
+    const std::string target = outputTarget(path);
+    const size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string(".")
+                                  : slash == 0               ? std::string("/")
+                                                             : target.substr(0, slash);
+    return access(directory.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+// Refuses, status 2, an output that cannot be written: "PROGRAM: r.csv: cannot write: ...".
+inline void checkWritable(const char* path)
+{
+    const int error = outputRefusal(path);
+    if (error != 0) {
+        errno = error;
+        failSystem(path, "cannot write");
+    }
+}
+
+// Creates the temporary file for `out` from the template in out.temporary and enters it in
+// the table, both with the interruptions blocked, so that no signal leaves it unlisted.
+inline int makeTemporary(SafeOutput& out)
+{
+    const sigset_t before = blockInterruptions();
+    TemporarySlot* empty = nullptr;
+    for (TemporarySlot& slot : temporaries) {
+        empty = empty == nullptr && slot.used == 0 ? &slot : empty;
+    }
+    int fd = -1;
+    if (empty == nullptr || out.temporary.size() >= sizeof empty->name) {
+        errno = empty == nullptr ? EMFILE : ENAMETOOLONG;
+    } else {
+        fd = mkstemp(out.temporary.data());
+    }
+    if (fd >= 0) {
+        std::memcpy(empty->name, out.temporary.c_str(), out.temporary.size() + 1);
+        empty->used = 1;
+    }
+    restoreInterruptions(before);
+    return fd;
+}
+
+// Removes `name` from the table once it is renamed or removed.
+inline void forgetTemporary(const std::string& name)
+{
+    for (TemporarySlot& slot : temporaries) {
+        if (slot.used != 0 && name == slot.name) {
+            slot.used = 0;
+        }
+    }
+}
+
+// Opens `path` for writing as a SafeOutput. A regular file or none is written through a
+// temporary file beside the name its links lead to, with the mode the file has or a new
+// one would get. A file with other hard links keeps its inode: its bytes are replaced in
+// place once complete; so are those of a file in a directory where no temporary can be
+// made, whose temporary goes to $TMPDIR or /tmp instead.
 inline SafeOutput openSafeOutput(const char* path)
 {
-    SafeOutput out{path, path, std::string(), nullptr};
+    checkWritable(path);
+    SafeOutput out{path, outputTarget(path), std::string(), nullptr, false};
     struct stat existing {};
     const bool exists = stat(path, &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
@@ -155,16 +305,16 @@ inline SafeOutput openSafeOutput(const char* path)
         }
         return out;
     }
-    if (exists) {
-        char* resolved = realpath(path, nullptr);
-        if (resolved == nullptr) {
-            failSystem(path, "cannot open");
-        }
-        out.target = resolved;
-        std::free(resolved);
-    }
+    out.copyBack = exists && existing.st_nlink > 1;
     out.temporary = out.target + ".XXXXXX";
-    const int fd = mkstemp(out.temporary.data());
+    int fd = makeTemporary(out);
+    if (fd < 0 && exists) {
+        const char* directory = std::getenv("TMPDIR");
+        out.temporary = std::string(directory != nullptr && *directory != '\0' ? directory : "/tmp") + "/" +
+                        programName + ".XXXXXX";
+        out.copyBack = true;
+        fd = makeTemporary(out);
+    }
     if (fd < 0) {
         failSystem(path, "cannot create a temporary file beside it");
     }
@@ -172,11 +322,9 @@ inline SafeOutput openSafeOutput(const char* path)
     umask(mask);
     const mode_t mode = exists ? existing.st_mode & 07777 : 0666 & ~mask;
     out.file = fdopen(fd, "wb");
-    if (out.file == nullptr || fchmod(fd, mode) != 0) {
-        unlink(out.temporary.c_str());
+    if (out.file == nullptr || (!out.copyBack && fchmod(fd, mode) != 0)) {
         failSystem(path, "cannot open");
     }
-    pendingTemporaries().push_back(out.temporary);
     return out;
 }
 
@@ -192,9 +340,10 @@ inline void abandonSafeOutput(SafeOutput& out)
     }
 }
 
-// Completes the file: every byte written and closed, then renamed into place. On failure
-// the temporary file goes and the run stops with `what` and the reason.
-inline void finishSafeOutput(SafeOutput& out, const char* what)
+// Completes the file: every byte written and closed. Its temporary name stays until
+// placeSafeOutput. On failure every temporary file goes and the run stops with `what` and
+// the reason.
+inline void completeSafeOutput(SafeOutput& out, const char* what)
 {
     bool done = std::fflush(out.file) == 0 && std::ferror(out.file) == 0;
     int error = errno;
@@ -203,16 +352,84 @@ inline void finishSafeOutput(SafeOutput& out, const char* what)
         error = errno;
     }
     out.file = nullptr;
-    if (done && !out.temporary.empty() && rename(out.temporary.c_str(), out.target.c_str()) != 0) {
-        done = false;
-        error = errno;
-    }
-    forgetTemporary(out.temporary);
     if (!done) {
-        if (!out.temporary.empty()) {
-            unlink(out.temporary.c_str());
-        }
         errno = error;
         failSystem(out.path, what);
     }
+}
+
+// Writes all `length` bytes to `fd`; false, with errno, when it cannot.
+inline bool writeAll(int fd, const char* data, size_t length)
+{
+    while (length != 0) {
+        const ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Copies the bytes of `from` over those of `to`, which keeps its inode, links and mode;
+// returns 0 or the error.
+inline int copyInto(const char* from, const char* to)
+{
+    const int in = open(from, O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        return errno;
+    }
+    const int out = open(to, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+    int error = out < 0 ? errno : 0;
+    std::vector<char> buffer(size_t{1} << 16);
+    while (error == 0) {
+        const ssize_t got = read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        error = writeAll(out, buffer.data(), static_cast<size_t>(got)) ? 0 : errno;
+    }
+    if (out >= 0 && close(out) != 0 && error == 0) {
+        error = errno;
+    }
+    close(in);
+    return error;
+}
+
+// Puts a completed file in place: renamed over its target, or copied into it. On failure
+// every temporary file goes and the run stops with `what` and the reason.
+inline void placeSafeOutput(SafeOutput& out, const char* what)
+{
+    if (out.temporary.empty()) {
+        return;
+    }
+    int error = 0;
+    if (out.copyBack) {
+        error = copyInto(out.temporary.c_str(), out.target.c_str());
+        unlink(out.temporary.c_str());
+    } else if (rename(out.temporary.c_str(), out.target.c_str()) != 0) {
+        error = errno;
+    }
+    const sigset_t before = blockInterruptions();
+    forgetTemporary(out.temporary);
+    restoreInterruptions(before);
+    if (error != 0) {
+        errno = error;
+        failSystem(out.path, what);
+    }
+}
+
+// Completes the file and puts it in place at once.
+inline void finishSafeOutput(SafeOutput& out, const char* what)
+{
+    completeSafeOutput(out, what);
+    placeSafeOutput(out, what);
 }

@@ -266,6 +266,7 @@ struct Reports {
     bool jsonFramesWritten;
     int64_t firstFrame;
     std::vector<PlotPoint> points;
+    SafeOutput picture; // complete, held until the verdict; no file when nothing was drawn
 };
 
 // A displacement claimed: from the sample (plane, x, y) of `frame` on, ACTUAL is EXPECTED
@@ -402,14 +403,6 @@ static void checkReports(const Settings& settings)
     }
     if (onStandardOutput == 1 && settings.listSamples) {
         failUsage("-l", "cannot list samples on standard output while a report goes there");
-    }
-    for (int i = 0; i < 3; ++i) {
-        for (int j = i + 1; j < 3; ++j) {
-            if (paths[i] != nullptr && paths[j] != nullptr && std::strcmp(paths[i], paths[j]) == 0 &&
-                !isStandardOutput(paths[i])) {
-                failUsage(paths[i], "named for two reports");
-            }
-        }
     }
 }
 
@@ -666,6 +659,67 @@ static void refuseOutputsOverInputs(const Settings& settings)
             if (known == 0 && input.st_dev == written.st_dev && input.st_ino == written.st_ino) {
                 fail(output, "is one of the files compared; not overwritten");
             }
+        }
+    }
+}
+
+// What an output writes to: the device and inode of a file that exists, else the resolved
+// directory and the name its links lead to. Character devices (/dev/null) take any number.
+struct OutputIdentity {
+    bool exists;
+    bool shared;
+    dev_t device;
+    ino_t inode;
+    std::string name;
+};
+
+static OutputIdentity outputIdentity(const char* path, bool standardOutput)
+{
+    struct stat known {};
+    if (standardOutput ? fstat(STDOUT_FILENO, &known) == 0 : stat(path, &known) == 0) {
+        return OutputIdentity{true, S_ISCHR(known.st_mode), known.st_dev, known.st_ino, ""};
+    }
+    const std::string target = outputTarget(path);
+    const size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    char* resolved = realpath(directory.c_str(), nullptr);
+    const std::string name = resolved == nullptr ? target : std::string(resolved) + "/" + target.substr(slash + 1);
+    std::free(resolved);
+    return OutputIdentity{false, false, 0, 0, name};
+}
+
+static bool sameOutput(const OutputIdentity& a, const OutputIdentity& b)
+{
+    if (a.exists != b.exists || a.shared || b.shared) {
+        return false;
+    }
+    return a.exists ? a.device == b.device && a.inode == b.inode : a.name == b.name;
+}
+
+// No two outputs aimed at one file, where one would silently replace the other; and none
+// that cannot be written. Both are said before anything is written.
+static void checkOutputs(const Settings& settings)
+{
+    const char* options[4] = {"-i", "--csv", "--json", "--plot"};
+    const char* paths[4] = {settings.picturePath, settings.csvPath, settings.jsonPath, settings.plotPath};
+    OutputIdentity identities[4];
+    for (int i = 0; i < 4; ++i) {
+        if (paths[i] == nullptr) {
+            continue;
+        }
+        // "-" is standard output for a report, a file of that name for the picture.
+        const bool standardOutput = i != 0 && isStandardOutput(paths[i]);
+        identities[i] = outputIdentity(paths[i], standardOutput);
+        for (int j = 0; j < i; ++j) {
+            if (paths[j] != nullptr && sameOutput(identities[j], identities[i])) {
+                fail(std::string(options[i]) + " " + paths[i],
+                     std::string("same file as ") + options[j] + " " + paths[j]);
+            }
+        }
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (paths[i] != nullptr && (i == 0 || !isStandardOutput(paths[i]))) {
+            checkWritable(paths[i]);
         }
     }
 }
@@ -1591,8 +1645,9 @@ static void pictureRow(const Geometry& geometry, const PictureLayout& picture, c
     }
 }
 
-static void writePicture(const char* path, const Geometry& geometry, const Buffers& buffers, const FrameResult& drawn,
-                         int32_t tolerance)
+// Writes the picture under its temporary name; it is put in place once the run's outcome is known.
+static SafeOutput writePicture(const char* path, const Geometry& geometry, const Buffers& buffers,
+                               const FrameResult& drawn, int32_t tolerance)
 {
     const PictureLayout picture = makePictureLayout(geometry, drawn);
     if (picture.width > INT32_MAX / 3) {
@@ -1622,13 +1677,14 @@ static void writePicture(const char* path, const Geometry& geometry, const Buffe
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     std::free(row);
-    finishSafeOutput(output, "cannot write the picture");
+    completeSafeOutput(output, "cannot write the picture");
+    return output;
 }
 
 #else
 
-static void writePicture(const char* path, const Geometry& /*geometry*/, const Buffers& /*buffers*/,
-                         const FrameResult& /*drawn*/, int32_t /*tolerance*/)
+static SafeOutput writePicture(const char* path, const Geometry& /*geometry*/, const Buffers& /*buffers*/,
+                               const FrameResult& /*drawn*/, int32_t /*tolerance*/)
 {
     fail(path, "this framecmp was built without libpng and cannot write pictures");
 }
@@ -1739,10 +1795,10 @@ constexpr const char* mseForm = "%.9g";
 static ReportFile openReport(const char* path)
 {
     if (path == nullptr) {
-        return ReportFile{SafeOutput{"", "", "", nullptr}, false};
+        return ReportFile{SafeOutput{"", "", "", nullptr, false}, false};
     }
     if (isStandardOutput(path)) {
-        return ReportFile{SafeOutput{"standard output", "", "", stdout}, true};
+        return ReportFile{SafeOutput{"standard output", "", "", stdout, false}, true};
     }
     return ReportFile{openSafeOutput(path), false};
 }
@@ -1757,6 +1813,7 @@ static void put(ReportFile& report, const std::string& text)
     }
 }
 
+// Every byte of a report written; a file's stays under its temporary name until the verdict.
 static void finishReport(ReportFile& report)
 {
     if (report.out.file == nullptr) {
@@ -1765,7 +1822,7 @@ static void finishReport(ReportFile& report)
     if (report.standardOutput) {
         finishStandardOutput();
     } else {
-        finishSafeOutput(report.out, "cannot write the report");
+        completeSafeOutput(report.out, "cannot write the report");
     }
 }
 
@@ -1773,8 +1830,13 @@ static void finishReport(ReportFile& report)
 // frame is read.
 static Reports openReports(const Settings& settings)
 {
-    return Reports{
-        openReport(settings.csvPath), openReport(settings.jsonPath), openReport(settings.plotPath), false, 0, {}};
+    return Reports{openReport(settings.csvPath),
+                   openReport(settings.jsonPath),
+                   openReport(settings.plotPath),
+                   false,
+                   0,
+                   {},
+                   SafeOutput{"", "", "", nullptr, false}};
 }
 
 // The CSV's header and the JSON up to its list of frames.
@@ -2111,7 +2173,7 @@ static void writePlot(Reports& reports, const Settings& settings, const Geometry
     put(plot, plotFailures(reports, scale) + plotLegend(geometry, settings.ssim) + "</svg>\n");
 }
 
-// Every report completed and put in place.
+// Every report completed, still under its temporary name.
 static void finishReports(Reports& reports, const Settings& settings, const Geometry& geometry, const RunTally& tally,
                           const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
 {
@@ -2124,6 +2186,18 @@ static void finishReports(Reports& reports, const Settings& settings, const Geom
     finishReport(reports.csv);
     finishReport(reports.json);
     finishReport(reports.plot);
+}
+
+// Once the run's outcome is known: the picture and the reports renamed into place, one after
+// another.
+static void placeOutputs(Reports& reports)
+{
+    placeSafeOutput(reports.picture, "cannot write the picture");
+    for (ReportFile* report : {&reports.csv, &reports.json, &reports.plot}) {
+        if (!report->standardOutput) {
+            placeSafeOutput(report->out, "cannot write the report");
+        }
+    }
 }
 
 // ---- Bus-word diagnosis ----
@@ -2643,18 +2717,23 @@ static bool drawsFrame(const Settings& settings, const RunTally& tally, int64_t 
 }
 
 // After an early stop at `frame`, reads on to the frame --picture-frame names and draws it,
-// compared in silence; when a file ends first it stays undrawn.
+// compared in silence; when a file ends first it stays undrawn, and `rest` says which.
 static void drawLaterFrame(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                           const Buffers& buffers, int64_t frame, RunTally& tally, const FrameWork& work)
+                           const Buffers& buffers, int64_t frame, RunTally& tally, const FrameWork& work,
+                           Reports& reports, Remainder rest[2])
 {
     if (settings.picturePath == nullptr || tally.pictureWritten || settings.pictureFrame <= frame) {
         return;
     }
     const size_t frameSize = geometry.expected.frameSize;
     for (int64_t next = frame + 1; next <= settings.pictureFrame; ++next) {
-        if (nextFrame(inputs[0], held, 0, buffers.expected, frameSize) < frameSize ||
-            nextFrame(inputs[1], held, 1, buffers.actual, frameSize) < frameSize) {
-            return;
+        for (int side = 0; side < 2; ++side) {
+            uint8_t* into = side == 0 ? buffers.expected : buffers.actual;
+            if (nextFrame(inputs[side], held, side, into, frameSize) < frameSize) {
+                rest[side] = Remainder{next - frame - 1, 0, false};
+                rest[1 - side].more = true;
+                return;
+            }
         }
     }
     Settings silent = settings;
@@ -2663,7 +2742,7 @@ static void drawLaterFrame(const Settings& settings, const Geometry& geometry, c
     RunTally scratch = tally;
     FrameWork scratchWork = work;
     compareFrame(silent, geometry, buffers, settings.pictureFrame, scratch, scratchWork);
-    writePicture(settings.picturePath, geometry, buffers, scratchWork.result, settings.tolerance);
+    reports.picture = writePicture(settings.picturePath, geometry, buffers, scratchWork.result, settings.tolerance);
     tally.pictureWritten = true;
 }
 
@@ -2687,7 +2766,7 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
         const bool fails = compareFrame(settings, geometry, buffers, frame, tally, work);
         reportFrame(reports, geometry, settings, work.result);
         if (drawsFrame(settings, tally, frame, fails)) {
-            writePicture(settings.picturePath, geometry, buffers, work.result, settings.tolerance);
+            reports.picture = writePicture(settings.picturePath, geometry, buffers, work.result, settings.tolerance);
             tally.pictureWritten = true;
         }
         if (!fails) {
@@ -2701,7 +2780,7 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
         if ((settings.quiet && !reportsWanted(settings)) || tally.framesFailing == settings.stopAfter) {
             tally.stopped = true;
             closeDisplacementRun(settings, work.diagnosis);
-            drawLaterFrame(settings, geometry, inputs, held, buffers, frame, tally, work);
+            drawLaterFrame(settings, geometry, inputs, held, buffers, frame, tally, work, reports, rest);
             return tally;
         }
     }
@@ -2968,24 +3047,35 @@ static bool reportNothingLeft(const Settings& settings, const RunTally& tally, c
     return nothing;
 }
 
-// A --picture-frame of a frame not compared: after the report, the run ends in trouble.
-static void refuseUndrawnFrame(const Settings& settings, const RunTally& tally, int64_t firstFrame)
+// Why --picture-frame drew nothing: its frame is skipped, or past the end of the file that
+// ends first (frames numbered as in the report); empty when the picture was drawn.
+static std::string undrawnFrameText(const Settings& settings, const RunTally& tally, int64_t firstFrame,
+                                    const Remainder rest[2])
 {
     if (settings.pictureFrame < 0 || tally.pictureWritten) {
-        return;
+        return "";
     }
-    finishStandardOutput();
     const std::string frame = std::to_string(settings.pictureFrame);
-    fail("--picture-frame=" + frame,
-         settings.pictureFrame < firstFrame
-             ? "frame " + frame + " is skipped; the first compared is " + std::to_string(firstFrame)
-             : "frame " + frame + " is past the end of EXPECTED or ACTUAL");
+    if (settings.pictureFrame < firstFrame) {
+        return "frame " + frame + " is skipped";
+    }
+    const int64_t frames[2] = {firstFrame + tally.framesCompared + rest[0].wholeFrames,
+                               firstFrame + tally.framesCompared + rest[1].wholeFrames};
+    const int shorter = rest[0].more || (!rest[1].more && frames[1] < frames[0]) ? 1 : 0;
+    return "no frame " + frame + ": " + (shorter == 0 ? "EXPECTED" : "ACTUAL") + " has " +
+           std::to_string(frames[shorter]);
 }
 
-static void finishOutput(const Settings& settings, const RunTally& tally)
+// The notes on a picture not drawn, and the text report flushed. A --picture-frame that
+// drew nothing is said even under -q: the status does not tell it.
+static void finishOutput(const Settings& settings, const RunTally& tally, const std::string& undrawn)
 {
     if (settings.picturePath != nullptr && settings.pictureFrame < 0 && !tally.pictureWritten && !settings.quiet) {
         std::fprintf(stderr, "framecmp: %s: no frame fails, no picture written\n", settings.picturePath);
+    }
+    if (!undrawn.empty()) {
+        std::fprintf(stderr, "framecmp: --picture-frame=%lld: %s; no picture written\n",
+                     static_cast<long long>(settings.pictureFrame), undrawn.c_str());
     }
     finishStandardOutput();
 }
@@ -2996,6 +3086,7 @@ int main(int argc, char** argv)
     // (EPIPE) or a file-size limit (EFBIG) no longer kills the run half way through a file.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+    removeTemporariesOnInterruption();
     Settings settings = readOptions(argc, argv);
     // A report on standard output takes the place of the text report.
     settings.quiet = settings.quiet || isStandardOutput(settings.csvPath) || isStandardOutput(settings.jsonPath) ||
@@ -3003,6 +3094,7 @@ int main(int argc, char** argv)
     completeFromNames(settings);
     const Geometry geometry = makeGeometry(settings);
     refuseOutputsOverInputs(settings);
+    checkOutputs(settings);
 #ifndef FRAMECMP_HAVE_PNG
     if (settings.picturePath != nullptr) {
         writePicture(settings.picturePath, geometry, Buffers{}, FrameResult{}, 0);
@@ -3043,9 +3135,9 @@ int main(int argc, char** argv)
     releaseBuffers(buffers);
     close(inputs[1].fd);
     close(inputs[0].fd);
-    refuseUndrawnFrame(settings, tally, firstFrame);
     const int status = tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
     finishReports(reports, settings, geometry, tally, work.diagnosis.displacements, rest, status);
-    finishOutput(settings, tally);
+    finishOutput(settings, tally, undrawnFrameText(settings, tally, firstFrame, rest));
+    placeOutputs(reports);
     return status;
 }

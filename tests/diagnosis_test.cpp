@@ -580,8 +580,8 @@ TEST(FramecmpPicture, PanelsZoomAndOutlines)
 }
 
 // --picture-frame draws the frame named, a passing one too (no white or outline; its
-// difference label longer); past the end of a file it is an error, and the picture path is
-// left alone.
+// difference label longer); past the end of a file, or skipped, it is a note, the status
+// the comparison's, and the picture path is left alone.
 TEST(FramecmpPicture, PictureFrame)
 {
     Scratch scratch;
@@ -627,16 +627,23 @@ TEST(FramecmpPicture, PictureFrame)
         std::vector<std::string> args;
         std::string err;
     };
+    const RefusedCase undrawn[] = {
+        {{"-q", "-i", "p.png", "--picture-frame=3"},
+         "framecmp: --picture-frame=3: no frame 3: EXPECTED has 3; no picture written\n"},
+        {{"-q", "-n", "1", "-i", "p.png", "--picture-frame=9"},
+         "framecmp: --picture-frame=9: no frame 9: EXPECTED has 3; no picture written\n"},
+        {{"-q", "--skip=1", "-i", "p.png", "--picture-frame=0"},
+         "framecmp: --picture-frame=0: frame 0 is skipped; no picture written\n"},
+    };
+    for (const RefusedCase& c : undrawn) {
+        SCOPED_TRACE(joined(c.args));
+        scratch.write("p.png", "kept");
+        const RunResult result = run(c.args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(scratch.read("p.png"), "kept");
+    }
     const RefusedCase refused[] = {
-        {{"-i", "p.png", "--picture-frame=3"},
-         "framecmp: --picture-frame=3: frame 3 is past the end of EXPECTED or "
-         "ACTUAL\n"},
-        {{"-q", "-i", "p.png", "--picture-frame=9"},
-         "framecmp: --picture-frame=9: frame 9 is past the end of "
-         "EXPECTED or ACTUAL\n"},
-        {{"--skip=2", "-i", "p.png", "--picture-frame=1"},
-         "framecmp: --picture-frame=1: frame 1 is skipped; the "
-         "first compared is 2\n"},
         {{"--picture-frame=1"},
          "framecmp: --picture-frame: draws the picture of -i, which is not given\nTry "
          "'framecmp --help' for more information.\n"},

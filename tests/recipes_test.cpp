@@ -102,10 +102,11 @@ INSTANTIATE_TEST_SUITE_P(Readme, Recipes, testing::ValuesIn(recipes),
 
 // Hostile runs: an input that never ends, standard output fed back into the input, a reader
 // that goes away, a file-size limit, a full disk, a picture path that is an input or a
-// device. Each script prints the status and the state of the files it cares about; the
-// programs are $1 traceframes, $2 planepack, $3 framecmp, $4 tracegen, and $5 is "sanitized"
-// in the sanitizer build, "plain" otherwise. A script that needs what this machine or build
-// lacks prints "skip" (root and a tmpfs) or "skip: " and the reason.
+// device, outputs aimed at one file, links, permissions, signals. Each script prints the
+// status and the state of the files it cares about; the programs are $1 traceframes, $2
+// planepack, $3 framecmp, $4 tracegen, and $5 is "sanitized" in the sanitizer build, "plain"
+// otherwise. A script that needs what this machine or build lacks prints "skip" (root and a
+// tmpfs) or "skip: " and the reason.
 struct Fault {
     const char* name;
     std::string script;
@@ -236,6 +237,53 @@ const Fault faults[] = {
      " \"$2\" p.yuv pp.yuv 16384 16384 0; echo \"planepack $?\") 2>&1; ls",
      "error allocating memory!\ntraceframes 6 0\ntracegen: memory: cannot allocate 402653184 bytes\ntracegen 2\n"
      "ERROR, CANNOT ALLOCATE MEMORY\nplanepack 255\ne.txt\no.yuv\np.yuv\n"},
+    {"OutputsAimedAtOneFileRefused", twoFrames +
+     "ln -s z.csv l.csv\n"
+     "\"$3\" -s 2x2 --csv ./x.csv --json x.csv a.yuv b.yuv 2>&1; echo \"status $?\"\n"
+     "\"$3\" -s 2x2 -i y.out --csv y.out a.yuv b.yuv 2>&1; echo \"status $?\"\n"
+     "\"$3\" -s 2x2 --json z.csv --plot l.csv a.yuv b.yuv 2>&1; echo \"status $?\"\n"
+     "\"$3\" -q -s 2x2 --csv /dev/null --json /dev/null a.yuv b.yuv; echo \"status $?\"; ls | wc -l",
+     "framecmp: --json x.csv: same file as --csv ./x.csv\nstatus 2\n"
+     "framecmp: --csv y.out: same file as -i y.out\nstatus 2\n"
+     "framecmp: --plot l.csv: same file as --json z.csv\nstatus 2\nstatus 1\n4\n"},
+    {"FailedRunKeepsFinishedReports", twoFrames +
+     "echo old > keep.csv\n"
+     "\"$3\" -q -s 2x2 --csv keep.csv --json /dev/full a.yuv b.yuv 2>&1; echo \"status $?\"; cat keep.csv\n"
+     "\"$3\" -q -s 2x2 --csv keep.csv a.yuv b.yuv; echo \"status $? $(head -c 5 keep.csv)\"; ls | wc -l",
+     "framecmp: /dev/full: cannot write the report: No space left on device\nstatus 2\nold\nstatus 1 frame\n4\n"},
+    {"PictureFramePastTheEndIsANote", twoFrames +
+     "\"$3\" -q -s 2x2 --csv r.csv -i p.png --picture-frame=10 a.yuv b.yuv 2>&1; echo \"status $?\"\n"
+     "\"$3\" -q -s 2x2 --skip=2 -i p.png --picture-frame=1 a.yuv b.yuv 2>&1; echo \"status $?\"\n"
+     "head -c 5 r.csv; echo; ls | wc -l",
+     "framecmp: --picture-frame=10: no frame 10: EXPECTED has 4; no picture written\nstatus 1\n"
+     "framecmp: --picture-frame=1: frame 1 is skipped; no picture written\nstatus 1\nframe\n4\n"},
+    // A run killed by each signal, its JSON growing and its picture drawn and waiting for the
+    // verdict: it dies of that signal, its temporary files removed.
+    {"InterruptedRunLeavesNoTemporary",
+     "ulimit -c 0\n"
+     "for s in INT TERM HUP QUIT; do\n"
+     "  timeout --preserve-status -s $s 0.5 \"$3\" -s 64x64 --json out.json -i p.png /dev/zero /dev/urandom > /dev/null\n"
+     "  echo \"$s $(kill -l $?) $(ls | wc -l)\"\n"
+     "done",
+     "INT INT 0\nTERM TERM 0\nHUP HUP 0\nQUIT QUIT 0\n"},
+    // Written as the shell's `>` writes: through a dangling link, into a file with other hard
+    // links and into one in a directory where no temporary file can be made; a file the user
+    // may not write is refused at the start. As root the runs are those of nobody.
+    {"ReportsWrittenAsTheShellWrites", twoFrames +
+     "if [ \"$(id -u)\" = 0 ]; then as='setpriv --reuid=nobody --regid=nogroup --clear-groups'; chmod 777 .\n"
+     "  $as \"$3\" --version > /dev/null 2>&1 || { echo 'skip: setpriv cannot run framecmp as nobody'; exit; }; fi\n"
+     "mkdir sub tmp ro; chmod 777 sub tmp; ln -s sub/t.csv dangling.csv\n"
+     "$as \"$3\" -q -s 2x2 --csv dangling.csv a.yuv b.yuv; echo \"link $? $(head -c 5 sub/t.csv)\"\n"
+     "[ -L dangling.csv ] && echo 'still a link'\n"
+     "echo old > h.csv; chmod 666 h.csv; ln h.csv h2.csv\n"
+     "$as \"$3\" -q -s 2x2 --csv h.csv a.yuv b.yuv; echo \"hard link $? $(head -c 5 h2.csv)\"\n"
+     "echo old > r.csv; chmod 444 r.csv\n"
+     "$as \"$3\" -q -s 2x2 --csv r.csv a.yuv b.yuv 2>&1; echo \"status $? $(cat r.csv)\"\n"
+     "echo old > ro/w.csv; chmod 666 ro/w.csv; chmod 555 ro\n"
+     "TMPDIR=$PWD/tmp $as \"$3\" -q -s 2x2 --csv ro/w.csv a.yuv b.yuv\n"
+     "echo \"no temporary $? $(head -c 5 ro/w.csv) $(ls ro) $(ls tmp | wc -l)\"; chmod 755 ro",
+     "link 1 frame\nstill a link\nhard link 1 frame\n"
+     "framecmp: r.csv: cannot write: Permission denied\nstatus 2 old\nno temporary 1 frame w.csv 0\n"},
     {"HelpAndVersionToAFullDisk",
      "for p in \"$3\" \"$4\"; do for o in --help --version; do \"$p\" $o > /dev/full 2>/dev/null; echo $?; done; done",
      "2\n2\n2\n2\n"},

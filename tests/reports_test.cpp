@@ -346,7 +346,7 @@ TEST(FramecmpReports, StandardOutputAndQuiet)
         {{"--csv", "-", "--json", "-"}, "framecmp: -: only one report can go to standard output"},
         {{"--json", "-", "--plot", "-"}, "framecmp: -: only one report can go to standard output"},
         {{"-l", "--csv", "-"}, "framecmp: -l: cannot list samples on standard output while a report goes there"},
-        {{"--csv", "x.out", "--json", "x.out"}, "framecmp: x.out: named for two reports"},
+        {{"--csv", "x.out", "--json", "x.out"}, "framecmp: --json x.out: same file as --csv x.out"},
         {{"--ssim-min=1.1"}, "framecmp: --ssim-min=1.1: not an SSIM from 0 to 1, at most six decimals"},
         {{"--ssim-min=0.1234567"}, "framecmp: --ssim-min=0.1234567: not an SSIM from 0 to 1, at most six decimals"},
         {{"--ssim-min=.5"}, "framecmp: --ssim-min=.5: not an SSIM from 0 to 1, at most six decimals"},
