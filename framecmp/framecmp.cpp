@@ -6,7 +6,8 @@
 // floor as well. A frame whose failing samples are those of EXPECTED displaced by a few
 // bytes of bus order (a bus word lost or repeated) is said to be so. The exit status is that
 // of cmp: 0 pass, 1 fail, 2 trouble.
-// Memory is two frames whatever the length of the files (more only for --align on a pipe).
+// Memory is two frames whatever the length of the files, and grows with what is read (see
+// framecmp(1) for what each option adds).
 // Reports: every frame as CSV and JSON, SSIM as ffmpeg's ssim filter computes it, and a
 // plot of PSNR and SSIM over the clip as SVG.
 
@@ -182,12 +183,15 @@ struct RowTally {
     int32_t largest;
 };
 
-// Two frames and the gathered rows of a plane whose samples are not side by side.
+// Two frames and the gathered rows of a plane whose samples are not side by side. A frame
+// buffer grows as its file's bytes come, up to a frame and the one byte read past it, so
+// that a short file never costs a whole frame of a huge picture.
 struct Buffers {
     uint8_t* expected;
     uint8_t* actual;
     uint8_t* expectedRow;
     uint8_t* actualRow;
+    size_t capacity[2]; // bytes of the expected and the actual frame buffer
 };
 
 // A plane's worst over the clip: its highest MSE (lowest PSNR), its largest difference, and
@@ -315,6 +319,39 @@ struct Held {
     std::vector<std::vector<uint8_t>> frames[2];
     size_t next[2];
 };
+
+// ---- Memory ----
+
+// Running out of memory ends the run as other trouble does: one message, status 2, no
+// temporary file left behind. Nothing here allocates, so that it works when nothing can be.
+[[noreturn]] static void failAllocation(size_t size)
+{
+    removePendingTemporaries();
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: memory: cannot allocate %zu bytes\n", programName, size);
+    std::exit(statusTrouble);
+}
+
+// Every allocation of the standard library comes here: its failure is that message, not
+// an exception that would end the run with an abort.
+void* operator new(size_t size)
+{
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) {
+        failAllocation(size);
+    }
+    return block;
+}
+
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void* block, size_t /*size*/) noexcept
+{
+    std::free(block);
+}
 
 // ---- Command line ----
 
@@ -601,30 +638,72 @@ static size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t o
     return got;
 }
 
-// Reads past the first `count` frames, or to the end when there are fewer.
-static void skipFrames(const Input& input, uint8_t* frame, size_t frameSize, int64_t count)
-{
-    for (int64_t i = 0; i < count; ++i) {
-        if (readUpTo(input, frame, frameSize) < frameSize) {
-            return;
-        }
-    }
-}
-
 static uint8_t* allocate(size_t size)
 {
     // One byte more, so that a frame of no chroma still gets a block of its own.
     auto* block = static_cast<uint8_t*>(std::malloc(size + 1));
     if (block == nullptr) {
-        fail("memory", "cannot allocate " + std::to_string(size) + " bytes");
+        failAllocation(size);
     }
     return block;
 }
 
+static uint8_t*& frameOf(Buffers& buffers, int side)
+{
+    return side == 0 ? buffers.expected : buffers.actual;
+}
+
+// Makes room for `length` bytes in the frame buffer of a side, doubling it at least, never
+// past a frame and one byte.
+static uint8_t* frameRoom(Buffers& buffers, int side, size_t length, size_t frameSize)
+{
+    uint8_t*& frame = frameOf(buffers, side);
+    size_t& capacity = buffers.capacity[side];
+    if (length > capacity) {
+        const size_t grown = std::min(std::max(length, 2 * capacity), frameSize + 1);
+        void* block = std::realloc(frame, grown);
+        if (block == nullptr) {
+            failAllocation(grown);
+        }
+        frame = static_cast<uint8_t*>(block);
+        capacity = grown;
+    }
+    return frame;
+}
+
+// Reads up to a frame of a file into the buffer of its side, which grows as the bytes come;
+// returns the bytes read.
+static size_t readFrame(const Input& input, Buffers& buffers, int side, size_t frameSize)
+{
+    size_t got = 0;
+    for (;;) {
+        const size_t room = std::min(buffers.capacity[side], frameSize);
+        got += readUpTo(input, frameOf(buffers, side) + got, room - got);
+        if (got < room || got == frameSize) {
+            return got;
+        }
+        frameRoom(buffers, side, got + 1, frameSize);
+    }
+}
+
+// Reads past the first `count` frames, or to the end when there are fewer.
+static void skipFrames(const Input& input, Buffers& buffers, int side, size_t frameSize, int64_t count)
+{
+    for (int64_t i = 0; i < count; ++i) {
+        if (readFrame(input, buffers, side, frameSize) < frameSize) {
+            return;
+        }
+    }
+}
+
+// The first block of each frame buffer: a whole frame only when it is small.
+constexpr size_t firstFrameBlock = 65536;
+
 static Buffers allocateBuffers(const FrameLayout& layout)
 {
     const size_t rowLength = std::min(static_cast<size_t>(layout.width), kernelSpan) * layout.sampleBytes;
-    return Buffers{allocate(layout.frameSize), allocate(layout.frameSize), allocate(rowLength), allocate(rowLength)};
+    const size_t first = std::min(layout.frameSize + 1, firstFrameBlock);
+    return Buffers{allocate(first), allocate(first), allocate(rowLength), allocate(rowLength), {first, first}};
 }
 
 static void releaseBuffers(const Buffers& buffers)
@@ -2558,26 +2637,26 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
 
 // What is left of a file once one of the two has ended; `got` is what its last read gave.
 // A file that gave a whole frame is read one byte further, no more: it may never end.
-static Remainder countRemainder(const Input& input, uint8_t* frame, size_t frameSize, size_t got)
+static Remainder countRemainder(const Input& input, Buffers& buffers, int side, size_t frameSize, size_t got)
 {
     if (got < frameSize) {
         return Remainder{0, got, false};
     }
-    const bool more = readUpTo(input, frame + frameSize, 1) != 0;
+    const bool more = readUpTo(input, frameRoom(buffers, side, frameSize + 1, frameSize) + frameSize, 1) != 0;
     return Remainder{1, 0, more};
 }
 
 // The next frame of a file: one --align held back, else one read.
-static size_t nextFrame(const Input& input, Held& held, int side, uint8_t* frame, size_t frameSize)
+static size_t nextFrame(const Input& input, Held& held, int side, Buffers& buffers, size_t frameSize)
 {
     const auto s = static_cast<size_t>(side);
     if (held.next[s] < held.frames[s].size()) {
         const std::vector<uint8_t>& kept = held.frames[s][held.next[s]];
         ++held.next[s];
-        std::copy(kept.begin(), kept.end(), frame);
+        std::copy(kept.begin(), kept.end(), frameRoom(buffers, side, kept.size(), frameSize));
         return kept.size();
     }
-    return readUpTo(input, frame, frameSize);
+    return readFrame(input, buffers, side, frameSize);
 }
 
 // Whether -i draws this frame: the one --picture-frame names, else the first failing one.
@@ -2592,15 +2671,15 @@ static bool drawsFrame(const Settings& settings, const RunTally& tally, int64_t 
 // After an early stop at `frame`, reads on to the frame --picture-frame names and draws it,
 // compared in silence; when a file ends first it stays undrawn.
 static void drawLaterFrame(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                           const Buffers& buffers, int64_t frame, RunTally& tally, const FrameWork& work)
+                           Buffers& buffers, int64_t frame, RunTally& tally, const FrameWork& work)
 {
     if (settings.picturePath == nullptr || tally.pictureWritten || settings.pictureFrame <= frame) {
         return;
     }
     const size_t frameSize = geometry.expected.frameSize;
     for (int64_t next = frame + 1; next <= settings.pictureFrame; ++next) {
-        if (nextFrame(inputs[0], held, 0, buffers.expected, frameSize) < frameSize ||
-            nextFrame(inputs[1], held, 1, buffers.actual, frameSize) < frameSize) {
+        if (nextFrame(inputs[0], held, 0, buffers, frameSize) < frameSize ||
+            nextFrame(inputs[1], held, 1, buffers, frameSize) < frameSize) {
             return;
         }
     }
@@ -2615,22 +2694,24 @@ static void drawLaterFrame(const Settings& settings, const Geometry& geometry, c
 }
 
 static RunTally compareFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                             const Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports,
-                             FrameWork& work)
+                             Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, FrameWork& work)
 {
     const size_t frameSize = geometry.expected.frameSize;
     RunTally tally{0, 0, 0, -1, false, false, {}, -1};
     std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0});
     for (;;) {
-        const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers.expected, frameSize);
-        const size_t gotActual = nextFrame(inputs[1], held, 1, buffers.actual, frameSize);
+        const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers, frameSize);
+        const size_t gotActual = nextFrame(inputs[1], held, 1, buffers, frameSize);
         if (gotExpected < frameSize || gotActual < frameSize) {
-            rest[0] = countRemainder(inputs[0], buffers.expected, frameSize, gotExpected);
-            rest[1] = countRemainder(inputs[1], buffers.actual, frameSize, gotActual);
+            rest[0] = countRemainder(inputs[0], buffers, 0, frameSize, gotExpected);
+            rest[1] = countRemainder(inputs[1], buffers, 1, frameSize, gotActual);
             closeDisplacementRun(settings, work.diagnosis);
             return tally;
         }
         const int64_t frame = firstFrame + tally.framesCompared++;
+        if (settings.ssim && work.ssimBuffers.sums[0].empty()) {
+            work.ssimBuffers = makeSsimBuffers(geometry.expected);
+        }
         const bool fails = compareFrame(settings, geometry, buffers, frame, tally, work);
         reportFrame(reports, geometry, settings, work.result);
         if (drawsFrame(settings, tally, frame, fails)) {
@@ -2679,9 +2760,10 @@ static AlignScore scoreFrame(const Geometry& geometry, const Settings& settings,
     return score;
 }
 
-// Gets ready to align on up to `reach` frames of a file: holds them when it is a pipe,
-// counts them when it can seek.
-static void prepareAlignment(const Input& input, Held& held, int side, size_t frameSize, int64_t reach)
+// Gets ready to align on up to `reach` frames of a file: holds them, as they are read, when
+// it is a pipe; counts them when it can seek, with room for one to be read in place.
+static void prepareAlignment(const Input& input, Held& held, int side, Buffers& buffers, size_t frameSize,
+                             int64_t reach)
 {
     const auto s = static_cast<size_t>(side);
     struct stat status {};
@@ -2690,13 +2772,15 @@ static void prepareAlignment(const Input& input, Held& held, int side, size_t fr
     if (held.seekable[s]) {
         const int64_t left = std::max<int64_t>(status.st_size - held.start[s], 0);
         held.whole[s] = std::min<int64_t>(left / static_cast<int64_t>(frameSize), reach);
+        if (held.whole[s] > 0) {
+            frameRoom(buffers, side, frameSize, frameSize);
+        }
         return;
     }
-    std::vector<uint8_t> frame(frameSize);
     for (int64_t i = 0; i < reach; ++i) {
-        const size_t got = readUpTo(input, frame.data(), frameSize);
-        frame.resize(got);
-        held.frames[s].push_back(frame);
+        const size_t got = readFrame(input, buffers, side, frameSize);
+        const uint8_t* frame = frameOf(buffers, side);
+        held.frames[s].emplace_back(frame, frame + got);
         if (got < frameSize) {
             break;
         }
@@ -2724,12 +2808,12 @@ static const uint8_t* alignFrame(const Input& input, const Held& held, int side,
 // that a short overlap weighs as much as a long one), then the smallest |offset|. Then sets
 // both files at the offset.
 static int64_t alignFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                          const Buffers& buffers)
+                          Buffers& buffers)
 {
     const size_t frameSize = geometry.expected.frameSize;
     const int64_t reach = settings.alignMax + alignWindow;
-    prepareAlignment(inputs[0], held, 0, frameSize, reach);
-    prepareAlignment(inputs[1], held, 1, frameSize, reach);
+    prepareAlignment(inputs[0], held, 0, buffers, frameSize, reach);
+    prepareAlignment(inputs[1], held, 1, buffers, frameSize, reach);
     int64_t best = 0;
     AlignScore bestScore{HUGE_VAL, -HUGE_VAL};
     // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|.
@@ -2935,9 +3019,9 @@ int main(int argc, char** argv)
     if (inputs[0].fd == inputs[1].fd) {
         failUsage("arguments", "standard input can be only one of the two files");
     }
-    const Buffers buffers = allocateBuffers(geometry.expected);
-    skipFrames(inputs[0], buffers.expected, geometry.expected.frameSize, settings.skip[0]);
-    skipFrames(inputs[1], buffers.actual, geometry.expected.frameSize, settings.skip[1]);
+    Buffers buffers = allocateBuffers(geometry.expected);
+    skipFrames(inputs[0], buffers, 0, geometry.expected.frameSize, settings.skip[0]);
+    skipFrames(inputs[1], buffers, 1, geometry.expected.frameSize, settings.skip[1]);
     Reports reports = openReports(settings);
     Held held{};
     int64_t firstFrame = settings.skip[0];
@@ -2952,7 +3036,7 @@ int main(int argc, char** argv)
     }
     startReports(reports, settings, firstFrame, settings.skip[1] - settings.skip[0] + aligned);
     Remainder rest[2] = {};
-    FrameWork work{settings.ssim ? makeSsimBuffers(geometry.expected) : SsimBuffers{}, {}, {{}, -1, {}, {}, {}}};
+    FrameWork work{SsimBuffers{}, {}, {{}, -1, {}, {}, {}}};
     const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest, reports, work);
     bool endsDiffer = false;
     if (reportNothingLeft(settings, tally, rest)) {
