@@ -94,14 +94,15 @@ constexpr int64_t highestAlign = 1000;
 constexpr int64_t ssimUnits = 1000000;
 constexpr int32_t ssimBlock = 4;
 
-// A plot's size in pixels, its margins and the points a line has at most.
+// A plot's size in pixels, its margins and the points a line has at most: past them, pairs
+// of points merge, so that an endless input costs no more memory than a long one.
 constexpr int32_t plotWidth = 960;
 constexpr int32_t plotHeight = 480;
 constexpr int32_t plotLeft = 70;
 constexpr int32_t plotRight = 70;
 constexpr int32_t plotTop = 50;
 constexpr int32_t plotBottom = 70;
-constexpr size_t plotPoints = 2000;
+constexpr size_t plotPoints = 4000;
 
 // A frame's failing samples are tried as EXPECTED displaced by 1 to displacementReach bytes
 // of bus order; a displacement is claimed when it explains at least displacementLeast of
@@ -255,12 +256,20 @@ struct ReportFile {
     bool standardOutput;
 };
 
-// What the plot keeps of a frame: PSNR (infinite for an equal plane) and SSIM (NaN when
-// none) of each plane, and whether the frame fails.
+// A value the plot draws and the frame it stands at, counted from the first compared. NaN
+// when there is none.
+struct PlotValue {
+    float value;
+    int64_t at;
+};
+
+// What the plot keeps of a run of frames (one frame until the plot thins): the lowest PSNR
+// (infinite for an equal plane) and the lowest SSIM of each plane, and the first failing
+// frame (-1 when none fails).
 struct PlotPoint {
-    float psnr[3];
-    float ssim[3];
-    bool fails;
+    PlotValue psnr[3];
+    PlotValue ssim[3];
+    int64_t failingAt;
 };
 
 struct Reports {
@@ -270,6 +279,8 @@ struct Reports {
     bool jsonFramesWritten;
     int64_t firstFrame;
     std::vector<PlotPoint> points;
+    int64_t plotFrames;  // the frames the plot has taken
+    int64_t pointFrames; // the frames a point stands for: 1, doubled each time pairs merge
 };
 
 // A displacement claimed: from the sample (plane, x, y) of `frame` on, ACTUAL is EXPECTED
@@ -1829,7 +1840,7 @@ static void finishReport(ReportFile& report)
 static Reports openReports(const Settings& settings)
 {
     return Reports{
-        openReport(settings.csvPath), openReport(settings.jsonPath), openReport(settings.plotPath), false, 0, {}};
+        openReport(settings.csvPath), openReport(settings.jsonPath), openReport(settings.plotPath), false, 0, {}, 0, 1};
 }
 
 // The CSV's header and the JSON up to its list of frames.
@@ -1889,6 +1900,42 @@ static void reportFrameJson(Reports& reports, const Geometry& geometry, const Fr
     reports.jsonFramesWritten = true;
 }
 
+// The lower of two values, the earlier of equal ones; NaN is no value.
+static PlotValue lowerValue(const PlotValue& a, const PlotValue& b)
+{
+    return std::isnan(b.value) || (!std::isnan(a.value) && a.value <= b.value) ? a : b;
+}
+
+// One point for the frames of two, `a` the earlier.
+static PlotPoint mergePoints(const PlotPoint& a, const PlotPoint& b)
+{
+    PlotPoint merged{{}, {}, a.failingAt >= 0 ? a.failingAt : b.failingAt};
+    for (int p = 0; p < 3; ++p) {
+        merged.psnr[p] = lowerValue(a.psnr[p], b.psnr[p]);
+        merged.ssim[p] = lowerValue(a.ssim[p], b.ssim[p]);
+    }
+    return merged;
+}
+
+// A frame into the plot: into the latest point until that stands for pointFrames frames,
+// else a point of its own; at plotPoints points, pairs merge first.
+static void plotFrame(Reports& reports, const PlotPoint& point)
+{
+    std::vector<PlotPoint>& points = reports.points;
+    if (reports.plotFrames++ % reports.pointFrames != 0) {
+        points.back() = mergePoints(points.back(), point);
+        return;
+    }
+    if (points.size() == plotPoints) {
+        for (size_t i = 0; i < plotPoints / 2; ++i) {
+            points[i] = mergePoints(points[2 * i], points[2 * i + 1]);
+        }
+        points.resize(plotPoints / 2);
+        reports.pointFrames *= 2;
+    }
+    points.push_back(point);
+}
+
 // One compared frame into every report asked for; the plot keeps its few values.
 static void reportFrame(Reports& reports, const Geometry& geometry, const Settings& settings, const FrameResult& result)
 {
@@ -1899,12 +1946,15 @@ static void reportFrame(Reports& reports, const Geometry& geometry, const Settin
         reportFrameJson(reports, geometry, result);
     }
     if (reports.plot.out.file != nullptr) {
-        PlotPoint point{{0, 0, 0}, {NAN, NAN, NAN}, result.fails};
-        for (int p = 0; p < geometry.expected.planeCount; ++p) {
-            point.psnr[p] = static_cast<float>(psnrOf(result.planes[p].mse, geometry.expectedCoding.depth));
-            point.ssim[p] = settings.ssim ? static_cast<float>(result.planes[p].ssim) : NAN;
+        const int64_t at = reports.plotFrames;
+        PlotPoint point{{}, {}, result.fails ? at : -1};
+        for (int p = 0; p < 3; ++p) {
+            const bool held = p < geometry.expected.planeCount;
+            const double psnr = held ? psnrOf(result.planes[p].mse, geometry.expectedCoding.depth) : NAN;
+            point.psnr[p] = PlotValue{static_cast<float>(psnr), at};
+            point.ssim[p] = PlotValue{held && settings.ssim ? static_cast<float>(result.planes[p].ssim) : NAN, at};
         }
-        reports.points.push_back(point);
+        plotFrame(reports, point);
     }
 }
 
@@ -1991,12 +2041,12 @@ static PlotScale plotScale(const Reports& reports, const Settings& settings, int
     double ssimLowest = 1;
     for (const PlotPoint& point : reports.points) {
         for (int p = 0; p < planeCount; ++p) {
-            if (std::isfinite(point.psnr[p])) {
-                lowest = std::min(lowest, double(point.psnr[p]));
-                highest = std::max(highest, double(point.psnr[p]));
+            if (std::isfinite(point.psnr[p].value)) {
+                lowest = std::min(lowest, double(point.psnr[p].value));
+                highest = std::max(highest, double(point.psnr[p].value));
             }
-            if (!std::isnan(point.ssim[p])) {
-                ssimLowest = std::min(ssimLowest, double(point.ssim[p]));
+            if (!std::isnan(point.ssim[p].value)) {
+                ssimLowest = std::min(ssimLowest, double(point.ssim[p].value));
             }
         }
     }
@@ -2006,34 +2056,22 @@ static PlotScale plotScale(const Reports& reports, const Settings& settings, int
     }
     const double low = std::isfinite(lowest) ? std::max(0.0, 5 * std::floor((lowest - 5) / 5)) : 0;
     const double ssimLow = std::min(0.9, std::floor(std::max(ssimLowest, -1.0) * 10) / 10);
-    return PlotScale{std::min(low, top - 5), top, ssimLow, reports.firstFrame, reports.points.size()};
+    return PlotScale{std::min(low, top - 5), top, ssimLow, reports.firstFrame, static_cast<size_t>(reports.plotFrames)};
 }
 
-// A line of one plane's PSNR or SSIM: a point a frame, or, past plotPoints frames, the
-// lowest of each of plotPoints buckets at its frame. Frames without a value are left out.
+// A line of one plane's PSNR or SSIM: each point's lowest value at its frame. Points
+// without a value are left out.
 static std::string plotLine(const Reports& reports, const PlotScale& scale, int plane, bool ssim)
 {
-    const size_t count = reports.points.size();
-    const size_t buckets = std::min(count, plotPoints);
     std::string points;
-    for (size_t b = 0; b < buckets; ++b) {
-        const size_t from = b * count / buckets;
-        const size_t to = (b + 1) * count / buckets;
-        size_t at = count;
-        double value = NAN;
-        for (size_t i = from; i < to; ++i) {
-            const PlotPoint& point = reports.points[i];
-            const double v = ssim ? double(point.ssim[plane]) : double(point.psnr[plane]);
-            if (!std::isnan(v) && (at == count || v < value)) {
-                at = i;
-                value = v;
-            }
-        }
-        if (at == count) {
+    for (const PlotPoint& point : reports.points) {
+        const PlotValue& v = ssim ? point.ssim[plane] : point.psnr[plane];
+        if (std::isnan(v.value)) {
             continue;
         }
-        const double y = ssim ? plotY(value, scale.ssimLow, 1) : plotY(value, scale.low, scale.top);
-        points += (points.empty() ? "" : " ") + coordinate(plotX(scale, at)) + "," + coordinate(y);
+        const double y = ssim ? plotY(v.value, scale.ssimLow, 1) : plotY(v.value, scale.low, scale.top);
+        points +=
+            (points.empty() ? "" : " ") + coordinate(plotX(scale, static_cast<size_t>(v.at))) + "," + coordinate(y);
     }
     return points;
 }
@@ -2097,21 +2135,15 @@ static std::string plotAxes(const PlotScale& scale, const Settings& settings, bo
     return svg;
 }
 
-// Failing frames as red ticks under the lines: one a frame, or one a bucket with any.
+// Failing frames as red ticks under the lines: one a point with any, at its first.
 static std::string plotFailures(const Reports& reports, const PlotScale& scale)
 {
-    const size_t count = reports.points.size();
-    const size_t buckets = std::min(count, plotPoints);
     std::string svg;
-    for (size_t b = 0; b < buckets; ++b) {
-        const size_t from = b * count / buckets;
-        const size_t to = (b + 1) * count / buckets;
-        for (size_t i = from; i < to; ++i) {
-            if (reports.points[i].fails) {
-                svg += "<rect class=\"failing\" x=\"" + coordinate(plotX(scale, i) - 1) + "\" y=\"" +
-                       coordinate(plotHeight - plotBottom - 8) + "\" width=\"2\" height=\"8\" fill=\"#e00000\"/>\n";
-                break;
-            }
+    for (const PlotPoint& point : reports.points) {
+        if (point.failingAt >= 0) {
+            svg += "<rect class=\"failing\" x=\"" + coordinate(plotX(scale, static_cast<size_t>(point.failingAt)) - 1) +
+                   "\" y=\"" + coordinate(plotHeight - plotBottom - 8) +
+                   "\" width=\"2\" height=\"8\" fill=\"#e00000\"/>\n";
         }
     }
     return svg;
