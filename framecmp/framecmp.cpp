@@ -109,6 +109,10 @@ constexpr size_t plotPoints = 4000;
 // them and all but one in a hundred. Frames with fewer failing samples are not searched.
 constexpr int32_t displacementReach = 64;
 constexpr uint64_t displacementLeast = 32;
+// The search reads a frame's samples at most searchScans times over, however many
+// displacements the probes leave: a periodic picture leaves many that explain its failing
+// samples and are only given up at the end.
+constexpr size_t searchScans = 4;
 // Before that search, up to probeCount failing samples spread over the frame are looked at
 // where they stand; finding them may look at probeBudget samples at most.
 constexpr size_t probeCount = 64;
@@ -294,13 +298,11 @@ struct Displacement {
     bool lost;
 };
 
-// The displacements claimed, one for each run of frames that keep one, the frames in bus
-// order as the search reads them, and the probes that come before it.
+// The displacements claimed, one for each run of frames that keep one, and the probes that
+// come before the search.
 struct Diagnosis {
     std::vector<Displacement> displacements;
-    int64_t runLast; // the last frame of the latest displacement's run; -1 when none is open
-    std::vector<uint8_t> expectedBus;
-    std::vector<uint8_t> actualBus;
+    int64_t runLast;            // the last frame of the latest displacement's run; -1 when none is open
     std::vector<size_t> probes; // bus samples
 };
 
@@ -2245,6 +2247,38 @@ static void fillBus(const FrameLayout& layout, const Coding& coding, const uint8
     }
 }
 
+// Whether a frame's bytes are its values in bus order already: 8-bit samples, the luma
+// plane's rows one after another, then the chroma's U, V pairs (gray, nv12, nv16, nv24).
+static bool holdsBusOrder(const FrameLayout& layout)
+{
+    const Plane& luma = layout.planes[0];
+    const size_t lumaBytes = static_cast<size_t>(luma.width) * static_cast<size_t>(luma.height);
+    if (layout.sampleBytes != 1 || luma.offset != 0 || luma.step != 1 ||
+        luma.rowStride != static_cast<size_t>(luma.width)) {
+        return false;
+    }
+    if (layout.planeCount == 1) {
+        return layout.frameSize == lumaBytes;
+    }
+    const Plane& u = layout.planes[1];
+    const Plane& v = layout.planes[2];
+    const size_t rowBytes = 2 * static_cast<size_t>(u.width);
+    return u.offset == lumaBytes && v.offset == lumaBytes + 1 && u.step == 2 && v.step == 2 &&
+           u.rowStride == rowBytes && v.rowStride == rowBytes &&
+           layout.frameSize == lumaBytes + rowBytes * static_cast<size_t>(u.height);
+}
+
+// A frame in bus order: the frame itself when it holds that order, else a copy in `bus`.
+static const uint8_t* busOrder(const FrameLayout& layout, const Coding& coding, const uint8_t* frame,
+                               std::vector<uint8_t>& bus)
+{
+    if (holdsBusOrder(layout)) {
+        return frame;
+    }
+    fillBus(layout, coding, frame, bus);
+    return bus.data();
+}
+
 // The frame pair in bus order, as the search reads it.
 struct Bus {
     const uint8_t* expected;
@@ -2272,8 +2306,10 @@ static bool busFails(const Bus& bus, size_t sample)
 // (a block of the picture moved is no lost word). Samples whose displaced bytes lie outside
 // the frame (the last when lost, the inserted ones when extra) cannot tell and are passed
 // over; `failing` (the failing samples from `first` on) bounds the misses, so that a wrong
-// displacement is given up early.
-static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t bytes, bool lost)
+// displacement is given up early. Every sample looked at counts in `looked`; the look gives
+// up past `limit`.
+static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t bytes, bool lost, size_t& looked,
+                     size_t limit)
 {
     const auto k = static_cast<size_t>(bytes);
     const size_t width = bus.sampleBytes;
@@ -2284,6 +2320,9 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
     uint64_t explained = 0;
     uint64_t missed = 0;
     for (size_t s = from; s < to; ++s) {
+        if (++looked > limit) {
+            return false;
+        }
         if (!busFails(bus, s)) {
             continue;
         }
@@ -2298,6 +2337,9 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
     }
     uint64_t contradicting = 0;
     for (size_t s = from; s < to; ++s) {
+        if (++looked > limit) {
+            return false;
+        }
         const int32_t shifted = static_cast<int32_t>(containerAt(displaced(s), 0, width));
         if (!busFails(bus, s) && std::abs(shifted - busValue(bus.expected, s, width)) > bus.tolerance &&
             ++contradicting * 100 > explained) {
@@ -2562,10 +2604,12 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
         closeDisplacementRun(settings, diagnosis);
         return "";
     }
-    fillBus(geometry.expected, geometry.expectedCoding, buffers.expected, diagnosis.expectedBus);
-    fillBus(geometry.actual, geometry.actualCoding, buffers.actual, diagnosis.actualBus);
-    const Bus bus{diagnosis.expectedBus.data(), diagnosis.actualBus.data(), geometry.expected.frameSize,
-                  geometry.expected.sampleBytes, settings.tolerance};
+    // The frames in bus order, for this search only: copies unless the files hold them so.
+    std::vector<uint8_t> expectedBus;
+    std::vector<uint8_t> actualBus;
+    const Bus bus{busOrder(geometry.expected, geometry.expectedCoding, buffers.expected, expectedBus),
+                  busOrder(geometry.actual, geometry.actualCoding, buffers.actual, actualBus),
+                  geometry.expected.frameSize, geometry.expected.sampleBytes, settings.tolerance};
     const size_t samples = pair.samples;
     size_t first = earliest;
     while (first < samples && !busFails(bus, first)) {
@@ -2575,18 +2619,21 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
     for (size_t s = first; s < samples; ++s) {
         failingOnBus += busFails(bus, s) ? 1U : 0U;
     }
+    size_t looked = 0;
+    const size_t limit = searchScans * samples;
     if (runGoesOn) {
         const Displacement& previous = diagnosis.displacements.back();
         if (isCandidate(candidates, previous.bytes, previous.lost) &&
-            explains(bus, first, failingOnBus, previous.bytes, previous.lost)) {
+            explains(bus, first, failingOnBus, previous.bytes, previous.lost, looked, limit)) {
             diagnosis.runLast = frame;
             return "";
         }
         closeDisplacementRun(settings, diagnosis);
     }
-    for (int32_t bytes = 1; bytes <= displacementReach; ++bytes) {
+    for (int32_t bytes = 1; bytes <= displacementReach && looked < limit; ++bytes) {
         for (const bool lost : {true, false}) {
-            if (!isCandidate(candidates, bytes, lost) || !explains(bus, first, failingOnBus, bytes, lost)) {
+            if (!isCandidate(candidates, bytes, lost) ||
+                !explains(bus, first, failingOnBus, bytes, lost, looked, limit)) {
                 continue;
             }
             Displacement found = placeOf(geometry.expected, frame, first);
@@ -3068,7 +3115,7 @@ int main(int argc, char** argv)
     }
     startReports(reports, settings, firstFrame, settings.skip[1] - settings.skip[0] + aligned);
     Remainder rest[2] = {};
-    FrameWork work{SsimBuffers{}, {}, {{}, -1, {}, {}, {}}};
+    FrameWork work{SsimBuffers{}, {}, {{}, -1, {}}};
     const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest, reports, work);
     bool endsDiffer = false;
     if (reportNothingLeft(settings, tally, rest)) {
