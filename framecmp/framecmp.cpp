@@ -200,13 +200,18 @@ struct Buffers {
 };
 
 // A plane's worst over the clip: its highest MSE (lowest PSNR), its largest difference, and
-// the sum of its MSEs for the average.
+// the sum of its MSEs for the average; with --ssim, its lowest SSIM and the sum and count of
+// the SSIMs for their mean (none for a plane smaller than 8x8).
 struct PlaneWorst {
     double highestMse;
     int64_t highestMseFrame;
     int32_t largest;
     int64_t largestFrame;
     double mseSum;
+    double lowestSsim;
+    int64_t lowestSsimFrame; // -1 while the plane has no SSIM
+    double ssimSum;
+    int64_t ssimFrames;
 };
 
 struct RunTally {
@@ -228,6 +233,7 @@ struct PlaneResult {
     double ssim;    // NaN without --ssim, or for a plane smaller than one 8x8 window
     int32_t firstX; // -1 when no sample fails
     int32_t firstY;
+    bool fails; // under every criterion
 };
 
 struct FrameResult {
@@ -553,6 +559,9 @@ static Settings readOptions(int argc, char** argv)
     }
     settings.expectedPath = argv[optind];
     settings.actualPath = argv[optind + 1];
+    if (settings.quiet && settings.listSamples) {
+        failUsage("-q -l", "-q prints nothing and -l lists every failing sample; give one");
+    }
     checkReports(settings);
     return settings;
 }
@@ -1850,7 +1859,7 @@ static void startReports(Reports& reports, const Settings& settings, int64_t fir
 {
     reports.firstFrame = firstFrame;
     if (reports.csv.out.file != nullptr) {
-        put(reports.csv, "frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y\n");
+        put(reports.csv, "frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass\n");
     }
     if (reports.json.out.file == nullptr) {
         return;
@@ -1877,7 +1886,8 @@ static void reportFrameCsv(ReportFile& csv, const Geometry& geometry, const Fram
                      numberText(plane.mse, mseForm, "") + "," +
                      numberText(psnrOf(plane.mse, geometry.expectedCoding.depth), psnrForm, "inf") + "," +
                      numberText(plane.ssim, ssimForm, "") + "," +
-                     (failing ? std::to_string(plane.firstX) + "," + std::to_string(plane.firstY) : ",") + "\n");
+                     (failing ? std::to_string(plane.firstX) + "," + std::to_string(plane.firstY) : ",") +
+                     (plane.fails ? ",0\n" : ",1\n"));
     }
 }
 
@@ -1985,6 +1995,8 @@ static void finishJson(ReportFile& json, const Geometry& geometry, const RunTall
     std::string average;
     std::string lowest;
     std::string largest;
+    std::string ssimLowest;
+    std::string ssimAverage;
     for (int p = 0; p < geometry.expected.planeCount; ++p) {
         const PlaneWorst& worst = tally.worst[p];
         const std::string name = std::string(p == 0 ? "" : ", ") + "\"" + geometry.expected.planes[p].name + "\": ";
@@ -1995,9 +2007,16 @@ static void finishJson(ReportFile& json, const Geometry& geometry, const RunTall
                   ", \"frame\": " + frameOrNull(worst.highestMseFrame) + "}";
         largest += name + "{\"value\": " + std::to_string(worst.largest) +
                    ", \"frame\": " + frameOrNull(worst.largestFrame) + "}";
+        const bool hasSsim = worst.lowestSsimFrame >= 0;
+        ssimLowest += name + (hasSsim ? "{\"value\": " + numberText(worst.lowestSsim, ssimForm, "null") +
+                                            ", \"frame\": " + std::to_string(worst.lowestSsimFrame) + "}"
+                                      : std::string("null"));
+        ssimAverage +=
+            name + (hasSsim ? numberText(worst.ssimSum / double(worst.ssimFrames), ssimForm, "null") : "null");
     }
     put(json, text + ",\n  \"psnr_average\": {" + average + "},\n  \"psnr_min\": {" + lowest + "},\n  \"max_diff\": {" +
-                  largest + "}}}\n");
+                  largest + "},\n  \"ssim_lowest\": {" + ssimLowest + "},\n  \"ssim_average\": {" + ssimAverage +
+                  "}}}\n");
 }
 
 // ---- Plot ----
@@ -2664,6 +2683,24 @@ static void noteWorst(PlaneWorst& worst, int64_t frame, double mse, int32_t larg
     worst.mseSum += mse;
 }
 
+// A frame's SSIMs into the worst of each plane.
+static void noteSsim(RunTally& run, int planeCount, const FrameResult& result)
+{
+    for (int p = 0; p < planeCount; ++p) {
+        PlaneWorst& worst = run.worst[p];
+        const double ssim = result.planes[p].ssim;
+        if (std::isnan(ssim)) {
+            continue;
+        }
+        if (worst.lowestSsimFrame < 0 || ssim < worst.lowestSsim) {
+            worst.lowestSsim = ssim;
+            worst.lowestSsimFrame = result.frame;
+        }
+        worst.ssimSum += ssim;
+        ++worst.ssimFrames;
+    }
+}
+
 // Compares one frame pair into the run's tally; returns whether it fails, after reporting
 // it. A frame whose bytes are the same in both files, and whose padding is clear, passes
 // without a look at its planes.
@@ -2679,7 +2716,7 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
         for (int p = 0; p < layout.planeCount; ++p) {
             noteWorst(run.worst[p], frame, 0, 0);
             const double ssim = settings.ssim ? equalPlaneSsim(layout.planes[p]) : std::nan("");
-            work.result.planes[p] = PlaneResult{0, 0, 0, ssim, -1, -1};
+            work.result.planes[p] = PlaneResult{0, 0, 0, ssim, -1, -1, false};
         }
         return false;
     }
@@ -2695,13 +2732,16 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
         const std::string psnr = psnrText(mse, geometry.expectedCoding.depth);
         noteWorst(run.worst[p], frame, mse, tally.largest);
         differs = differs || tally.largest != 0 || tally.padded != 0;
-        fails = fails || tally.padded != 0 || (samplesDecide && tally.failing != 0) || belowFloor(psnr, settings.floor);
+        bool planeFails =
+            tally.padded != 0 || (samplesDecide && tally.failing != 0) || belowFloor(psnr, settings.floor);
         line += (p == 0 ? " " : "; ") + planeReport(layout.planes[p], tally, psnr, geometry, settings);
         const double ssim =
             settings.ssim ? planeSsim(p, geometry, buffers.expected, buffers.actual, work.ssimBuffers) : std::nan("");
-        fails = fails || belowSsimMin(ssim, settings);
+        planeFails = planeFails || belowSsimMin(ssim, settings);
+        fails = fails || planeFails;
         line += ssimReport(ssim, settings);
-        work.result.planes[p] = PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY};
+        work.result.planes[p] =
+            PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY, planeFails};
     }
     if (fails) {
         line += diagnoseFrame(settings, geometry, buffers, work.result, work.diagnosis);
@@ -2777,7 +2817,7 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
 {
     const size_t frameSize = geometry.expected.frameSize;
     RunTally tally{0, 0, 0, -1, false, false, {}, -1};
-    std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0});
+    std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0, 0, -1, 0, 0});
     for (;;) {
         const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers, frameSize);
         const size_t gotActual = nextFrame(inputs[1], held, 1, buffers, frameSize);
@@ -2792,6 +2832,7 @@ static RunTally compareFiles(const Settings& settings, const Geometry& geometry,
             work.ssimBuffers = makeSsimBuffers(geometry.expected);
         }
         const bool fails = compareFrame(settings, geometry, buffers, frame, tally, work);
+        noteSsim(tally, geometry.expected.planeCount, work.result);
         reportFrame(reports, geometry, settings, work.result);
         if (drawsFrame(settings, tally, frame, fails)) {
             writePicture(settings.picturePath, geometry, buffers, work.result, settings.tolerance);
@@ -2976,7 +3017,7 @@ static bool reportEnds(const Settings& settings, const Geometry& geometry, const
     return !partialsAlike;
 }
 
-// The criteria a passing clip met: "-t 1", "-p 38.00", or both.
+// The criteria a passing clip met: "-t 1", "-p 38.00", "--ssim-min 0.5", as given.
 static std::string criteriaText(const Settings& settings)
 {
     std::string text;
@@ -2986,6 +3027,23 @@ static std::string criteriaText(const Settings& settings)
     if (settings.floor >= 0) {
         text += std::string(text.empty() ? "" : " ") + "-p " + floorText(settings.floor);
     }
+    if (settings.ssimMin >= 0) {
+        char ssim[32];
+        std::snprintf(ssim, sizeof ssim, "%.6g", double(settings.ssimMin) / ssimUnits);
+        text += std::string(text.empty() ? "" : " ") + "--ssim-min " + ssim;
+    }
+    return text;
+}
+
+// ", SSIM lowest 0.981234 at frame 3, average 0.993210" for a plane with SSIM.
+static std::string ssimSummary(const PlaneWorst& worst)
+{
+    if (worst.lowestSsimFrame < 0) {
+        return "";
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, ", SSIM lowest %.6f at frame %lld, average %.6f", worst.lowestSsim,
+                  static_cast<long long>(worst.lowestSsimFrame), worst.ssimSum / double(worst.ssimFrames));
     return text;
 }
 
@@ -2999,13 +3057,13 @@ static std::string worstText(const Geometry& geometry, const RunTally& tally)
         const PlaneWorst& worst = tally.worst[p];
         text += std::string("; ") + geometry.expected.planes[p].name;
         if (worst.highestMse == 0) {
-            text += " inf dB";
+            text += " inf dB" + ssimSummary(worst);
             continue;
         }
         text += " lowest " + psnrText(worst.highestMse, depth) + " dB at frame " +
                 std::to_string(worst.highestMseFrame) + ", max " + std::to_string(worst.largest) + " at frame " +
                 std::to_string(worst.largestFrame) + ", average " +
-                psnrText(worst.mseSum / double(tally.framesCompared), depth) + " dB";
+                psnrText(worst.mseSum / double(tally.framesCompared), depth) + " dB" + ssimSummary(worst);
     }
     return text;
 }
@@ -3052,6 +3110,29 @@ static bool reportNothingLeft(const Settings& settings, const RunTally& tally, c
         }
     }
     return nothing;
+}
+
+// Whether neither file holds a whole frame, and one holds a part of one.
+static bool noWholeFrame(const RunTally& tally, const Remainder rest[2])
+{
+    return tally.framesCompared == 0 && rest[0].wholeFrames == 0 && rest[1].wholeFrames == 0 &&
+           rest[0].partialBytes + rest[1].partialBytes != 0;
+}
+
+// "no whole frame: EXPECTED has 100 bytes, ACTUAL 100, a frame is 192"; returns whether the
+// two parts differ (parts of two formats cannot be compared, and differ).
+static bool reportNoWholeFrame(const Settings& settings, const Geometry& geometry, const Remainder rest[2],
+                               const Buffers& buffers)
+{
+    const size_t bytes = rest[0].partialBytes;
+    const bool alike = bytes == rest[1].partialBytes && geometry.sameFormat &&
+                       std::memcmp(buffers.expected, buffers.actual, bytes) == 0;
+    if (!settings.quiet) {
+        say("no whole frame: EXPECTED has " + std::to_string(bytes) + " bytes, ACTUAL " +
+            std::to_string(rest[1].partialBytes) + ", a frame is " + std::to_string(geometry.expected.frameSize) +
+            "\n");
+    }
+    return !alike;
 }
 
 // A --picture-frame of a frame not compared: after the report, the run ends in trouble.
@@ -3120,6 +3201,8 @@ int main(int argc, char** argv)
     bool endsDiffer = false;
     if (reportNothingLeft(settings, tally, rest)) {
         endsDiffer = true;
+    } else if (noWholeFrame(tally, rest)) {
+        endsDiffer = reportNoWholeFrame(settings, geometry, rest, buffers);
     } else {
         if (!tally.stopped) {
             endsDiffer = reportEnds(settings, geometry, tally, rest, buffers);
