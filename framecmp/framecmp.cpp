@@ -2557,10 +2557,65 @@ static size_t earliestFailing(const FrameLayout& layout, const FrameResult& resu
     return first;
 }
 
-// The displacements worth the search: those the probes leave, or all of them when the
-// frame's failing samples are too sparse to probe. The failing samples begin at `first` or
-// later.
-static Candidates likelyCandidates(const PairOnBus& pair, size_t first, std::vector<size_t>& probes)
+static bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost)
+{
+    return ((lost ? candidates.lost : candidates.extra) >> static_cast<unsigned>(bytes - 1) & 1U) != 0;
+}
+
+// Drops the displacements that would change more than one in sixteen of up to probeCount
+// passing samples, spread over the frame from `first` on, beyond the tolerance. One that
+// goes on to the end of the frame changes at most one in a hundred of the failing samples'
+// count of them, fewer than one in a hundred of the passing ones when at least as many pass;
+// a block of the picture moved, in a periodic picture above all, changes most of them.
+static void screenPassing(const PairOnBus& pair, size_t first, Candidates& left)
+{
+    const size_t width = pair.geometry->expected.sampleBytes;
+    const size_t frameBytes = pair.geometry->expected.frameSize;
+    const auto reach = static_cast<size_t>(displacementReach);
+    size_t judged[2][displacementReach] = {};
+    size_t changed[2][displacementReach] = {};
+    size_t looked = 0;
+    for (size_t j = 0; j < probeCount; ++j) {
+        size_t sample = first + j * (pair.samples - first) / probeCount;
+        while (sample < pair.samples && failsOnBus(pair, sample)) {
+            if (++looked > probeBudget) {
+                return;
+            }
+            ++sample;
+        }
+        if (sample >= pair.samples) {
+            break;
+        }
+        const Probe probe = makeProbe(pair, sample);
+        const auto own = static_cast<int32_t>(containerAt(probe.window + reach, 0, width));
+        for (size_t k = 1; k <= reach; ++k) {
+            for (const bool lost : {true, false}) {
+                const bool inFrame =
+                    lost ? (sample + 1) * width + k <= frameBytes : sample >= first + (k + width - 1) / width;
+                if (!inFrame || !isCandidate(left, static_cast<int32_t>(k), lost)) {
+                    continue;
+                }
+                const uint8_t* displaced = lost ? probe.window + reach + k : probe.window + reach - k;
+                ++judged[lost ? 0 : 1][k - 1];
+                changed[lost ? 0 : 1][k - 1] +=
+                    std::abs(static_cast<int32_t>(containerAt(displaced, 0, width)) - own) > pair.tolerance ? 1U : 0U;
+            }
+        }
+    }
+    for (size_t k = 1; k <= reach; ++k) {
+        for (const bool lost : {true, false}) {
+            if (changed[lost ? 0 : 1][k - 1] * 16 > judged[lost ? 0 : 1][k - 1]) {
+                (lost ? left.lost : left.extra) &= ~(uint64_t{1} << (k - 1));
+            }
+        }
+    }
+}
+
+// The displacements worth the search: those the probes of failing samples leave, or all of
+// them when those are too sparse to probe; then, when at least as many samples pass as fail,
+// those the probes of passing samples leave. The frame's `failing` samples begin at `first`
+// or later.
+static Candidates likelyCandidates(const PairOnBus& pair, size_t first, uint64_t failing, std::vector<size_t>& probes)
 {
     const Candidates all{~uint64_t{0}, ~uint64_t{0}};
     for (size_t looked = 0; first < pair.samples && !failsOnBus(pair, first); ++first) {
@@ -2568,15 +2623,14 @@ static Candidates likelyCandidates(const PairOnBus& pair, size_t first, std::vec
             return all;
         }
     }
-    if (first >= pair.samples || !findProbes(pair, first, probes)) {
+    if (first >= pair.samples) {
         return all;
     }
-    return screenCandidates(pair, probes, first);
-}
-
-static bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost)
-{
-    return ((lost ? candidates.lost : candidates.extra) >> static_cast<unsigned>(bytes - 1) & 1U) != 0;
+    Candidates left = findProbes(pair, first, probes) ? screenCandidates(pair, probes, first) : all;
+    if ((left.lost | left.extra) != 0 && pair.samples - first >= 2 * failing) {
+        screenPassing(pair, first, left);
+    }
+    return left;
 }
 
 // Says the run of frames that kept the latest displacement, when it is more than one, and
@@ -2618,7 +2672,7 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
     const PairOnBus pair{&geometry, &buffers, geometry.expected.frameSize / geometry.expected.sampleBytes,
                          settings.tolerance};
     const size_t earliest = earliestFailing(geometry.expected, result, pair.samples);
-    const Candidates candidates = likelyCandidates(pair, earliest, diagnosis.probes);
+    const Candidates candidates = likelyCandidates(pair, earliest, failing, diagnosis.probes);
     if (candidates.lost == 0 && candidates.extra == 0) {
         closeDisplacementRun(settings, diagnosis);
         return "";
