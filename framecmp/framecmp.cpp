@@ -2564,9 +2564,9 @@ static bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost)
 
 // Drops the displacements that would change more than one in sixteen of up to probeCount
 // passing samples, spread over the frame from `first` on, beyond the tolerance. One that
-// goes on to the end of the frame changes at most one in a hundred of the failing samples'
-// count of them, fewer than one in a hundred of the passing ones when at least as many pass;
-// a block of the picture moved, in a periodic picture above all, changes most of them.
+// goes on to the end of the frame changes as many as one in a hundred of the failing
+// samples' count: one in 32 of the passing ones at most when they are 32 for every 100 that
+// fail; a block of the picture moved, in a periodic picture above all, changes most.
 static void screenPassing(const PairOnBus& pair, size_t first, Candidates& left)
 {
     const size_t width = pair.geometry->expected.sampleBytes;
@@ -2612,9 +2612,9 @@ static void screenPassing(const PairOnBus& pair, size_t first, Candidates& left)
 }
 
 // The displacements worth the search: those the probes of failing samples leave, or all of
-// them when those are too sparse to probe; then, when at least as many samples pass as fail,
-// those the probes of passing samples leave. The frame's `failing` samples begin at `first`
-// or later.
+// them when those are too sparse to probe; then, when 32 samples pass for every 100 that
+// fail or more, those the probes of passing samples leave. The frame's `failing` samples
+// begin at `first` or later.
 static Candidates likelyCandidates(const PairOnBus& pair, size_t first, uint64_t failing, std::vector<size_t>& probes)
 {
     const Candidates all{~uint64_t{0}, ~uint64_t{0}};
@@ -2627,7 +2627,8 @@ static Candidates likelyCandidates(const PairOnBus& pair, size_t first, uint64_t
         return all;
     }
     Candidates left = findProbes(pair, first, probes) ? screenCandidates(pair, probes, first) : all;
-    if ((left.lost | left.extra) != 0 && pair.samples - first >= 2 * failing) {
+    const uint64_t span = pair.samples - first;
+    if ((left.lost | left.extra) != 0 && failing <= span && (span - failing) * 100 >= failing * 32) {
         screenPassing(pair, first, left);
     }
     return left;
