@@ -65,7 +65,7 @@ static const char usageText[] =
     "  -F FORMAT     ACTUAL's format, of EXPECTED's sampling and depth (default: EXPECTED's)\n"
     "  -t N          a sample fails when it differs by more than N (default 0)\n"
     "  -p DB         a plane fails when its PSNR is below DB; without -t, only PSNR decides\n"
-    "  -q            print nothing, exit status only\n"
+    "  -q            print nothing, exit status only (not with -l)\n"
     "  -l            list every failing sample: frame plane x y expected actual\n"
     "  -n COUNT      stop after COUNT failing frames\n"
     "  -i FILE       write a PNG of the first failing frame: expected, actual, where they differ\n"
@@ -1436,6 +1436,21 @@ static void pictureWarning(png_structp /*png*/, png_const_charp /*message*/)
 {
 }
 
+// libpng's memory, whose lack ends the run as any other allocation's does.
+static png_voidp pictureAllocate(png_structp /*png*/, png_alloc_size_t size)
+{
+    void* block = std::malloc(size);
+    if (block == nullptr) {
+        failAllocation(size);
+    }
+    return block;
+}
+
+static void pictureRelease(png_structp /*png*/, png_voidp block)
+{
+    std::free(block);
+}
+
 static uint8_t clampByte(int32_t value)
 {
     return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
@@ -1681,7 +1696,8 @@ static void writePicture(const char* path, const Geometry& geometry, const Buffe
     const size_t rowBytes = 3 * static_cast<size_t>(picture.width);
     uint8_t* row = allocate(rowBytes);
     SafeOutput output = openSafeOutput(path);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &output, pictureFailed, pictureWarning);
+    png_structp png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &output, pictureFailed, pictureWarning, nullptr,
+                                                pictureAllocate, pictureRelease);
     png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
     if (info == nullptr) {
         abandonSafeOutput(output);
