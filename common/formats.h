@@ -165,7 +165,7 @@ inline std::string knownFormatNames()
     for (const FormatName& entry : formatNames) {
         names += std::string(" ") + entry.name;
     }
-    return names + ", or LAYOUT:DEPTH (LSB-aligned), LAYOUT:DEPTHm (MSB-aligned) with DEPTH 8 to 16";
+    return names + ", or LAYOUT:DEPTH (LSB-aligned), LAYOUT:DEPTHm (MSB-aligned) with DEPTH 8 to 16, 9 to 16 for m";
 }
 
 inline const Sampling* findSampling(int64_t value)

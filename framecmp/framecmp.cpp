@@ -6,7 +6,8 @@
 // floor as well. A frame whose failing samples are those of EXPECTED displaced by a few
 // bytes of bus order (a bus word lost or repeated) is said to be so. The exit status is that
 // of cmp: 0 pass, 1 fail, 2 trouble.
-// Memory is two frames whatever the length of the files (more only for --align on a pipe).
+// Memory is two frames whatever the length of the files, and grows with what is read (see
+// framecmp(1) for what each option adds).
 // Reports: every frame as CSV and JSON, SSIM as ffmpeg's ssim filter computes it, and a
 // plot of PSNR and SSIM over the clip as SVG.
 
@@ -64,7 +65,7 @@ static const char usageText[] =
     "  -F FORMAT     ACTUAL's format, of EXPECTED's sampling and depth (default: EXPECTED's)\n"
     "  -t N          a sample fails when it differs by more than N (default 0)\n"
     "  -p DB         a plane fails when its PSNR is below DB; without -t, only PSNR decides\n"
-    "  -q            print nothing, exit status only\n"
+    "  -q            print nothing, exit status only (not with -l)\n"
     "  -l            list every failing sample: frame plane x y expected actual\n"
     "  -n COUNT      stop after COUNT failing frames\n"
     "  -i FILE       write a PNG of the first failing frame: expected, actual, where they differ\n"
@@ -93,20 +94,25 @@ constexpr int64_t highestAlign = 1000;
 constexpr int64_t ssimUnits = 1000000;
 constexpr int32_t ssimBlock = 4;
 
-// A plot's size in pixels, its margins and the points a line has at most.
+// A plot's size in pixels, its margins and the points a line has at most: past them, pairs
+// of points merge, so that an endless input costs no more memory than a long one.
 constexpr int32_t plotWidth = 960;
 constexpr int32_t plotHeight = 480;
 constexpr int32_t plotLeft = 70;
 constexpr int32_t plotRight = 70;
 constexpr int32_t plotTop = 50;
 constexpr int32_t plotBottom = 70;
-constexpr size_t plotPoints = 2000;
+constexpr size_t plotPoints = 4000;
 
 // A frame's failing samples are tried as EXPECTED displaced by 1 to displacementReach bytes
 // of bus order; a displacement is claimed when it explains at least displacementLeast of
 // them and all but one in a hundred. Frames with fewer failing samples are not searched.
 constexpr int32_t displacementReach = 64;
 constexpr uint64_t displacementLeast = 32;
+// The search reads a frame's samples at most searchScans times over, however many
+// displacements the probes leave: a periodic picture leaves many that explain its failing
+// samples and are only given up at the end.
+constexpr size_t searchScans = 4;
 // Before that search, up to probeCount failing samples spread over the frame are looked at
 // where they stand; finding them may look at probeBudget samples at most.
 constexpr size_t probeCount = 64;
@@ -182,22 +188,30 @@ struct RowTally {
     int32_t largest;
 };
 
-// Two frames and the gathered rows of a plane whose samples are not side by side.
+// Two frames and the gathered rows of a plane whose samples are not side by side. A frame
+// buffer grows as its file's bytes come, up to a frame and the one byte read past it, so
+// that a short file never costs a whole frame of a huge picture.
 struct Buffers {
     uint8_t* expected;
     uint8_t* actual;
     uint8_t* expectedRow;
     uint8_t* actualRow;
+    size_t capacity[2]; // bytes of the expected and the actual frame buffer
 };
 
 // A plane's worst over the clip: its highest MSE (lowest PSNR), its largest difference, and
-// the sum of its MSEs for the average.
+// the sum of its MSEs for the average; with --ssim, its lowest SSIM and the sum and count of
+// the SSIMs for their mean (none for a plane smaller than 8x8).
 struct PlaneWorst {
     double highestMse;
     int64_t highestMseFrame;
     int32_t largest;
     int64_t largestFrame;
     double mseSum;
+    double lowestSsim;
+    int64_t lowestSsimFrame; // -1 while the plane has no SSIM
+    double ssimSum;
+    int64_t ssimFrames;
 };
 
 struct RunTally {
@@ -219,6 +233,7 @@ struct PlaneResult {
     double ssim;    // NaN without --ssim, or for a plane smaller than one 8x8 window
     int32_t firstX; // -1 when no sample fails
     int32_t firstY;
+    bool fails; // under every criterion
 };
 
 struct FrameResult {
@@ -251,12 +266,20 @@ struct ReportFile {
     bool standardOutput;
 };
 
-// What the plot keeps of a frame: PSNR (infinite for an equal plane) and SSIM (NaN when
-// none) of each plane, and whether the frame fails.
+// A value the plot draws and the frame it stands at, counted from the first compared. NaN
+// when there is none.
+struct PlotValue {
+    float value;
+    int64_t at;
+};
+
+// What the plot keeps of a run of frames (one frame until the plot thins): the lowest PSNR
+// (infinite for an equal plane) and the lowest SSIM of each plane, and the first failing
+// frame (-1 when none fails).
 struct PlotPoint {
-    float psnr[3];
-    float ssim[3];
-    bool fails;
+    PlotValue psnr[3];
+    PlotValue ssim[3];
+    int64_t failingAt;
 };
 
 struct Reports {
@@ -266,7 +289,9 @@ struct Reports {
     bool jsonFramesWritten;
     int64_t firstFrame;
     std::vector<PlotPoint> points;
-    SafeOutput picture; // complete, held until the verdict; no file when nothing was drawn
+    int64_t plotFrames;  // the frames the plot has taken
+    int64_t pointFrames; // the frames a point stands for: 1, doubled each time pairs merge
+    SafeOutput picture;  // complete, held until the verdict; no file when nothing was drawn
 };
 
 // A displacement claimed: from the sample (plane, x, y) of `frame` on, ACTUAL is EXPECTED
@@ -280,13 +305,11 @@ struct Displacement {
     bool lost;
 };
 
-// The displacements claimed, one for each run of frames that keep one, the frames in bus
-// order as the search reads them, and the probes that come before it.
+// The displacements claimed, one for each run of frames that keep one, and the probes that
+// come before the search.
 struct Diagnosis {
     std::vector<Displacement> displacements;
-    int64_t runLast; // the last frame of the latest displacement's run; -1 when none is open
-    std::vector<uint8_t> expectedBus;
-    std::vector<uint8_t> actualBus;
+    int64_t runLast;            // the last frame of the latest displacement's run; -1 when none is open
     std::vector<size_t> probes; // bus samples
 };
 
@@ -316,6 +339,39 @@ struct Held {
     std::vector<std::vector<uint8_t>> frames[2];
     size_t next[2];
 };
+
+// ---- Memory ----
+
+// Running out of memory ends the run as other trouble does: one message, status 2, no
+// temporary file left behind. Nothing here allocates, so that it works when nothing can be.
+[[noreturn]] static void failAllocation(size_t size)
+{
+    removePendingTemporaries();
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: memory: cannot allocate %zu bytes\n", programName, size);
+    std::exit(statusTrouble);
+}
+
+// Every allocation of the standard library comes here: its failure is that message, not
+// an exception that would end the run with an abort.
+void* operator new(size_t size)
+{
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) {
+        failAllocation(size);
+    }
+    return block;
+}
+
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void* block, size_t /*size*/) noexcept
+{
+    std::free(block);
+}
 
 // ---- Command line ----
 
@@ -496,6 +552,9 @@ static Settings readOptions(int argc, char** argv)
     }
     settings.expectedPath = argv[optind];
     settings.actualPath = argv[optind + 1];
+    if (settings.quiet && settings.listSamples) {
+        failUsage("-q -l", "-q prints nothing and -l lists every failing sample; give one");
+    }
     checkReports(settings);
     return settings;
 }
@@ -610,30 +669,72 @@ static size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t o
     return got;
 }
 
-// Reads past the first `count` frames, or to the end when there are fewer.
-static void skipFrames(const Input& input, uint8_t* frame, size_t frameSize, int64_t count)
-{
-    for (int64_t i = 0; i < count; ++i) {
-        if (readUpTo(input, frame, frameSize) < frameSize) {
-            return;
-        }
-    }
-}
-
 static uint8_t* allocate(size_t size)
 {
     // One byte more, so that a frame of no chroma still gets a block of its own.
     auto* block = static_cast<uint8_t*>(std::malloc(size + 1));
     if (block == nullptr) {
-        fail("memory", "cannot allocate " + std::to_string(size) + " bytes");
+        failAllocation(size);
     }
     return block;
 }
 
+static uint8_t*& frameOf(Buffers& buffers, int side)
+{
+    return side == 0 ? buffers.expected : buffers.actual;
+}
+
+// Makes room for `length` bytes in the frame buffer of a side, doubling it at least, never
+// past a frame and one byte.
+static uint8_t* frameRoom(Buffers& buffers, int side, size_t length, size_t frameSize)
+{
+    uint8_t*& frame = frameOf(buffers, side);
+    size_t& capacity = buffers.capacity[side];
+    if (length > capacity) {
+        const size_t grown = std::min(std::max(length, 2 * capacity), frameSize + 1);
+        void* block = std::realloc(frame, grown);
+        if (block == nullptr) {
+            failAllocation(grown);
+        }
+        frame = static_cast<uint8_t*>(block);
+        capacity = grown;
+    }
+    return frame;
+}
+
+// Reads up to a frame of a file into the buffer of its side, which grows as the bytes come;
+// returns the bytes read.
+static size_t readFrame(const Input& input, Buffers& buffers, int side, size_t frameSize)
+{
+    size_t got = 0;
+    for (;;) {
+        const size_t room = std::min(buffers.capacity[side], frameSize);
+        got += readUpTo(input, frameOf(buffers, side) + got, room - got);
+        if (got < room || got == frameSize) {
+            return got;
+        }
+        frameRoom(buffers, side, got + 1, frameSize);
+    }
+}
+
+// Reads past the first `count` frames, or to the end when there are fewer.
+static void skipFrames(const Input& input, Buffers& buffers, int side, size_t frameSize, int64_t count)
+{
+    for (int64_t i = 0; i < count; ++i) {
+        if (readFrame(input, buffers, side, frameSize) < frameSize) {
+            return;
+        }
+    }
+}
+
+// The first block of each frame buffer: a whole frame only when it is small.
+constexpr size_t firstFrameBlock = 65536;
+
 static Buffers allocateBuffers(const FrameLayout& layout)
 {
     const size_t rowLength = std::min(static_cast<size_t>(layout.width), kernelSpan) * layout.sampleBytes;
-    return Buffers{allocate(layout.frameSize), allocate(layout.frameSize), allocate(rowLength), allocate(rowLength)};
+    const size_t first = std::min(layout.frameSize + 1, firstFrameBlock);
+    return Buffers{allocate(first), allocate(first), allocate(rowLength), allocate(rowLength), {first, first}};
 }
 
 static void releaseBuffers(const Buffers& buffers)
@@ -1413,6 +1514,21 @@ static void pictureWarning(png_structp /*png*/, png_const_charp /*message*/)
 {
 }
 
+// libpng's memory, whose lack ends the run as any other allocation's does.
+static png_voidp pictureAllocate(png_structp /*png*/, png_alloc_size_t size)
+{
+    void* block = std::malloc(size);
+    if (block == nullptr) {
+        failAllocation(size);
+    }
+    return block;
+}
+
+static void pictureRelease(png_structp /*png*/, png_voidp block)
+{
+    std::free(block);
+}
+
 static uint8_t clampByte(int32_t value)
 {
     return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
@@ -1659,7 +1775,8 @@ static SafeOutput writePicture(const char* path, const Geometry& geometry, const
     const size_t rowBytes = 3 * static_cast<size_t>(picture.width);
     uint8_t* row = allocate(rowBytes);
     SafeOutput output = openSafeOutput(path);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &output, pictureFailed, pictureWarning);
+    png_structp png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &output, pictureFailed, pictureWarning, nullptr,
+                                                pictureAllocate, pictureRelease);
     png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
     if (info == nullptr) {
         abandonSafeOutput(output);
@@ -1836,6 +1953,8 @@ static Reports openReports(const Settings& settings)
                    false,
                    0,
                    {},
+                   0,
+                   1,
                    SafeOutput{"", "", "", nullptr, false}};
 }
 
@@ -1844,7 +1963,7 @@ static void startReports(Reports& reports, const Settings& settings, int64_t fir
 {
     reports.firstFrame = firstFrame;
     if (reports.csv.out.file != nullptr) {
-        put(reports.csv, "frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y\n");
+        put(reports.csv, "frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass\n");
     }
     if (reports.json.out.file == nullptr) {
         return;
@@ -1871,7 +1990,8 @@ static void reportFrameCsv(ReportFile& csv, const Geometry& geometry, const Fram
                      numberText(plane.mse, mseForm, "") + "," +
                      numberText(psnrOf(plane.mse, geometry.expectedCoding.depth), psnrForm, "inf") + "," +
                      numberText(plane.ssim, ssimForm, "") + "," +
-                     (failing ? std::to_string(plane.firstX) + "," + std::to_string(plane.firstY) : ",") + "\n");
+                     (failing ? std::to_string(plane.firstX) + "," + std::to_string(plane.firstY) : ",") +
+                     (plane.fails ? ",0\n" : ",1\n"));
     }
 }
 
@@ -1896,6 +2016,42 @@ static void reportFrameJson(Reports& reports, const Geometry& geometry, const Fr
     reports.jsonFramesWritten = true;
 }
 
+// The lower of two values, the earlier of equal ones; NaN is no value.
+static PlotValue lowerValue(const PlotValue& a, const PlotValue& b)
+{
+    return std::isnan(b.value) || (!std::isnan(a.value) && a.value <= b.value) ? a : b;
+}
+
+// One point for the frames of two, `a` the earlier.
+static PlotPoint mergePoints(const PlotPoint& a, const PlotPoint& b)
+{
+    PlotPoint merged{{}, {}, a.failingAt >= 0 ? a.failingAt : b.failingAt};
+    for (int p = 0; p < 3; ++p) {
+        merged.psnr[p] = lowerValue(a.psnr[p], b.psnr[p]);
+        merged.ssim[p] = lowerValue(a.ssim[p], b.ssim[p]);
+    }
+    return merged;
+}
+
+// A frame into the plot: into the latest point until that stands for pointFrames frames,
+// else a point of its own; at plotPoints points, pairs merge first.
+static void plotFrame(Reports& reports, const PlotPoint& point)
+{
+    std::vector<PlotPoint>& points = reports.points;
+    if (reports.plotFrames++ % reports.pointFrames != 0) {
+        points.back() = mergePoints(points.back(), point);
+        return;
+    }
+    if (points.size() == plotPoints) {
+        for (size_t i = 0; i < plotPoints / 2; ++i) {
+            points[i] = mergePoints(points[2 * i], points[2 * i + 1]);
+        }
+        points.resize(plotPoints / 2);
+        reports.pointFrames *= 2;
+    }
+    points.push_back(point);
+}
+
 // One compared frame into every report asked for; the plot keeps its few values.
 static void reportFrame(Reports& reports, const Geometry& geometry, const Settings& settings, const FrameResult& result)
 {
@@ -1906,12 +2062,15 @@ static void reportFrame(Reports& reports, const Geometry& geometry, const Settin
         reportFrameJson(reports, geometry, result);
     }
     if (reports.plot.out.file != nullptr) {
-        PlotPoint point{{0, 0, 0}, {NAN, NAN, NAN}, result.fails};
-        for (int p = 0; p < geometry.expected.planeCount; ++p) {
-            point.psnr[p] = static_cast<float>(psnrOf(result.planes[p].mse, geometry.expectedCoding.depth));
-            point.ssim[p] = settings.ssim ? static_cast<float>(result.planes[p].ssim) : NAN;
+        const int64_t at = reports.plotFrames;
+        PlotPoint point{{}, {}, result.fails ? at : -1};
+        for (int p = 0; p < 3; ++p) {
+            const bool held = p < geometry.expected.planeCount;
+            const double psnr = held ? psnrOf(result.planes[p].mse, geometry.expectedCoding.depth) : NAN;
+            point.psnr[p] = PlotValue{static_cast<float>(psnr), at};
+            point.ssim[p] = PlotValue{held && settings.ssim ? static_cast<float>(result.planes[p].ssim) : NAN, at};
         }
-        reports.points.push_back(point);
+        plotFrame(reports, point);
     }
 }
 
@@ -1940,6 +2099,8 @@ static void finishJson(ReportFile& json, const Geometry& geometry, const RunTall
     std::string average;
     std::string lowest;
     std::string largest;
+    std::string ssimLowest;
+    std::string ssimAverage;
     for (int p = 0; p < geometry.expected.planeCount; ++p) {
         const PlaneWorst& worst = tally.worst[p];
         const std::string name = std::string(p == 0 ? "" : ", ") + "\"" + geometry.expected.planes[p].name + "\": ";
@@ -1950,9 +2111,16 @@ static void finishJson(ReportFile& json, const Geometry& geometry, const RunTall
                   ", \"frame\": " + frameOrNull(worst.highestMseFrame) + "}";
         largest += name + "{\"value\": " + std::to_string(worst.largest) +
                    ", \"frame\": " + frameOrNull(worst.largestFrame) + "}";
+        const bool hasSsim = worst.lowestSsimFrame >= 0;
+        ssimLowest += name + (hasSsim ? "{\"value\": " + numberText(worst.lowestSsim, ssimForm, "null") +
+                                            ", \"frame\": " + std::to_string(worst.lowestSsimFrame) + "}"
+                                      : std::string("null"));
+        ssimAverage +=
+            name + (hasSsim ? numberText(worst.ssimSum / double(worst.ssimFrames), ssimForm, "null") : "null");
     }
     put(json, text + ",\n  \"psnr_average\": {" + average + "},\n  \"psnr_min\": {" + lowest + "},\n  \"max_diff\": {" +
-                  largest + "}}}\n");
+                  largest + "},\n  \"ssim_lowest\": {" + ssimLowest + "},\n  \"ssim_average\": {" + ssimAverage +
+                  "}}}\n");
 }
 
 // ---- Plot ----
@@ -1998,12 +2166,12 @@ static PlotScale plotScale(const Reports& reports, const Settings& settings, int
     double ssimLowest = 1;
     for (const PlotPoint& point : reports.points) {
         for (int p = 0; p < planeCount; ++p) {
-            if (std::isfinite(point.psnr[p])) {
-                lowest = std::min(lowest, double(point.psnr[p]));
-                highest = std::max(highest, double(point.psnr[p]));
+            if (std::isfinite(point.psnr[p].value)) {
+                lowest = std::min(lowest, double(point.psnr[p].value));
+                highest = std::max(highest, double(point.psnr[p].value));
             }
-            if (!std::isnan(point.ssim[p])) {
-                ssimLowest = std::min(ssimLowest, double(point.ssim[p]));
+            if (!std::isnan(point.ssim[p].value)) {
+                ssimLowest = std::min(ssimLowest, double(point.ssim[p].value));
             }
         }
     }
@@ -2013,34 +2181,22 @@ static PlotScale plotScale(const Reports& reports, const Settings& settings, int
     }
     const double low = std::isfinite(lowest) ? std::max(0.0, 5 * std::floor((lowest - 5) / 5)) : 0;
     const double ssimLow = std::min(0.9, std::floor(std::max(ssimLowest, -1.0) * 10) / 10);
-    return PlotScale{std::min(low, top - 5), top, ssimLow, reports.firstFrame, reports.points.size()};
+    return PlotScale{std::min(low, top - 5), top, ssimLow, reports.firstFrame, static_cast<size_t>(reports.plotFrames)};
 }
 
-// A line of one plane's PSNR or SSIM: a point a frame, or, past plotPoints frames, the
-// lowest of each of plotPoints buckets at its frame. Frames without a value are left out.
+// A line of one plane's PSNR or SSIM: each point's lowest value at its frame. Points
+// without a value are left out.
 static std::string plotLine(const Reports& reports, const PlotScale& scale, int plane, bool ssim)
 {
-    const size_t count = reports.points.size();
-    const size_t buckets = std::min(count, plotPoints);
     std::string points;
-    for (size_t b = 0; b < buckets; ++b) {
-        const size_t from = b * count / buckets;
-        const size_t to = (b + 1) * count / buckets;
-        size_t at = count;
-        double value = NAN;
-        for (size_t i = from; i < to; ++i) {
-            const PlotPoint& point = reports.points[i];
-            const double v = ssim ? double(point.ssim[plane]) : double(point.psnr[plane]);
-            if (!std::isnan(v) && (at == count || v < value)) {
-                at = i;
-                value = v;
-            }
-        }
-        if (at == count) {
+    for (const PlotPoint& point : reports.points) {
+        const PlotValue& v = ssim ? point.ssim[plane] : point.psnr[plane];
+        if (std::isnan(v.value)) {
             continue;
         }
-        const double y = ssim ? plotY(value, scale.ssimLow, 1) : plotY(value, scale.low, scale.top);
-        points += (points.empty() ? "" : " ") + coordinate(plotX(scale, at)) + "," + coordinate(y);
+        const double y = ssim ? plotY(v.value, scale.ssimLow, 1) : plotY(v.value, scale.low, scale.top);
+        points +=
+            (points.empty() ? "" : " ") + coordinate(plotX(scale, static_cast<size_t>(v.at))) + "," + coordinate(y);
     }
     return points;
 }
@@ -2104,21 +2260,15 @@ static std::string plotAxes(const PlotScale& scale, const Settings& settings, bo
     return svg;
 }
 
-// Failing frames as red ticks under the lines: one a frame, or one a bucket with any.
+// Failing frames as red ticks under the lines: one a point with any, at its first.
 static std::string plotFailures(const Reports& reports, const PlotScale& scale)
 {
-    const size_t count = reports.points.size();
-    const size_t buckets = std::min(count, plotPoints);
     std::string svg;
-    for (size_t b = 0; b < buckets; ++b) {
-        const size_t from = b * count / buckets;
-        const size_t to = (b + 1) * count / buckets;
-        for (size_t i = from; i < to; ++i) {
-            if (reports.points[i].fails) {
-                svg += "<rect class=\"failing\" x=\"" + coordinate(plotX(scale, i) - 1) + "\" y=\"" +
-                       coordinate(plotHeight - plotBottom - 8) + "\" width=\"2\" height=\"8\" fill=\"#e00000\"/>\n";
-                break;
-            }
+    for (const PlotPoint& point : reports.points) {
+        if (point.failingAt >= 0) {
+            svg += "<rect class=\"failing\" x=\"" + coordinate(plotX(scale, static_cast<size_t>(point.failingAt)) - 1) +
+                   "\" y=\"" + coordinate(plotHeight - plotBottom - 8) +
+                   "\" width=\"2\" height=\"8\" fill=\"#e00000\"/>\n";
         }
     }
     return svg;
@@ -2253,6 +2403,38 @@ static void fillBus(const FrameLayout& layout, const Coding& coding, const uint8
     }
 }
 
+// Whether a frame's bytes are its values in bus order already: 8-bit samples, the luma
+// plane's rows one after another, then the chroma's U, V pairs (gray, nv12, nv16, nv24).
+static bool holdsBusOrder(const FrameLayout& layout)
+{
+    const Plane& luma = layout.planes[0];
+    const size_t lumaBytes = static_cast<size_t>(luma.width) * static_cast<size_t>(luma.height);
+    if (layout.sampleBytes != 1 || luma.offset != 0 || luma.step != 1 ||
+        luma.rowStride != static_cast<size_t>(luma.width)) {
+        return false;
+    }
+    if (layout.planeCount == 1) {
+        return layout.frameSize == lumaBytes;
+    }
+    const Plane& u = layout.planes[1];
+    const Plane& v = layout.planes[2];
+    const size_t rowBytes = 2 * static_cast<size_t>(u.width);
+    return u.offset == lumaBytes && v.offset == lumaBytes + 1 && u.step == 2 && v.step == 2 &&
+           u.rowStride == rowBytes && v.rowStride == rowBytes &&
+           layout.frameSize == lumaBytes + rowBytes * static_cast<size_t>(u.height);
+}
+
+// A frame in bus order: the frame itself when it holds that order, else a copy in `bus`.
+static const uint8_t* busOrder(const FrameLayout& layout, const Coding& coding, const uint8_t* frame,
+                               std::vector<uint8_t>& bus)
+{
+    if (holdsBusOrder(layout)) {
+        return frame;
+    }
+    fillBus(layout, coding, frame, bus);
+    return bus.data();
+}
+
 // The frame pair in bus order, as the search reads it.
 struct Bus {
     const uint8_t* expected;
@@ -2277,8 +2459,10 @@ static bool busFails(const Bus& bus, size_t sample)
 // a hundred (a block of the picture moved is no lost word). Samples whose displaced bytes lie outside
 // the frame (the last when lost, the inserted ones when extra) cannot tell and are passed
 // over; `failing` (the failing samples from `first` on) bounds the misses, so that a wrong
-// displacement is given up early.
-static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t bytes, bool lost)
+// displacement is given up early. Every sample looked at counts in `looked`; the look gives
+// up past `limit`.
+static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t bytes, bool lost, size_t& looked,
+                     size_t limit)
 {
     const auto k = static_cast<size_t>(bytes);
     const size_t width = bus.sampleBytes;
@@ -2289,6 +2473,9 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
     uint64_t explained = 0;
     uint64_t missed = 0;
     for (size_t s = from; s < to; ++s) {
+        if (++looked > limit) {
+            return false;
+        }
         if (!busFails(bus, s)) {
             continue;
         }
@@ -2304,6 +2491,9 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
     }
     uint64_t contradicting = 0;
     for (size_t s = from; s < to; ++s) {
+        if (++looked > limit) {
+            return false;
+        }
         if (!busFails(bus, s) &&
             wordsFail(containerAt(bus.expected, s, width), containerAt(displaced(s), 0, width), bus.valueMask,
                       2 * bus.tolerance) &&
@@ -2506,10 +2696,69 @@ static size_t earliestFailing(const FrameLayout& layout, const FrameResult& resu
     return first;
 }
 
-// The displacements worth the search: those the probes leave, or all of them when the
-// frame's failing samples are too sparse to probe. The failing samples begin at `first` or
-// later.
-static Candidates likelyCandidates(const PairOnBus& pair, size_t first, std::vector<size_t>& probes)
+static bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost)
+{
+    return ((lost ? candidates.lost : candidates.extra) >> static_cast<unsigned>(bytes - 1) & 1U) != 0;
+}
+
+// Drops the displacements that would change more than one in sixteen of up to probeCount
+// passing samples, spread over the frame from `first` on, beyond the tolerance. One that
+// goes on to the end of the frame changes as many as one in a hundred of the failing
+// samples' count: one in 32 of the passing ones at most when they are 32 for every 100 that
+// fail; a block of the picture moved, in a periodic picture above all, changes most.
+static void screenPassing(const PairOnBus& pair, size_t first, Candidates& left)
+{
+    const size_t width = pair.geometry->expected.sampleBytes;
+    const size_t frameBytes = pair.geometry->expected.frameSize;
+    const auto reach = static_cast<size_t>(displacementReach);
+    size_t judged[2][displacementReach] = {};
+    size_t changed[2][displacementReach] = {};
+    size_t looked = 0;
+    for (size_t j = 0; j < probeCount; ++j) {
+        size_t sample = first + j * (pair.samples - first) / probeCount;
+        while (sample < pair.samples && failsOnBus(pair, sample)) {
+            if (++looked > probeBudget) {
+                return;
+            }
+            ++sample;
+        }
+        if (sample >= pair.samples) {
+            break;
+        }
+        const Probe probe = makeProbe(pair, sample);
+        const uint32_t own = containerAt(probe.window + reach, 0, width);
+        for (size_t k = 1; k <= reach; ++k) {
+            for (const bool lost : {true, false}) {
+                const bool inFrame =
+                    lost ? (sample + 1) * width + k <= frameBytes : sample >= first + (k + width - 1) / width;
+                if (!inFrame || !isCandidate(left, static_cast<int32_t>(k), lost)) {
+                    continue;
+                }
+                const uint8_t* displaced = lost ? probe.window + reach + k : probe.window + reach - k;
+                ++judged[lost ? 0 : 1][k - 1];
+                // As the search's second pass judges a passing sample: scaler noise within -t
+                // on both sides may put the two values up to twice -t apart.
+                changed[lost ? 0 : 1][k - 1] += wordsFail(containerAt(displaced, 0, width), own,
+                                                          pair.geometry->expectedCoding.valueMask, 2 * pair.tolerance)
+                                                    ? 1U
+                                                    : 0U;
+            }
+        }
+    }
+    for (size_t k = 1; k <= reach; ++k) {
+        for (const bool lost : {true, false}) {
+            if (changed[lost ? 0 : 1][k - 1] * 16 > judged[lost ? 0 : 1][k - 1]) {
+                (lost ? left.lost : left.extra) &= ~(uint64_t{1} << (k - 1));
+            }
+        }
+    }
+}
+
+// The displacements worth the search: those the probes of failing samples leave, or all of
+// them when those are too sparse to probe; then, when 32 samples pass for every 100 that
+// fail or more, those the probes of passing samples leave. The frame's `failing` samples
+// begin at `first` or later.
+static Candidates likelyCandidates(const PairOnBus& pair, size_t first, uint64_t failing, std::vector<size_t>& probes)
 {
     const Candidates all{~uint64_t{0}, ~uint64_t{0}};
     for (size_t looked = 0; first < pair.samples && !failsOnBus(pair, first); ++first) {
@@ -2517,15 +2766,15 @@ static Candidates likelyCandidates(const PairOnBus& pair, size_t first, std::vec
             return all;
         }
     }
-    if (first >= pair.samples || !findProbes(pair, first, probes)) {
+    if (first >= pair.samples) {
         return all;
     }
-    return screenCandidates(pair, probes, first);
-}
-
-static bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost)
-{
-    return ((lost ? candidates.lost : candidates.extra) >> static_cast<unsigned>(bytes - 1) & 1U) != 0;
+    Candidates left = findProbes(pair, first, probes) ? screenCandidates(pair, probes, first) : all;
+    const uint64_t span = pair.samples - first;
+    if ((left.lost | left.extra) != 0 && failing <= span && (span - failing) * 100 >= failing * 32) {
+        screenPassing(pair, first, left);
+    }
+    return left;
 }
 
 // Says the run of frames that kept the latest displacement, when it is more than one, and
@@ -2567,15 +2816,20 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
     const PairOnBus pair{&geometry, &buffers, geometry.expected.frameSize / geometry.expected.sampleBytes,
                          settings.tolerance};
     const size_t earliest = earliestFailing(geometry.expected, result, pair.samples);
-    const Candidates candidates = likelyCandidates(pair, earliest, diagnosis.probes);
+    const Candidates candidates = likelyCandidates(pair, earliest, failing, diagnosis.probes);
     if (candidates.lost == 0 && candidates.extra == 0) {
         closeDisplacementRun(settings, diagnosis);
         return "";
     }
-    fillBus(geometry.expected, geometry.expectedCoding, buffers.expected, diagnosis.expectedBus);
-    fillBus(geometry.actual, geometry.actualCoding, buffers.actual, diagnosis.actualBus);
-    const Bus bus{diagnosis.expectedBus.data(),  diagnosis.actualBus.data(),        geometry.expected.frameSize,
-                  geometry.expected.sampleBytes, geometry.expectedCoding.valueMask, settings.tolerance};
+    // The frames in bus order, for this search only: copies unless the files hold them so.
+    std::vector<uint8_t> expectedBus;
+    std::vector<uint8_t> actualBus;
+    const Bus bus{busOrder(geometry.expected, geometry.expectedCoding, buffers.expected, expectedBus),
+                  busOrder(geometry.actual, geometry.actualCoding, buffers.actual, actualBus),
+                  geometry.expected.frameSize,
+                  geometry.expected.sampleBytes,
+                  geometry.expectedCoding.valueMask,
+                  settings.tolerance};
     const size_t samples = pair.samples;
     size_t first = earliest;
     while (first < samples && !busFails(bus, first)) {
@@ -2585,18 +2839,21 @@ static std::string diagnoseFrame(const Settings& settings, const Geometry& geome
     for (size_t s = first; s < samples; ++s) {
         failingOnBus += busFails(bus, s) ? 1U : 0U;
     }
+    size_t looked = 0;
+    const size_t limit = searchScans * samples;
     if (runGoesOn) {
         const Displacement& previous = diagnosis.displacements.back();
         if (isCandidate(candidates, previous.bytes, previous.lost) &&
-            explains(bus, first, failingOnBus, previous.bytes, previous.lost)) {
+            explains(bus, first, failingOnBus, previous.bytes, previous.lost, looked, limit)) {
             diagnosis.runLast = frame;
             return "";
         }
         closeDisplacementRun(settings, diagnosis);
     }
-    for (int32_t bytes = 1; bytes <= displacementReach; ++bytes) {
+    for (int32_t bytes = 1; bytes <= displacementReach && looked < limit; ++bytes) {
         for (const bool lost : {true, false}) {
-            if (!isCandidate(candidates, bytes, lost) || !explains(bus, first, failingOnBus, bytes, lost)) {
+            if (!isCandidate(candidates, bytes, lost) ||
+                !explains(bus, first, failingOnBus, bytes, lost, looked, limit)) {
                 continue;
             }
             Displacement found = placeOf(geometry.expected, frame, first);
@@ -2627,6 +2884,24 @@ static void noteWorst(PlaneWorst& worst, int64_t frame, double mse, int32_t larg
     worst.mseSum += mse;
 }
 
+// A frame's SSIMs into the worst of each plane.
+static void noteSsim(RunTally& run, int planeCount, const FrameResult& result)
+{
+    for (int p = 0; p < planeCount; ++p) {
+        PlaneWorst& worst = run.worst[p];
+        const double ssim = result.planes[p].ssim;
+        if (std::isnan(ssim)) {
+            continue;
+        }
+        if (worst.lowestSsimFrame < 0 || ssim < worst.lowestSsim) {
+            worst.lowestSsim = ssim;
+            worst.lowestSsimFrame = result.frame;
+        }
+        worst.ssimSum += ssim;
+        ++worst.ssimFrames;
+    }
+}
+
 // Compares one frame pair into the run's tally; returns whether it fails, after reporting
 // it. A frame whose bytes are the same in both files, and whose padding is clear, passes
 // without a look at its planes.
@@ -2642,7 +2917,7 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
         for (int p = 0; p < layout.planeCount; ++p) {
             noteWorst(run.worst[p], frame, 0, 0);
             const double ssim = settings.ssim ? equalPlaneSsim(layout.planes[p]) : std::nan("");
-            work.result.planes[p] = PlaneResult{0, 0, 0, ssim, -1, -1};
+            work.result.planes[p] = PlaneResult{0, 0, 0, ssim, -1, -1, false};
         }
         return false;
     }
@@ -2658,15 +2933,18 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
         const std::string psnr = psnrText(mse, geometry.expectedCoding.depth);
         noteWorst(run.worst[p], frame, mse, tally.largest);
         differs = differs || tally.largest != 0 || tally.padded != 0;
-        fails = fails || tally.padded != 0 || (samplesDecide && tally.failing != 0) || belowFloor(psnr, settings.floor);
+        bool planeFails =
+            tally.padded != 0 || (samplesDecide && tally.failing != 0) || belowFloor(psnr, settings.floor);
         line += (p == 0 ? " " : "; ") + planeReport(layout.planes[p], tally, psnr, geometry, settings);
         const double ssim =
             settings.ssim ? planeSsim(p, geometry, buffers.expected, buffers.actual, work.ssimBuffers) : std::nan("");
         // Under --ssim-min, a plane too small for SSIM is held to the tolerance instead.
         const bool judgedBySamples = settings.ssimMin >= 0 && underSsimWindow(layout.planes[p]);
-        fails = fails || belowSsimMin(ssim, settings) || (judgedBySamples && tally.failing != 0);
+        planeFails = planeFails || belowSsimMin(ssim, settings) || (judgedBySamples && tally.failing != 0);
+        fails = fails || planeFails;
         line += ssimReport(ssim, settings);
-        work.result.planes[p] = PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY};
+        work.result.planes[p] =
+            PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY, planeFails};
     }
     if (fails) {
         line += diagnoseFrame(settings, geometry, buffers, work.result, work.diagnosis);
@@ -2682,7 +2960,7 @@ static bool compareFrame(const Settings& settings, const Geometry& geometry, con
 // What is left of a file once one of the two has ended; `got` is what its last read gave.
 // A file that gave a whole frame is read one byte further, no more: it may never end. A
 // byte --align still holds counts as read, so that a pipe reads as a file does.
-static Remainder countRemainder(const Input& input, const Held& held, int side, uint8_t* frame, size_t frameSize,
+static Remainder countRemainder(const Input& input, const Held& held, int side, Buffers& buffers, size_t frameSize,
                                 size_t got)
 {
     if (got < frameSize) {
@@ -2690,21 +2968,22 @@ static Remainder countRemainder(const Input& input, const Held& held, int side, 
     }
     const auto s = static_cast<size_t>(side);
     const bool heldMore = held.next[s] < held.frames[s].size() && !held.frames[s][held.next[s]].empty();
-    const bool more = heldMore || readUpTo(input, frame + frameSize, 1) != 0;
+    const bool more =
+        heldMore || readUpTo(input, frameRoom(buffers, side, frameSize + 1, frameSize) + frameSize, 1) != 0;
     return Remainder{1, 0, more};
 }
 
 // The next frame of a file: one --align held back, else one read.
-static size_t nextFrame(const Input& input, Held& held, int side, uint8_t* frame, size_t frameSize)
+static size_t nextFrame(const Input& input, Held& held, int side, Buffers& buffers, size_t frameSize)
 {
     const auto s = static_cast<size_t>(side);
     if (held.next[s] < held.frames[s].size()) {
         const std::vector<uint8_t>& kept = held.frames[s][held.next[s]];
         ++held.next[s];
-        std::copy(kept.begin(), kept.end(), frame);
+        std::copy(kept.begin(), kept.end(), frameRoom(buffers, side, kept.size(), frameSize));
         return kept.size();
     }
-    return readUpTo(input, frame, frameSize);
+    return readFrame(input, buffers, side, frameSize);
 }
 
 // Whether -i draws this frame: the one --picture-frame names, else the first failing one.
@@ -2719,8 +2998,8 @@ static bool drawsFrame(const Settings& settings, const RunTally& tally, int64_t 
 // After an early stop at `frame`, reads on to the frame --picture-frame names and draws it,
 // compared in silence; when a file ends first it stays undrawn, and `rest` says which.
 static void drawLaterFrame(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                           const Buffers& buffers, int64_t frame, RunTally& tally, const FrameWork& work,
-                           Reports& reports, Remainder rest[2])
+                           Buffers& buffers, int64_t frame, RunTally& tally, const FrameWork& work, Reports& reports,
+                           Remainder rest[2])
 {
     if (settings.picturePath == nullptr || tally.pictureWritten || settings.pictureFrame <= frame) {
         return;
@@ -2728,8 +3007,7 @@ static void drawLaterFrame(const Settings& settings, const Geometry& geometry, c
     const size_t frameSize = geometry.expected.frameSize;
     for (int64_t next = frame + 1; next <= settings.pictureFrame; ++next) {
         for (int side = 0; side < 2; ++side) {
-            uint8_t* into = side == 0 ? buffers.expected : buffers.actual;
-            if (nextFrame(inputs[side], held, side, into, frameSize) < frameSize) {
+            if (nextFrame(inputs[side], held, side, buffers, frameSize) < frameSize) {
                 rest[side] = Remainder{next - frame - 1, 0, false};
                 rest[1 - side].more = true;
                 return;
@@ -2747,23 +3025,26 @@ static void drawLaterFrame(const Settings& settings, const Geometry& geometry, c
 }
 
 static RunTally compareFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                             const Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports,
-                             FrameWork& work)
+                             Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, FrameWork& work)
 {
     const size_t frameSize = geometry.expected.frameSize;
     RunTally tally{0, 0, 0, -1, false, false, {}, -1};
-    std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0});
+    std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0, 0, -1, 0, 0});
     for (;;) {
-        const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers.expected, frameSize);
-        const size_t gotActual = nextFrame(inputs[1], held, 1, buffers.actual, frameSize);
+        const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers, frameSize);
+        const size_t gotActual = nextFrame(inputs[1], held, 1, buffers, frameSize);
         if (gotExpected < frameSize || gotActual < frameSize) {
-            rest[0] = countRemainder(inputs[0], held, 0, buffers.expected, frameSize, gotExpected);
-            rest[1] = countRemainder(inputs[1], held, 1, buffers.actual, frameSize, gotActual);
+            rest[0] = countRemainder(inputs[0], held, 0, buffers, frameSize, gotExpected);
+            rest[1] = countRemainder(inputs[1], held, 1, buffers, frameSize, gotActual);
             closeDisplacementRun(settings, work.diagnosis);
             return tally;
         }
         const int64_t frame = firstFrame + tally.framesCompared++;
+        if (settings.ssim && work.ssimBuffers.sums[0].empty()) {
+            work.ssimBuffers = makeSsimBuffers(geometry.expected);
+        }
         const bool fails = compareFrame(settings, geometry, buffers, frame, tally, work);
+        noteSsim(tally, geometry.expected.planeCount, work.result);
         reportFrame(reports, geometry, settings, work.result);
         if (drawsFrame(settings, tally, frame, fails)) {
             reports.picture = writePicture(settings.picturePath, geometry, buffers, work.result, settings.tolerance);
@@ -2835,9 +3116,10 @@ static bool betterAlignment(const AlignScore& score, const AlignScore& best)
     return score.psnr * best.pairs > best.psnr * score.pairs;
 }
 
-// Gets ready to align on up to `reach` frames of a file: holds them when it is a pipe,
-// counts them when it can seek.
-static void prepareAlignment(const Input& input, Held& held, int side, size_t frameSize, int64_t reach)
+// Gets ready to align on up to `reach` frames of a file: holds them, as they are read, when
+// it is a pipe; counts them when it can seek, with room for one to be read in place.
+static void prepareAlignment(const Input& input, Held& held, int side, Buffers& buffers, size_t frameSize,
+                             int64_t reach)
 {
     const auto s = static_cast<size_t>(side);
     struct stat status {};
@@ -2846,13 +3128,15 @@ static void prepareAlignment(const Input& input, Held& held, int side, size_t fr
     if (held.seekable[s]) {
         const int64_t left = std::max<int64_t>(status.st_size - held.start[s], 0);
         held.whole[s] = std::min<int64_t>(left / static_cast<int64_t>(frameSize), reach);
+        if (held.whole[s] > 0) {
+            frameRoom(buffers, side, frameSize, frameSize);
+        }
         return;
     }
-    std::vector<uint8_t> frame(frameSize);
     for (int64_t i = 0; i < reach; ++i) {
-        const size_t got = readUpTo(input, frame.data(), frameSize);
-        frame.resize(got);
-        held.frames[s].push_back(frame);
+        const size_t got = readFrame(input, buffers, side, frameSize);
+        const uint8_t* frame = frameOf(buffers, side);
+        held.frames[s].emplace_back(frame, frame + got);
         if (got < frameSize) {
             break;
         }
@@ -2880,12 +3164,12 @@ static const uint8_t* alignFrame(const Input& input, const Held& held, int side,
 // that a short overlap weighs as much as a long one), then the smallest |offset|, ACTUAL
 // late before early. Then sets both files at the offset.
 static int64_t alignFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                          const Buffers& buffers)
+                          Buffers& buffers)
 {
     const size_t frameSize = geometry.expected.frameSize;
     const int64_t reach = settings.alignMax + alignWindow;
-    prepareAlignment(inputs[0], held, 0, frameSize, reach);
-    prepareAlignment(inputs[1], held, 1, frameSize, reach);
+    prepareAlignment(inputs[0], held, 0, buffers, frameSize, reach);
+    prepareAlignment(inputs[1], held, 1, buffers, frameSize, reach);
     int64_t best = 0;
     AlignScore bestScore{0, 0, 0};
     // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|, late first.
@@ -2969,7 +3253,7 @@ static bool reportEnds(const Settings& settings, const Geometry& geometry, const
     return !partialsAlike;
 }
 
-// The criteria a passing clip met: "-t 1", "-p 38.00", or both.
+// The criteria a passing clip met: "-t 1", "-p 38.00", "--ssim-min 0.5", as given.
 static std::string criteriaText(const Settings& settings)
 {
     std::string text;
@@ -2979,6 +3263,23 @@ static std::string criteriaText(const Settings& settings)
     if (settings.floor >= 0) {
         text += std::string(text.empty() ? "" : " ") + "-p " + floorText(settings.floor);
     }
+    if (settings.ssimMin >= 0) {
+        char ssim[32];
+        std::snprintf(ssim, sizeof ssim, "%.6g", double(settings.ssimMin) / ssimUnits);
+        text += std::string(text.empty() ? "" : " ") + "--ssim-min " + ssim;
+    }
+    return text;
+}
+
+// ", SSIM lowest 0.981234 at frame 3, average 0.993210" for a plane with SSIM.
+static std::string ssimSummary(const PlaneWorst& worst)
+{
+    if (worst.lowestSsimFrame < 0) {
+        return "";
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, ", SSIM lowest %.6f at frame %lld, average %.6f", worst.lowestSsim,
+                  static_cast<long long>(worst.lowestSsimFrame), worst.ssimSum / double(worst.ssimFrames));
     return text;
 }
 
@@ -2992,13 +3293,13 @@ static std::string worstText(const Geometry& geometry, const RunTally& tally)
         const PlaneWorst& worst = tally.worst[p];
         text += std::string("; ") + geometry.expected.planes[p].name;
         if (worst.highestMse == 0) {
-            text += " inf dB";
+            text += " inf dB" + ssimSummary(worst);
             continue;
         }
         text += " lowest " + psnrText(worst.highestMse, depth) + " dB at frame " +
                 std::to_string(worst.highestMseFrame) + ", max " + std::to_string(worst.largest) + " at frame " +
                 std::to_string(worst.largestFrame) + ", average " +
-                psnrText(worst.mseSum / double(tally.framesCompared), depth) + " dB";
+                psnrText(worst.mseSum / double(tally.framesCompared), depth) + " dB" + ssimSummary(worst);
     }
     return text;
 }
@@ -3045,6 +3346,29 @@ static bool reportNothingLeft(const Settings& settings, const RunTally& tally, c
         }
     }
     return nothing;
+}
+
+// Whether neither file holds a whole frame, and one holds a part of one.
+static bool noWholeFrame(const RunTally& tally, const Remainder rest[2])
+{
+    return tally.framesCompared == 0 && rest[0].wholeFrames == 0 && rest[1].wholeFrames == 0 &&
+           rest[0].partialBytes + rest[1].partialBytes != 0;
+}
+
+// "no whole frame: EXPECTED has 100 bytes, ACTUAL 100, a frame is 192"; returns whether the
+// two parts differ (parts of two formats cannot be compared, and differ).
+static bool reportNoWholeFrame(const Settings& settings, const Geometry& geometry, const Remainder rest[2],
+                               const Buffers& buffers)
+{
+    const size_t bytes = rest[0].partialBytes;
+    const bool alike = bytes == rest[1].partialBytes && geometry.sameFormat &&
+                       std::memcmp(buffers.expected, buffers.actual, bytes) == 0;
+    if (!settings.quiet) {
+        say("no whole frame: EXPECTED has " + std::to_string(bytes) + " bytes, ACTUAL " +
+            std::to_string(rest[1].partialBytes) + ", a frame is " + std::to_string(geometry.expected.frameSize) +
+            "\n");
+    }
+    return !alike;
 }
 
 // Why --picture-frame drew nothing: its frame is skipped, or past the end of the file that
@@ -3102,9 +3426,9 @@ int main(int argc, char** argv)
 #endif
     const Input inputs[2] = {openInput(settings.expectedPath), openInput(settings.actualPath)};
     refuseOneStream(settings, inputs);
-    const Buffers buffers = allocateBuffers(geometry.expected);
-    skipFrames(inputs[0], buffers.expected, geometry.expected.frameSize, settings.skip[0]);
-    skipFrames(inputs[1], buffers.actual, geometry.expected.frameSize, settings.skip[1]);
+    Buffers buffers = allocateBuffers(geometry.expected);
+    skipFrames(inputs[0], buffers, 0, geometry.expected.frameSize, settings.skip[0]);
+    skipFrames(inputs[1], buffers, 1, geometry.expected.frameSize, settings.skip[1]);
     Reports reports = openReports(settings);
     Held held{};
     int64_t firstFrame = settings.skip[0];
@@ -3119,11 +3443,13 @@ int main(int argc, char** argv)
     }
     startReports(reports, settings, firstFrame, settings.skip[1] - settings.skip[0] + aligned);
     Remainder rest[2] = {};
-    FrameWork work{settings.ssim ? makeSsimBuffers(geometry.expected) : SsimBuffers{}, {}, {{}, -1, {}, {}, {}}};
+    FrameWork work{SsimBuffers{}, {}, {{}, -1, {}}};
     const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest, reports, work);
     bool endsDiffer = false;
     if (reportNothingLeft(settings, tally, rest)) {
         endsDiffer = true;
+    } else if (noWholeFrame(tally, rest)) {
+        endsDiffer = reportNoWholeFrame(settings, geometry, rest, buffers);
     } else {
         if (!tally.stopped) {
             endsDiffer = reportEnds(settings, geometry, tally, rest, buffers);

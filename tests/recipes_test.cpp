@@ -113,12 +113,6 @@ struct Fault {
     std::string expected; // what the script prints
 };
 
-#ifdef TESTS_SANITIZED
-const char* const buildKind = "sanitized";
-#else
-const char* const buildKind = "plain";
-#endif
-
 const std::string twoFrames = "printf 'abcdefghijklmnopqrstuvwx' > a.yuv; printf 'ABCDEFGHIJKLMNOPQRSTUVWX' > b.yuv\n"
                               "cp a.yuv a.orig\n";
 // 5000 frames of one row each on a 4x4 luma-only bus, a comment line before every row.
@@ -339,6 +333,40 @@ const Fault faults[] = {
      "cat a.yuv | \"$3\" -s 16x8 - /dev/stdin 2>&1; echo \"status $?\"\n"
      "\"$3\" -s 16x8 - /dev/stdin < a.yuv; echo \"status $?\"",
      "framecmp: arguments: - and /dev/stdin are one stream\nstatus 2\nidentical: 1 frame\nstatus 0\n"},
+    // framecmp's memory follows what it reads: 576 bytes of a 46340x46340 frame run under a
+    // 200 MB limit; running out is one message, status 2, and no report or temporary left.
+    {"FramecmpMemoryFollowsWhatIsRead",
+     "[ \"$5\" = sanitized ] && { echo 'skip: the sanitizers reserve more address space than ulimit -v leaves'; exit; }\n"
+     "head -c 576 /dev/zero | (ulimit -v 200000; \"$3\" --align=5 -s 46340x46340 -f gray - /dev/null); echo \"status $?\"\n"
+     "head -c 300000000 /dev/zero | (ulimit -v 250000; \"$3\" --align=5 -s 20000x20000 -f gray --json r.json - /dev/null 2>&1)\n"
+     "echo \"status $?\"; ls | wc -l",
+     "ACTUAL starts in step with EXPECTED\nno whole frame: EXPECTED has 576 bytes, ACTUAL 0, a frame is 2147395600\n"
+     "status 1\nframecmp: memory: cannot allocate 268435456 bytes\nstatus 2\n0\n"},
+    {"FramecmpMessages",
+     "printf 'abcdefghij' > a.yuv; printf 'abcdefghiX' > b.yuv\n"
+     "\"$3\" -s 4x4 -f gray a.yuv b.yuv; echo \"status $?\"; \"$3\" -s 4x4 -f gray a.yuv a.yuv; echo \"status $?\"\n"
+     "\"$3\" -q -l -s 4x4 -f gray a.yuv a.yuv 2>&1 | head -1; echo \"status ${PIPESTATUS[0]}\"\n"
+     "\"$3\" -f gray:8m -s 4x4 a.yuv a.yuv 2>&1 | head -1 | grep -o 'with DEPTH.*'\n"
+     "head -c 64 /dev/zero > z.yuv; { head -c 63 /dev/zero; printf '\\001'; } > y.yuv\n"
+     "\"$3\" -s 8x8 -f gray --ssim-min 0.5 z.yuv y.yuv; echo \"status $?\"",
+     "no whole frame: EXPECTED has 10 bytes, ACTUAL 10, a frame is 16\nstatus 1\n"
+     "no whole frame: EXPECTED has 10 bytes, ACTUAL 10, a frame is 16\nstatus 0\n"
+     "framecmp: -q -l: -q prints nothing and -l lists every failing sample; give one\nstatus 2\n"
+     "with DEPTH 8 to 16, 9 to 16 for m\n"
+     "pass: 1 frame, 1 differ within --ssim-min 0.5; Y lowest 66.19 dB at frame 0, max 1 at frame 0, "
+     "average 66.19 dB, SSIM lowest 0.997336 at frame 0, average 0.997336\nstatus 0\n"},
+    // The CSV's verdict a plane (with -p alone, failing still counts the samples that differ),
+    // and the SSIM summary of the JSON and the text.
+    {"FramecmpVerdictsAndSsimSummary",
+     "head -c 64 /dev/zero > z.yuv; { head -c 63 /dev/zero; printf '\\001'; } > y.yuv\n"
+     "{ head -c 9 /dev/zero; printf '\\310'; head -c 54 /dev/zero; } > x.yuv; cat z.yuv z.yuv > e.yuv; cat y.yuv x.yuv > a.yuv\n"
+     "\"$3\" -s 8x8 -f gray -p 40 --ssim --csv - e.yuv a.yuv | cut -d, -f1-3,8-\n"
+     "\"$3\" -s 8x8 -f gray -p 40 --ssim --json - e.yuv a.yuv | grep '\"ssim_[la]'\n"
+     "\"$3\" -s 8x8 -f gray -p 40 --ssim e.yuv a.yuv | tail -1",
+     "frame,plane,failing,first_x,first_y,pass\n0,Y,1,7,7,1\n1,Y,1,1,1,0\n"
+     "  \"ssim_lowest\": {\"Y\": {\"value\": 0.000881, \"frame\": 1}},\n  \"ssim_average\": {\"Y\": 0.499108}}}\n"
+     "1 of 2 frames fail, first at frame 1; Y lowest 20.17 dB at frame 1, max 200 at frame 1, average 23.18 dB, "
+     "SSIM lowest 0.000881 at frame 1, average 0.499108\n"},
 };
 // clang-format on
 
@@ -358,8 +386,9 @@ TEST_P(Faults, NothingLostNothingHangs)
         GTEST_SKIP() << "bash or timeout is not installed";
     }
     Scratch scratch;
-    const RunResult result = scratch.run(timeout, {"-k", "5", "30", bash, "-c", fault.script, "bash", traceframes,
-                                                   PLANEPACK_BIN, FRAMECMP_BIN, tracegen, buildKind});
+    const RunResult result =
+        scratch.run(timeout, {"-k", "5", "30", bash, "-c", fault.script, "bash", traceframes, PLANEPACK_BIN,
+                              FRAMECMP_BIN, tracegen, sanitizedBuild() ? "sanitized" : "plain"});
     if (result.out == "skip\n") {
         GTEST_SKIP() << "needs root and a tmpfs";
     }
