@@ -811,6 +811,10 @@ static void checkOutputs(const Settings& settings)
         // "-" is standard output for a report, a file of that name for the picture.
         const bool standardOutput = i != 0 && isStandardOutput(paths[i]);
         identities[i] = outputIdentity(paths[i], standardOutput);
+        // The text report on standard output would be lost under a file put in its place.
+        if (!settings.quiet && !standardOutput && sameOutput(outputIdentity("-", true), identities[i])) {
+            fail(std::string(options[i]) + " " + paths[i], "same file as standard output");
+        }
         for (int j = 0; j < i; ++j) {
             if (paths[j] != nullptr && sameOutput(identities[j], identities[i])) {
                 fail(std::string(options[i]) + " " + paths[i],

@@ -236,10 +236,12 @@ const Fault faults[] = {
      "\"$3\" -s 2x2 --csv ./x.csv --json x.csv a.yuv b.yuv 2>&1; echo \"status $?\"\n"
      "\"$3\" -s 2x2 -i y.out --csv y.out a.yuv b.yuv 2>&1; echo \"status $?\"\n"
      "\"$3\" -s 2x2 --json z.csv --plot l.csv a.yuv b.yuv 2>&1; echo \"status $?\"\n"
-     "\"$3\" -q -s 2x2 --csv /dev/null --json /dev/null a.yuv b.yuv; echo \"status $?\"; ls | wc -l",
+     "\"$3\" -s 2x2 --json o.json a.yuv b.yuv > o.json 2>&1; echo \"status $?\"; cat o.json\n"
+     "\"$3\" -q -s 2x2 --csv /dev/null --json /dev/null a.yuv b.yuv; echo \"status $?\"; rm o.json; ls | wc -l",
      "framecmp: --json x.csv: same file as --csv ./x.csv\nstatus 2\n"
      "framecmp: --csv y.out: same file as -i y.out\nstatus 2\n"
-     "framecmp: --plot l.csv: same file as --json z.csv\nstatus 2\nstatus 1\n4\n"},
+     "framecmp: --plot l.csv: same file as --json z.csv\nstatus 2\n"
+     "status 2\nframecmp: --json o.json: same file as standard output\nstatus 1\n4\n"},
     {"FailedRunKeepsFinishedReports", twoFrames +
      "echo old > keep.csv\n"
      "\"$3\" -q -s 2x2 --csv keep.csv --json /dev/full a.yuv b.yuv 2>&1; echo \"status $?\"; cat keep.csv\n"
