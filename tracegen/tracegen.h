@@ -1,0 +1,79 @@
+// tracegen: writes a bus trace, as traceframes reads it, from a raw planar frame file or
+// from a synthetic picture (colour bars with a square that moves from frame to frame).
+// The luma plane goes out first, then the two chroma planes interleaved, U then V, as a
+// bus carries them. With -r the planar frames themselves are written instead, which is
+// what traceframes -P turns the trace back into. Exit status: 0 done, 2 trouble.
+//
+// This header is the whole contract between its files: settings.cpp reads the command line,
+// frames.cpp makes each frame's bytes (the synthetic picture, the trace text), and run.cpp
+// opens the files and runs the frames through them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "../common/formats.h"
+#include "../common/frameoutput.h"
+
+namespace tracegen {
+
+// Sizes of one frame in bytes, all within a signed 32-bit integer by construction; the
+// chroma width and height count samples.
+struct FrameSizes {
+    int32_t width;
+    int32_t height;
+    int32_t sampling;
+    int32_t busBytes;
+    int32_t depth;
+    int32_t sampleBytes;
+    int32_t lumaPlaneSize;
+    int32_t frameSize;
+    int32_t chromaPlaneSize;
+    int32_t chromaWidth;
+    int32_t chromaHeight;
+};
+
+// How a row is written: what goes between two numbers, before the line feed, and the digits.
+enum class RowShape { spaced, packed, crlf, trailing, tabs, upper, mixed };
+
+struct Settings {
+    FrameSizes sizes;
+    int64_t frames;
+    int64_t comments;
+    RowShape shape;
+    const char* rawInput;
+    const Layout* inputLayout; // the raw input's, where -f gives it: planar otherwise
+    bool writeRaw;
+    bool mostSignificantFirst;
+    const char* outputPath;
+};
+
+// The output and the name its messages give it.
+struct Output {
+    const char* path;
+    FrameOutput frames;
+};
+
+// The trace text of the frames so far, and the rows written, which `mixed` varies on.
+struct TraceText {
+    std::string text;
+    size_t row;
+};
+
+// settings.cpp: the command line; a bad one ends the run with its message.
+Settings readArguments(int argc, char** argv);
+
+// frames.cpp
+void drawFrame(const FrameSizes& sizes, int64_t index, uint8_t* frame);
+TraceText makeTraceText();
+void writeComments(const Settings& settings, Output& output);
+void writeTraceFrame(const Settings& settings, const uint8_t* frame, TraceText& trace, Output& output);
+
+// run.cpp: writes all of `data` or ends the run, the output cut back to its whole frames.
+void writeOut(Output& output, const void* data, size_t length);
+[[noreturn]] void failAllocating(size_t bytes);
+
+// The program: returns its exit status (a failure ends the run with status 2 and a message).
+int run(int argc, char** argv);
+
+} // namespace tracegen
