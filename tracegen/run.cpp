@@ -86,7 +86,9 @@ bool readFrame(const Input& input, uint8_t* frame, size_t frameSize)
 
 uint8_t* allocateFrame(size_t frameSize)
 {
-    auto* frame = static_cast<uint8_t*>(std::malloc(frameSize));
+    // Zeroed: on sizes whose chroma rounds down to nothing (2x1 at 4:2:0), the synthetic
+    // picture draws no byte where the frame's last one stands.
+    auto* frame = static_cast<uint8_t*>(std::calloc(frameSize, 1));
     if (frame == nullptr) {
         failAllocating(frameSize);
     }
