@@ -1,12 +1,11 @@
-// traceframes as a black box: arguments, file names, rows and frames, failures.
+// traceframes as a black box: arguments, file names and sizes, files and failures. The rows
+// and frames are in tests/unit, run both on the program and in process.
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <random>
 
 #include <sys/mount.h>
 
-#include "support.h"
+#include "support/models.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -18,9 +17,7 @@ const std::string exampleRows = "00 01 02 03\n04 05 06 07\na0 b0 a1 b1\n";
 
 std::string report(const std::string& input, int width, int height, int sampling, int bus)
 {
-    return "use input file '" + input + "'\nwidth     = " + std::to_string(width) +
-           "\nheight    = " + std::to_string(height) + "\nsampling  = YUV" + std::to_string(sampling) +
-           "\nbus width = " + std::to_string(bus) + "\n";
+    return geometryReport(input, {width, height, sampling, bus / 8});
 }
 
 struct ArgumentCase {
@@ -128,144 +125,68 @@ TEST(TraceframesNames, GeometryFromTheName)
     }
 }
 
-const std::string traceframesSmallBlock = TRACEFRAMES_SMALL_BLOCK_BIN;
-
-// The builds of traceframes: as shipped, with the small input block, and held to each fast
-// row decoder this processor runs (plain C++, SSE2, AVX2, AVX-512).
-std::vector<std::string> everyBuild()
+// Boundary names pin each status of an empty trace, as the program decides them; tests/unit
+// holds the sizes of every boundary name to a model.
+TEST(TraceframesNames, BoundaryNamesPinEachStatus)
 {
-    std::vector<std::string> builds = {traceframes, traceframesSmallBlock};
-    const std::string held[] = {TRACEFRAMES_KERNEL_BINS};
-    bool runs[] = {true, true, true, true};
-#if defined(__x86_64__)
-    runs[2] = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
-    runs[3] =
-        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
-#endif
-    for (size_t k = 0; k < std::size(held); ++k) {
-        if (runs[k]) {
-            builds.push_back(held[k]);
-        }
-    }
-    return builds;
-}
-
-// Every case once with the shipped build, the small-block build and the one held to the
-// plain decoder (the SIMD decoders meet the same rows in the shape and damage tests).
-template <typename Case, size_t n>
-std::vector<std::pair<const Case&, std::string>> casesOnThreeBuilds(const Case (&cases)[n])
-{
-    std::vector<std::pair<const Case&, std::string>> runs;
-    for (const Case& c : cases) {
-        for (size_t build = 0; build < 3; ++build) {
-            runs.emplace_back(c, everyBuild()[build]);
-        }
-    }
-    return runs;
-}
-
-// The trace names of the row table: the geometry report each gives and its frame size.
-struct RowTrace {
-    std::string name;
-    std::string report;
-    size_t frameSize;
-};
-
-const RowTrace rowTraces[] = {
-    {"t_w4_2_420_32.txt", report("t_w4_2_420_32.txt", 4, 2, 420, 32), 12},
-    {"t_w4_4_420_64.txt", report("t_w4_4_420_64.txt", 4, 4, 420, 64), 24},
-    {"t_w4_2_400_32.txt", report("t_w4_2_400_32.txt", 4, 2, 400, 32), 8},
-    {"t_w3_1_400_32.txt", report("t_w3_1_400_32.txt", 3, 1, 400, 32), 3},
-    {"t_w2_2_420_32.txt", report("t_w2_2_420_32.txt", 2, 2, 420, 32), 6},
-};
-
-const RowTrace& rowTrace(const std::string& name)
-{
-    return *std::find_if(std::begin(rowTraces), std::end(rowTraces),
-                         [&](const RowTrace& trace) { return trace.name == name; });
-}
-
-struct RowCase {
-    const char* what;
-    std::string name;
-    std::vector<std::string> options;
-    std::string trace;
-    int status;
-    std::string frames; // the output bytes, as hexadecimal
-    std::string comments;
-    std::string err;
-};
-
-TEST(TraceframesRows, FramesFromRows)
-{
-    const std::string t = "t_w4_2_420_32.txt";
-    const std::string six = "0 1 2 3 4 5 6 7 a0 b0 a1 b1";
-    const std::string longComment = "#" + std::string(300, 'c');
-    const std::string hugeComment = "#" + std::string(3 << 20, 'h') + "\t\r";
-    const std::string hugeBlanks(3 << 20, ' ');
+    struct Case {
+        std::string name;
+        const char* depth;
+        int status;
+    };
     // clang-format off
-    const RowCase cases[] = {
-        {"example", t, {}, exampleRows, 0, six, "", ""},
-        {"example, split", t, {"-P"}, exampleRows, 0, "0 1 2 3 4 5 6 7 a0 a1 b0 b1", "", ""},
-        {"empty trace", t, {}, "", 0, "", "", ""},
-        {"only comments", t, {}, "# one\n#two\n", 0, "", "# one\n#two\n", ""},
-        {"comments between rows", t, {}, "#a\n00 01 02 03\n#b\n04 05 06 07\na0 b0 a1 b1\n", 0, six, "#a\n#b\n", ""},
-        {"partial frame", t, {}, exampleRows + exampleRows + "00 01 02 03\n04 05 06 07\n", 0, six + " " + six, "",
-         "read error, insufficient data (k=8)!\n"},
-        {"five numbers", t, {}, exampleRows + "00 01 02 03 04\n", 9, six, "", "malformed row: 3\n"},
-        {"three numbers", t, {}, "00 01 02\n", 9, "", "", "malformed row: 0\n"},
-        {"empty line", t, {}, "00 01 02 03\n\n", 9, "", "", "malformed row: 1\n"},
-        {"blank line", t, {}, " \t\r\n", 9, "", "", "malformed row: 0\n"},
-        {"comment, good, bad", t, {}, "# c\n00 01 02 03\n0 1\n", 9, "", "# c\n", "malformed row: 2\n"},
-        {"text after the row", t, {}, "00 01 02 03 ; note\n04 05 06 07\na0 b0 a1 b1\n", 0, six, "", ""},
-        {"hex text after the row", t, {}, "00 01 02 03 abc\n", 9, "", "", "malformed row: 0\n"},
-        {"no blanks, capitals, CR LF", t, {}, "00010203\r\n04 05 06 07\r\nA0B0 A1B1\r\n", 0, six, "", ""},
-        {"one-digit numbers", t, {}, "0 1 2 3\n4 5 6 7\na0 b0 a1 b1\n", 0, six, "", ""},
-        {"libc conversion: sign, 0x", t, {}, "-1 +2 0x 3\n4 5 6 7\na0 b0 a1 b1\n", 0, "ff 2 0 3 4 5 6 7 a0 b0 a1 b1", "", ""},
-        {"a sign on one digit", t, {}, "-f +f 3 4\n4 5 6 7\na0 b0 a1 b1\n", 0, "f1 f 3 4 4 5 6 7 a0 b0 a1 b1", "", ""},
-        {"three digits are two numbers", t, {}, "123 4\n", 9, "", "", "malformed row: 0\n"},
-        {"0x before each byte: eight numbers", t, {}, "0x10 0x11 0x12 0x13\n", 9, "", "", "malformed row: 0\n"},
-        {"0x before two bytes: four numbers", t, {}, "0x10 0x11\n4 5 6 7\na0 b0 a1 b1\n", 0, "0 10 0 11 4 5 6 7 a0 b0 a1 b1", "", ""},
-        {"0x before a word: five numbers", t, {}, "0x10111213\n", 9, "", "", "malformed row: 0\n"},
-        {"NUL ends the row", t, {}, std::string("00 01 02 03\0 04\n", 16) + "04 05 06 07\na0 b0 a1 b1\n", 0, six, "", ""},
-        {"comment copied byte for byte", t, {}, std::string("#a\0b\xff\n", 6), 0, "", std::string("#a\0b\xff\n", 6), ""},
-        {"last row without line feed", t, {}, exampleRows.substr(0, exampleRows.size() - 1), 0, six, "", ""},
-        {"last comment without line feed", t, {}, "#end", 0, "", "#end\n", ""},
-        {"long comment", t, {}, longComment + "\n" + exampleRows, 0, six, longComment + "\n", ""},
-        {"row then many blanks", t, {}, "00 01 02 03" + std::string(300, ' ') + "\n04 05 06 07\na0 b0 a1 b1\n", 0, six, "", ""},
-        {"long row counts as one line", t, {}, std::string(300, ' ') + "00\n", 9, "", "", "malformed row: 0\n"},
-        {"huge comment", t, {}, hugeComment + "\n" + exampleRows, 0, six, hugeComment + "\n", ""},
-        {"huge row", t, {}, "00 01" + hugeBlanks + "02\t03" + hugeBlanks + "\n04 05 06 07\na0 b0 a1 b1\n", 0, six, "", ""},
-        {"huge bad row", t, {}, "00 01 02 03" + hugeBlanks + "04\n", 9, "", "", "malformed row: 0\n"},
-        {"huge row at the end", t, {}, "00 01 02 03\n04 05 06 07\n" + hugeBlanks + "a0 b0 a1 b1", 0, six, "", ""},
-        {"nine numbers on a 64-bit bus", "t_w4_4_420_64.txt", {}, "0 1 2 3 4 5 6 7 8\n8 9 a b c d e f\n10 11 12 13 14 15 16 17\n",
-         0, "0 1 2 3 4 5 6 7 8 9 a b c d e f 10 11 12 13 14 15 16 17", "", ""},
-        {"0x before each byte on a 64-bit bus", "t_w4_4_420_64.txt", {}, "0x10 0x11 0x12 0x13\n8 9 a b c d e f\n10 11 12 13 14 15 16 17\n",
-         0, "0 10 0 11 0 12 0 13 8 9 a b c d e f 10 11 12 13 14 15 16 17", "", ""},
-        {"0x before a word on a 64-bit bus", "t_w4_4_420_64.txt", {}, "0x10111213\n", 9, "", "", "malformed row: 0\n"},
-        {"64-bit bus, split", "t_w4_4_420_64.txt", {"-P"}, "0 1 2 3 4 5 6 7\n8 9 a b c d e f\n10 11 12 13 14 15 16 17\n",
-         0, "0 1 2 3 4 5 6 7 8 9 a b c d e f 10 12 14 16 11 13 15 17", "", ""},
-        {"luma only, split", "t_w4_2_400_32.txt", {"-P"}, "0 1 2 3\n4 5 6 7\n", 0, "0 1 2 3 4 5 6 7", "", ""},
-        {"misaligned luma", "t_w3_1_400_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
-        {"misaligned frame", "t_w2_2_420_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
+    const Case cases[] = {
+        {"t_w46340_46340_400_32.txt", "8", 8},       // a frame that fits, doubled it does not
+        {"t_w46340_23170_400_32.txt", "8", 0},       // a frame just under 2^30 bytes
+        {"t_w46340_23170_400_32.txt", "16", 8},      // the same at two bytes a sample
+        {"t_w1073741823_1_400_64.txt", "8", 13},     // a frame of 2^30 - 1 bytes: not whole words
+        {"t_w1_1073741825_420_32.txt", "8", 8},      // a luma plane that fits, its frame does not
+        {"t_w2147483648_1_400_32.txt", "8", 8},      // a width past 32 bits
+        {"t_w65536_65536_420_64.txt", "16", 8},      // a luma plane of 2^32 samples
+        {"t_w1_2_420_32.txt", "16", 13},             // a frame of 6 bytes on a 4-byte bus
+        {"t_w2_2_420_32.txt", "16", 0},              // a frame of 12 bytes
     };
     // clang-format on
-    for (const auto& [c, program] : casesOnThreeBuilds(cases)) {
-        SCOPED_TRACE(std::string(c.what) + ", " + program);
-        Scratch scratch;
-        scratch.write(c.name, c.trace);
-        std::vector<std::string> args = c.options;
-        args.push_back(c.name);
-        const RunResult result = scratch.run(program, args);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.err, c.err);
-        EXPECT_EQ(scratch.read(c.name.substr(0, c.name.size() - 4) + ".yuv"), bytesOf(c.frames));
-        const RowTrace& named = rowTrace(c.name);
-        std::string expected = named.report + c.comments;
-        if (c.status == 0) {
-            expected += "Wrote " + std::to_string(bytesOf(c.frames).size() / named.frameSize) + " frames\n";
+    Scratch scratch;
+    scratch.write("empty", "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name + " -D " + c.depth);
+        std::filesystem::create_symlink("empty", scratch.path(c.name));
+        const RunResult result = scratch.run(traceframes, {"-D", c.depth, "-O", "out.yuv", c.name});
+        std::filesystem::remove(scratch.path(c.name));
+        EXPECT_EQ(result.status, c.status) << result.err;
+    }
+}
+
+// Accepted sizes near the limits take rows: one frame buffer, written only inside it.
+TEST(Sizes, TraceframesFillsLargeFramesInsideTheBuffer)
+{
+    Scratch scratch;
+    std::string rows;
+    for (int i = 0; i < 4096; ++i) {
+        rows += "01 23 45 67 89 ab cd ef\n";
+    }
+    scratch.write("rows", rows);
+    // clang-format off
+    const char* const names[] = {
+        "t_w8_134217727_400_64.txt",           // a frame of 2^30 - 8 bytes: the largest there is
+        "t_w32768_16384_400_64.txt",           // a frame of 512 MiB
+        "t_w16384_16384_422_64.txt",           // a frame of 512 MiB, chroma split
+        "t_w32768_32768_400_64.txt",           // a frame of 2^30 bytes, 2^31 doubled: refused
+        "t_w2147483640_1_440_64.txt",          // a luma plane that fits, its frame does not: refused
+        "t_w2147483641_1636178016_420_32.txt", // a luma plane past 2^62: refused
+    };
+    const int statuses[] = {0, 0, 0, 8, 8, 8};
+    // clang-format on
+    for (size_t i = 0; i < std::size(names); ++i) {
+        SCOPED_TRACE(names[i]);
+        std::filesystem::create_symlink("rows", scratch.path(names[i]));
+        const RunResult result = scratch.run(traceframes, {"-P", "-O", "out.yuv", names[i]});
+        EXPECT_EQ(result.status, statuses[i]) << result.err;
+        if (statuses[i] == 0) {
+            EXPECT_EQ(result.err, "read error, insufficient data (k=32768)!\n");
+            EXPECT_EQ(std::filesystem::file_size(scratch.path("out.yuv")), 0u);
         }
-        EXPECT_EQ(result.out, expected);
     }
 }
 
@@ -441,142 +362,6 @@ TEST(TraceframesFiles, AllocationFailureIsReported)
     EXPECT_EQ(result.status, 6);
     EXPECT_EQ(result.err, "error allocating memory!\n");
     EXPECT_EQ(result.out, report(name, 16384, 16384, 422, 32));
-}
-
-// Traces from the generator come back as the planar frames it drew, or with -P off as
-// the luma plane followed by the chroma interleaved as the bus carried it.
-TEST(TraceframesRoundTrip, GeneratedTracesGiveTheirFrames)
-{
-    for (const int sampling : {420, 422, 440, 400}) {
-        for (const int bus : {32, 64}) {
-            SCOPED_TRACE(std::to_string(sampling) + " on " + std::to_string(bus));
-            Scratch scratch;
-            const std::string name = "g_w48_16_" + std::to_string(sampling) + "_" + std::to_string(bus) + ".txt";
-            const std::vector<std::string> geometry = {"-s", std::to_string(sampling), "-b", std::to_string(bus), "-n",
-                                                       "3"};
-            std::vector<std::string> args = geometry;
-            args.insert(args.end(), {"48", "16", name});
-            ASSERT_EQ(scratch.run(tracegen, args).status, 0);
-            args = geometry;
-            args.insert(args.end(), {"-r", "48", "16", "frames.raw"});
-            ASSERT_EQ(scratch.run(tracegen, args).status, 0);
-            const std::string planar = scratch.read("frames.raw");
-            const size_t luma = 48 * 16;
-            const size_t frame = planar.size() / 3;
-            const size_t chroma = (frame - luma) / 2;
-            std::string interleaved;
-            for (size_t f = 0; f < 3; ++f) {
-                interleaved += planar.substr(f * frame, luma);
-                for (size_t k = 0; k < chroma; ++k) {
-                    interleaved += planar[f * frame + luma + k];
-                    interleaved += planar[f * frame + luma + chroma + k];
-                }
-            }
-            for (const std::string& program : everyBuild()) {
-                SCOPED_TRACE(program);
-                ASSERT_EQ(scratch.run(program, {"-P", "-O", "split.yuv", name}).status, 0);
-                ASSERT_EQ(scratch.run(program, {"-O", "bus.yuv", name}).status, 0);
-                EXPECT_EQ(scratch.read("split.yuv"), planar);
-                EXPECT_EQ(scratch.read("bus.yuv"), interleaved);
-            }
-        }
-    }
-}
-
-// Every row shape the generator writes, at both bus widths, with and without the split,
-// gives the frames it drew, from every build.
-TEST(TraceframesRoundTrip, EveryRowShape)
-{
-    for (const char* shape : {"spaced", "packed", "crlf", "trailing", "tabs", "upper", "mixed"}) {
-        for (const int bus : {32, 64}) {
-            SCOPED_TRACE(std::string(shape) + " on " + std::to_string(bus));
-            Scratch scratch;
-            const std::string name = "s_w64_48_420_" + std::to_string(bus) + ".txt";
-            const std::string busText = std::to_string(bus);
-            // Enough rows for the comment lines of the mixed shape.
-            ASSERT_EQ(scratch.run(tracegen, {"-S", shape, "-b", busText, "-n", "2", "64", "48", name}).status, 0);
-            ASSERT_EQ(scratch.run(tracegen, {"-r", "-b", busText, "-n", "2", "64", "48", "frames.raw"}).status, 0);
-            const std::string planar = scratch.read("frames.raw");
-            std::string expectedOut;
-            for (const std::string& program : everyBuild()) {
-                SCOPED_TRACE(program);
-                const RunResult result = scratch.run(program, {"-P", "-O", "split.yuv", name});
-                ASSERT_EQ(result.status, 0);
-                EXPECT_EQ(scratch.read("split.yuv"), planar);
-                expectedOut = expectedOut.empty() ? result.out : expectedOut;
-                EXPECT_EQ(result.out, expectedOut);
-            }
-        }
-    }
-}
-
-// The C library's reading of a trace, line by line: the frames, the comments, the status.
-RunResult modelRun(const std::string& trace, int busBytes, size_t frameSize, std::string& frames)
-{
-    RunResult result{0, "", ""};
-    std::string frame;
-    int64_t index = -1;
-    for (size_t at = 0, next; at < trace.size(); at = next) {
-        next = std::min(trace.find('\n', at), trace.size() - 1) + 1;
-        const std::string line = trace.substr(at, next - at);
-        ++index;
-        if (line[0] == '#') {
-            result.out += line.back() == '\n' ? line : line + "\n";
-            continue;
-        }
-        unsigned v[8] = {};
-        const int count = std::sscanf(line.c_str(), "%2x%2x%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2], &v[3], &v[4],
-                                      &v[5], &v[6], &v[7]);
-        if (count != busBytes) {
-            result.status = 9;
-            result.err = "malformed row: " + std::to_string(index) + "\n";
-            return result;
-        }
-        for (int k = 0; k < busBytes; ++k) {
-            frame += static_cast<char>(v[k]);
-        }
-        if (frame.size() == frameSize) {
-            frames += frame;
-            frame.clear();
-        }
-    }
-    if (!frame.empty()) {
-        result.err = "read error, insufficient data (k=" + std::to_string(frame.size()) + ")!\n";
-    }
-    result.out += "Wrote " + std::to_string(frames.size() / frameSize) + " frames\n";
-    return result;
-}
-
-// Traces of every shape with damage at random places (a bad character, a lost digit, an
-// odd run, a number more, a note): every build agrees with the C library's reading.
-TEST(TraceframesRows, RandomDamageAgreesWithTheCLibrary)
-{
-    std::mt19937 random(11);
-    static const std::string damage[] = {"g", "+", "-", ";", "\v", "4", "4a", " 4a", " ; beat", " // x", "\n", "#"};
-    for (int i = 0; i < 8; ++i) {
-        const int bus = i % 2 == 0 ? 32 : 64;
-        Scratch scratch;
-        const std::string name = "d_w32_16_420_" + std::to_string(bus) + ".txt";
-        ASSERT_EQ(scratch.run(tracegen, {"-S", "mixed", "-b", std::to_string(bus), "-n", "2", "32", "16", name}).status,
-                  0);
-        std::string trace = scratch.read(name);
-        for (auto changes = random() % 5; changes > 0; --changes) {
-            const size_t at = random() % trace.size();
-            const std::string& piece = damage[random() % std::size(damage)];
-            trace = trace.substr(0, at) + piece + trace.substr(at + (random() % 2));
-        }
-        scratch.write(name, trace);
-        std::string expectedFrames;
-        const RunResult expected = modelRun(trace, bus / 8, 32 * 16 * 3 / 2, expectedFrames);
-        for (const std::string& program : everyBuild()) {
-            SCOPED_TRACE(program + ", " + testing::PrintToString(i));
-            const RunResult result = scratch.run(program, {"-O", "out.yuv", name});
-            EXPECT_EQ(result.status, expected.status);
-            EXPECT_EQ(result.err, expected.err);
-            EXPECT_EQ(result.out.substr(result.out.find("bus width") + 15), expected.out);
-            EXPECT_EQ(scratch.read("out.yuv"), expectedFrames);
-        }
-    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// Runs the built programs as black boxes in a scratch directory of their own.
+// Runs the built programs as black boxes, or a program linked into a test as a forked child,
+// in a scratch directory of its own.
 #pragma once
 
 #include <csignal>
