@@ -1,6 +1,7 @@
 // Small models the tests hold the programs to: the shape of a trace's frames, the report
 // traceframes prints for it, frames in bus order and in planes, and the C library's reading
-// of rows and of whole traces; and planepack's packing pixel by pixel.
+// of rows and of whole traces; planepack's packing pixel by pixel; and the numbers at the
+// edges of 32-bit sizes, read in 128-bit integers.
 #pragma once
 
 #include <algorithm>
@@ -161,4 +162,43 @@ inline std::string packModel(const std::string& input, int width, int height, in
         packed += block.substr(inFrame, 2 * luma);
     }
     return packed;
+}
+
+// ---- Sizes at the edges of 32-bit arithmetic ----
+
+using Wide = __int128;
+
+inline constexpr Wide int32Max = 2147483647;
+
+// Around the square roots of 2^31 and 2^32, the 2^30 and 2^31 edges, and past 32 and 64 bits.
+inline const char* const boundaryNumbers[] = {
+    "1",
+    "2",
+    "3",
+    "46340",
+    "46341",
+    "65535",
+    "65536",
+    "1073741823",
+    "1073741824",
+    "1073741825",
+    "1518500249",
+    "1518500250",
+    "2147483646",
+    "2147483647",
+    "2147483648",
+    "4294967301",
+    "99999999999999999999",
+};
+
+inline Wide wideOf(const std::string& digits)
+{
+    Wide value = 0;
+    for (const char c : digits) {
+        value = value * 10 + (c - '0');
+        if (value > Wide{1} << 100) {
+            break; // far past every limit; enough to decide
+        }
+    }
+    return value;
 }

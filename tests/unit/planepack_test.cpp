@@ -96,43 +96,6 @@ TEST(RowKernels, EveryFastKernelPacksAsThePlainOne)
 
 // ---- Sizes ----
 
-using Wide = __int128;
-
-constexpr Wide int32Max = 2147483647;
-
-// Around the square roots of 2^31 and 2^32, the 2^30 and 2^31 edges, and past 32 and 64 bits.
-const char* const boundaryNumbers[] = {
-    "1",
-    "2",
-    "3",
-    "46340",
-    "46341",
-    "65535",
-    "65536",
-    "1073741823",
-    "1073741824",
-    "1073741825",
-    "1518500249",
-    "1518500250",
-    "2147483646",
-    "2147483647",
-    "2147483648",
-    "4294967301",
-    "99999999999999999999",
-};
-
-Wide wideOf(const std::string& digits)
-{
-    Wide value = 0;
-    for (const char c : digits) {
-        value = value * 10 + (c - '0');
-        if (value > Wide{1} << 100) {
-            break; // far past every limit; enough to decide
-        }
-    }
-    return value;
-}
-
 // planepack refuses a size unless 4 x width x height fits a signed 32-bit integer; an accepted
 // one converts the whole frames of a 12-byte input.
 TEST(BoundarySizes, DecidedAsTheWideModelDecides)

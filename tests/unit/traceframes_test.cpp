@@ -325,43 +325,6 @@ TEST(FastDecoder, TakesLongRunsOfEveryShape)
 
 // ---- Sizes of boundary names ----
 
-using Wide = __int128;
-
-constexpr Wide int32Max = 2147483647;
-
-// Around the square roots of 2^31 and 2^32, the 2^30 and 2^31 edges, and past 32 and 64 bits.
-const char* const boundaryNumbers[] = {
-    "1",
-    "2",
-    "3",
-    "46340",
-    "46341",
-    "65535",
-    "65536",
-    "1073741823",
-    "1073741824",
-    "1073741825",
-    "1518500249",
-    "1518500250",
-    "2147483646",
-    "2147483647",
-    "2147483648",
-    "4294967301",
-    "99999999999999999999",
-};
-
-Wide wideOf(const std::string& digits)
-{
-    Wide value = 0;
-    for (const char c : digits) {
-        value = value * 10 + (c - '0');
-        if (value > Wide{1} << 100) {
-            break; // far past every limit; enough to decide
-        }
-    }
-    return value;
-}
-
 // The sizes a name gives, in 128-bit integers: none when a size, or the frame doubled, does
 // not fit a signed 32-bit integer. Samples of two bytes (-D 9 to 16) double the luma plane
 // and the frame before the same rules.
