@@ -348,7 +348,7 @@ template <RowKernel kernel> static void packFrameWith(const Picture& picture, co
     }
 }
 
-// The fastest kernel this processor runs, or in a test build the one it names.
+// The fastest kernel this processor runs, or in the in-process test build the one it names.
 static RowKernel chooseRowKernel()
 {
 #if defined(PLANEPACK_ROW_KERNEL)

@@ -55,7 +55,8 @@ constexpr int32_t samplingValues[4] = {420, 422, 440, 400};
 constexpr int maxRowNumbers = 8;
 // 128 KiB of text stays in the L2 cache while it is decoded, with room to spare on
 // processors with 256 KiB; the whole run is 4-6% faster than with 1 MiB (bench/run). The
-// fuzz build shrinks the block so that small inputs reach every refill and long line.
+// fuzz build and the in-process tests set a block of 61 bytes, so that small inputs reach
+// every refill and long line.
 #ifndef TRACEFRAMES_INPUT_BLOCK_SIZE
 #define TRACEFRAMES_INPUT_BLOCK_SIZE (size_t{1} << 17)
 #endif
@@ -146,22 +147,6 @@ struct CompactRow {
 // The plain one is the reference the tests hold the others to.
 enum class RowKernel { plain, sse2, avx2, avx512 };
 
-enum class CpuVendor { other, intel, amd, hygon };
-
-// What CPUID and XGETBV tell of the processor: all that the choice of a decoder rests on.
-struct CpuFacts {
-    CpuVendor vendor;
-    uint32_t family; // base family, plus the extended family where the base is 15
-    bool sse2;
-    bool avx2;
-    bool bmi2;
-    bool avx512f;
-    bool avx512bw;
-    bool avx512vbmi2;
-    bool osSavesAvx;    // XCR0: the system saves the YMM registers
-    bool osSavesAvx512; // XCR0: and the opmask and ZMM registers
-};
-
 // Where the characters of 64 text positions belong, one bit a position.
 struct TextMasks {
     uint64_t digits;    // hexadecimal digits
@@ -210,16 +195,55 @@ static void writeStandardOutput(const char* text, size_t length)
     std::fwrite(text, 1, length, stdout);
 }
 
+// ---- Geometry ----
+
+static bool decodeSampling(int32_t value, TraceGeometry& geometry)
+{
+    for (int32_t index = 0; index < 4; ++index) {
+        if (value == samplingValues[index]) {
+            geometry.sampling = value;
+            geometry.samplingIndex = index;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The sizes in bytes. Every size must fit a signed 32-bit integer, the frame doubled too;
+// each product is checked as it is formed, so no size can wrap. Two-byte samples double
+// the luma plane and the frame (4:2:0 of 4x2: 8 and 12 bytes, 16 and 24 at 10 bits).
+static bool setSizes(TraceGeometry& geometry)
+{
+    int32_t lumaSamples = 0;
+    int32_t doubleFrameSamples = 0;
+    int32_t frameSize = 0;
+    int32_t doubleFrameSize = 0;
+    if (__builtin_mul_overflow(geometry.width, geometry.height, &lumaSamples) ||
+        __builtin_mul_overflow(lumaSamples, geometry.sampleBytes, &geometry.lumaPlaneSize) ||
+        __builtin_mul_overflow(lumaSamples, picSizeMulDiv2[geometry.samplingIndex], &doubleFrameSamples) ||
+        __builtin_mul_overflow(doubleFrameSamples / 2, geometry.sampleBytes, &frameSize) ||
+        __builtin_mul_overflow(frameSize, 2, &doubleFrameSize)) {
+        return false;
+    }
+    geometry.frameSize = frameSize;
+    geometry.chromaPlaneSize = (geometry.frameSize - geometry.lumaPlaneSize) / 2;
+    return true;
+}
+
+// Rows must fill the luma plane and the frame exactly, or they would straddle their ends.
+static void refuseMisalignedGeometry(const TraceGeometry& geometry)
+{
+    if (geometry.lumaPlaneSize % geometry.busBytes != 0 || geometry.frameSize % geometry.busBytes != 0) {
+        fail(misalignedFrame);
+    }
+}
+
 // ---- Command line ----
 
 static bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
-
-static bool decodeSampling(int32_t value, TraceGeometry& geometry);
-static bool setSizes(TraceGeometry& geometry);
-static void refuseMisalignedGeometry(const TraceGeometry& geometry);
 
 // The value of an option that takes one: the rest of the argument (-Oout.yuv), or the next
 // argument whatever it looks like; an option that ends the command line has none.
@@ -492,39 +516,6 @@ static bool readMarkerNumbers(const std::string& path, size_t from, int32_t numb
     return found == 4;
 }
 
-static bool decodeSampling(int32_t value, TraceGeometry& geometry)
-{
-    for (int32_t index = 0; index < 4; ++index) {
-        if (value == samplingValues[index]) {
-            geometry.sampling = value;
-            geometry.samplingIndex = index;
-            return true;
-        }
-    }
-    return false;
-}
-
-// The sizes in bytes. Every size must fit a signed 32-bit integer, the frame doubled too;
-// each product is checked as it is formed, so no size can wrap. Two-byte samples double
-// the luma plane and the frame (4:2:0 of 4x2: 8 and 12 bytes, 16 and 24 at 10 bits).
-static bool setSizes(TraceGeometry& geometry)
-{
-    int32_t lumaSamples = 0;
-    int32_t doubleFrameSamples = 0;
-    int32_t frameSize = 0;
-    int32_t doubleFrameSize = 0;
-    if (__builtin_mul_overflow(geometry.width, geometry.height, &lumaSamples) ||
-        __builtin_mul_overflow(lumaSamples, geometry.sampleBytes, &geometry.lumaPlaneSize) ||
-        __builtin_mul_overflow(lumaSamples, picSizeMulDiv2[geometry.samplingIndex], &doubleFrameSamples) ||
-        __builtin_mul_overflow(doubleFrameSamples / 2, geometry.sampleBytes, &frameSize) ||
-        __builtin_mul_overflow(frameSize, 2, &doubleFrameSize)) {
-        return false;
-    }
-    geometry.frameSize = frameSize;
-    geometry.chromaPlaneSize = (geometry.frameSize - geometry.lumaPlaneSize) / 2;
-    return true;
-}
-
 static bool decodeGeometry(const std::string& path, int32_t sampleBytes, TraceGeometry& geometry)
 {
     const size_t marker = findGeometryMarker(path);
@@ -554,14 +545,6 @@ static void reportGeometry(const TraceGeometry& geometry, int32_t depth)
     std::printf("bus width = %d\n", geometry.busBytes * 8);
     if (depth != 0) {
         std::printf("depth     = %d\n", depth);
-    }
-}
-
-// Rows must fill the luma plane and the frame exactly, or they would straddle their ends.
-static void refuseMisalignedGeometry(const TraceGeometry& geometry)
-{
-    if (geometry.lumaPlaneSize % geometry.busBytes != 0 || geometry.frameSize % geometry.busBytes != 0) {
-        fail(misalignedFrame);
     }
 }
 
@@ -1078,6 +1061,28 @@ decodeRowsWithAvx512(const char* text, size_t available, int32_t busBytes, int64
                          : decodeRowsWith<RowKernel::avx512, 8>(text, available, maxRows, {out, 0, 0}, rows);
 }
 
+#endif
+
+// ---- Processor and dispatch ----
+
+enum class CpuVendor { other, intel, amd, hygon };
+
+// What CPUID and XGETBV tell of the processor: all that the choice of a decoder rests on.
+struct CpuFacts {
+    CpuVendor vendor;
+    uint32_t family; // base family, plus the extended family where the base is 15
+    bool sse2;
+    bool avx2;
+    bool bmi2;
+    bool avx512f;
+    bool avx512bw;
+    bool avx512vbmi2;
+    bool osSavesAvx;    // XCR0: the system saves the YMM registers
+    bool osSavesAvx512; // XCR0: and the opmask and ZMM registers
+};
+
+#ifdef TRACEFRAMES_X86
+
 __attribute__((target("xsave"))) static uint64_t readXcr0()
 {
     return _xgetbv(0);
@@ -1154,8 +1159,8 @@ static bool hasFastBitExtraction(const CpuFacts& cpu)
     return cpu.sse2 ? RowKernel::sse2 : RowKernel::plain;
 }
 
-// The decoder of this run: the processor's, or the one a test build names (which leaves
-// readCpuFacts and chooseRowKernel unused).
+// The decoder of this run: the processor's, or the one an in-process test build or a bench
+// build names (which leaves readCpuFacts and chooseRowKernel unused).
 static RowKernel rowKernelOfThisRun()
 {
 #ifdef TRACEFRAMES_ROW_KERNEL

@@ -6,36 +6,17 @@
 #include <algorithm>
 #include <random>
 
-#include "support.h"
+#include "support/models.h"
+#include "support/scratch.h"
 
 namespace {
 
 const std::string traceframes = TRACEFRAMES_BIN;
 const std::string tracegen = TRACEGEN_BIN;
 
-// What traceframes makes of the rows of a trace: reverse each row's bytes (-E), group bytes
-// into samples (-D), split the chroma (-P), frame after frame.
-struct Shape {
-    int width;
-    int height;
-    int sampling;
-    int busBytes;
-    int sampleBytes;
-};
-
-size_t lumaBytes(const Shape& s)
-{
-    return size_t(s.width) * size_t(s.height) * size_t(s.sampleBytes);
-}
-
-size_t frameBytes(const Shape& s)
-{
-    const size_t luma = size_t(s.width) * size_t(s.height);
-    const size_t factor = s.sampling == 420 ? 3 : s.sampling == 400 ? 2 : 4;
-    return luma * factor / 2 * size_t(s.sampleBytes);
-}
-
-std::string modelFrames(const std::vector<std::string>& rows, const Shape& s, bool reverse, bool split)
+// What traceframes makes of the rows of a trace: reverse each row's bytes (-E), then whole
+// frames in bus order, or with -P in planes.
+std::string modelFrames(const std::vector<std::string>& rows, const TraceShape& s, bool reverse, bool split)
 {
     std::string stream;
     for (std::string row : rows) {
@@ -44,25 +25,8 @@ std::string modelFrames(const std::vector<std::string>& rows, const Shape& s, bo
         }
         stream += row;
     }
-    const size_t frame = frameBytes(s);
-    const size_t luma = lumaBytes(s);
-    const auto sample = size_t(s.sampleBytes);
-    std::string frames;
-    for (size_t at = 0; at + frame <= stream.size(); at += frame) {
-        const std::string whole = stream.substr(at, frame);
-        if (!split) {
-            frames += whole;
-            continue;
-        }
-        std::string u;
-        std::string v;
-        for (size_t c = luma; c < frame; c += 2 * sample) {
-            u += whole.substr(c, sample);
-            v += whole.substr(c + sample, sample);
-        }
-        frames += whole.substr(0, luma) + u + v;
-    }
-    return frames;
+    stream.resize(stream.size() - stream.size() % frameBytes(s));
+    return split ? planarOrder(s, stream) : stream;
 }
 
 std::string hexRow(const std::string& bytes)
@@ -78,14 +42,6 @@ std::string hexRow(const std::string& bytes)
     return text + "\n";
 }
 
-std::string geometryReport(const std::string& input, const Shape& s, int depth)
-{
-    return "use input file '" + input + "'\nwidth     = " + std::to_string(s.width) +
-           "\nheight    = " + std::to_string(s.height) + "\nsampling  = YUV" + std::to_string(s.sampling) +
-           "\nbus width = " + std::to_string(s.busBytes * 8) + "\n" +
-           (depth != 0 ? "depth     = " + std::to_string(depth) + "\n" : "");
-}
-
 // Random rows for two frames and a half, through -D (and -E, -P) against the model.
 TEST(TraceframesDepth, EverySamplingBusAndSplitAsTheModelSays)
 {
@@ -94,7 +50,7 @@ TEST(TraceframesDepth, EverySamplingBusAndSplitAsTheModelSays)
         for (const int bus : {4, 8}) {
             for (const int depth : {8, 10, 16}) {
                 for (const bool reverse : {false, true}) {
-                    const Shape shape{8, 4, sampling, bus, depth > 8 ? 2 : 1};
+                    const TraceShape shape{8, 4, sampling, bus, depth > 8 ? 2 : 1};
                     std::vector<std::string> rows;
                     std::string trace = "# a trace\n";
                     const size_t rowCount = frameBytes(shape) * 5 / 2 / size_t(bus);
@@ -284,7 +240,7 @@ TEST(TracegenFormat, SemiPlanarAndPlanarInput)
                                                                  {"nv12:10", "10", true},
                                                                  {"yuv420p:10m", "10", false}}) {
         SCOPED_TRACE(format);
-        const Shape shape{w, h, 420, 4, depth == "8" ? 1 : 2};
+        const TraceShape shape{w, h, 420, 4, depth == "8" ? 1 : 2};
         std::string frame;
         for (size_t i = 0; i < frameBytes(shape); ++i) {
             frame += static_cast<char>(random() & 0xff);

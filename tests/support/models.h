@@ -1,0 +1,204 @@
+// Small models the tests hold the programs to: the shape of a trace's frames, the report
+// traceframes prints for it, frames in bus order and in planes, and the C library's reading
+// of rows and of whole traces; planepack's packing pixel by pixel; and the numbers at the
+// edges of 32-bit sizes, read in 128-bit integers.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The frames of a trace: the picture, its sampling, the bus and the bytes of a sample.
+struct TraceShape {
+    int width;
+    int height;
+    int sampling; // 420, 422, 440 or 400
+    int busBytes;
+    int sampleBytes = 1;
+};
+
+inline size_t lumaBytes(const TraceShape& s)
+{
+    return size_t(s.width) * size_t(s.height) * size_t(s.sampleBytes);
+}
+
+inline size_t frameBytes(const TraceShape& s)
+{
+    const size_t luma = size_t(s.width) * size_t(s.height);
+    const size_t factor = s.sampling == 420 ? 3 : s.sampling == 400 ? 2 : 4;
+    return luma * factor / 2 * size_t(s.sampleBytes);
+}
+
+// What traceframes prints before the rows: the input, the geometry, the depth when -D is given.
+inline std::string geometryReport(const std::string& input, const TraceShape& s, int depth = 0)
+{
+    return "use input file '" + input + "'\nwidth     = " + std::to_string(s.width) +
+           "\nheight    = " + std::to_string(s.height) + "\nsampling  = YUV" + std::to_string(s.sampling) +
+           "\nbus width = " + std::to_string(s.busBytes * 8) + "\n" +
+           (depth != 0 ? "depth     = " + std::to_string(depth) + "\n" : "");
+}
+
+// Whole frames in bus order (the luma, then the two chroma interleaved a sample at a time)
+// as -P writes them: the luma, then the first chroma plane, then the second.
+inline std::string planarOrder(const TraceShape& s, const std::string& bus)
+{
+    const size_t frame = frameBytes(s);
+    const size_t luma = lumaBytes(s);
+    const auto sample = size_t(s.sampleBytes);
+    std::string planar;
+    for (size_t at = 0; at + frame <= bus.size(); at += frame) {
+        std::string u;
+        std::string v;
+        for (size_t c = at + luma; c < at + frame; c += 2 * sample) {
+            u += bus.substr(c, sample);
+            v += bus.substr(c + sample, sample);
+        }
+        planar += bus.substr(at, luma) + u + v;
+    }
+    return planar;
+}
+
+// Whole planar frames as the bus carries them.
+inline std::string busOrder(const TraceShape& s, const std::string& planar)
+{
+    const size_t frame = frameBytes(s);
+    const size_t luma = lumaBytes(s);
+    const size_t chroma = (frame - luma) / 2;
+    const auto sample = size_t(s.sampleBytes);
+    std::string bus;
+    for (size_t at = 0; at + frame <= planar.size(); at += frame) {
+        bus += planar.substr(at, luma);
+        for (size_t c = 0; c < chroma; c += sample) {
+            bus += planar.substr(at + luma + c, sample);
+            bus += planar.substr(at + luma + chroma + c, sample);
+        }
+    }
+    return bus;
+}
+
+// The C library's reading of one row: the count "%2x" eight times gives and its bytes.
+struct RowReading {
+    int count;
+    std::vector<uint8_t> bytes; // the first `count` bytes only
+};
+
+inline RowReading readRowWithLibc(const std::string& row)
+{
+    unsigned v[8] = {};
+    const int count =
+        std::sscanf(row.c_str(), "%2x%2x%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]);
+    return {count, std::vector<uint8_t>(v, v + std::max(count, 0))};
+}
+
+// The C library's reading of a trace, line by line: the frames, what follows the geometry
+// report on standard output, what goes to standard error and the status.
+struct TraceReading {
+    int status = 0;
+    std::string out;
+    std::string err;
+    std::string frames;
+};
+
+inline TraceReading readTraceWithLibc(const std::string& trace, int busBytes, size_t frameSize)
+{
+    TraceReading reading;
+    std::string frame;
+    int64_t index = -1;
+    for (size_t at = 0, next; at < trace.size(); at = next) {
+        next = std::min(trace.find('\n', at), trace.size() - 1) + 1;
+        const std::string line = trace.substr(at, next - at);
+        ++index;
+        if (line[0] == '#') {
+            reading.out += line.back() == '\n' ? line : line + "\n";
+            continue;
+        }
+        const RowReading row = readRowWithLibc(line);
+        if (row.count != busBytes) {
+            reading.status = 9;
+            reading.err = "malformed row: " + std::to_string(index) + "\n";
+            return reading;
+        }
+        frame.append(row.bytes.begin(), row.bytes.end());
+        if (frame.size() == frameSize) {
+            reading.frames += frame;
+            frame.clear();
+        }
+    }
+    if (!frame.empty()) {
+        reading.err = "read error, insufficient data (k=" + std::to_string(frame.size()) + ")!\n";
+    }
+    reading.out += "Wrote " + std::to_string(reading.frames.size() / frameSize) + " frames\n";
+    return reading;
+}
+
+// The packing as a loop over one working block of 4 x width x height bytes, the input frame
+// at its start and the output frame behind it, with every chroma row used for two rows.
+inline std::string packModel(const std::string& input, int width, int height, int order)
+{
+    const size_t luma = size_t(width) * size_t(height);
+    const size_t inFrame = 3 * luma / 2;
+    const int y0 = order > 1 ? 1 : 0;
+    const int u = ((order & 1) != 0 ? 2 : 0) + (order <= 1 ? 1 : 0);
+    const int v = ((order & 1) != 0 ? 0 : 2) + (order <= 1 ? 1 : 0);
+    std::string block(4 * luma, '\0');
+    std::string packed;
+    for (size_t at = 0; at + inFrame <= input.size(); at += inFrame) {
+        block.replace(0, inFrame, input, at, inFrame);
+        size_t yAt = 0, uAt = luma, vAt = luma + luma / 4, out = inFrame;
+        for (int row = 0; row < height; ++row) {
+            for (int pair = 0; pair < width / 2; ++pair, yAt += 2, ++uAt, ++vAt, out += 4) {
+                block.at(out + size_t(y0)) = block.at(yAt);
+                block.at(out + size_t(u)) = block.at(uAt);
+                block.at(out + size_t(y0) + 2) = block.at(yAt + 1);
+                block.at(out + size_t(v)) = block.at(vAt);
+            }
+            if (row % 2 == 0) {
+                uAt -= size_t(width / 2);
+                vAt -= size_t(width / 2);
+            }
+        }
+        packed += block.substr(inFrame, 2 * luma);
+    }
+    return packed;
+}
+
+// ---- Sizes at the edges of 32-bit arithmetic ----
+
+using Wide = __int128;
+
+inline constexpr Wide int32Max = 2147483647;
+
+// Around the square roots of 2^31 and 2^32, the 2^30 and 2^31 edges, and past 32 and 64 bits.
+inline const char* const boundaryNumbers[] = {
+    "1",
+    "2",
+    "3",
+    "46340",
+    "46341",
+    "65535",
+    "65536",
+    "1073741823",
+    "1073741824",
+    "1073741825",
+    "1518500249",
+    "1518500250",
+    "2147483646",
+    "2147483647",
+    "2147483648",
+    "4294967301",
+    "99999999999999999999",
+};
+
+inline Wide wideOf(const std::string& digits)
+{
+    Wide value = 0;
+    for (const char c : digits) {
+        value = value * 10 + (c - '0');
+        if (value > Wide{1} << 100) {
+            break; // far past every limit; enough to decide
+        }
+    }
+    return value;
+}
