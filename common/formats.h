@@ -21,7 +21,7 @@ struct Sampling {
     int32_t doubledFrameFactor;
 };
 
-constexpr Sampling samplings[] = {{420, 2, 2, 3}, {422, 2, 1, 4}, {440, 1, 2, 4}, {400, 1, 1, 2}};
+inline constexpr Sampling samplings[] = {{420, 2, 2, 3}, {422, 2, 1, 4}, {440, 1, 2, 4}, {400, 1, 1, 2}};
 
 // How the chroma of a layout is stored: none, two planes one after the other, one plane of
 // U V pairs, or packed with the luma, two pixels in four samples.
@@ -43,7 +43,7 @@ struct Layout {
     int32_t vAt;
 };
 
-constexpr Layout layouts[] = {
+inline constexpr Layout layouts[] = {
     {"yuv420p", 420, 2, 2, Chroma::planar, 0, 0, 0},   {"nv12", 420, 2, 2, Chroma::interleaved, 0, 0, 1},
     {"nv21", 420, 2, 2, Chroma::interleaved, 0, 1, 0}, {"yuv422p", 422, 2, 1, Chroma::planar, 0, 0, 0},
     {"nv16", 422, 2, 1, Chroma::interleaved, 0, 0, 1}, {"yuv440p", 440, 1, 2, Chroma::planar, 0, 0, 0},
@@ -76,7 +76,7 @@ struct FormatName {
     bool msbAligned;
 };
 
-constexpr FormatName formatNames[] = {
+inline constexpr FormatName formatNames[] = {
     {"yuv420p10le", "yuv420p", 10, false}, {"yuv420p12le", "yuv420p", 12, false}, {"yuv420p16le", "yuv420p", 16, false},
     {"yuv422p10le", "yuv422p", 10, false}, {"yuv422p12le", "yuv422p", 12, false}, {"yuv422p16le", "yuv422p", 16, false},
     {"yuv440p10le", "yuv440p", 10, false}, {"yuv440p12le", "yuv440p", 12, false}, {"yuv444p10le", "yuv444p", 10, false},

@@ -1,0 +1,166 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/align.h"
+#include "framecmp/compare/coding.h"
+#include "framecmp/compare/plane.h"
+#include "framecmp/compare/psnr.h"
+#include "framecmp/input.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+// --align compares at most this many frames at each offset.
+constexpr int64_t alignWindow = 8;
+
+// Failing samples and the lowest plane PSNR in hundredths of a dB, as printed, summed over
+// `pairs` frame pairs: --align weighs them per pair, as exact fractions.
+struct AlignScore {
+    uint64_t failing;
+    int64_t psnr;
+    int64_t pairs;
+};
+
+// An equal plane counts as 1000 dB, above any PSNR samples of 16 bits can give.
+constexpr int64_t equalPlaneHundredths = 100000;
+
+static int64_t psnrHundredths(double mse, int32_t depth)
+{
+    return mse == 0 ? equalPlaneHundredths : hundredthsOf(psnrOf(mse, depth));
+}
+
+static AlignScore scoreFrame(const Geometry& geometry, const Settings& settings, const Buffers& buffers,
+                             const uint8_t* expected, const uint8_t* actual)
+{
+    const FrameLayout& layout = geometry.expected;
+    Settings silent = settings;
+    silent.listSamples = false;
+    AlignScore score{0, equalPlaneHundredths, 1};
+    for (int p = 0; p < layout.planeCount; ++p) {
+        const PlaneTally tally = comparePlane(p, geometry, silent, expected, actual, buffers, 0);
+        score.failing += tally.failing;
+        score.psnr =
+            std::min(score.psnr, psnrHundredths(meanSquare(tally, layout.planes[p]), geometry.expectedCoding.depth));
+    }
+    return score;
+}
+
+// Whether `score` beats `best`: fewer failing samples a pair, then a higher PSNR a pair,
+// each compared cross-multiplied so that equal scores are equal.
+static bool betterAlignment(const AlignScore& score, const AlignScore& best)
+{
+    if (best.pairs == 0) {
+        return true;
+    }
+    const auto pairs = static_cast<uint64_t>(score.pairs);
+    const auto bestPairs = static_cast<uint64_t>(best.pairs);
+    if (score.failing * bestPairs != best.failing * pairs) {
+        return score.failing * bestPairs < best.failing * pairs;
+    }
+    return score.psnr * best.pairs > best.psnr * score.pairs;
+}
+
+// Gets ready to align on up to `reach` frames of a file: holds them, as they are read, when
+// it is a pipe; counts them when it can seek, with room for one to be read in place.
+static void prepareAlignment(const Input& input, Held& held, int side, Buffers& buffers, size_t frameSize,
+                             int64_t reach)
+{
+    const auto s = static_cast<size_t>(side);
+    struct stat status {};
+    held.start[s] = lseek(input.fd, 0, SEEK_CUR);
+    held.seekable[s] = fstat(input.fd, &status) == 0 && S_ISREG(status.st_mode) && held.start[s] >= 0;
+    if (held.seekable[s]) {
+        const int64_t left = std::max<int64_t>(status.st_size - held.start[s], 0);
+        held.whole[s] = std::min<int64_t>(left / static_cast<int64_t>(frameSize), reach);
+        if (held.whole[s] > 0) {
+            frameRoom(buffers, side, frameSize, frameSize);
+        }
+        return;
+    }
+    for (int64_t i = 0; i < reach; ++i) {
+        const size_t got = readFrame(input, buffers, side, frameSize);
+        const uint8_t* frame = frameOf(buffers, side);
+        held.frames[s].emplace_back(frame, frame + got);
+        if (got < frameSize) {
+            break;
+        }
+        ++held.whole[s];
+    }
+}
+
+// Frame k of a file from where aligning starts: held, or read in place into `buffer`.
+static const uint8_t* alignFrame(const Input& input, const Held& held, int side, int64_t k, size_t frameSize,
+                                 uint8_t* buffer)
+{
+    const auto s = static_cast<size_t>(side);
+    if (!held.seekable[s]) {
+        return held.frames[s][static_cast<size_t>(k)].data();
+    }
+    const off_t at = held.start[s] + static_cast<off_t>(k) * static_cast<off_t>(frameSize);
+    if (readUpTo(input, buffer, frameSize, at) < frameSize) {
+        fail(input.path, "changed while being read");
+    }
+    return buffer;
+}
+
+// Finds ACTUAL's offset among -MAX..MAX over the first frames both have at it, at most
+// alignWindow: the fewest failing samples, then the highest PSNR (both per frame pair, so
+// that a short overlap weighs as much as a long one), then the smallest |offset|, ACTUAL
+// late before early. Then sets both files at the offset.
+int64_t alignFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
+                   Buffers& buffers)
+{
+    const size_t frameSize = geometry.expected.frameSize;
+    const int64_t reach = settings.alignMax + alignWindow;
+    prepareAlignment(inputs[0], held, 0, buffers, frameSize, reach);
+    prepareAlignment(inputs[1], held, 1, buffers, frameSize, reach);
+    int64_t best = 0;
+    AlignScore bestScore{0, 0, 0};
+    // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|, late first.
+    for (int64_t n = 0; n <= 2 * settings.alignMax; ++n) {
+        const int64_t offset = n % 2 == 1 ? (n + 1) / 2 : -(n / 2);
+        const int64_t startExpected = offset < 0 ? -offset : 0;
+        const int64_t startActual = offset > 0 ? offset : 0;
+        const int64_t overlap = std::min({alignWindow, held.whole[0] - startExpected, held.whole[1] - startActual});
+        if (overlap <= 0) {
+            continue;
+        }
+        AlignScore score{0, 0, overlap};
+        for (int64_t i = 0; i < overlap; ++i) {
+            const uint8_t* expected = alignFrame(inputs[0], held, 0, startExpected + i, frameSize, buffers.expected);
+            const uint8_t* actual = alignFrame(inputs[1], held, 1, startActual + i, frameSize, buffers.actual);
+            const AlignScore pair = scoreFrame(geometry, settings, buffers, expected, actual);
+            score.failing += pair.failing;
+            score.psnr += pair.psnr;
+        }
+        if (betterAlignment(score, bestScore)) {
+            best = offset;
+            bestScore = score;
+        }
+    }
+    const int64_t starts[2] = {best < 0 ? -best : 0, best > 0 ? best : 0};
+    for (size_t s = 0; s < 2; ++s) {
+        if (!held.seekable[s]) {
+            held.next[s] = static_cast<size_t>(std::min<int64_t>(starts[s], int64_t(held.frames[s].size())));
+        } else if (lseek(inputs[s].fd, held.start[s] + static_cast<off_t>(starts[s]) * static_cast<off_t>(frameSize),
+                         SEEK_SET) < 0) {
+            failSystem(inputs[s].path, "cannot seek");
+        }
+    }
+    return best;
+}
+
+} // namespace framecmp

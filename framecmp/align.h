@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+#include "framecmp/compare/coding.h"
+#include "framecmp/input.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+int64_t alignFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
+                   Buffers& buffers);
+
+} // namespace framecmp

@@ -1,0 +1,95 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/compare/coding.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+static Coding codingOf(const Format& format)
+{
+    const uint32_t valueMask = (uint32_t{1} << format.depth) - 1;
+    if (format.depth == lowestDepth) {
+        return Coding{0, valueMask, 0, format.depth};
+    }
+    const auto spare = static_cast<uint32_t>(highestDepth - format.depth);
+    if (format.msbAligned) {
+        return Coding{spare, valueMask, (uint32_t{1} << spare) - 1, format.depth};
+    }
+    return Coding{0, valueMask, 0xffffU & ~valueMask, format.depth};
+}
+
+// The two layouts and codings. ACTUAL's format, when -F gives one, must have EXPECTED's
+// sampling and depth: then its planes are the same and so is its frame size.
+Geometry makeGeometry(const Settings& settings)
+{
+    const Format& actualFormat = settings.actualFormatGiven ? settings.actualFormat : settings.format;
+    if (actualFormat.layout->sampling != settings.format.layout->sampling ||
+        actualFormat.depth != settings.format.depth) {
+        fail("-F " + formatName(actualFormat),
+             "ACTUAL's format must have the sampling and depth of EXPECTED's, " + formatName(settings.format));
+    }
+    const FrameLayout expected = makeFrameLayout(settings.format, settings.width, settings.height);
+    const FrameLayout actual = makeFrameLayout(actualFormat, settings.width, settings.height);
+    const bool sameFormat =
+        actualFormat.layout == settings.format.layout && actualFormat.msbAligned == settings.format.msbAligned;
+    return Geometry{expected, actual, codingOf(settings.format), codingOf(actualFormat), sameFormat};
+}
+
+uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes)
+{
+    if (sampleBytes == 1) {
+        return row[i];
+    }
+    return uint32_t{row[2 * i]} | uint32_t{row[2 * i + 1]} << 8U;
+}
+
+int32_t valueOf(uint32_t container, const Coding& coding)
+{
+    return static_cast<int32_t>((container >> coding.shift) & coding.valueMask);
+}
+
+bool paddingSet(uint32_t container, const Coding& coding)
+{
+    return (container & coding.paddingMask) != 0;
+}
+
+bool sampleFails(uint32_t expected, uint32_t actual, const Coding codings[2], int32_t tolerance)
+{
+    const int32_t difference = valueOf(expected, codings[0]) - valueOf(actual, codings[1]);
+    return std::abs(difference) > tolerance || paddingSet(expected, codings[0]) || paddingSet(actual, codings[1]);
+}
+
+// Copies every step-th sample side by side, so the row kernels see one plane only.
+void gatherRow(const uint8_t* from, size_t step, size_t sampleBytes, size_t length, uint8_t* to)
+{
+    if (sampleBytes == 1) {
+        for (size_t i = 0; i < length; ++i) {
+            to[i] = from[i * step];
+        }
+        return;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        std::memcpy(to + 2 * i, from + i * step, 2);
+    }
+}
+
+size_t sampleOffset(const Plane& plane, int32_t x, int32_t y)
+{
+    return plane.offset + static_cast<size_t>(y) * plane.rowStride + static_cast<size_t>(x) * plane.step;
+}
+
+} // namespace framecmp

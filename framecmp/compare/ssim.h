@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+#include "framecmp/compare/coding.h"
+#include "framecmp/compare/ssimsums.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+// What SSIM works in: the sums of two rows of blocks, and four rows of each plane's values
+// where its samples are not bytes side by side.
+struct SsimBuffers {
+    std::vector<BlockSums> sums[2];
+    std::vector<uint8_t> bytes[2];
+    std::vector<uint16_t> values[2];
+};
+
+double planeSsim(int planeIndex, const Geometry& geometry, const uint8_t* expectedFrame, const uint8_t* actualFrame,
+                 SsimBuffers& ssim);
+
+bool underSsimWindow(const Plane& plane);
+
+double equalPlaneSsim(const Plane& plane);
+
+SsimBuffers makeSsimBuffers(const FrameLayout& layout);
+
+bool belowSsimMin(double ssim, const Settings& settings);
+
+} // namespace framecmp

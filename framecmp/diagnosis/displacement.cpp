@@ -1,0 +1,190 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/compare/coding.h"
+#include "framecmp/compare/result.h"
+#include "framecmp/diagnosis/bus.h"
+#include "framecmp/diagnosis/displacement.h"
+#include "framecmp/diagnosis/probes.h"
+#include "framecmp/input.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+constexpr uint64_t displacementLeast = 32;
+
+// The search reads a frame's samples at most searchScans times over, however many
+// displacements the probes leave: a periodic picture leaves many that explain its failing
+// samples and are only given up at the end.
+constexpr size_t searchScans = 4;
+
+// Whether ACTUAL from sample `first` on is EXPECTED displaced by `bytes`: at all but one in
+// a hundred of the failing samples there, and at least displacementLeast of them; and the
+// displacement goes on to the end of the frame, as a lost or extra bus word makes it: where
+// it leaves no value within the tolerance of both EXPECTED's and the displaced one (they are
+// more than twice the tolerance apart, or padding is set), the sample fails, but for one in
+// a hundred (a block of the picture moved is no lost word). Samples whose displaced bytes lie outside
+// the frame (the last when lost, the inserted ones when extra) cannot tell and are passed
+// over; `failing` (the failing samples from `first` on) bounds the misses, so that a wrong
+// displacement is given up early. Every sample looked at counts in `looked`; the look gives
+// up past `limit`.
+static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t bytes, bool lost, size_t& looked,
+                     size_t limit)
+{
+    const auto k = static_cast<size_t>(bytes);
+    const size_t width = bus.sampleBytes;
+    const size_t samples = bus.bytes / width;
+    const size_t from = lost ? first : first + (k + width - 1) / width;
+    const size_t to = lost ? (bus.bytes - std::min(bus.bytes, k)) / width : samples;
+    const auto displaced = [&](size_t s) { return lost ? bus.expected + s * width + k : bus.expected + s * width - k; };
+    uint64_t explained = 0;
+    uint64_t missed = 0;
+    for (size_t s = from; s < to; ++s) {
+        if (++looked > limit) {
+            return false;
+        }
+        if (!busFails(bus, s)) {
+            continue;
+        }
+        if (wordExplained(containerAt(bus.actual, s, width), containerAt(displaced(s), 0, width), bus.valueMask,
+                          bus.tolerance)) {
+            ++explained;
+        } else if (++missed * 100 > failing) {
+            return false;
+        }
+    }
+    if (explained < displacementLeast || missed * 100 > explained + missed) {
+        return false;
+    }
+    uint64_t contradicting = 0;
+    for (size_t s = from; s < to; ++s) {
+        if (++looked > limit) {
+            return false;
+        }
+        if (!busFails(bus, s) &&
+            wordsFail(containerAt(bus.expected, s, width), containerAt(displaced(s), 0, width), bus.valueMask,
+                      2 * bus.tolerance) &&
+            ++contradicting * 100 > explained) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static Displacement placeOf(const FrameLayout& layout, int64_t frame, size_t sample)
+{
+    const BusPlace place = busPlace(layout, sample);
+    return Displacement{frame, layout.planes[place.plane].name, place.x, place.y, 0, false};
+}
+
+static std::string bytesText(int32_t bytes)
+{
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+// Says the run of frames that kept the latest displacement, when it is more than one, and
+// closes it: "frames 15–18: 4 bytes lost at frame 15, Y 32,41".
+void closeDisplacementRun(const Settings& settings, Diagnosis& diagnosis)
+{
+    if (diagnosis.runLast < 0) {
+        return;
+    }
+    const Displacement& run = diagnosis.displacements.back();
+    if (diagnosis.runLast > run.frame && !settings.quiet && !settings.listSamples) {
+        say("frames " + std::to_string(run.frame) + "\u2013" + std::to_string(diagnosis.runLast) + ": " +
+            bytesText(run.bytes) + (run.lost ? " lost" : " extra") + " at frame " + std::to_string(run.frame) + ", " +
+            run.plane + " " + std::to_string(run.x) + "," + std::to_string(run.y) + "\n");
+    }
+    diagnosis.runLast = -1;
+}
+
+// Looks for a lost or extra bus word in a failing frame with `failing` failing samples. A
+// frame that keeps the displacement of the frame before extends its run; a new one is
+// recorded and returned for the frame's line: "; from Y 32,41 on, 4 bytes lost: ACTUAL is
+// EXPECTED 4 bytes early". The previous frame's displacement is tried first.
+std::string diagnoseFrame(const Settings& settings, const Geometry& geometry, const Buffers& buffers,
+                          const FrameResult& result, Diagnosis& diagnosis)
+{
+    const int64_t frame = result.frame;
+    uint64_t failing = 0;
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        failing += result.planes[p].failing;
+    }
+    const bool runGoesOn = diagnosis.runLast >= 0 && diagnosis.runLast == frame - 1;
+    if (!runGoesOn) {
+        closeDisplacementRun(settings, diagnosis);
+    }
+    if (failing < displacementLeast) {
+        closeDisplacementRun(settings, diagnosis);
+        return "";
+    }
+    const PairOnBus pair{&geometry, &buffers, geometry.expected.frameSize / geometry.expected.sampleBytes,
+                         settings.tolerance};
+    const size_t earliest = earliestFailing(geometry.expected, result, pair.samples);
+    const Candidates candidates = likelyCandidates(pair, earliest, failing, diagnosis.probes);
+    if (candidates.lost == 0 && candidates.extra == 0) {
+        closeDisplacementRun(settings, diagnosis);
+        return "";
+    }
+    // The frames in bus order, for this search only: copies unless the files hold them so.
+    std::vector<uint8_t> expectedBus;
+    std::vector<uint8_t> actualBus;
+    const Bus bus{busOrder(geometry.expected, geometry.expectedCoding, buffers.expected, expectedBus),
+                  busOrder(geometry.actual, geometry.actualCoding, buffers.actual, actualBus),
+                  geometry.expected.frameSize,
+                  geometry.expected.sampleBytes,
+                  geometry.expectedCoding.valueMask,
+                  settings.tolerance};
+    const size_t samples = pair.samples;
+    size_t first = earliest;
+    while (first < samples && !busFails(bus, first)) {
+        ++first;
+    }
+    uint64_t failingOnBus = 0;
+    for (size_t s = first; s < samples; ++s) {
+        failingOnBus += busFails(bus, s) ? 1U : 0U;
+    }
+    size_t looked = 0;
+    const size_t limit = searchScans * samples;
+    if (runGoesOn) {
+        const Displacement& previous = diagnosis.displacements.back();
+        if (isCandidate(candidates, previous.bytes, previous.lost) &&
+            explains(bus, first, failingOnBus, previous.bytes, previous.lost, looked, limit)) {
+            diagnosis.runLast = frame;
+            return "";
+        }
+        closeDisplacementRun(settings, diagnosis);
+    }
+    for (int32_t bytes = 1; bytes <= displacementReach && looked < limit; ++bytes) {
+        for (const bool lost : {true, false}) {
+            if (!isCandidate(candidates, bytes, lost) ||
+                !explains(bus, first, failingOnBus, bytes, lost, looked, limit)) {
+                continue;
+            }
+            Displacement found = placeOf(geometry.expected, frame, first);
+            found.bytes = bytes;
+            found.lost = lost;
+            diagnosis.displacements.push_back(found);
+            diagnosis.runLast = frame;
+            return std::string("; from ") + found.plane + " " + std::to_string(found.x) + "," +
+                   std::to_string(found.y) + " on, " + bytesText(bytes) + (lost ? " lost" : " extra") +
+                   ": ACTUAL is EXPECTED " + bytesText(bytes) + (lost ? " early" : " late");
+        }
+    }
+    return "";
+}
+
+} // namespace framecmp

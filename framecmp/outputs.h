@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+void refuseOutputsOverInputs(const Settings& settings);
+
+void checkOutputs(const Settings& settings);
+
+} // namespace framecmp

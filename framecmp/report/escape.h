@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+
+namespace framecmp {
+
+std::string jsonString(const std::string& bytes);
+
+std::string xmlText(const std::string& bytes);
+
+} // namespace framecmp
