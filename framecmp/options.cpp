@@ -215,8 +215,8 @@ Settings readOptions(int argc, char** argv)
                 failUsage(std::string("--picture-frame=") + optarg, "not a frame number from 0");
             }
             break;
-        case 'h': answer(usageText);
-        case 'V': answer("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
+        case 'h': printAndExit(usageText);
+        case 'V': printAndExit("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");
         default: failUsage(optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1], "unknown option");
         }

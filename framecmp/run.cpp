@@ -14,8 +14,6 @@
 #include "framecmp/report/text.h"
 #include "framecmp/run.h"
 
-const char programName[] = "framecmp";
-
 namespace framecmp {
 
 namespace {
