@@ -42,15 +42,13 @@ static int64_t psnrHundredths(double mse, int32_t depth)
     return mse == 0 ? equalPlaneHundredths : hundredthsOf(psnrOf(mse, depth));
 }
 
-static AlignScore scoreFrame(const Geometry& geometry, const Settings& settings, const Buffers& buffers,
+static AlignScore scoreFrame(const Geometry& geometry, int32_t tolerance, const Buffers& buffers,
                              const uint8_t* expected, const uint8_t* actual)
 {
     const FrameLayout& layout = geometry.expected;
-    Settings silent = settings;
-    silent.listSamples = false;
     AlignScore score{0, equalPlaneHundredths, 1};
     for (int p = 0; p < layout.planeCount; ++p) {
-        const PlaneTally tally = comparePlane(p, geometry, silent, expected, actual, buffers, 0);
+        const PlaneTally tally = comparePlane(p, geometry, tolerance, expected, actual, buffers, 0, nullptr);
         score.failing += tally.failing;
         score.psnr =
             std::min(score.psnr, psnrHundredths(meanSquare(tally, layout.planes[p]), geometry.expectedCoding.depth));
@@ -75,17 +73,17 @@ static bool betterAlignment(const AlignScore& score, const AlignScore& best)
 
 // Gets ready to align on up to `reach` frames of a file: holds them, as they are read, when
 // it is a pipe; counts them when it can seek, with room for one to be read in place.
-static void prepareAlignment(const Input& input, Held& held, int side, Buffers& buffers, size_t frameSize,
+static void prepareAlignment(const Input& input, Readahead& readahead, int side, Buffers& buffers, size_t frameSize,
                              int64_t reach)
 {
     const auto s = static_cast<size_t>(side);
     struct stat status {};
-    held.start[s] = lseek(input.fd, 0, SEEK_CUR);
-    held.seekable[s] = fstat(input.fd, &status) == 0 && S_ISREG(status.st_mode) && held.start[s] >= 0;
-    if (held.seekable[s]) {
-        const int64_t left = std::max<int64_t>(status.st_size - held.start[s], 0);
-        held.whole[s] = std::min<int64_t>(left / static_cast<int64_t>(frameSize), reach);
-        if (held.whole[s] > 0) {
+    readahead.start[s] = lseek(input.fd, 0, SEEK_CUR);
+    readahead.seekable[s] = fstat(input.fd, &status) == 0 && S_ISREG(status.st_mode) && readahead.start[s] >= 0;
+    if (readahead.seekable[s]) {
+        const int64_t left = std::max<int64_t>(status.st_size - readahead.start[s], 0);
+        readahead.whole[s] = std::min<int64_t>(left / static_cast<int64_t>(frameSize), reach);
+        if (readahead.whole[s] > 0) {
             frameRoom(buffers, side, frameSize, frameSize);
         }
         return;
@@ -93,23 +91,23 @@ static void prepareAlignment(const Input& input, Held& held, int side, Buffers& 
     for (int64_t i = 0; i < reach; ++i) {
         const size_t got = readFrame(input, buffers, side, frameSize);
         const uint8_t* frame = frameOf(buffers, side);
-        held.frames[s].emplace_back(frame, frame + got);
+        readahead.frames[s].emplace_back(frame, frame + got);
         if (got < frameSize) {
             break;
         }
-        ++held.whole[s];
+        ++readahead.whole[s];
     }
 }
 
 // Frame k of a file from where aligning starts: held, or read in place into `buffer`.
-static const uint8_t* alignFrame(const Input& input, const Held& held, int side, int64_t k, size_t frameSize,
+static const uint8_t* alignFrame(const Input& input, const Readahead& readahead, int side, int64_t k, size_t frameSize,
                                  uint8_t* buffer)
 {
     const auto s = static_cast<size_t>(side);
-    if (!held.seekable[s]) {
-        return held.frames[s][static_cast<size_t>(k)].data();
+    if (!readahead.seekable[s]) {
+        return readahead.frames[s][static_cast<size_t>(k)].data();
     }
-    const off_t at = held.start[s] + static_cast<off_t>(k) * static_cast<off_t>(frameSize);
+    const off_t at = readahead.start[s] + static_cast<off_t>(k) * static_cast<off_t>(frameSize);
     if (readUpTo(input, buffer, frameSize, at) < frameSize) {
         fail(input.path, "changed while being read");
     }
@@ -120,29 +118,31 @@ static const uint8_t* alignFrame(const Input& input, const Held& held, int side,
 // alignWindow: the fewest failing samples, then the highest PSNR (both per frame pair, so
 // that a short overlap weighs as much as a long one), then the smallest |offset|, ACTUAL
 // late before early. Then sets both files at the offset.
-int64_t alignFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
+int64_t alignFiles(const Options& options, const Geometry& geometry, const Input inputs[2], Readahead& readahead,
                    Buffers& buffers)
 {
     const size_t frameSize = geometry.expected.frameSize;
-    const int64_t reach = settings.alignMax + alignWindow;
-    prepareAlignment(inputs[0], held, 0, buffers, frameSize, reach);
-    prepareAlignment(inputs[1], held, 1, buffers, frameSize, reach);
+    const int64_t reach = options.alignMax + alignWindow;
+    prepareAlignment(inputs[0], readahead, 0, buffers, frameSize, reach);
+    prepareAlignment(inputs[1], readahead, 1, buffers, frameSize, reach);
     int64_t best = 0;
     AlignScore bestScore{0, 0, 0};
     // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|, late first.
-    for (int64_t n = 0; n <= 2 * settings.alignMax; ++n) {
+    for (int64_t n = 0; n <= 2 * options.alignMax; ++n) {
         const int64_t offset = n % 2 == 1 ? (n + 1) / 2 : -(n / 2);
         const int64_t startExpected = offset < 0 ? -offset : 0;
         const int64_t startActual = offset > 0 ? offset : 0;
-        const int64_t overlap = std::min({alignWindow, held.whole[0] - startExpected, held.whole[1] - startActual});
+        const int64_t overlap =
+            std::min({alignWindow, readahead.whole[0] - startExpected, readahead.whole[1] - startActual});
         if (overlap <= 0) {
             continue;
         }
         AlignScore score{0, 0, overlap};
         for (int64_t i = 0; i < overlap; ++i) {
-            const uint8_t* expected = alignFrame(inputs[0], held, 0, startExpected + i, frameSize, buffers.expected);
-            const uint8_t* actual = alignFrame(inputs[1], held, 1, startActual + i, frameSize, buffers.actual);
-            const AlignScore pair = scoreFrame(geometry, settings, buffers, expected, actual);
+            const uint8_t* expected =
+                alignFrame(inputs[0], readahead, 0, startExpected + i, frameSize, buffers.expected);
+            const uint8_t* actual = alignFrame(inputs[1], readahead, 1, startActual + i, frameSize, buffers.actual);
+            const AlignScore pair = scoreFrame(geometry, options.criteria.tolerance, buffers, expected, actual);
             score.failing += pair.failing;
             score.psnr += pair.psnr;
         }
@@ -153,9 +153,10 @@ int64_t alignFiles(const Settings& settings, const Geometry& geometry, const Inp
     }
     const int64_t starts[2] = {best < 0 ? -best : 0, best > 0 ? best : 0};
     for (size_t s = 0; s < 2; ++s) {
-        if (!held.seekable[s]) {
-            held.next[s] = static_cast<size_t>(std::min<int64_t>(starts[s], int64_t(held.frames[s].size())));
-        } else if (lseek(inputs[s].fd, held.start[s] + static_cast<off_t>(starts[s]) * static_cast<off_t>(frameSize),
+        if (!readahead.seekable[s]) {
+            readahead.next[s] = static_cast<size_t>(std::min<int64_t>(starts[s], int64_t(readahead.frames[s].size())));
+        } else if (lseek(inputs[s].fd,
+                         readahead.start[s] + static_cast<off_t>(starts[s]) * static_cast<off_t>(frameSize),
                          SEEK_SET) < 0) {
             failSystem(inputs[s].path, "cannot seek");
         }

@@ -35,7 +35,7 @@ Input openInput(const char* path)
 
 // Two names of one stream that cannot seek (`- /dev/stdin` on a pipe) would each take part
 // of it. Two names of one regular file, or of a device that seeks, read alike.
-void refuseOneStream(const Settings& settings, const Input inputs[2])
+void refuseOneStream(const Options& options, const Input inputs[2])
 {
     if (inputs[0].fd == inputs[1].fd) {
         failUsage("arguments", "standard input can be only one of the two files");
@@ -46,7 +46,7 @@ void refuseOneStream(const Settings& settings, const Input inputs[2])
         first.st_ino != second.st_ino || S_ISREG(first.st_mode) || lseek(inputs[0].fd, 0, SEEK_CUR) >= 0) {
         return;
     }
-    fail("arguments", std::string(settings.expectedPath) + " and " + settings.actualPath + " are one stream");
+    fail("arguments", std::string(options.expectedPath) + " and " + options.actualPath + " are one stream");
 }
 
 // Reads until `length` bytes are in or the input ends; returns the bytes read. A file that
@@ -140,25 +140,27 @@ void releaseBuffers(const Buffers& buffers)
 // What is left of a file once one of the two has ended; `got` is what its last read gave.
 // A file that gave a whole frame is read one byte further, no more: it may never end. A
 // byte --align still holds counts as read, so that a pipe reads as a file does.
-Remainder countRemainder(const Input& input, const Held& held, int side, Buffers& buffers, size_t frameSize, size_t got)
+Remainder countRemainder(const Input& input, const Readahead& readahead, int side, Buffers& buffers, size_t frameSize,
+                         size_t got)
 {
     if (got < frameSize) {
         return Remainder{0, got, false};
     }
     const auto s = static_cast<size_t>(side);
-    const bool heldMore = held.next[s] < held.frames[s].size() && !held.frames[s][held.next[s]].empty();
+    const bool heldMore =
+        readahead.next[s] < readahead.frames[s].size() && !readahead.frames[s][readahead.next[s]].empty();
     const bool more =
         heldMore || readUpTo(input, frameRoom(buffers, side, frameSize + 1, frameSize) + frameSize, 1) != 0;
     return Remainder{1, 0, more};
 }
 
 // The next frame of a file: one --align held back, else one read.
-size_t nextFrame(const Input& input, Held& held, int side, Buffers& buffers, size_t frameSize)
+size_t nextFrame(const Input& input, Readahead& readahead, int side, Buffers& buffers, size_t frameSize)
 {
     const auto s = static_cast<size_t>(side);
-    if (held.next[s] < held.frames[s].size()) {
-        const std::vector<uint8_t>& kept = held.frames[s][held.next[s]];
-        ++held.next[s];
+    if (readahead.next[s] < readahead.frames[s].size()) {
+        const std::vector<uint8_t>& kept = readahead.frames[s][readahead.next[s]];
+        ++readahead.next[s];
         std::copy(kept.begin(), kept.end(), frameRoom(buffers, side, kept.size(), frameSize));
         return kept.size();
     }

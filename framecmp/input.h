@@ -38,7 +38,7 @@ struct Remainder {
 
 // What --align reads of each file: the frames of a pipe are held, to be compared first once
 // the offset is found; a file that can seek is read in place and then set at the offset.
-struct Held {
+struct Readahead {
     bool seekable[2];
     off_t start[2];
     int64_t whole[2]; // whole frames there are to align on, held or in place
@@ -48,7 +48,7 @@ struct Held {
 
 Input openInput(const char* path);
 
-void refuseOneStream(const Settings& settings, const Input inputs[2]);
+void refuseOneStream(const Options& options, const Input inputs[2]);
 
 size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset = -1);
 
@@ -64,9 +64,9 @@ Buffers allocateBuffers(const FrameLayout& layout);
 
 void releaseBuffers(const Buffers& buffers);
 
-Remainder countRemainder(const Input& input, const Held& held, int side, Buffers& buffers, size_t frameSize,
+Remainder countRemainder(const Input& input, const Readahead& readahead, int side, Buffers& buffers, size_t frameSize,
                          size_t got);
 
-size_t nextFrame(const Input& input, Held& held, int side, Buffers& buffers, size_t frameSize);
+size_t nextFrame(const Input& input, Readahead& readahead, int side, Buffers& buffers, size_t frameSize);
 
 } // namespace framecmp

@@ -23,71 +23,92 @@
 #include "framecmp/options.h"
 #include "framecmp/picture/picture.h"
 #include "framecmp/report/files.h"
+#include "framecmp/report/text.h"
 
 namespace framecmp {
 
 // Whether -i draws this frame: the one --picture-frame names, else the first failing one.
-static bool drawsFrame(const Settings& settings, const RunTally& tally, int64_t frame, bool fails)
+static bool drawsFrame(const Options& options, const RunTally& tally, int64_t frame, bool fails)
 {
-    if (settings.picturePath == nullptr || tally.pictureWritten) {
+    if (options.picturePath == nullptr || tally.pictureWritten) {
         return false;
     }
-    return settings.pictureFrame < 0 ? fails : frame == settings.pictureFrame;
+    return options.pictureFrame < 0 ? fails : frame == options.pictureFrame;
 }
 
 // After an early stop at `frame`, reads on to the frame --picture-frame names and draws it,
-// compared in silence; when a file ends first it stays undrawn, and `rest` says which.
-static void drawLaterFrame(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                           Buffers& buffers, int64_t frame, RunTally& tally, const FrameWork& work, Reports& reports,
-                           Remainder rest[2])
+// compared with nothing listed; when a file ends first it stays undrawn, and `rest` says
+// which.
+static void drawLaterFrame(const Options& options, const Geometry& geometry, const Input inputs[2],
+                           Readahead& readahead, Buffers& buffers, int64_t frame, RunTally& tally, LoopState& state,
+                           Reports& reports, Remainder rest[2])
 {
-    if (settings.picturePath == nullptr || tally.pictureWritten || settings.pictureFrame <= frame) {
+    if (options.picturePath == nullptr || tally.pictureWritten || options.pictureFrame <= frame) {
         return;
     }
     const size_t frameSize = geometry.expected.frameSize;
-    for (int64_t next = frame + 1; next <= settings.pictureFrame; ++next) {
+    for (int64_t next = frame + 1; next <= options.pictureFrame; ++next) {
         for (int side = 0; side < 2; ++side) {
-            if (nextFrame(inputs[side], held, side, buffers, frameSize) < frameSize) {
+            if (nextFrame(inputs[side], readahead, side, buffers, frameSize) < frameSize) {
                 rest[side] = Remainder{next - frame - 1, 0, false};
                 rest[1 - side].more = true;
                 return;
             }
         }
     }
-    Settings silent = settings;
-    silent.quiet = true;
-    silent.listSamples = false;
-    RunTally scratch = tally;
-    FrameWork scratchWork = work;
-    compareFrame(silent, geometry, buffers, settings.pictureFrame, scratch, scratchWork);
-    reports.picture = writePicture(settings.picturePath, geometry, buffers, scratchWork.result, settings.tolerance);
+    const FrameResult drawn =
+        compareFrame(options.criteria, geometry, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
+    reports.picture = writePicture(options.picturePath, geometry, buffers, drawn, options.criteria.tolerance);
     tally.pictureWritten = true;
 }
 
-RunTally compareFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                      Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, FrameWork& work)
+// A failing frame searched for a lost or extra bus word, and its line said.
+static void diagnoseAndSay(const Options& options, const Geometry& geometry, const Buffers& buffers, LoopState& state)
+{
+    diagnoseFrame(options.criteria, geometry, buffers, state.result, state.diagnosis);
+    sayFinishedRuns(state.diagnosis, options.text);
+    if (!options.text.quiet && !options.text.listSamples) {
+        sayFrameLine(state.result, geometry, options.criteria);
+    }
+}
+
+// The latest displacement's run closed, and said when it was more than one frame.
+static void closeRun(const Options& options, LoopState& state)
+{
+    closeDisplacementRun(state.diagnosis);
+    sayFinishedRuns(state.diagnosis, options.text);
+}
+
+RunTally compareFiles(const Options& options, const Geometry& geometry, const Input inputs[2], Readahead& readahead,
+                      Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state)
 {
     const size_t frameSize = geometry.expected.frameSize;
-    RunTally tally{0, 0, 0, -1, false, false, {}, -1};
-    std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0, 0, -1, 0, 0});
+    RunTally tally = emptyTally();
+    const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, geometry); };
     for (;;) {
-        const size_t gotExpected = nextFrame(inputs[0], held, 0, buffers, frameSize);
-        const size_t gotActual = nextFrame(inputs[1], held, 1, buffers, frameSize);
+        const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, frameSize);
+        const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, frameSize);
         if (gotExpected < frameSize || gotActual < frameSize) {
-            rest[0] = countRemainder(inputs[0], held, 0, buffers, frameSize, gotExpected);
-            rest[1] = countRemainder(inputs[1], held, 1, buffers, frameSize, gotActual);
-            closeDisplacementRun(settings, work.diagnosis);
+            rest[0] = countRemainder(inputs[0], readahead, 0, buffers, frameSize, gotExpected);
+            rest[1] = countRemainder(inputs[1], readahead, 1, buffers, frameSize, gotActual);
+            closeRun(options, state);
             return tally;
         }
         const int64_t frame = firstFrame + tally.framesCompared++;
-        if (settings.ssim && work.ssimBuffers.sums[0].empty()) {
-            work.ssimBuffers = makeSsimBuffers(geometry.expected);
+        if (options.criteria.ssim && state.ssimBuffers.sums[0].empty()) {
+            state.ssimBuffers = makeSsimBuffers(geometry.expected);
         }
-        const bool fails = compareFrame(settings, geometry, buffers, frame, tally, work);
-        noteSsim(tally, geometry.expected.planeCount, work.result);
-        reportFrame(reports, geometry, settings, work.result);
-        if (drawsFrame(settings, tally, frame, fails)) {
-            reports.picture = writePicture(settings.picturePath, geometry, buffers, work.result, settings.tolerance);
+        state.result = compareFrame(options.criteria, geometry, buffers, frame, state.ssimBuffers,
+                                    options.text.listSamples ? &listing : nullptr);
+        const bool fails = state.result.fails;
+        noteFrame(tally, geometry.expected.planeCount, state.result);
+        if (fails) {
+            diagnoseAndSay(options, geometry, buffers, state);
+        }
+        reportFrame(reports, geometry, options, state.result);
+        if (drawsFrame(options, tally, frame, fails)) {
+            reports.picture =
+                writePicture(options.picturePath, geometry, buffers, state.result, options.criteria.tolerance);
             tally.pictureWritten = true;
         }
         if (!fails) {
@@ -98,10 +119,10 @@ RunTally compareFiles(const Settings& settings, const Geometry& geometry, const 
             tally.firstFailing = frame;
         }
         // A report is whole: -q alone stops at the first failing frame.
-        if ((settings.quiet && !reportsWanted(settings)) || tally.framesFailing == settings.stopAfter) {
+        if ((options.text.quiet && !reportsWanted(options)) || tally.framesFailing == options.stopAfter) {
             tally.stopped = true;
-            closeDisplacementRun(settings, work.diagnosis);
-            drawLaterFrame(settings, geometry, inputs, held, buffers, frame, tally, work, reports, rest);
+            closeRun(options, state);
+            drawLaterFrame(options, geometry, inputs, readahead, buffers, frame, tally, state, reports, rest);
             return tally;
         }
     }

@@ -1,3 +1,4 @@
+// The frame loop: each frame pair read, compared, searched, reported and drawn.
 #pragma once
 
 #include <cstddef>
@@ -9,13 +10,24 @@
 #include "common/formats.h"
 #include "framecmp/compare/coding.h"
 #include "framecmp/compare/frame.h"
+#include "framecmp/compare/ssim.h"
+#include "framecmp/diagnosis/displacement.h"
 #include "framecmp/input.h"
 #include "framecmp/options.h"
 #include "framecmp/report/files.h"
 
+#include "framecmp/tally.h"
 namespace framecmp {
 
-RunTally compareFiles(const Settings& settings, const Geometry& geometry, const Input inputs[2], Held& held,
-                      Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, FrameWork& work);
+// What the frame loop carries from one frame to the next: SSIM's sums, the latest frame's
+// result, the displacements found.
+struct LoopState {
+    SsimBuffers ssimBuffers;
+    FrameResult result;
+    Diagnosis diagnosis;
+};
+
+RunTally compareFiles(const Options& options, const Geometry& geometry, const Input inputs[2], Readahead& readahead,
+                      Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state);
 
 } // namespace framecmp

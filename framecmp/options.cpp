@@ -52,7 +52,7 @@ static const char usageText[] =
 
 constexpr int64_t highestAlign = 1000;
 
-static void readSize(const char* text, Settings& settings)
+static void readSize(const char* text, Options& options)
 {
     const char* cross = std::strpbrk(text, "xX");
     const std::string widthText = cross == nullptr ? std::string() : std::string(text, cross);
@@ -61,8 +61,8 @@ static void readSize(const char* text, Settings& settings)
     if (width < 0 || height < 0) {
         failUsage(std::string("-s ") + text, "not WIDTHxHEIGHT with both from 1 to 2147483647");
     }
-    settings.width = static_cast<int32_t>(width);
-    settings.height = static_cast<int32_t>(height);
+    options.width = static_cast<int32_t>(width);
+    options.height = static_cast<int32_t>(height);
 }
 
 static Format readFormat(const char* option, const char* text)
@@ -90,7 +90,7 @@ static int64_t readFloor(const char* text)
 }
 
 // --skip=N or --skip=N:M.
-static void readSkip(const char* text, Settings& settings)
+static void readSkip(const char* text, Options& options)
 {
     const char* colon = std::strchr(text, ':');
     const std::string first = colon == nullptr ? std::string(text) : std::string(text, colon);
@@ -99,9 +99,9 @@ static void readSkip(const char* text, Settings& settings)
     if (expected < 0 || actual < 0) {
         failUsage(std::string("--skip=") + text, "not N or N:M, frame counts from 0");
     }
-    settings.skip[0] = expected;
-    settings.skip[1] = actual;
-    settings.skipGiven = true;
+    options.skip[0] = expected;
+    options.skip[1] = actual;
+    options.skipGiven = true;
 }
 
 // An SSIM threshold: a decimal from 0 to 1 with at most six decimals, in millionths.
@@ -127,24 +127,24 @@ bool isStandardOutput(const char* path)
 }
 
 // At most one report on standard output, and then no -l listing to mix with it.
-static void checkReports(const Settings& settings)
+static void checkReports(const Options& options)
 {
-    const char* paths[3] = {settings.csvPath, settings.jsonPath, settings.plotPath};
+    const char* paths[3] = {options.csvPath, options.jsonPath, options.plotPath};
     const auto onStandardOutput = std::count_if(std::begin(paths), std::end(paths), isStandardOutput);
     if (onStandardOutput > 1) {
         failUsage("-", "only one report can go to standard output");
     }
-    if (onStandardOutput == 1 && settings.listSamples) {
+    if (onStandardOutput == 1 && options.text.listSamples) {
         failUsage("-l", "cannot list samples on standard output while a report goes there");
     }
 }
 
-bool reportsWanted(const Settings& settings)
+bool reportsWanted(const Options& options)
 {
-    return settings.csvPath != nullptr || settings.jsonPath != nullptr || settings.plotPath != nullptr;
+    return options.csvPath != nullptr || options.jsonPath != nullptr || options.plotPath != nullptr;
 }
 
-Settings readOptions(int argc, char** argv)
+Options readOptions(int argc, char** argv)
 {
     static const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
                                          {"version", no_argument, nullptr, 'V'},
@@ -157,61 +157,61 @@ Settings readOptions(int argc, char** argv)
                                          {"ssim-min", required_argument, nullptr, 'N'},
                                          {"picture-frame", required_argument, nullptr, 'P'},
                                          {nullptr, 0, nullptr, 0}};
-    Settings settings{};
-    settings.floor = -1;
-    settings.alignMax = -1;
-    settings.ssimMin = -1;
-    settings.pictureFrame = -1;
+    Options options{};
+    options.criteria.psnrFloor = -1;
+    options.alignMax = -1;
+    options.criteria.ssimMin = -1;
+    options.pictureFrame = -1;
     opterr = 0;
     int opt = 0;
     while ((opt = getopt_long(argc, argv, ":s:f:F:t:p:qln:i:h", longOptions, nullptr)) != -1) {
         switch (opt) {
-        case 's': readSize(optarg, settings); break;
+        case 's': readSize(optarg, options); break;
         case 'f':
-            settings.format = readFormat("-f", optarg);
-            settings.formatGiven = true;
+            options.format = readFormat("-f", optarg);
+            options.formatGiven = true;
             break;
         case 'F':
-            settings.actualFormat = readFormat("-F", optarg);
-            settings.actualFormatGiven = true;
+            options.actualFormat = readFormat("-F", optarg);
+            options.actualFormatGiven = true;
             break;
         case 't': {
             const int64_t tolerance = readDecimal(optarg, 0, 65535);
             if (tolerance < 0) {
                 failUsage(std::string("-t ") + optarg, "not a tolerance from 0 to 65535");
             }
-            settings.tolerance = static_cast<int32_t>(tolerance);
-            settings.toleranceGiven = true;
+            options.criteria.tolerance = static_cast<int32_t>(tolerance);
+            options.criteria.toleranceGiven = true;
             break;
         }
-        case 'p': settings.floor = readFloor(optarg); break;
-        case 'q': settings.quiet = true; break;
-        case 'l': settings.listSamples = true; break;
+        case 'p': options.criteria.psnrFloor = readFloor(optarg); break;
+        case 'q': options.text.quiet = true; break;
+        case 'l': options.text.listSamples = true; break;
         case 'n':
-            settings.stopAfter = readDecimal(optarg, 1, INT64_MAX);
-            if (settings.stopAfter < 0) {
+            options.stopAfter = readDecimal(optarg, 1, INT64_MAX);
+            if (options.stopAfter < 0) {
                 failUsage(std::string("-n ") + optarg, "not a count from 1");
             }
             break;
-        case 'i': settings.picturePath = optarg; break;
-        case 'S': readSkip(optarg, settings); break;
+        case 'i': options.picturePath = optarg; break;
+        case 'S': readSkip(optarg, options); break;
         case 'A':
-            settings.alignMax = readDecimal(optarg, 0, highestAlign);
-            if (settings.alignMax < 0) {
+            options.alignMax = readDecimal(optarg, 0, highestAlign);
+            if (options.alignMax < 0) {
                 failUsage(std::string("--align=") + optarg, "not a frame count from 0 to 1000");
             }
             break;
-        case 'C': settings.csvPath = optarg; break;
-        case 'J': settings.jsonPath = optarg; break;
-        case 'G': settings.plotPath = optarg; break;
-        case 'M': settings.ssim = true; break;
+        case 'C': options.csvPath = optarg; break;
+        case 'J': options.jsonPath = optarg; break;
+        case 'G': options.plotPath = optarg; break;
+        case 'M': options.criteria.ssim = true; break;
         case 'N':
-            settings.ssimMin = readSsimMin(optarg);
-            settings.ssim = true;
+            options.criteria.ssimMin = readSsimMin(optarg);
+            options.criteria.ssim = true;
             break;
         case 'P':
-            settings.pictureFrame = readDecimal(optarg, 0, INT64_MAX / 4);
-            if (settings.pictureFrame < 0) {
+            options.pictureFrame = readDecimal(optarg, 0, INT64_MAX / 4);
+            if (options.pictureFrame < 0) {
                 failUsage(std::string("--picture-frame=") + optarg, "not a frame number from 0");
             }
             break;
@@ -224,41 +224,41 @@ Settings readOptions(int argc, char** argv)
     if (argc - optind != 2) {
         failUsage("arguments", "two files, EXPECTED and ACTUAL, are needed");
     }
-    if (settings.pictureFrame >= 0 && settings.picturePath == nullptr) {
+    if (options.pictureFrame >= 0 && options.picturePath == nullptr) {
         failUsage("--picture-frame", "draws the picture of -i, which is not given");
     }
-    settings.expectedPath = argv[optind];
-    settings.actualPath = argv[optind + 1];
-    if (settings.quiet && settings.listSamples) {
+    options.expectedPath = argv[optind];
+    options.actualPath = argv[optind + 1];
+    if (options.text.quiet && options.text.listSamples) {
         failUsage("-q -l", "-q prints nothing and -l lists every failing sample; give one");
     }
-    checkReports(settings);
-    return settings;
+    checkReports(options);
+    return options;
 }
 
 // Fills in what -s and -f left open from the names, which must agree where both tell.
-void completeFromNames(Settings& settings)
+void completeFromNames(Options& options)
 {
-    if (settings.width != 0 && settings.formatGiven) {
+    if (options.width != 0 && options.formatGiven) {
         return;
     }
-    const NameGeometry expected = readNameGeometry(settings.expectedPath);
-    const NameGeometry actual = readNameGeometry(settings.actualPath);
+    const NameGeometry expected = readNameGeometry(options.expectedPath);
+    const NameGeometry actual = readNameGeometry(options.actualPath);
     if (expected.found && actual.found &&
         (expected.width != actual.width || expected.height != actual.height || expected.sampling != actual.sampling)) {
-        fail(settings.actualPath,
-             std::string("the geometry in the name disagrees with that of ") + settings.expectedPath);
+        fail(options.actualPath,
+             std::string("the geometry in the name disagrees with that of ") + options.expectedPath);
     }
     const NameGeometry& named = expected.found ? expected : actual;
-    if (settings.width == 0) {
+    if (options.width == 0) {
         if (!named.found) {
             failUsage("geometry", "give -s WIDTHxHEIGHT, or names with _wWIDTH_HEIGHT_SAMPLING in them");
         }
-        settings.width = named.width;
-        settings.height = named.height;
+        options.width = named.width;
+        options.height = named.height;
     }
-    if (!settings.formatGiven) {
-        settings.format = planarFormatOf(named.found ? named.sampling : 420);
+    if (!options.formatGiven) {
+        options.format = planarFormatOf(named.found ? named.sampling : 420);
     }
 }
 

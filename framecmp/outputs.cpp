@@ -20,14 +20,14 @@
 namespace framecmp {
 
 // No file written may be one of the files compared: writing it would destroy that file.
-void refuseOutputsOverInputs(const Settings& settings)
+void refuseOutputsOverInputs(const Options& options)
 {
-    for (const char* output : {settings.picturePath, settings.csvPath, settings.jsonPath, settings.plotPath}) {
+    for (const char* output : {options.picturePath, options.csvPath, options.jsonPath, options.plotPath}) {
         struct stat written {};
         if (output == nullptr || isStandardOutput(output) || stat(output, &written) != 0) {
             continue;
         }
-        for (const char* path : {settings.expectedPath, settings.actualPath}) {
+        for (const char* path : {options.expectedPath, options.actualPath}) {
             // Standard input is known by its descriptor: `-i a.yuv - b.yuv < a.yuv`.
             struct stat input {};
             const int known = std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &input) : stat(path, &input);
@@ -73,10 +73,10 @@ static bool sameOutput(const OutputIdentity& a, const OutputIdentity& b)
 
 // No two outputs aimed at one file, where one would silently replace the other; and none
 // that cannot be written. Both are said before anything is written.
-void checkOutputs(const Settings& settings)
+void checkOutputs(const Options& options)
 {
-    const char* options[4] = {"-i", "--csv", "--json", "--plot"};
-    const char* paths[4] = {settings.picturePath, settings.csvPath, settings.jsonPath, settings.plotPath};
+    const char* flags[4] = {"-i", "--csv", "--json", "--plot"};
+    const char* paths[4] = {options.picturePath, options.csvPath, options.jsonPath, options.plotPath};
     OutputIdentity identities[4];
     for (int i = 0; i < 4; ++i) {
         if (paths[i] == nullptr) {
@@ -86,13 +86,12 @@ void checkOutputs(const Settings& settings)
         const bool standardOutput = i != 0 && isStandardOutput(paths[i]);
         identities[i] = outputIdentity(paths[i], standardOutput);
         // The text report on standard output would be lost under a file put in its place.
-        if (!settings.quiet && !standardOutput && sameOutput(outputIdentity("-", true), identities[i])) {
-            fail(std::string(options[i]) + " " + paths[i], "same file as standard output");
+        if (!options.text.quiet && !standardOutput && sameOutput(outputIdentity("-", true), identities[i])) {
+            fail(std::string(flags[i]) + " " + paths[i], "same file as standard output");
         }
         for (int j = 0; j < i; ++j) {
             if (paths[j] != nullptr && sameOutput(identities[j], identities[i])) {
-                fail(std::string(options[i]) + " " + paths[i],
-                     std::string("same file as ") + options[j] + " " + paths[j]);
+                fail(std::string(flags[i]) + " " + paths[i], std::string("same file as ") + flags[j] + " " + paths[j]);
             }
         }
     }

@@ -11,8 +11,8 @@
 
 namespace framecmp {
 
-void refuseOutputsOverInputs(const Settings& settings);
+void refuseOutputsOverInputs(const Options& options);
 
-void checkOutputs(const Settings& settings);
+void checkOutputs(const Options& options);
 
 } // namespace framecmp

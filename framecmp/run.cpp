@@ -30,59 +30,60 @@ int run(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     removeTemporariesOnInterruption();
-    Settings settings = readOptions(argc, argv);
+    Options options = readOptions(argc, argv);
     // A report on standard output takes the place of the text report.
-    settings.quiet = settings.quiet || isStandardOutput(settings.csvPath) || isStandardOutput(settings.jsonPath) ||
-                     isStandardOutput(settings.plotPath);
-    completeFromNames(settings);
-    const Geometry geometry = makeGeometry(settings);
-    refuseOutputsOverInputs(settings);
-    checkOutputs(settings);
+    options.text.quiet = options.text.quiet || isStandardOutput(options.csvPath) ||
+                         isStandardOutput(options.jsonPath) || isStandardOutput(options.plotPath);
+    completeFromNames(options);
+    const Geometry geometry = makeGeometry(options);
+    refuseOutputsOverInputs(options);
+    checkOutputs(options);
 #ifndef FRAMECMP_HAVE_PNG
-    if (settings.picturePath != nullptr) {
-        writePicture(settings.picturePath, geometry, Buffers{}, FrameResult{}, 0);
+    if (options.picturePath != nullptr) {
+        writePicture(options.picturePath, geometry, Buffers{}, FrameResult{}, 0);
     }
 #endif
-    const Input inputs[2] = {openInput(settings.expectedPath), openInput(settings.actualPath)};
-    refuseOneStream(settings, inputs);
+    const Input inputs[2] = {openInput(options.expectedPath), openInput(options.actualPath)};
+    refuseOneStream(options, inputs);
     Buffers buffers = allocateBuffers(geometry.expected);
-    skipFrames(inputs[0], buffers, 0, geometry.expected.frameSize, settings.skip[0]);
-    skipFrames(inputs[1], buffers, 1, geometry.expected.frameSize, settings.skip[1]);
-    Reports reports = openReports(settings);
-    Held held{};
-    int64_t firstFrame = settings.skip[0];
+    skipFrames(inputs[0], buffers, 0, geometry.expected.frameSize, options.skip[0]);
+    skipFrames(inputs[1], buffers, 1, geometry.expected.frameSize, options.skip[1]);
+    Reports reports = openReports(options);
+    Readahead readahead{};
+    int64_t firstFrame = options.skip[0];
     int64_t aligned = 0;
-    if (settings.alignMax >= 0) {
-        const int64_t offset = alignFiles(settings, geometry, inputs, held, buffers);
+    if (options.alignMax >= 0) {
+        const int64_t offset = alignFiles(options, geometry, inputs, readahead, buffers);
         firstFrame += offset < 0 ? -offset : 0;
         aligned = offset;
-        if (!settings.quiet) {
+        if (!options.text.quiet) {
             reportAlignment(offset);
         }
     }
-    startReports(reports, settings, firstFrame, settings.skip[1] - settings.skip[0] + aligned);
+    startReports(reports, options, firstFrame, options.skip[1] - options.skip[0] + aligned);
     Remainder rest[2] = {};
-    FrameWork work{SsimBuffers{}, {}, {{}, -1, {}}};
-    const RunTally tally = compareFiles(settings, geometry, inputs, held, buffers, firstFrame, rest, reports, work);
+    LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}};
+    const RunTally tally =
+        compareFiles(options, geometry, inputs, readahead, buffers, firstFrame, rest, reports, state);
     bool endsDiffer = false;
-    if (reportNothingLeft(settings, tally, rest)) {
+    if (reportNothingLeft(options, tally, rest)) {
         endsDiffer = true;
     } else if (noWholeFrame(tally, rest)) {
-        endsDiffer = reportNoWholeFrame(settings, geometry, rest, buffers);
+        endsDiffer = reportNoWholeFrame(options, geometry, rest, buffers);
     } else {
         if (!tally.stopped) {
-            endsDiffer = reportEnds(settings, geometry, tally, rest, buffers);
+            endsDiffer = reportEnds(options, geometry, tally, rest, buffers);
         }
-        if (!settings.quiet) {
-            reportSummary(settings, geometry, tally, endsDiffer);
+        if (!options.text.quiet) {
+            reportSummary(options, geometry, tally, endsDiffer);
         }
     }
     releaseBuffers(buffers);
     close(inputs[1].fd);
     close(inputs[0].fd);
     const int status = tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
-    finishReports(reports, settings, geometry, tally, work.diagnosis.displacements, rest, status);
-    finishOutput(settings, tally, undrawnFrameText(settings, tally, firstFrame, rest));
+    finishReports(reports, options, geometry, tally, state.diagnosis.displacements, rest, status);
+    finishOutput(options, tally, undrawnFrameText(options, tally, firstFrame, rest));
     placeOutputs(reports);
     return status;
 }

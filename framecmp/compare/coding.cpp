@@ -34,19 +34,19 @@ static Coding codingOf(const Format& format)
 
 // The two layouts and codings. ACTUAL's format, when -F gives one, must have EXPECTED's
 // sampling and depth: then its planes are the same and so is its frame size.
-Geometry makeGeometry(const Settings& settings)
+Geometry makeGeometry(const Options& options)
 {
-    const Format& actualFormat = settings.actualFormatGiven ? settings.actualFormat : settings.format;
-    if (actualFormat.layout->sampling != settings.format.layout->sampling ||
-        actualFormat.depth != settings.format.depth) {
+    const Format& actualFormat = options.actualFormatGiven ? options.actualFormat : options.format;
+    if (actualFormat.layout->sampling != options.format.layout->sampling ||
+        actualFormat.depth != options.format.depth) {
         fail("-F " + formatName(actualFormat),
-             "ACTUAL's format must have the sampling and depth of EXPECTED's, " + formatName(settings.format));
+             "ACTUAL's format must have the sampling and depth of EXPECTED's, " + formatName(options.format));
     }
-    const FrameLayout expected = makeFrameLayout(settings.format, settings.width, settings.height);
-    const FrameLayout actual = makeFrameLayout(actualFormat, settings.width, settings.height);
+    const FrameLayout expected = makeFrameLayout(options.format, options.width, options.height);
+    const FrameLayout actual = makeFrameLayout(actualFormat, options.width, options.height);
     const bool sameFormat =
-        actualFormat.layout == settings.format.layout && actualFormat.msbAligned == settings.format.msbAligned;
-    return Geometry{expected, actual, codingOf(settings.format), codingOf(actualFormat), sameFormat};
+        actualFormat.layout == options.format.layout && actualFormat.msbAligned == options.format.msbAligned;
+    return Geometry{expected, actual, codingOf(options.format), codingOf(actualFormat), sameFormat};
 }
 
 uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes)

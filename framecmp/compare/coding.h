@@ -30,7 +30,7 @@ struct Geometry {
     bool sameFormat;
 };
 
-Geometry makeGeometry(const Settings& settings);
+Geometry makeGeometry(const Options& options);
 
 uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes);
 

@@ -21,96 +21,61 @@
 #include "framecmp/compare/result.h"
 #include "framecmp/compare/rowkernels.h"
 #include "framecmp/compare/ssim.h"
-#include "framecmp/diagnosis/displacement.h"
 #include "framecmp/input.h"
-#include "framecmp/options.h"
-#include "framecmp/report/text.h"
 
 namespace framecmp {
 
-static void noteWorst(PlaneWorst& worst, int64_t frame, double mse, int32_t largest)
+// A plane equal in both files, its padding clear.
+static PlaneResult equalPlane(const Plane& plane, bool ssim)
 {
-    if (worst.highestMseFrame < 0 || mse > worst.highestMse) {
-        worst.highestMse = mse;
-        worst.highestMseFrame = frame;
-    }
-    if (worst.largestFrame < 0 || largest > worst.largest) {
-        worst.largest = largest;
-        worst.largestFrame = frame;
-    }
-    worst.mseSum += mse;
+    const double value = ssim ? equalPlaneSsim(plane) : std::nan("");
+    return PlaneResult{0, 0, 0, 0, value, -1, -1, 0, 0, false, false, false};
 }
 
-// A frame's SSIMs into the worst of each plane.
-void noteSsim(RunTally& run, int planeCount, const FrameResult& result)
-{
-    for (int p = 0; p < planeCount; ++p) {
-        PlaneWorst& worst = run.worst[p];
-        const double ssim = result.planes[p].ssim;
-        if (std::isnan(ssim)) {
-            continue;
-        }
-        if (worst.lowestSsimFrame < 0 || ssim < worst.lowestSsim) {
-            worst.lowestSsim = ssim;
-            worst.lowestSsimFrame = result.frame;
-        }
-        worst.ssimSum += ssim;
-        ++worst.ssimFrames;
-    }
-}
-
-// Compares one frame pair into the run's tally; returns whether it fails, after reporting
-// it. A frame whose bytes are the same in both files, and whose padding is clear, passes
-// without a look at its planes.
-bool compareFrame(const Settings& settings, const Geometry& geometry, const Buffers& buffers, int64_t frame,
-                  RunTally& run, FrameWork& work)
+FrameResult compareFrame(const Criteria& criteria, const Geometry& geometry, const Buffers& buffers, int64_t frame,
+                         SsimBuffers& ssimBuffers, const SampleListing* listing)
 {
     const FrameLayout& layout = geometry.expected;
-    work.result.frame = frame;
-    work.result.fails = false;
+    FrameResult result{frame, false, false, {}, false, {}};
     if (geometry.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
         (geometry.expectedCoding.paddingMask == 0 ||
          !framePadded(buffers.expected, layout.frameSize, geometry.expectedCoding.paddingMask))) {
-        for (int p = 0; p < layout.planeCount; ++p) {
-            noteWorst(run.worst[p], frame, 0, 0);
-            const double ssim = settings.ssim ? equalPlaneSsim(layout.planes[p]) : std::nan("");
-            work.result.planes[p] = PlaneResult{0, 0, 0, ssim, -1, -1, false};
+        for (int p = 0; p < std::min(layout.planeCount, 3); ++p) {
+            result.planes[p] = equalPlane(layout.planes[p], criteria.ssim);
         }
-        return false;
+        return result;
     }
     // Without -t, -p or --ssim-min alone decide: failing samples are counted but only
     // padding fails.
-    const bool samplesDecide = settings.toleranceGiven || (settings.floor < 0 && settings.ssimMin < 0);
-    bool differs = false;
-    bool fails = false;
-    std::string line = "frame " + std::to_string(frame) + ":";
+    const bool samplesDecide = criteria.toleranceGiven || (criteria.psnrFloor < 0 && criteria.ssimMin < 0);
+    const int32_t depth = geometry.expectedCoding.depth;
     for (int p = 0; p < layout.planeCount; ++p) {
-        const PlaneTally tally = comparePlane(p, geometry, settings, buffers.expected, buffers.actual, buffers, frame);
+        const PlaneTally tally =
+            comparePlane(p, geometry, criteria.tolerance, buffers.expected, buffers.actual, buffers, frame, listing);
         const double mse = meanSquare(tally, layout.planes[p]);
-        noteWorst(run.worst[p], frame, mse, tally.largest);
-        differs = differs || tally.largest != 0 || tally.padded != 0;
-        bool planeFails = tally.padded != 0 || (samplesDecide && tally.failing != 0) ||
-                          belowFloor(mse, geometry.expectedCoding.depth, settings.floor);
-        line += (p == 0 ? " " : "; ") + planeReport(layout.planes[p], tally, mse, geometry, settings);
         const double ssim =
-            settings.ssim ? planeSsim(p, geometry, buffers.expected, buffers.actual, work.ssimBuffers) : std::nan("");
+            criteria.ssim ? planeSsim(p, geometry, buffers.expected, buffers.actual, ssimBuffers) : std::nan("");
+        PlaneResult plane{tally.failing,
+                          tally.padded,
+                          tally.largest,
+                          mse,
+                          ssim,
+                          tally.firstX,
+                          tally.firstY,
+                          tally.firstExpected,
+                          tally.firstActual,
+                          belowFloor(mse, depth, criteria.psnrFloor),
+                          belowSsimMin(ssim, criteria),
+                          false};
         // Under --ssim-min, a plane too small for SSIM is held to the tolerance instead.
-        const bool judgedBySamples = settings.ssimMin >= 0 && underSsimWindow(layout.planes[p]);
-        planeFails = planeFails || belowSsimMin(ssim, settings) || (judgedBySamples && tally.failing != 0);
-        fails = fails || planeFails;
-        line += ssimReport(ssim, settings);
-        work.result.planes[p] =
-            PlaneResult{tally.failing, tally.largest, mse, ssim, tally.firstX, tally.firstY, planeFails};
+        const bool judgedBySamples = criteria.ssimMin >= 0 && underSsimWindow(layout.planes[p]);
+        plane.fails = tally.padded != 0 || (samplesDecide && tally.failing != 0) || plane.belowFloor ||
+                      plane.belowSsimMin || (judgedBySamples && tally.failing != 0);
+        result.planes[p] = plane;
+        result.differs = result.differs || tally.largest != 0 || tally.padded != 0;
+        result.fails = result.fails || plane.fails;
     }
-    if (fails) {
-        line += diagnoseFrame(settings, geometry, buffers, work.result, work.diagnosis);
-    }
-    work.result.fails = fails;
-    run.framesDiffering += differs ? 1 : 0;
-    if (fails && !settings.quiet && !settings.listSamples) {
-        say(line + "\n");
-    }
-    return fails;
+    return result;
 }
 
 } // namespace framecmp

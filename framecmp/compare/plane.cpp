@@ -23,17 +23,18 @@
 
 namespace framecmp {
 
-// Notes the first failing sample of a piece of row, and lists every one when asked.
-static void noteSamples(const Plane& plane, const Geometry& geometry, const Settings& settings, int64_t frame,
-                        int32_t y, int32_t from, const uint8_t* expected, const uint8_t* actual, size_t length,
-                        PlaneTally& tally)
+// Notes the first failing sample of a piece of row, and hands every one to the listing when
+// there is one.
+static void noteSamples(const Plane& plane, const Geometry& geometry, int32_t tolerance, const SampleListing* listing,
+                        int64_t frame, int32_t y, int32_t from, const uint8_t* expected, const uint8_t* actual,
+                        size_t length, PlaneTally& tally)
 {
     const Coding codings[2] = {geometry.expectedCoding, geometry.actualCoding};
     const size_t bytes = geometry.expected.sampleBytes;
     for (size_t i = 0; i < length; ++i) {
         const uint32_t e = containerAt(expected, i, bytes);
         const uint32_t a = containerAt(actual, i, bytes);
-        if (!sampleFails(e, a, codings, settings.tolerance)) {
+        if (!sampleFails(e, a, codings, tolerance)) {
             continue;
         }
         const int32_t x = from + static_cast<int32_t>(i);
@@ -43,18 +44,17 @@ static void noteSamples(const Plane& plane, const Geometry& geometry, const Sett
             tally.firstExpected = e;
             tally.firstActual = a;
         }
-        if (!settings.listSamples) {
+        if (listing == nullptr) {
             return;
         }
-        say(std::to_string(frame) + " " + plane.name + " " + std::to_string(x) + " " + std::to_string(y) + " " +
-            sampleText(e, codings[0]) + " " + sampleText(a, codings[1]) + "\n");
+        (*listing)(FailingSample{frame, plane.name, x, y, e, a});
     }
 }
 
 // The plane loop: every row in pieces the row kernels take, each file's samples from where
 // its layout puts them.
-PlaneTally comparePlane(int planeIndex, const Geometry& geometry, const Settings& settings,
-                        const uint8_t* expectedFrame, const uint8_t* actualFrame, const Buffers& buffers, int64_t frame)
+PlaneTally comparePlane(int planeIndex, const Geometry& geometry, int32_t tolerance, const uint8_t* expectedFrame,
+                        const uint8_t* actualFrame, const Buffers& buffers, int64_t frame, const SampleListing* listing)
 {
     const Plane& expectedPlane = geometry.expected.planes[planeIndex];
     const Plane& actualPlane = geometry.actual.planes[planeIndex];
@@ -74,15 +74,15 @@ PlaneTally comparePlane(int planeIndex, const Geometry& geometry, const Settings
                 gatherRow(actual, actualPlane.step, bytes, length, buffers.actualRow);
                 actual = buffers.actualRow;
             }
-            const RowTally row = bytes == 1 ? compareRow8(expected, actual, length, settings.tolerance)
-                                            : compareRow16(expected, actual, length, codings, settings.tolerance);
+            const RowTally row = bytes == 1 ? compareRow8(expected, actual, length, tolerance)
+                                            : compareRow16(expected, actual, length, codings, tolerance);
             tally.failing += row.failing;
             tally.padded += row.padded;
             tally.sumOfSquares += row.sumOfSquares;
             tally.largest = std::max(tally.largest, row.largest);
-            if (row.failing != 0 && (tally.firstX < 0 || settings.listSamples)) {
-                noteSamples(expectedPlane, geometry, settings, frame, y, static_cast<int32_t>(x), expected, actual,
-                            length, tally);
+            if (row.failing != 0 && (tally.firstX < 0 || listing != nullptr)) {
+                noteSamples(expectedPlane, geometry, tolerance, listing, frame, y, static_cast<int32_t>(x), expected,
+                            actual, length, tally);
             }
         }
     }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -25,8 +26,21 @@ struct PlaneTally {
     uint32_t firstActual;
 };
 
-PlaneTally comparePlane(int planeIndex, const Geometry& geometry, const Settings& settings,
-                        const uint8_t* expectedFrame, const uint8_t* actualFrame, const Buffers& buffers,
-                        int64_t frame);
+// A failing sample as -l lists it, handed to the listing as it is found.
+struct FailingSample {
+    int64_t frame;
+    char plane;
+    int32_t x;
+    int32_t y;
+    uint32_t expected; // containers
+    uint32_t actual;
+};
+
+using SampleListing = std::function<void(const FailingSample&)>;
+
+// Compares one plane of two frames; every failing sample goes to `listing` when there is one.
+PlaneTally comparePlane(int planeIndex, const Geometry& geometry, int32_t tolerance, const uint8_t* expectedFrame,
+                        const uint8_t* actualFrame, const Buffers& buffers, int64_t frame,
+                        const SampleListing* listing);
 
 } // namespace framecmp

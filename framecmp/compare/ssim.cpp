@@ -129,9 +129,9 @@ SsimBuffers makeSsimBuffers(const FrameLayout& layout)
 }
 
 // Whether an SSIM, to six decimals, is below --ssim-min.
-bool belowSsimMin(double ssim, const Settings& settings)
+bool belowSsimMin(double ssim, const Criteria& criteria)
 {
-    return settings.ssimMin >= 0 && !std::isnan(ssim) && std::llround(ssim * ssimUnits) < settings.ssimMin;
+    return criteria.ssimMin >= 0 && !std::isnan(ssim) && std::llround(ssim * ssimUnits) < criteria.ssimMin;
 }
 
 } // namespace framecmp

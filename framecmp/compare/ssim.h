@@ -30,6 +30,6 @@ double equalPlaneSsim(const Plane& plane);
 
 SsimBuffers makeSsimBuffers(const FrameLayout& layout);
 
-bool belowSsimMin(double ssim, const Settings& settings);
+bool belowSsimMin(double ssim, const Criteria& criteria);
 
 } // namespace framecmp

@@ -90,33 +90,25 @@ static Displacement placeOf(const FrameLayout& layout, int64_t frame, size_t sam
     return Displacement{frame, layout.planes[place.plane].name, place.x, place.y, 0, false};
 }
 
-static std::string bytesText(int32_t bytes)
-{
-    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-}
-
-// Says the run of frames that kept the latest displacement, when it is more than one, and
-// closes it: "frames 15–18: 4 bytes lost at frame 15, Y 32,41".
-void closeDisplacementRun(const Settings& settings, Diagnosis& diagnosis)
+// Closes the run of frames that kept the latest displacement, keeping it for the text when
+// it is more than one: "frames 15–18: 4 bytes lost at frame 15, Y 32,41".
+void closeDisplacementRun(Diagnosis& diagnosis)
 {
     if (diagnosis.runLast < 0) {
         return;
     }
     const Displacement& run = diagnosis.displacements.back();
-    if (diagnosis.runLast > run.frame && !settings.quiet && !settings.listSamples) {
-        say("frames " + std::to_string(run.frame) + "\u2013" + std::to_string(diagnosis.runLast) + ": " +
-            bytesText(run.bytes) + (run.lost ? " lost" : " extra") + " at frame " + std::to_string(run.frame) + ", " +
-            run.plane + " " + std::to_string(run.x) + "," + std::to_string(run.y) + "\n");
+    if (diagnosis.runLast > run.frame) {
+        diagnosis.finishedRuns.push_back(DisplacementRun{run, diagnosis.runLast});
     }
     diagnosis.runLast = -1;
 }
 
 // Looks for a lost or extra bus word in a failing frame with `failing` failing samples. A
 // frame that keeps the displacement of the frame before extends its run; a new one is
-// recorded and returned for the frame's line: "; from Y 32,41 on, 4 bytes lost: ACTUAL is
-// EXPECTED 4 bytes early". The previous frame's displacement is tried first.
-std::string diagnoseFrame(const Settings& settings, const Geometry& geometry, const Buffers& buffers,
-                          const FrameResult& result, Diagnosis& diagnosis)
+// recorded and handed to the frame's line in `result`. The previous frame's displacement is tried first.
+void diagnoseFrame(const Criteria& criteria, const Geometry& geometry, const Buffers& buffers, FrameResult& result,
+                   Diagnosis& diagnosis)
 {
     const int64_t frame = result.frame;
     uint64_t failing = 0;
@@ -125,19 +117,19 @@ std::string diagnoseFrame(const Settings& settings, const Geometry& geometry, co
     }
     const bool runGoesOn = diagnosis.runLast >= 0 && diagnosis.runLast == frame - 1;
     if (!runGoesOn) {
-        closeDisplacementRun(settings, diagnosis);
+        closeDisplacementRun(diagnosis);
     }
     if (failing < displacementLeast) {
-        closeDisplacementRun(settings, diagnosis);
-        return "";
+        closeDisplacementRun(diagnosis);
+        return;
     }
     const PairOnBus pair{&geometry, &buffers, geometry.expected.frameSize / geometry.expected.sampleBytes,
-                         settings.tolerance};
+                         criteria.tolerance};
     const size_t earliest = earliestFailing(geometry.expected, result, pair.samples);
     const Candidates candidates = likelyCandidates(pair, earliest, failing, diagnosis.probes);
     if (candidates.lost == 0 && candidates.extra == 0) {
-        closeDisplacementRun(settings, diagnosis);
-        return "";
+        closeDisplacementRun(diagnosis);
+        return;
     }
     // The frames in bus order, for this search only: copies unless the files hold them so.
     std::vector<uint8_t> expectedBus;
@@ -147,7 +139,7 @@ std::string diagnoseFrame(const Settings& settings, const Geometry& geometry, co
                   geometry.expected.frameSize,
                   geometry.expected.sampleBytes,
                   geometry.expectedCoding.valueMask,
-                  settings.tolerance};
+                  criteria.tolerance};
     const size_t samples = pair.samples;
     size_t first = earliest;
     while (first < samples && !busFails(bus, first)) {
@@ -164,9 +156,9 @@ std::string diagnoseFrame(const Settings& settings, const Geometry& geometry, co
         if (isCandidate(candidates, previous.bytes, previous.lost) &&
             explains(bus, first, failingOnBus, previous.bytes, previous.lost, looked, limit)) {
             diagnosis.runLast = frame;
-            return "";
+            return;
         }
-        closeDisplacementRun(settings, diagnosis);
+        closeDisplacementRun(diagnosis);
     }
     for (int32_t bytes = 1; bytes <= displacementReach && looked < limit; ++bytes) {
         for (const bool lost : {true, false}) {
@@ -179,12 +171,11 @@ std::string diagnoseFrame(const Settings& settings, const Geometry& geometry, co
             found.lost = lost;
             diagnosis.displacements.push_back(found);
             diagnosis.runLast = frame;
-            return std::string("; from ") + found.plane + " " + std::to_string(found.x) + "," +
-                   std::to_string(found.y) + " on, " + bytesText(bytes) + (lost ? " lost" : " extra") +
-                   ": ACTUAL is EXPECTED " + bytesText(bytes) + (lost ? " early" : " late");
+            result.displaced = true;
+            result.displacement = found;
+            return;
         }
     }
-    return "";
 }
 
 } // namespace framecmp

@@ -84,11 +84,11 @@ static void finishReport(ReportFile& report)
 
 // Opens every report asked for, so that a path that cannot be written is said before any
 // frame is read.
-Reports openReports(const Settings& settings)
+Reports openReports(const Options& options)
 {
-    return Reports{openReport(settings.csvPath),
-                   openReport(settings.jsonPath),
-                   openReport(settings.plotPath),
+    return Reports{openReport(options.csvPath),
+                   openReport(options.jsonPath),
+                   openReport(options.plotPath),
                    false,
                    0,
                    {},
@@ -98,7 +98,7 @@ Reports openReports(const Settings& settings)
 }
 
 // The CSV's header and the JSON up to its list of frames.
-void startReports(Reports& reports, const Settings& settings, int64_t firstFrame, int64_t offset)
+void startReports(Reports& reports, const Options& options, int64_t firstFrame, int64_t offset)
 {
     reports.firstFrame = firstFrame;
     if (reports.csv.out.file != nullptr) {
@@ -107,15 +107,17 @@ void startReports(Reports& reports, const Settings& settings, int64_t firstFrame
     if (reports.json.out.file == nullptr) {
         return;
     }
-    const Format& actualFormat = settings.actualFormatGiven ? settings.actualFormat : settings.format;
+    const Format& actualFormat = options.actualFormatGiven ? options.actualFormat : options.format;
     put(reports.json,
-        "{\"expected\": " + jsonString(settings.expectedPath) + ",\n\"actual\": " + jsonString(settings.actualPath) +
-            ",\n\"format\": " + jsonString(formatName(settings.format)) +
+        "{\"expected\": " + jsonString(options.expectedPath) + ",\n\"actual\": " + jsonString(options.actualPath) +
+            ",\n\"format\": " + jsonString(formatName(options.format)) +
             ", \"actual_format\": " + jsonString(formatName(actualFormat)) +
-            ",\n\"width\": " + std::to_string(settings.width) + ", \"height\": " + std::to_string(settings.height) +
-            ",\n\"criteria\": {\"tolerance\": " + std::to_string(settings.tolerance) + ", \"psnr_min\": " +
-            (settings.floor < 0 ? std::string("null") : floorText(settings.floor)) + ", \"ssim_min\": " +
-            numberText(settings.ssimMin < 0 ? HUGE_VAL : double(settings.ssimMin) / ssimUnits, ssimForm, "null") +
+            ",\n\"width\": " + std::to_string(options.width) + ", \"height\": " + std::to_string(options.height) +
+            ",\n\"criteria\": {\"tolerance\": " + std::to_string(options.criteria.tolerance) + ", \"psnr_min\": " +
+            (options.criteria.psnrFloor < 0 ? std::string("null") : floorText(options.criteria.psnrFloor)) +
+            ", \"ssim_min\": " +
+            numberText(options.criteria.ssimMin < 0 ? HUGE_VAL : double(options.criteria.ssimMin) / ssimUnits, ssimForm,
+                       "null") +
             "},\n\"offset\": " + std::to_string(offset) + ",\n\"frames\": [");
 }
 
@@ -156,7 +158,7 @@ static void reportFrameJson(Reports& reports, const Geometry& geometry, const Fr
 }
 
 // One compared frame into every report asked for; the plot keeps its few values.
-void reportFrame(Reports& reports, const Geometry& geometry, const Settings& settings, const FrameResult& result)
+void reportFrame(Reports& reports, const Geometry& geometry, const Options& options, const FrameResult& result)
 {
     if (reports.csv.out.file != nullptr) {
         reportFrameCsv(reports.csv, geometry, result);
@@ -168,10 +170,11 @@ void reportFrame(Reports& reports, const Geometry& geometry, const Settings& set
         const int64_t at = reports.plotFrames;
         PlotPoint point{{}, {}, result.fails ? at : -1};
         for (int p = 0; p < 3; ++p) {
-            const bool held = p < geometry.expected.planeCount;
-            const double psnr = held ? psnrOf(result.planes[p].mse, geometry.expectedCoding.depth) : NAN;
+            const bool readahead = p < geometry.expected.planeCount;
+            const double psnr = readahead ? psnrOf(result.planes[p].mse, geometry.expectedCoding.depth) : NAN;
             point.psnr[p] = PlotValue{static_cast<float>(psnr), at};
-            point.ssim[p] = PlotValue{held && settings.ssim ? static_cast<float>(result.planes[p].ssim) : NAN, at};
+            point.ssim[p] =
+                PlotValue{readahead && options.criteria.ssim ? static_cast<float>(result.planes[p].ssim) : NAN, at};
         }
         plotFrame(reports, point);
     }
@@ -227,14 +230,14 @@ static void finishJson(ReportFile& json, const Geometry& geometry, const RunTall
 }
 
 // Every report completed, still under its temporary name.
-void finishReports(Reports& reports, const Settings& settings, const Geometry& geometry, const RunTally& tally,
+void finishReports(Reports& reports, const Options& options, const Geometry& geometry, const RunTally& tally,
                    const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
 {
     if (reports.json.out.file != nullptr) {
         finishJson(reports.json, geometry, tally, displacements, rest, status);
     }
     if (reports.plot.out.file != nullptr) {
-        writePlot(reports, settings, geometry);
+        writePlot(reports, options, geometry);
     }
     finishReport(reports.csv);
     finishReport(reports.json);

@@ -14,6 +14,7 @@
 #include "framecmp/input.h"
 #include "framecmp/options.h"
 #include "framecmp/report/plotpoints.h"
+#include "framecmp/tally.h"
 
 namespace framecmp {
 
@@ -38,13 +39,13 @@ struct Reports {
 
 void put(ReportFile& report, const std::string& text);
 
-Reports openReports(const Settings& settings);
+Reports openReports(const Options& options);
 
-void startReports(Reports& reports, const Settings& settings, int64_t firstFrame, int64_t offset);
+void startReports(Reports& reports, const Options& options, int64_t firstFrame, int64_t offset);
 
-void reportFrame(Reports& reports, const Geometry& geometry, const Settings& settings, const FrameResult& result);
+void reportFrame(Reports& reports, const Geometry& geometry, const Options& options, const FrameResult& result);
 
-void finishReports(Reports& reports, const Settings& settings, const Geometry& geometry, const RunTally& tally,
+void finishReports(Reports& reports, const Options& options, const Geometry& geometry, const RunTally& tally,
                    const std::vector<Displacement>& displacements, const Remainder rest[2], int status);
 
 void placeOutputs(Reports& reports);

@@ -93,7 +93,7 @@ static double plotY(double value, double low, double top)
 // The axes' ranges: PSNR from 5 dB under the lowest finite value or the floor, rounded down
 // to 5, to the highest finite + 5 (100 dB when none is finite); SSIM from its lowest,
 // rounded down to 0.1, to 1.
-static PlotScale plotScale(const Reports& reports, const Settings& settings, int planeCount)
+static PlotScale plotScale(const Reports& reports, const Options& options, int planeCount)
 {
     double lowest = HUGE_VAL;
     double highest = -HUGE_VAL;
@@ -110,8 +110,8 @@ static PlotScale plotScale(const Reports& reports, const Settings& settings, int
         }
     }
     const double top = std::isfinite(highest) ? highest + 5 : 100;
-    if (settings.floor >= 0) {
-        lowest = std::min(lowest, double(settings.floor) / 100);
+    if (options.criteria.psnrFloor >= 0) {
+        lowest = std::min(lowest, double(options.criteria.psnrFloor) / 100);
     }
     const double low = std::isfinite(lowest) ? std::max(0.0, 5 * std::floor((lowest - 5) / 5)) : 0;
     const double ssimLow = std::min(0.9, std::floor(std::max(ssimLowest, -1.0) * 10) / 10);
@@ -143,7 +143,7 @@ static std::string svgText(double x, double y, const char* anchor, const std::st
 }
 
 // The axes, their ticks and labels, and the -p floor.
-static std::string plotAxes(const PlotScale& scale, const Settings& settings, bool ssim)
+static std::string plotAxes(const PlotScale& scale, const Options& options, bool ssim)
 {
     const double left = plotLeft;
     const double right = plotWidth - plotRight;
@@ -185,11 +185,12 @@ static std::string plotAxes(const PlotScale& scale, const Settings& settings, bo
                        " transform=\"rotate(90 " + coordinate(plotWidth - 14) + " " +
                            coordinate((plotTop + bottom) / 2) + ")\"");
     }
-    if (settings.floor >= 0) {
-        const double y = plotY(double(settings.floor) / 100, scale.low, scale.top);
+    if (options.criteria.psnrFloor >= 0) {
+        const double y = plotY(double(options.criteria.psnrFloor) / 100, scale.low, scale.top);
         svg += "<line id=\"floor\" x1=\"" + coordinate(left) + "\" y1=\"" + coordinate(y) + "\" x2=\"" +
                coordinate(right) + "\" y2=\"" + coordinate(y) + "\" stroke=\"#d08000\" stroke-dasharray=\"6,4\"/>\n" +
-               svgText(right - 4, y - 4, "end", "-p " + floorText(settings.floor) + " dB", " fill=\"#d08000\"");
+               svgText(right - 4, y - 4, "end", "-p " + floorText(options.criteria.psnrFloor) + " dB",
+                       " fill=\"#d08000\"");
     }
     return svg;
 }
@@ -229,7 +230,7 @@ static std::string plotLegend(const Geometry& geometry, bool ssim)
 
 // The plot as SVG 1.1: PSNR per plane, SSIM on the right axis when computed, the floor,
 // the failing frames; or a note that no frame was compared.
-void writePlot(Reports& reports, const Settings& settings, const Geometry& geometry)
+void writePlot(Reports& reports, const Options& options, const Geometry& geometry)
 {
     ReportFile& plot = reports.plot;
     put(plot,
@@ -238,23 +239,23 @@ void writePlot(Reports& reports, const Settings& settings, const Geometry& geome
             std::to_string(plotWidth) + "\" height=\"" + std::to_string(plotHeight) +
             "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
     put(plot, svgText(plotWidth / 2.0, 18, "middle",
-                      std::string(settings.expectedPath) + " against " + settings.actualPath, " font-size=\"14\""));
+                      std::string(options.expectedPath) + " against " + options.actualPath, " font-size=\"14\""));
     if (reports.points.empty()) {
         put(plot, svgText(plotWidth / 2.0, plotHeight / 2.0, "middle", "no frames compared") + "</svg>\n");
         return;
     }
-    const PlotScale scale = plotScale(reports, settings, geometry.expected.planeCount);
-    put(plot, plotAxes(scale, settings, settings.ssim));
+    const PlotScale scale = plotScale(reports, options, geometry.expected.planeCount);
+    put(plot, plotAxes(scale, options, options.criteria.ssim));
     for (int p = 0; p < geometry.expected.planeCount; ++p) {
         const std::string name(1, geometry.expected.planes[p].name);
         put(plot, "<polyline id=\"psnr-" + name + "\" fill=\"none\" stroke=\"" + planeColours[p] +
                       "\" stroke-width=\"1.5\" points=\"" + plotLine(reports, scale, p, false) + "\"/>\n");
-        if (settings.ssim) {
+        if (options.criteria.ssim) {
             put(plot, "<polyline id=\"ssim-" + name + "\" fill=\"none\" stroke=\"" + planeColours[p] +
                           "\" stroke-dasharray=\"3,3\" points=\"" + plotLine(reports, scale, p, true) + "\"/>\n");
         }
     }
-    put(plot, plotFailures(reports, scale) + plotLegend(geometry, settings.ssim) + "</svg>\n");
+    put(plot, plotFailures(reports, scale) + plotLegend(geometry, options.criteria.ssim) + "</svg>\n");
 }
 
 } // namespace framecmp

@@ -40,10 +40,10 @@ std::string sampleText(uint32_t container, const Coding& coding)
 }
 
 // Where the padding of the first failing sample is set, or nothing when it is not.
-static std::string paddingNote(const PlaneTally& tally, const Geometry& geometry)
+static std::string paddingNote(const PlaneResult& plane, const Geometry& geometry)
 {
-    const bool inExpected = paddingSet(tally.firstExpected, geometry.expectedCoding);
-    const bool inActual = paddingSet(tally.firstActual, geometry.actualCoding);
+    const bool inExpected = paddingSet(plane.firstExpected, geometry.expectedCoding);
+    const bool inActual = paddingSet(plane.firstActual, geometry.actualCoding);
     if (!inExpected && !inActual) {
         return "";
     }
@@ -60,46 +60,90 @@ std::string floorText(int64_t floor)
 
 // "Y 128 differ, first at 96,64 expected 54 actual 4e, max 6, 55.53 dB", with -t
 // "Y 12 beyond 1, ...", and ", PSNR below 38.00" for a plane under the floor.
-std::string planeReport(const Plane& plane, const PlaneTally& tally, double mse, const Geometry& geometry,
-                        const Settings& settings)
+static std::string planeText(const Plane& plane, const PlaneResult& result, const Geometry& geometry,
+                             const Criteria& criteria)
 {
-    std::string text = std::string(1, plane.name) + " " + std::to_string(tally.failing) +
-                       (settings.toleranceGiven ? " beyond " + std::to_string(settings.tolerance) : " differ");
-    if (tally.firstX >= 0) {
-        text += ", first at " + std::to_string(tally.firstX) + "," + std::to_string(tally.firstY) + " expected " +
-                sampleText(tally.firstExpected, geometry.expectedCoding) + " actual " +
-                sampleText(tally.firstActual, geometry.actualCoding) + paddingNote(tally, geometry);
+    std::string text = std::string(1, plane.name) + " " + std::to_string(result.failing) +
+                       (criteria.toleranceGiven ? " beyond " + std::to_string(criteria.tolerance) : " differ");
+    if (result.firstX >= 0) {
+        text += ", first at " + std::to_string(result.firstX) + "," + std::to_string(result.firstY) + " expected " +
+                sampleText(result.firstExpected, geometry.expectedCoding) + " actual " +
+                sampleText(result.firstActual, geometry.actualCoding) + paddingNote(result, geometry);
     }
-    if (tally.largest != 0) {
-        text += ", max " + std::to_string(tally.largest);
+    if (result.largest != 0) {
+        text += ", max " + std::to_string(result.largest);
     }
-    text += ", " + psnrText(mse, geometry.expectedCoding.depth) + " dB";
-    if (belowFloor(mse, geometry.expectedCoding.depth, settings.floor)) {
-        text += ", PSNR below " + floorText(settings.floor);
+    text += ", " + psnrText(result.mse, geometry.expectedCoding.depth) + " dB";
+    if (result.belowFloor) {
+        text += ", PSNR below " + floorText(criteria.psnrFloor);
     }
     return text;
 }
 
 // ", SSIM 0.987654", and ", SSIM below 0.95" for a plane under --ssim-min; for a plane
 // too small for SSIM, what judges it in its place under --ssim-min.
-std::string ssimReport(double ssim, const Settings& settings)
+static std::string ssimText(double ssim, bool belowMin, const Criteria& criteria)
 {
-    if (!settings.ssim) {
+    if (!criteria.ssim) {
         return "";
     }
     if (std::isnan(ssim)) {
         const std::string judged =
-            settings.toleranceGiven ? ": judged by -t " + std::to_string(settings.tolerance) : ": judged exactly";
-        return ", no SSIM (under 8x8)" + (settings.ssimMin >= 0 ? judged : std::string());
+            criteria.toleranceGiven ? ": judged by -t " + std::to_string(criteria.tolerance) : ": judged exactly";
+        return ", no SSIM (under 8x8)" + (criteria.ssimMin >= 0 ? judged : std::string());
     }
     char text[64];
     std::snprintf(text, sizeof text, ", SSIM %.6f", ssim);
     std::string report = text;
-    if (belowSsimMin(ssim, settings)) {
-        std::snprintf(text, sizeof text, ", SSIM below %.6g", double(settings.ssimMin) / ssimUnits);
+    if (belowMin) {
+        std::snprintf(text, sizeof text, ", SSIM below %.6g", double(criteria.ssimMin) / ssimUnits);
         report += text;
     }
     return report;
+}
+
+// "1 byte", "4 bytes".
+static std::string bytesText(int32_t bytes)
+{
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+void sayFrameLine(const FrameResult& result, const Geometry& geometry, const Criteria& criteria)
+{
+    std::string line = "frame " + std::to_string(result.frame) + ":";
+    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+        const PlaneResult& plane = result.planes[p];
+        line += (p == 0 ? " " : "; ") + planeText(geometry.expected.planes[p], plane, geometry, criteria) +
+                ssimText(plane.ssim, plane.belowSsimMin, criteria);
+    }
+    if (result.displaced) {
+        const Displacement& found = result.displacement;
+        line += std::string("; from ") + found.plane + " " + std::to_string(found.x) + "," + std::to_string(found.y) +
+                " on, " + bytesText(found.bytes) + (found.lost ? " lost" : " extra") + ": ACTUAL is EXPECTED " +
+                bytesText(found.bytes) + (found.lost ? " early" : " late");
+    }
+    say(line + "\n");
+}
+
+void sayFailingSample(const FailingSample& sample, const Geometry& geometry)
+{
+    say(std::to_string(sample.frame) + " " + sample.plane + " " + std::to_string(sample.x) + " " +
+        std::to_string(sample.y) + " " + sampleText(sample.expected, geometry.expectedCoding) + " " +
+        sampleText(sample.actual, geometry.actualCoding) + "\n");
+}
+
+void sayFinishedRuns(Diagnosis& diagnosis, const TextChoices& text)
+{
+    for (const DisplacementRun& run : diagnosis.finishedRuns) {
+        if (text.quiet || text.listSamples) {
+            continue;
+        }
+        const Displacement& d = run.first;
+        say("frames " + std::to_string(d.frame) + "\u2013" + std::to_string(run.last) + ": " + bytesText(d.bytes) +
+            (d.lost ? " lost" : " extra") + " at frame " + std::to_string(d.frame) + ", " + d.plane + " " +
+            std::to_string(d.x) + "," + std::to_string(d.y) + "\n");
+    }
+    diagnosis.finishedRuns.clear();
 }
 
 void reportAlignment(int64_t offset)
@@ -120,7 +164,7 @@ static std::string framesText(int64_t count)
 }
 
 // Reports lengths that differ and partial frames; returns whether the ends differ.
-bool reportEnds(const Settings& settings, const Geometry& geometry, const RunTally& tally, const Remainder rest[2],
+bool reportEnds(const Options& options, const Geometry& geometry, const RunTally& tally, const Remainder rest[2],
                 const Buffers& buffers)
 {
     const char* names[2] = {"EXPECTED", "ACTUAL"};
@@ -128,7 +172,7 @@ bool reportEnds(const Settings& settings, const Geometry& geometry, const RunTal
     const bool partialsAlike = frames[0] == frames[1] && rest[0].partialBytes == rest[1].partialBytes &&
                                (rest[0].partialBytes == 0 || geometry.sameFormat) &&
                                std::memcmp(buffers.expected, buffers.actual, rest[0].partialBytes) == 0;
-    if (settings.quiet) {
+    if (options.text.quiet) {
         return !partialsAlike;
     }
     if (frames[0] != frames[1]) {
@@ -148,18 +192,18 @@ bool reportEnds(const Settings& settings, const Geometry& geometry, const RunTal
 }
 
 // The criteria a passing clip met: "-t 1", "-p 38.00", "--ssim-min 0.5", as given.
-static std::string criteriaText(const Settings& settings)
+static std::string criteriaText(const Options& options)
 {
     std::string text;
-    if (settings.toleranceGiven) {
-        text += "-t " + std::to_string(settings.tolerance);
+    if (options.criteria.toleranceGiven) {
+        text += "-t " + std::to_string(options.criteria.tolerance);
     }
-    if (settings.floor >= 0) {
-        text += std::string(text.empty() ? "" : " ") + "-p " + floorText(settings.floor);
+    if (options.criteria.psnrFloor >= 0) {
+        text += std::string(text.empty() ? "" : " ") + "-p " + floorText(options.criteria.psnrFloor);
     }
-    if (settings.ssimMin >= 0) {
+    if (options.criteria.ssimMin >= 0) {
         char ssim[32];
-        std::snprintf(ssim, sizeof ssim, "%.6g", double(settings.ssimMin) / ssimUnits);
+        std::snprintf(ssim, sizeof ssim, "%.6g", double(options.criteria.ssimMin) / ssimUnits);
         text += std::string(text.empty() ? "" : " ") + "--ssim-min " + ssim;
     }
     return text;
@@ -198,7 +242,7 @@ static std::string worstText(const Geometry& geometry, const RunTally& tally)
     return text;
 }
 
-void reportSummary(const Settings& settings, const Geometry& geometry, const RunTally& tally, bool endsDiffer)
+void reportSummary(const Options& options, const Geometry& geometry, const RunTally& tally, bool endsDiffer)
 {
     if (tally.stopped) {
         // -n: how many frames the files hold is not known, only where the run stopped.
@@ -213,7 +257,7 @@ void reportSummary(const Settings& settings, const Geometry& geometry, const Run
     } else if (tally.framesDiffering != 0) {
         const std::string passed = endsDiffer ? "first " + framesText(tally.framesCompared) + " pass, "
                                               : "pass: " + framesText(tally.framesCompared) + ", ";
-        say(passed + std::to_string(tally.framesDiffering) + " differ within " + criteriaText(settings) +
+        say(passed + std::to_string(tally.framesDiffering) + " differ within " + criteriaText(options) +
             (endsDiffer ? ", lengths differ" : "") + worstText(geometry, tally) + "\n");
     } else if (endsDiffer) {
         say("first " + framesText(tally.framesCompared) + " identical, lengths differ\n");
@@ -224,9 +268,9 @@ void reportSummary(const Settings& settings, const Geometry& geometry, const Run
 
 // A --skip that leaves a file no frame to compare: said, and the run fails, so that a typo
 // does not pass as identical.
-bool reportNothingLeft(const Settings& settings, const RunTally& tally, const Remainder rest[2])
+bool reportNothingLeft(const Options& options, const RunTally& tally, const Remainder rest[2])
 {
-    if (!settings.skipGiven || tally.framesCompared != 0) {
+    if (!options.skipGiven || tally.framesCompared != 0) {
         return false;
     }
     const char* names[2] = {"EXPECTED", "ACTUAL"};
@@ -234,8 +278,8 @@ bool reportNothingLeft(const Settings& settings, const RunTally& tally, const Re
     for (int i = 0; i < 2; ++i) {
         if (rest[i].wholeFrames == 0) {
             nothing = true;
-            if (!settings.quiet) {
-                say(std::string(names[i]) + " has no frame left after skipping " + framesText(settings.skip[i]) + "\n");
+            if (!options.text.quiet) {
+                say(std::string(names[i]) + " has no frame left after skipping " + framesText(options.skip[i]) + "\n");
             }
         }
     }
@@ -251,13 +295,13 @@ bool noWholeFrame(const RunTally& tally, const Remainder rest[2])
 
 // "no whole frame: EXPECTED has 100 bytes, ACTUAL 100, a frame is 192"; returns whether the
 // two parts differ (parts of two formats cannot be compared, and differ).
-bool reportNoWholeFrame(const Settings& settings, const Geometry& geometry, const Remainder rest[2],
+bool reportNoWholeFrame(const Options& options, const Geometry& geometry, const Remainder rest[2],
                         const Buffers& buffers)
 {
     const size_t bytes = rest[0].partialBytes;
     const bool alike = bytes == rest[1].partialBytes && geometry.sameFormat &&
                        std::memcmp(buffers.expected, buffers.actual, bytes) == 0;
-    if (!settings.quiet) {
+    if (!options.text.quiet) {
         say("no whole frame: EXPECTED has " + std::to_string(bytes) + " bytes, ACTUAL " +
             std::to_string(rest[1].partialBytes) + ", a frame is " + std::to_string(geometry.expected.frameSize) +
             "\n");
@@ -267,14 +311,13 @@ bool reportNoWholeFrame(const Settings& settings, const Geometry& geometry, cons
 
 // Why --picture-frame drew nothing: its frame is skipped, or past the end of the file that
 // ends first (frames numbered as in the report); empty when the picture was drawn.
-std::string undrawnFrameText(const Settings& settings, const RunTally& tally, int64_t firstFrame,
-                             const Remainder rest[2])
+std::string undrawnFrameText(const Options& options, const RunTally& tally, int64_t firstFrame, const Remainder rest[2])
 {
-    if (settings.pictureFrame < 0 || tally.pictureWritten) {
+    if (options.pictureFrame < 0 || tally.pictureWritten) {
         return "";
     }
-    const std::string frame = std::to_string(settings.pictureFrame);
-    if (settings.pictureFrame < firstFrame) {
+    const std::string frame = std::to_string(options.pictureFrame);
+    if (options.pictureFrame < firstFrame) {
         return "frame " + frame + " is skipped";
     }
     const int64_t frames[2] = {firstFrame + tally.framesCompared + rest[0].wholeFrames,
@@ -286,14 +329,14 @@ std::string undrawnFrameText(const Settings& settings, const RunTally& tally, in
 
 // The notes on a picture not drawn, and the text report flushed. A --picture-frame that
 // drew nothing is said even under -q: the status does not tell it.
-void finishOutput(const Settings& settings, const RunTally& tally, const std::string& undrawn)
+void finishOutput(const Options& options, const RunTally& tally, const std::string& undrawn)
 {
-    if (settings.picturePath != nullptr && settings.pictureFrame < 0 && !tally.pictureWritten && !settings.quiet) {
-        std::fprintf(stderr, "framecmp: %s: no frame fails, no picture written\n", settings.picturePath);
+    if (options.picturePath != nullptr && options.pictureFrame < 0 && !tally.pictureWritten && !options.text.quiet) {
+        std::fprintf(stderr, "framecmp: %s: no frame fails, no picture written\n", options.picturePath);
     }
     if (!undrawn.empty()) {
         std::fprintf(stderr, "framecmp: --picture-frame=%lld: %s; no picture written\n",
-                     static_cast<long long>(settings.pictureFrame), undrawn.c_str());
+                     static_cast<long long>(options.pictureFrame), undrawn.c_str());
     }
     finishStandardOutput();
 }

@@ -10,8 +10,10 @@
 #include "framecmp/compare/coding.h"
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/plane.h"
+#include "framecmp/diagnosis/displacement.h"
 #include "framecmp/input.h"
 #include "framecmp/options.h"
+#include "framecmp/tally.h"
 
 namespace framecmp {
 
@@ -19,28 +21,34 @@ std::string sampleText(uint32_t container, const Coding& coding);
 
 std::string floorText(int64_t floor);
 
-std::string planeReport(const Plane& plane, const PlaneTally& tally, double mse, const Geometry& geometry,
-                        const Settings& settings);
+// A compared frame's line: "frame 3: Y 128 differ, ...; U ...", and the displacement it
+// starts.
+void sayFrameLine(const FrameResult& result, const Geometry& geometry, const Criteria& criteria);
 
-std::string ssimReport(double ssim, const Settings& settings);
+// A failing sample as -l lists it: "frame plane x y expected actual".
+void sayFailingSample(const FailingSample& sample, const Geometry& geometry);
+
+// The runs of frames that kept one displacement, unless the text is quiet or a listing;
+// they are forgotten either way.
+void sayFinishedRuns(Diagnosis& diagnosis, const TextChoices& text);
 
 void reportAlignment(int64_t offset);
 
-bool reportEnds(const Settings& settings, const Geometry& geometry, const RunTally& tally, const Remainder rest[2],
+bool reportEnds(const Options& options, const Geometry& geometry, const RunTally& tally, const Remainder rest[2],
                 const Buffers& buffers);
 
-void reportSummary(const Settings& settings, const Geometry& geometry, const RunTally& tally, bool endsDiffer);
+void reportSummary(const Options& options, const Geometry& geometry, const RunTally& tally, bool endsDiffer);
 
-bool reportNothingLeft(const Settings& settings, const RunTally& tally, const Remainder rest[2]);
+bool reportNothingLeft(const Options& options, const RunTally& tally, const Remainder rest[2]);
 
 bool noWholeFrame(const RunTally& tally, const Remainder rest[2]);
 
-bool reportNoWholeFrame(const Settings& settings, const Geometry& geometry, const Remainder rest[2],
+bool reportNoWholeFrame(const Options& options, const Geometry& geometry, const Remainder rest[2],
                         const Buffers& buffers);
 
-std::string undrawnFrameText(const Settings& settings, const RunTally& tally, int64_t firstFrame,
+std::string undrawnFrameText(const Options& options, const RunTally& tally, int64_t firstFrame,
                              const Remainder rest[2]);
 
-void finishOutput(const Settings& settings, const RunTally& tally, const std::string& undrawn);
+void finishOutput(const Options& options, const RunTally& tally, const std::string& undrawn);
 
 } // namespace framecmp
