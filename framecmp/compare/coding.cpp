@@ -49,30 +49,6 @@ Geometry makeGeometry(const Options& options)
     return Geometry{expected, actual, codingOf(options.format), codingOf(actualFormat), sameFormat};
 }
 
-uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes)
-{
-    if (sampleBytes == 1) {
-        return row[i];
-    }
-    return uint32_t{row[2 * i]} | uint32_t{row[2 * i + 1]} << 8U;
-}
-
-int32_t valueOf(uint32_t container, const Coding& coding)
-{
-    return static_cast<int32_t>((container >> coding.shift) & coding.valueMask);
-}
-
-bool paddingSet(uint32_t container, const Coding& coding)
-{
-    return (container & coding.paddingMask) != 0;
-}
-
-bool sampleFails(uint32_t expected, uint32_t actual, const Coding codings[2], int32_t tolerance)
-{
-    const int32_t difference = valueOf(expected, codings[0]) - valueOf(actual, codings[1]);
-    return std::abs(difference) > tolerance || paddingSet(expected, codings[0]) || paddingSet(actual, codings[1]);
-}
-
 // Copies every step-th sample side by side, so the row kernels see one plane only.
 void gatherRow(const uint8_t* from, size_t step, size_t sampleBytes, size_t length, uint8_t* to)
 {
@@ -85,11 +61,6 @@ void gatherRow(const uint8_t* from, size_t step, size_t sampleBytes, size_t leng
     for (size_t i = 0; i < length; ++i) {
         std::memcpy(to + 2 * i, from + i * step, 2);
     }
-}
-
-size_t sampleOffset(const Plane& plane, int32_t x, int32_t y)
-{
-    return plane.offset + static_cast<size_t>(y) * plane.rowStride + static_cast<size_t>(x) * plane.step;
 }
 
 } // namespace framecmp

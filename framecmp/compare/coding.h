@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -32,16 +34,35 @@ struct Geometry {
 
 Geometry makeGeometry(const Options& options);
 
-uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes);
+inline uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes)
+{
+    if (sampleBytes == 1) {
+        return row[i];
+    }
+    return uint32_t{row[2 * i]} | uint32_t{row[2 * i + 1]} << 8U;
+}
 
-int32_t valueOf(uint32_t container, const Coding& coding);
+inline int32_t valueOf(uint32_t container, const Coding& coding)
+{
+    return static_cast<int32_t>((container >> coding.shift) & coding.valueMask);
+}
 
-bool paddingSet(uint32_t container, const Coding& coding);
+inline bool paddingSet(uint32_t container, const Coding& coding)
+{
+    return (container & coding.paddingMask) != 0;
+}
 
-bool sampleFails(uint32_t expected, uint32_t actual, const Coding codings[2], int32_t tolerance);
+inline bool sampleFails(uint32_t expected, uint32_t actual, const Coding codings[2], int32_t tolerance)
+{
+    const int32_t difference = valueOf(expected, codings[0]) - valueOf(actual, codings[1]);
+    return std::abs(difference) > tolerance || paddingSet(expected, codings[0]) || paddingSet(actual, codings[1]);
+}
 
 void gatherRow(const uint8_t* from, size_t step, size_t sampleBytes, size_t length, uint8_t* to);
 
-size_t sampleOffset(const Plane& plane, int32_t x, int32_t y);
+inline size_t sampleOffset(const Plane& plane, int32_t x, int32_t y)
+{
+    return plane.offset + static_cast<size_t>(y) * plane.rowStride + static_cast<size_t>(x) * plane.step;
+}
 
 } // namespace framecmp

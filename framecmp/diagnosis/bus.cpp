@@ -27,20 +27,6 @@ static uint32_t busWord(uint32_t container, const Coding& coding)
     return ((container >> coding.shift) | (container << (16U - coding.shift))) & 0xffffU;
 }
 
-// Whether two bus words fail against each other: values beyond the tolerance, or padding.
-bool wordsFail(uint32_t expected, uint32_t actual, uint32_t valueMask, int32_t tolerance)
-{
-    return ((expected | actual) & ~valueMask) != 0 ||
-           std::abs(static_cast<int32_t>(expected) - static_cast<int32_t>(actual)) > tolerance;
-}
-
-// Whether ACTUAL's bus word is the displaced one of EXPECTED: the same bytes, padding and
-// all, or values within the tolerance with no padding in either.
-bool wordExplained(uint32_t actual, uint32_t displaced, uint32_t valueMask, int32_t tolerance)
-{
-    return actual == displaced || !wordsFail(displaced, actual, valueMask, tolerance);
-}
-
 // A frame's values in bus order, as a trace carries them: the luma plane, then the chroma
 // samples interleaved U, V, each value in one byte or, above 8 bits, two little-endian.
 static void fillBus(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, std::vector<uint8_t>& bus)
@@ -92,20 +78,14 @@ static bool holdsBusOrder(const FrameLayout& layout)
 }
 
 // A frame in bus order: the frame itself when it holds that order, else a copy in `bus`.
-const uint8_t* busOrder(const FrameLayout& layout, const Coding& coding, const uint8_t* frame,
-                        std::vector<uint8_t>& bus)
+static const uint8_t* busOrder(const FrameLayout& layout, const Coding& coding, const uint8_t* frame,
+                               std::vector<uint8_t>& bus)
 {
     if (holdsBusOrder(layout)) {
         return frame;
     }
     fillBus(layout, coding, frame, bus);
     return bus.data();
-}
-
-bool busFails(const Bus& bus, size_t sample)
-{
-    return wordsFail(containerAt(bus.expected, sample, bus.sampleBytes),
-                     containerAt(bus.actual, sample, bus.sampleBytes), bus.valueMask, bus.tolerance);
 }
 
 BusPlace busPlace(const FrameLayout& layout, size_t sample)
@@ -141,12 +121,20 @@ uint32_t wordOnBus(const FrameLayout& layout, const Coding& coding, const uint8_
     return busWord(containerAt(at, 0, layout.sampleBytes), coding);
 }
 
-bool failsOnBus(const PairOnBus& pair, size_t sample)
+BusView busView(const Geometry& geometry, const Buffers& buffers, int32_t tolerance)
 {
-    const Geometry& g = *pair.geometry;
-    return wordsFail(wordOnBus(g.expected, g.expectedCoding, pair.buffers->expected, sample),
-                     wordOnBus(g.actual, g.actualCoding, pair.buffers->actual, sample), g.expectedCoding.valueMask,
-                     pair.tolerance);
+    const size_t sampleBytes = geometry.expected.sampleBytes;
+    return BusView{&geometry,          &buffers,
+                   {nullptr, nullptr}, geometry.expected.frameSize / sampleBytes,
+                   sampleBytes,        geometry.expectedCoding.valueMask,
+                   tolerance};
+}
+
+void orderBus(BusView& view, std::vector<uint8_t> copies[2])
+{
+    const Geometry& g = *view.geometry;
+    view.ordered[0] = busOrder(g.expected, g.expectedCoding, view.buffers->expected, copies[0]);
+    view.ordered[1] = busOrder(g.actual, g.actualCoding, view.buffers->actual, copies[1]);
 }
 
 } // namespace framecmp

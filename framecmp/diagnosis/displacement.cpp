@@ -41,15 +41,18 @@ constexpr size_t searchScans = 4;
 // over; `failing` (the failing samples from `first` on) bounds the misses, so that a wrong
 // displacement is given up early. Every sample looked at counts in `looked`; the look gives
 // up past `limit`.
-static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t bytes, bool lost, size_t& looked,
+static bool explains(const BusView& bus, size_t first, uint64_t failing, int32_t bytes, bool lost, size_t& looked,
                      size_t limit)
 {
     const auto k = static_cast<size_t>(bytes);
     const size_t width = bus.sampleBytes;
-    const size_t samples = bus.bytes / width;
+    const size_t samples = bus.samples;
+    const size_t frameBytes = samples * width;
+    const uint8_t* expected = bus.ordered[0];
+    const uint8_t* actual = bus.ordered[1];
     const size_t from = lost ? first : first + (k + width - 1) / width;
-    const size_t to = lost ? (bus.bytes - std::min(bus.bytes, k)) / width : samples;
-    const auto displaced = [&](size_t s) { return lost ? bus.expected + s * width + k : bus.expected + s * width - k; };
+    const size_t to = lost ? (frameBytes - std::min(frameBytes, k)) / width : samples;
+    const auto displaced = [&](size_t s) { return lost ? expected + s * width + k : expected + s * width - k; };
     uint64_t explained = 0;
     uint64_t missed = 0;
     for (size_t s = from; s < to; ++s) {
@@ -59,7 +62,7 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
         if (!busFails(bus, s)) {
             continue;
         }
-        if (wordExplained(containerAt(bus.actual, s, width), containerAt(displaced(s), 0, width), bus.valueMask,
+        if (wordExplained(containerAt(actual, s, width), containerAt(displaced(s), 0, width), bus.valueMask,
                           bus.tolerance)) {
             ++explained;
         } else if (++missed * 100 > failing) {
@@ -75,7 +78,7 @@ static bool explains(const Bus& bus, size_t first, uint64_t failing, int32_t byt
             return false;
         }
         if (!busFails(bus, s) &&
-            wordsFail(containerAt(bus.expected, s, width), containerAt(displaced(s), 0, width), bus.valueMask,
+            wordsFail(containerAt(expected, s, width), containerAt(displaced(s), 0, width), bus.valueMask,
                       2 * bus.tolerance) &&
             ++contradicting * 100 > explained) {
             return false;
@@ -123,24 +126,17 @@ void diagnoseFrame(const Criteria& criteria, const Geometry& geometry, const Buf
         closeDisplacementRun(diagnosis);
         return;
     }
-    const PairOnBus pair{&geometry, &buffers, geometry.expected.frameSize / geometry.expected.sampleBytes,
-                         criteria.tolerance};
-    const size_t earliest = earliestFailing(geometry.expected, result, pair.samples);
-    const Candidates candidates = likelyCandidates(pair, earliest, failing, diagnosis.probes);
+    BusView bus = busView(geometry, buffers, criteria.tolerance);
+    const size_t earliest = earliestFailing(geometry.expected, result, bus.samples);
+    const Candidates candidates = likelyCandidates(bus, earliest, failing, diagnosis.probes);
     if (candidates.lost == 0 && candidates.extra == 0) {
         closeDisplacementRun(diagnosis);
         return;
     }
     // The frames in bus order, for this search only: copies unless the files hold them so.
-    std::vector<uint8_t> expectedBus;
-    std::vector<uint8_t> actualBus;
-    const Bus bus{busOrder(geometry.expected, geometry.expectedCoding, buffers.expected, expectedBus),
-                  busOrder(geometry.actual, geometry.actualCoding, buffers.actual, actualBus),
-                  geometry.expected.frameSize,
-                  geometry.expected.sampleBytes,
-                  geometry.expectedCoding.valueMask,
-                  criteria.tolerance};
-    const size_t samples = pair.samples;
+    std::vector<uint8_t> copies[2];
+    orderBus(bus, copies);
+    const size_t samples = bus.samples;
     size_t first = earliest;
     while (first < samples && !busFails(bus, first)) {
         ++first;

@@ -35,19 +35,18 @@ struct Probe {
     uint8_t window[2 * displacementReach + 2];
 };
 
-static Probe makeProbe(const PairOnBus& pair, size_t sample)
+static Probe makeProbe(const BusView& bus, size_t sample)
 {
-    const Geometry& g = *pair.geometry;
-    const size_t width = g.expected.sampleBytes;
+    const size_t width = bus.sampleBytes;
     const auto reach = static_cast<size_t>(displacementReach);
     Probe probe{{}, {}};
-    const uint32_t actual = wordOnBus(g.actual, g.actualCoding, pair.buffers->actual, sample);
+    const uint32_t actual = busWordAt(bus, 1, sample);
     probe.actual[0] = static_cast<uint8_t>(actual);
     probe.actual[1] = static_cast<uint8_t>(actual >> 8U);
     const size_t from = sample * width >= reach ? (sample * width - reach) / width : 0;
-    const size_t to = std::min(pair.samples, (sample * width + width + reach) / width + 1);
+    const size_t to = std::min(bus.samples, (sample * width + width + reach) / width + 1);
     for (size_t s = from; s < to; ++s) {
-        const uint32_t value = wordOnBus(g.expected, g.expectedCoding, pair.buffers->expected, s);
+        const uint32_t value = busWordAt(bus, 0, s);
         for (size_t b = 0; b < width; ++b) {
             const size_t at = s * width + b + reach - sample * width; // wraps below the window's start
             if (at < sizeof probe.window) {
@@ -61,20 +60,20 @@ static Probe makeProbe(const PairOnBus& pair, size_t sample)
 // Up to probeCount failing samples from `first` on, spread over the rest of the frame: each
 // the first failing one from its share's start. False when they cannot be found cheaply
 // (failing samples too sparse to reach within probeBudget looks, or too few of them).
-static bool findProbes(const PairOnBus& pair, size_t first, std::vector<size_t>& probes)
+static bool findProbes(const BusView& bus, size_t first, std::vector<size_t>& probes)
 {
     probes.clear();
     size_t looked = 0;
     size_t next = first;
-    for (size_t j = 0; j < probeCount && next < pair.samples; ++j) {
-        size_t s = std::max(next, first + j * (pair.samples - first) / probeCount);
-        while (s < pair.samples && !failsOnBus(pair, s)) {
+    for (size_t j = 0; j < probeCount && next < bus.samples; ++j) {
+        size_t s = std::max(next, first + j * (bus.samples - first) / probeCount);
+        while (s < bus.samples && !busFails(bus, s)) {
             if (++looked > probeBudget) {
                 return false;
             }
             ++s;
         }
-        if (s < pair.samples) {
+        if (s < bus.samples) {
             probes.push_back(s);
         }
         next = s + 1;
@@ -87,16 +86,16 @@ static bool findProbes(const PairOnBus& pair, size_t first, std::vector<size_t>&
 // nearly all its misses fall on the probes, which are spread over the frame; random damage
 // explains next to none of them, so that the look ends after a few probes, once every
 // displacement has missed more than it may.
-static Candidates screenCandidates(const PairOnBus& pair, const std::vector<size_t>& probes, size_t first)
+static Candidates screenCandidates(const BusView& bus, const std::vector<size_t>& probes, size_t first)
 {
-    const size_t width = pair.geometry->expected.sampleBytes;
-    const size_t frameBytes = pair.geometry->expected.frameSize;
-    const uint32_t valueMask = pair.geometry->expectedCoding.valueMask;
+    const size_t width = bus.geometry->expected.sampleBytes;
+    const size_t frameBytes = bus.geometry->expected.frameSize;
+    const uint32_t valueMask = bus.geometry->expectedCoding.valueMask;
     const auto reach = static_cast<size_t>(displacementReach);
     size_t judged[2][displacementReach] = {};
     size_t missed[2][displacementReach] = {};
     for (const size_t sample : probes) {
-        const Probe probe = makeProbe(pair, sample);
+        const Probe probe = makeProbe(bus, sample);
         bool anyLeft = false;
         for (size_t k = 1; k <= reach; ++k) {
             for (const bool lost : {true, false}) {
@@ -107,7 +106,7 @@ static Candidates screenCandidates(const PairOnBus& pair, const std::vector<size
                     ++judged[lost ? 0 : 1][k - 1];
                     const uint8_t* displaced = lost ? probe.window + reach + k : probe.window + reach - k;
                     misses += wordExplained(containerAt(probe.actual, 0, width), containerAt(displaced, 0, width),
-                                            valueMask, pair.tolerance)
+                                            valueMask, bus.tolerance)
                                   ? 0U
                                   : 1U;
                 }
@@ -153,26 +152,26 @@ bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost)
 // goes on to the end of the frame changes as many as one in a hundred of the failing
 // samples' count: one in 32 of the passing ones at most when they are 32 for every 100 that
 // fail; a block of the picture moved, in a periodic picture above all, changes most.
-static void screenPassing(const PairOnBus& pair, size_t first, Candidates& left)
+static void screenPassing(const BusView& bus, size_t first, Candidates& left)
 {
-    const size_t width = pair.geometry->expected.sampleBytes;
-    const size_t frameBytes = pair.geometry->expected.frameSize;
+    const size_t width = bus.geometry->expected.sampleBytes;
+    const size_t frameBytes = bus.geometry->expected.frameSize;
     const auto reach = static_cast<size_t>(displacementReach);
     size_t judged[2][displacementReach] = {};
     size_t changed[2][displacementReach] = {};
     size_t looked = 0;
     for (size_t j = 0; j < probeCount; ++j) {
-        size_t sample = first + j * (pair.samples - first) / probeCount;
-        while (sample < pair.samples && failsOnBus(pair, sample)) {
+        size_t sample = first + j * (bus.samples - first) / probeCount;
+        while (sample < bus.samples && busFails(bus, sample)) {
             if (++looked > probeBudget) {
                 return;
             }
             ++sample;
         }
-        if (sample >= pair.samples) {
+        if (sample >= bus.samples) {
             break;
         }
-        const Probe probe = makeProbe(pair, sample);
+        const Probe probe = makeProbe(bus, sample);
         const uint32_t own = containerAt(probe.window + reach, 0, width);
         for (size_t k = 1; k <= reach; ++k) {
             for (const bool lost : {true, false}) {
@@ -186,7 +185,7 @@ static void screenPassing(const PairOnBus& pair, size_t first, Candidates& left)
                 // As the search's second pass judges a passing sample: scaler noise within -t
                 // on both sides may put the two values up to twice -t apart.
                 changed[lost ? 0 : 1][k - 1] += wordsFail(containerAt(displaced, 0, width), own,
-                                                          pair.geometry->expectedCoding.valueMask, 2 * pair.tolerance)
+                                                          bus.geometry->expectedCoding.valueMask, 2 * bus.tolerance)
                                                     ? 1U
                                                     : 0U;
             }
@@ -205,21 +204,21 @@ static void screenPassing(const PairOnBus& pair, size_t first, Candidates& left)
 // them when those are too sparse to probe; then, when 32 samples pass for every 100 that
 // fail or more, those the probes of passing samples leave. The frame's `failing` samples
 // begin at `first` or later.
-Candidates likelyCandidates(const PairOnBus& pair, size_t first, uint64_t failing, std::vector<size_t>& probes)
+Candidates likelyCandidates(const BusView& bus, size_t first, uint64_t failing, std::vector<size_t>& probes)
 {
     const Candidates all{~uint64_t{0}, ~uint64_t{0}};
-    for (size_t looked = 0; first < pair.samples && !failsOnBus(pair, first); ++first) {
+    for (size_t looked = 0; first < bus.samples && !busFails(bus, first); ++first) {
         if (++looked > probeBudget) {
             return all;
         }
     }
-    if (first >= pair.samples) {
+    if (first >= bus.samples) {
         return all;
     }
-    Candidates left = findProbes(pair, first, probes) ? screenCandidates(pair, probes, first) : all;
-    const uint64_t span = pair.samples - first;
+    Candidates left = findProbes(bus, first, probes) ? screenCandidates(bus, probes, first) : all;
+    const uint64_t span = bus.samples - first;
     if ((left.lost | left.extra) != 0 && failing <= span && (span - failing) * 100 >= failing * 32) {
-        screenPassing(pair, first, left);
+        screenPassing(bus, first, left);
     }
     return left;
 }

@@ -27,6 +27,6 @@ size_t earliestFailing(const FrameLayout& layout, const FrameResult& result, siz
 
 bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost);
 
-Candidates likelyCandidates(const PairOnBus& pair, size_t first, uint64_t failing, std::vector<size_t>& probes);
+Candidates likelyCandidates(const BusView& bus, size_t first, uint64_t failing, std::vector<size_t>& probes);
 
 } // namespace framecmp
