@@ -11,7 +11,7 @@ bool isDecimalDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-NameGeometry readNameGeometry(const std::string& path)
+NameFields readNameFields(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -22,7 +22,7 @@ NameGeometry readNameGeometry(const std::string& path)
         }
     }
     if (marker == std::string::npos) {
-        return NameGeometry{};
+        return NameFields{};
     }
     int64_t numbers[3] = {0, 0, 0};
     int found = 0;
@@ -41,6 +41,6 @@ NameGeometry readNameGeometry(const std::string& path)
     if (found < 3 || !sizeValid || findSampling(numbers[2]) == nullptr) {
         fail(path, "the geometry in the name (_wWIDTH_HEIGHT_SAMPLING...) cannot be read");
     }
-    return NameGeometry{true, static_cast<int32_t>(numbers[0]), static_cast<int32_t>(numbers[1]),
-                        static_cast<int32_t>(numbers[2])};
+    return NameFields{true, static_cast<int32_t>(numbers[0]), static_cast<int32_t>(numbers[1]),
+                      static_cast<int32_t>(numbers[2])};
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 // Width, height and sampling as a geometry marker in a file name gives them.
-struct NameGeometry {
+struct NameFields {
     bool found;
     int32_t width;
     int32_t height;
@@ -18,4 +18,4 @@ bool isDecimalDigit(char c);
 // the rightmost "_w" directly followed by a digit, then width, height and sampling as the
 // first three runs of digits; the bus width that follows is not needed here. A name with a
 // marker that does not decode is refused.
-NameGeometry readNameGeometry(const std::string& path);
+NameFields readNameFields(const std::string& path);

@@ -42,16 +42,16 @@ static int64_t psnrHundredths(double mse, int32_t depth)
     return mse == 0 ? equalPlaneHundredths : hundredthsOf(psnrOf(mse, depth));
 }
 
-static AlignScore scoreFrame(const Geometry& geometry, int32_t tolerance, const Buffers& buffers,
-                             const uint8_t* expected, const uint8_t* actual)
+static AlignScore scoreFrame(const PairLayout& pair, int32_t tolerance, const Buffers& buffers, const uint8_t* expected,
+                             const uint8_t* actual)
 {
-    const FrameLayout& layout = geometry.expected;
+    const FrameLayout& layout = pair.expected;
     AlignScore score{0, equalPlaneHundredths, 1};
     for (int p = 0; p < layout.planeCount; ++p) {
-        const PlaneTally tally = comparePlane(p, geometry, tolerance, expected, actual, buffers, 0, nullptr);
+        const PlaneTally tally = comparePlane(p, pair, tolerance, expected, actual, buffers, 0, nullptr);
         score.failing += tally.failing;
         score.psnr =
-            std::min(score.psnr, psnrHundredths(meanSquare(tally, layout.planes[p]), geometry.expectedCoding.depth));
+            std::min(score.psnr, psnrHundredths(meanSquare(tally, layout.planes[p]), pair.expectedCoding.depth));
     }
     return score;
 }
@@ -118,10 +118,10 @@ static const uint8_t* alignFrame(const Input& input, const Readahead& readahead,
 // alignWindow: the fewest failing samples, then the highest PSNR (both per frame pair, so
 // that a short overlap weighs as much as a long one), then the smallest |offset|, ACTUAL
 // late before early. Then sets both files at the offset.
-int64_t alignFiles(const Options& options, const Geometry& geometry, const Input inputs[2], Readahead& readahead,
+int64_t alignFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
                    Buffers& buffers)
 {
-    const size_t frameSize = geometry.expected.frameSize;
+    const size_t frameSize = pair.expected.frameSize;
     const int64_t reach = options.alignMax + alignWindow;
     prepareAlignment(inputs[0], readahead, 0, buffers, frameSize, reach);
     prepareAlignment(inputs[1], readahead, 1, buffers, frameSize, reach);
@@ -142,9 +142,9 @@ int64_t alignFiles(const Options& options, const Geometry& geometry, const Input
             const uint8_t* expected =
                 alignFrame(inputs[0], readahead, 0, startExpected + i, frameSize, buffers.expected);
             const uint8_t* actual = alignFrame(inputs[1], readahead, 1, startActual + i, frameSize, buffers.actual);
-            const AlignScore pair = scoreFrame(geometry, options.criteria.tolerance, buffers, expected, actual);
-            score.failing += pair.failing;
-            score.psnr += pair.psnr;
+            const AlignScore scored = scoreFrame(pair, options.criteria.tolerance, buffers, expected, actual);
+            score.failing += scored.failing;
+            score.psnr += scored.psnr;
         }
         if (betterAlignment(score, bestScore)) {
             best = offset;

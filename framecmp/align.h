@@ -13,7 +13,7 @@
 
 namespace framecmp {
 
-int64_t alignFiles(const Options& options, const Geometry& geometry, const Input inputs[2], Readahead& readahead,
+int64_t alignFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
                    Buffers& buffers);
 
 } // namespace framecmp

@@ -39,14 +39,14 @@ static bool drawsFrame(const Options& options, const RunTally& tally, int64_t fr
 // After an early stop at `frame`, reads on to the frame --picture-frame names and draws it,
 // compared with nothing listed; when a file ends first it stays undrawn, and `rest` says
 // which.
-static void drawLaterFrame(const Options& options, const Geometry& geometry, const Input inputs[2],
-                           Readahead& readahead, Buffers& buffers, int64_t frame, RunTally& tally, LoopState& state,
-                           Reports& reports, Remainder rest[2])
+static void drawLaterFrame(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
+                           Buffers& buffers, int64_t frame, RunTally& tally, LoopState& state, Reports& reports,
+                           Remainder rest[2])
 {
     if (options.picturePath == nullptr || tally.pictureWritten || options.pictureFrame <= frame) {
         return;
     }
-    const size_t frameSize = geometry.expected.frameSize;
+    const size_t frameSize = pair.expected.frameSize;
     for (int64_t next = frame + 1; next <= options.pictureFrame; ++next) {
         for (int side = 0; side < 2; ++side) {
             if (nextFrame(inputs[side], readahead, side, buffers, frameSize) < frameSize) {
@@ -57,18 +57,18 @@ static void drawLaterFrame(const Options& options, const Geometry& geometry, con
         }
     }
     const FrameResult drawn =
-        compareFrame(options.criteria, geometry, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
-    reports.picture = writePicture(options.picturePath, geometry, buffers, drawn, options.criteria.tolerance);
+        compareFrame(options.criteria, pair, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
+    reports.picture = writePicture(options.picturePath, pair, buffers, drawn, options.criteria.tolerance);
     tally.pictureWritten = true;
 }
 
 // A failing frame searched for a lost or extra bus word, and its line said.
-static void diagnoseAndSay(const Options& options, const Geometry& geometry, const Buffers& buffers, LoopState& state)
+static void diagnoseAndSay(const Options& options, const PairLayout& pair, const Buffers& buffers, LoopState& state)
 {
-    diagnoseFrame(options.criteria, geometry, buffers, state.result, state.diagnosis);
+    diagnoseFrame(options.criteria, pair, buffers, state.result, state.diagnosis);
     sayFinishedRuns(state.diagnosis, options.text);
     if (!options.text.quiet && !options.text.listSamples) {
-        sayFrameLine(state.result, geometry, options.criteria);
+        sayFrameLine(state.result, pair, options.criteria);
     }
 }
 
@@ -79,12 +79,12 @@ static void closeRun(const Options& options, LoopState& state)
     sayFinishedRuns(state.diagnosis, options.text);
 }
 
-RunTally compareFiles(const Options& options, const Geometry& geometry, const Input inputs[2], Readahead& readahead,
+RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
                       Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state)
 {
-    const size_t frameSize = geometry.expected.frameSize;
+    const size_t frameSize = pair.expected.frameSize;
     RunTally tally = emptyTally();
-    const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, geometry); };
+    const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, pair); };
     for (;;) {
         const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, frameSize);
         const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, frameSize);
@@ -96,19 +96,19 @@ RunTally compareFiles(const Options& options, const Geometry& geometry, const In
         }
         const int64_t frame = firstFrame + tally.framesCompared++;
         if (options.criteria.ssim && state.ssimBuffers.sums[0].empty()) {
-            state.ssimBuffers = makeSsimBuffers(geometry.expected);
+            state.ssimBuffers = makeSsimBuffers(pair.expected);
         }
-        state.result = compareFrame(options.criteria, geometry, buffers, frame, state.ssimBuffers,
+        state.result = compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
                                     options.text.listSamples ? &listing : nullptr);
         const bool fails = state.result.fails;
-        noteFrame(tally, geometry.expected.planeCount, state.result);
+        noteFrame(tally, pair.expected.planeCount, state.result);
         if (fails) {
-            diagnoseAndSay(options, geometry, buffers, state);
+            diagnoseAndSay(options, pair, buffers, state);
         }
-        reportFrame(reports, geometry, options, state.result);
+        reportFrame(reports, pair, options, state.result);
         if (drawsFrame(options, tally, frame, fails)) {
             reports.picture =
-                writePicture(options.picturePath, geometry, buffers, state.result, options.criteria.tolerance);
+                writePicture(options.picturePath, pair, buffers, state.result, options.criteria.tolerance);
             tally.pictureWritten = true;
         }
         if (!fails) {
@@ -122,7 +122,7 @@ RunTally compareFiles(const Options& options, const Geometry& geometry, const In
         if ((options.text.quiet && !reportsWanted(options)) || tally.framesFailing == options.stopAfter) {
             tally.stopped = true;
             closeRun(options, state);
-            drawLaterFrame(options, geometry, inputs, readahead, buffers, frame, tally, state, reports, rest);
+            drawLaterFrame(options, pair, inputs, readahead, buffers, frame, tally, state, reports, rest);
             return tally;
         }
     }

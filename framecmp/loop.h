@@ -27,7 +27,7 @@ struct LoopState {
     Diagnosis diagnosis;
 };
 
-RunTally compareFiles(const Options& options, const Geometry& geometry, const Input inputs[2], Readahead& readahead,
+RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
                       Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state);
 
 } // namespace framecmp

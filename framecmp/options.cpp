@@ -242,14 +242,14 @@ void completeFromNames(Options& options)
     if (options.width != 0 && options.formatGiven) {
         return;
     }
-    const NameGeometry expected = readNameGeometry(options.expectedPath);
-    const NameGeometry actual = readNameGeometry(options.actualPath);
+    const NameFields expected = readNameFields(options.expectedPath);
+    const NameFields actual = readNameFields(options.actualPath);
     if (expected.found && actual.found &&
         (expected.width != actual.width || expected.height != actual.height || expected.sampling != actual.sampling)) {
         fail(options.actualPath,
              std::string("the geometry in the name disagrees with that of ") + options.expectedPath);
     }
-    const NameGeometry& named = expected.found ? expected : actual;
+    const NameFields& named = expected.found ? expected : actual;
     if (options.width == 0) {
         if (!named.found) {
             failUsage("geometry", "give -s WIDTHxHEIGHT, or names with _wWIDTH_HEIGHT_SAMPLING in them");

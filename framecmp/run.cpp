@@ -35,25 +35,25 @@ int run(int argc, char** argv)
     options.text.quiet = options.text.quiet || isStandardOutput(options.csvPath) ||
                          isStandardOutput(options.jsonPath) || isStandardOutput(options.plotPath);
     completeFromNames(options);
-    const Geometry geometry = makeGeometry(options);
+    const PairLayout pair = makePairLayout(options);
     refuseOutputsOverInputs(options);
     checkOutputs(options);
 #ifndef FRAMECMP_HAVE_PNG
     if (options.picturePath != nullptr) {
-        writePicture(options.picturePath, geometry, Buffers{}, FrameResult{}, 0);
+        writePicture(options.picturePath, pair, Buffers{}, FrameResult{}, 0);
     }
 #endif
     const Input inputs[2] = {openInput(options.expectedPath), openInput(options.actualPath)};
     refuseOneStream(options, inputs);
-    Buffers buffers = allocateBuffers(geometry.expected);
-    skipFrames(inputs[0], buffers, 0, geometry.expected.frameSize, options.skip[0]);
-    skipFrames(inputs[1], buffers, 1, geometry.expected.frameSize, options.skip[1]);
+    Buffers buffers = allocateBuffers(pair.expected);
+    skipFrames(inputs[0], buffers, 0, pair.expected.frameSize, options.skip[0]);
+    skipFrames(inputs[1], buffers, 1, pair.expected.frameSize, options.skip[1]);
     Reports reports = openReports(options);
     Readahead readahead{};
     int64_t firstFrame = options.skip[0];
     int64_t aligned = 0;
     if (options.alignMax >= 0) {
-        const int64_t offset = alignFiles(options, geometry, inputs, readahead, buffers);
+        const int64_t offset = alignFiles(options, pair, inputs, readahead, buffers);
         firstFrame += offset < 0 ? -offset : 0;
         aligned = offset;
         if (!options.text.quiet) {
@@ -63,26 +63,25 @@ int run(int argc, char** argv)
     startReports(reports, options, firstFrame, options.skip[1] - options.skip[0] + aligned);
     Remainder rest[2] = {};
     LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}};
-    const RunTally tally =
-        compareFiles(options, geometry, inputs, readahead, buffers, firstFrame, rest, reports, state);
+    const RunTally tally = compareFiles(options, pair, inputs, readahead, buffers, firstFrame, rest, reports, state);
     bool endsDiffer = false;
     if (reportNothingLeft(options, tally, rest)) {
         endsDiffer = true;
     } else if (noWholeFrame(tally, rest)) {
-        endsDiffer = reportNoWholeFrame(options, geometry, rest, buffers);
+        endsDiffer = reportNoWholeFrame(options, pair, rest, buffers);
     } else {
         if (!tally.stopped) {
-            endsDiffer = reportEnds(options, geometry, tally, rest, buffers);
+            endsDiffer = reportEnds(options, pair, tally, rest, buffers);
         }
         if (!options.text.quiet) {
-            reportSummary(options, geometry, tally, endsDiffer);
+            reportSummary(options, pair, tally, endsDiffer);
         }
     }
     releaseBuffers(buffers);
     close(inputs[1].fd);
     close(inputs[0].fd);
     const int status = tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
-    finishReports(reports, options, geometry, tally, state.diagnosis.displacements, rest, status);
+    finishReports(reports, options, pair, tally, state.diagnosis.displacements, rest, status);
     finishOutput(options, tally, undrawnFrameText(options, tally, firstFrame, rest));
     placeOutputs(reports);
     return status;

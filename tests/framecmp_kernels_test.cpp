@@ -58,15 +58,15 @@ struct KernelCase {
     const char* kernel; // "row8", "row16", "padding", "ssim8"
     size_t length;
     int32_t tolerance;
-    Coding codings[2];
+    SampleCoding codings[2];
 };
 
-constexpr Coding eight{0, 0xff, 0, 8};
-constexpr Coding low10{0, 0x3ff, 0xfc00, 10};
-constexpr Coding high10{6, 0x3ff, 0x3f, 10};
-constexpr Coding low12{0, 0xfff, 0xf000, 12};
-constexpr Coding full16{0, 0xffff, 0, 16};
-constexpr Coding high9{7, 0x1ff, 0x7f, 9};
+constexpr SampleCoding eight{0, 0xff, 0, 8};
+constexpr SampleCoding low10{0, 0x3ff, 0xfc00, 10};
+constexpr SampleCoding high10{6, 0x3ff, 0x3f, 10};
+constexpr SampleCoding low12{0, 0xfff, 0xf000, 12};
+constexpr SampleCoding full16{0, 0xffff, 0, 16};
+constexpr SampleCoding high9{7, 0x1ff, 0x7f, 9};
 
 TEST(FramecmpKernels, FastKernelsAgreeWithPlainOnes)
 {

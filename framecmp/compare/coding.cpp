@@ -19,22 +19,22 @@
 
 namespace framecmp {
 
-static Coding codingOf(const Format& format)
+static SampleCoding sampleCodingOf(const Format& format)
 {
     const uint32_t valueMask = (uint32_t{1} << format.depth) - 1;
     if (format.depth == lowestDepth) {
-        return Coding{0, valueMask, 0, format.depth};
+        return SampleCoding{0, valueMask, 0, format.depth};
     }
     const auto spare = static_cast<uint32_t>(highestDepth - format.depth);
     if (format.msbAligned) {
-        return Coding{spare, valueMask, (uint32_t{1} << spare) - 1, format.depth};
+        return SampleCoding{spare, valueMask, (uint32_t{1} << spare) - 1, format.depth};
     }
-    return Coding{0, valueMask, 0xffffU & ~valueMask, format.depth};
+    return SampleCoding{0, valueMask, 0xffffU & ~valueMask, format.depth};
 }
 
 // The two layouts and codings. ACTUAL's format, when -F gives one, must have EXPECTED's
 // sampling and depth: then its planes are the same and so is its frame size.
-Geometry makeGeometry(const Options& options)
+PairLayout makePairLayout(const Options& options)
 {
     const Format& actualFormat = options.actualFormatGiven ? options.actualFormat : options.format;
     if (actualFormat.layout->sampling != options.format.layout->sampling ||
@@ -46,7 +46,7 @@ Geometry makeGeometry(const Options& options)
     const FrameLayout actual = makeFrameLayout(actualFormat, options.width, options.height);
     const bool sameFormat =
         actualFormat.layout == options.format.layout && actualFormat.msbAligned == options.format.msbAligned;
-    return Geometry{expected, actual, codingOf(options.format), codingOf(actualFormat), sameFormat};
+    return PairLayout{expected, actual, sampleCodingOf(options.format), sampleCodingOf(actualFormat), sameFormat};
 }
 
 // Copies every step-th sample side by side, so the row kernels see one plane only.

@@ -15,7 +15,7 @@ namespace framecmp {
 
 // How one file's samples are read: the value is (container >> shift) & valueMask, and the
 // bits of paddingMask must be zero.
-struct Coding {
+struct SampleCoding {
     uint32_t shift;
     uint32_t valueMask;
     uint32_t paddingMask;
@@ -24,15 +24,15 @@ struct Coding {
 
 // The two files' frames: their layouts (same planes and frame size, the samples possibly
 // elsewhere) and codings.
-struct Geometry {
+struct PairLayout {
     FrameLayout expected;
     FrameLayout actual;
-    Coding expectedCoding;
-    Coding actualCoding;
+    SampleCoding expectedCoding;
+    SampleCoding actualCoding;
     bool sameFormat;
 };
 
-Geometry makeGeometry(const Options& options);
+PairLayout makePairLayout(const Options& options);
 
 inline uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes)
 {
@@ -42,17 +42,17 @@ inline uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes)
     return uint32_t{row[2 * i]} | uint32_t{row[2 * i + 1]} << 8U;
 }
 
-inline int32_t valueOf(uint32_t container, const Coding& coding)
+inline int32_t valueOf(uint32_t container, const SampleCoding& coding)
 {
     return static_cast<int32_t>((container >> coding.shift) & coding.valueMask);
 }
 
-inline bool paddingSet(uint32_t container, const Coding& coding)
+inline bool paddingSet(uint32_t container, const SampleCoding& coding)
 {
     return (container & coding.paddingMask) != 0;
 }
 
-inline bool sampleFails(uint32_t expected, uint32_t actual, const Coding codings[2], int32_t tolerance)
+inline bool sampleFails(uint32_t expected, uint32_t actual, const SampleCoding codings[2], int32_t tolerance)
 {
     const int32_t difference = valueOf(expected, codings[0]) - valueOf(actual, codings[1]);
     return std::abs(difference) > tolerance || paddingSet(expected, codings[0]) || paddingSet(actual, codings[1]);

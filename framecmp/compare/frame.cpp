@@ -32,14 +32,14 @@ static PlaneResult equalPlane(const Plane& plane, bool ssim)
     return PlaneResult{0, 0, 0, 0, value, -1, -1, 0, 0, false, false, false};
 }
 
-FrameResult compareFrame(const Criteria& criteria, const Geometry& geometry, const Buffers& buffers, int64_t frame,
+FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers, int64_t frame,
                          SsimBuffers& ssimBuffers, const SampleListing* listing)
 {
-    const FrameLayout& layout = geometry.expected;
+    const FrameLayout& layout = pair.expected;
     FrameResult result{frame, false, false, {}, false, {}};
-    if (geometry.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
-        (geometry.expectedCoding.paddingMask == 0 ||
-         !framePadded(buffers.expected, layout.frameSize, geometry.expectedCoding.paddingMask))) {
+    if (pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
+        (pair.expectedCoding.paddingMask == 0 ||
+         !framePadded(buffers.expected, layout.frameSize, pair.expectedCoding.paddingMask))) {
         for (int p = 0; p < std::min(layout.planeCount, 3); ++p) {
             result.planes[p] = equalPlane(layout.planes[p], criteria.ssim);
         }
@@ -48,13 +48,13 @@ FrameResult compareFrame(const Criteria& criteria, const Geometry& geometry, con
     // Without -t, -p or --ssim-min alone decide: failing samples are counted but only
     // padding fails.
     const bool samplesDecide = criteria.toleranceGiven || (criteria.psnrFloor < 0 && criteria.ssimMin < 0);
-    const int32_t depth = geometry.expectedCoding.depth;
+    const int32_t depth = pair.expectedCoding.depth;
     for (int p = 0; p < layout.planeCount; ++p) {
         const PlaneTally tally =
-            comparePlane(p, geometry, criteria.tolerance, buffers.expected, buffers.actual, buffers, frame, listing);
+            comparePlane(p, pair, criteria.tolerance, buffers.expected, buffers.actual, buffers, frame, listing);
         const double mse = meanSquare(tally, layout.planes[p]);
         const double ssim =
-            criteria.ssim ? planeSsim(p, geometry, buffers.expected, buffers.actual, ssimBuffers) : std::nan("");
+            criteria.ssim ? planeSsim(p, pair, buffers.expected, buffers.actual, ssimBuffers) : std::nan("");
         PlaneResult plane{tally.failing,
                           tally.padded,
                           tally.largest,

@@ -21,7 +21,7 @@ namespace framecmp {
 // Compares one frame pair: what each plane shows, and whether it fails under the criteria.
 // A frame whose bytes are the same in both files, and whose padding is clear, passes
 // without a look at its planes. Failing samples go to `listing` when there is one.
-FrameResult compareFrame(const Criteria& criteria, const Geometry& geometry, const Buffers& buffers, int64_t frame,
+FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers, int64_t frame,
                          SsimBuffers& ssimBuffers, const SampleListing* listing);
 
 } // namespace framecmp

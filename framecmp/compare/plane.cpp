@@ -25,12 +25,12 @@ namespace framecmp {
 
 // Notes the first failing sample of a piece of row, and hands every one to the listing when
 // there is one.
-static void noteSamples(const Plane& plane, const Geometry& geometry, int32_t tolerance, const SampleListing* listing,
+static void noteSamples(const Plane& plane, const PairLayout& pair, int32_t tolerance, const SampleListing* listing,
                         int64_t frame, int32_t y, int32_t from, const uint8_t* expected, const uint8_t* actual,
                         size_t length, PlaneTally& tally)
 {
-    const Coding codings[2] = {geometry.expectedCoding, geometry.actualCoding};
-    const size_t bytes = geometry.expected.sampleBytes;
+    const SampleCoding codings[2] = {pair.expectedCoding, pair.actualCoding};
+    const size_t bytes = pair.expected.sampleBytes;
     for (size_t i = 0; i < length; ++i) {
         const uint32_t e = containerAt(expected, i, bytes);
         const uint32_t a = containerAt(actual, i, bytes);
@@ -53,13 +53,13 @@ static void noteSamples(const Plane& plane, const Geometry& geometry, int32_t to
 
 // The plane loop: every row in pieces the row kernels take, each file's samples from where
 // its layout puts them.
-PlaneTally comparePlane(int planeIndex, const Geometry& geometry, int32_t tolerance, const uint8_t* expectedFrame,
+PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* expectedFrame,
                         const uint8_t* actualFrame, const Buffers& buffers, int64_t frame, const SampleListing* listing)
 {
-    const Plane& expectedPlane = geometry.expected.planes[planeIndex];
-    const Plane& actualPlane = geometry.actual.planes[planeIndex];
-    const size_t bytes = geometry.expected.sampleBytes;
-    const Coding codings[2] = {geometry.expectedCoding, geometry.actualCoding};
+    const Plane& expectedPlane = pair.expected.planes[planeIndex];
+    const Plane& actualPlane = pair.actual.planes[planeIndex];
+    const size_t bytes = pair.expected.sampleBytes;
+    const SampleCoding codings[2] = {pair.expectedCoding, pair.actualCoding};
     PlaneTally tally{0, 0, 0, 0, -1, -1, 0, 0};
     for (int32_t y = 0; y < expectedPlane.height; ++y) {
         for (size_t x = 0; x < static_cast<size_t>(expectedPlane.width); x += kernelSpan) {
@@ -81,7 +81,7 @@ PlaneTally comparePlane(int planeIndex, const Geometry& geometry, int32_t tolera
             tally.sumOfSquares += row.sumOfSquares;
             tally.largest = std::max(tally.largest, row.largest);
             if (row.failing != 0 && (tally.firstX < 0 || listing != nullptr)) {
-                noteSamples(expectedPlane, geometry, tolerance, listing, frame, y, static_cast<int32_t>(x), expected,
+                noteSamples(expectedPlane, pair, tolerance, listing, frame, y, static_cast<int32_t>(x), expected,
                             actual, length, tally);
             }
         }

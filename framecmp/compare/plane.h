@@ -39,7 +39,7 @@ struct FailingSample {
 using SampleListing = std::function<void(const FailingSample&)>;
 
 // Compares one plane of two frames; every failing sample goes to `listing` when there is one.
-PlaneTally comparePlane(int planeIndex, const Geometry& geometry, int32_t tolerance, const uint8_t* expectedFrame,
+PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* expectedFrame,
                         const uint8_t* actualFrame, const Buffers& buffers, int64_t frame,
                         const SampleListing* listing);
 

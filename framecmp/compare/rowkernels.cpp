@@ -87,7 +87,7 @@ RowTally compareRow8(const uint8_t* expected, const uint8_t* actual, size_t leng
 // The plain kernel of samples in 16-bit containers, each file read by its coding: failing
 // samples (beyond the tolerance or with padding set), those with padding set, largest
 // difference and sum of squares of the values.
-RowTally compareRow16Plain(const uint8_t* expected, const uint8_t* actual, size_t length, const Coding codings[2],
+RowTally compareRow16Plain(const uint8_t* expected, const uint8_t* actual, size_t length, const SampleCoding codings[2],
                            int32_t tolerance)
 {
     RowTally tally{0, 0, 0, 0};
@@ -138,7 +138,7 @@ static uint32_t sumLanes16(__m128i lanes)
 // maximum (by saturating subtraction: SSE2 has no unsigned 16-bit maximum), passing and
 // padded samples counted in 16-bit lanes (at most kernelSpan / 8 each), and full 32-bit
 // squares summed in 64 bits.
-RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t length, const Coding codings[2],
+RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t length, const SampleCoding codings[2],
                       int32_t tolerance)
 {
     size_t i = 0;

@@ -25,13 +25,13 @@ struct RowTally {
 // The plain kernels are the reference: the fast ones (SSE2 where the compiler targets it)
 // give the same tally on the same samples, and take the rows' tails themselves.
 RowTally compareRow8Plain(const uint8_t* expected, const uint8_t* actual, size_t length, int32_t tolerance);
-RowTally compareRow16Plain(const uint8_t* expected, const uint8_t* actual, size_t length, const Coding codings[2],
+RowTally compareRow16Plain(const uint8_t* expected, const uint8_t* actual, size_t length, const SampleCoding codings[2],
                            int32_t tolerance);
 bool framePaddedPlain(const uint8_t* frame, size_t size, uint32_t mask);
 
 RowTally compareRow8(const uint8_t* expected, const uint8_t* actual, size_t length, int32_t tolerance);
 
-RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t length, const Coding codings[2],
+RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t length, const SampleCoding codings[2],
                       int32_t tolerance);
 
 bool framePadded(const uint8_t* frame, size_t size, uint32_t mask);

@@ -23,14 +23,14 @@ namespace framecmp {
 
 // The block sums of block row `z` of a plane: straight from the frames when the samples are
 // bytes side by side, else from four gathered rows of values.
-static void blockRowSums(int planeIndex, const Geometry& geometry, const uint8_t* expectedFrame,
+static void blockRowSums(int planeIndex, const PairLayout& pair, const uint8_t* expectedFrame,
                          const uint8_t* actualFrame, int32_t z, SsimBuffers& ssim, BlockSums* sums)
 {
-    const Plane& expectedPlane = geometry.expected.planes[planeIndex];
-    const Plane& actualPlane = geometry.actual.planes[planeIndex];
+    const Plane& expectedPlane = pair.expected.planes[planeIndex];
+    const Plane& actualPlane = pair.actual.planes[planeIndex];
     const size_t blocks = static_cast<size_t>(expectedPlane.width / ssimBlock);
     const size_t width = blocks * ssimBlock;
-    const size_t bytes = geometry.expected.sampleBytes;
+    const size_t bytes = pair.expected.sampleBytes;
     const uint8_t* expected = expectedFrame + sampleOffset(expectedPlane, 0, z * ssimBlock);
     const uint8_t* actual = actualFrame + sampleOffset(actualPlane, 0, z * ssimBlock);
     if (bytes == 1 && expectedPlane.step == 1 && actualPlane.step == 1) {
@@ -50,8 +50,8 @@ static void blockRowSums(int planeIndex, const Geometry& geometry, const uint8_t
         for (size_t x = 0; x < width; ++x) {
             const uint32_t e = containerAt(expected + y * expectedPlane.rowStride + x * expectedPlane.step, 0, 2);
             const uint32_t a = containerAt(actual + y * actualPlane.rowStride + x * actualPlane.step, 0, 2);
-            ssim.values[0][y * width + x] = static_cast<uint16_t>(valueOf(e, geometry.expectedCoding));
-            ssim.values[1][y * width + x] = static_cast<uint16_t>(valueOf(a, geometry.actualCoding));
+            ssim.values[0][y * width + x] = static_cast<uint16_t>(valueOf(e, pair.expectedCoding));
+            ssim.values[1][y * width + x] = static_cast<uint16_t>(valueOf(a, pair.actualCoding));
         }
     }
     blockSumsPlain(ssim.values[0].data(), width, ssim.values[1].data(), width, blocks, sums);
@@ -81,23 +81,23 @@ static double rowSsim(const BlockSums* above, const BlockSums* below, size_t blo
 }
 
 // A plane's SSIM, or NaN for a plane smaller than one 8x8 window.
-double planeSsim(int planeIndex, const Geometry& geometry, const uint8_t* expectedFrame, const uint8_t* actualFrame,
+double planeSsim(int planeIndex, const PairLayout& pair, const uint8_t* expectedFrame, const uint8_t* actualFrame,
                  SsimBuffers& ssim)
 {
-    const Plane& plane = geometry.expected.planes[planeIndex];
+    const Plane& plane = pair.expected.planes[planeIndex];
     const int32_t blocksX = plane.width / ssimBlock;
     const int32_t blocksY = plane.height / ssimBlock;
     if (blocksX < 2 || blocksY < 2) {
         return std::numeric_limits<double>::quiet_NaN();
     }
-    const double peak = std::ldexp(1.0, geometry.expectedCoding.depth) - 1;
+    const double peak = std::ldexp(1.0, pair.expectedCoding.depth) - 1;
     const int64_t c1 = std::llround(.01 * .01 * peak * peak * 64);
     const int64_t c2 = std::llround(.03 * .03 * peak * peak * 64 * 63);
     const auto blocks = static_cast<size_t>(blocksX);
     double sum = 0;
     for (int32_t z = 0; z < blocksY; ++z) {
         BlockSums* row = ssim.sums[z % 2].data();
-        blockRowSums(planeIndex, geometry, expectedFrame, actualFrame, z, ssim, row);
+        blockRowSums(planeIndex, pair, expectedFrame, actualFrame, z, ssim, row);
         if (z > 0) {
             sum += rowSsim(ssim.sums[(z + 1) % 2].data(), row, blocks, c1, c2);
         }

@@ -21,7 +21,7 @@ struct SsimBuffers {
     std::vector<uint16_t> values[2];
 };
 
-double planeSsim(int planeIndex, const Geometry& geometry, const uint8_t* expectedFrame, const uint8_t* actualFrame,
+double planeSsim(int planeIndex, const PairLayout& pair, const uint8_t* expectedFrame, const uint8_t* actualFrame,
                  SsimBuffers& ssim);
 
 bool underSsimWindow(const Plane& plane);

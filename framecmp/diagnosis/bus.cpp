@@ -22,14 +22,15 @@ namespace framecmp {
 // A sample as the bus carries it: the value in the low bits and, at 9 to 15 bits, the
 // padding above it, as at 16 (an LSB-aligned container as it is), so that bytes displaced by
 // an odd count still match.
-static uint32_t busWord(uint32_t container, const Coding& coding)
+static uint32_t busWord(uint32_t container, const SampleCoding& coding)
 {
     return ((container >> coding.shift) | (container << (16U - coding.shift))) & 0xffffU;
 }
 
 // A frame's values in bus order, as a trace carries them: the luma plane, then the chroma
 // samples interleaved U, V, each value in one byte or, above 8 bits, two little-endian.
-static void fillBus(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, std::vector<uint8_t>& bus)
+static void fillBus(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame,
+                    std::vector<uint8_t>& bus)
 {
     bus.resize(layout.frameSize);
     size_t at = 0;
@@ -78,7 +79,7 @@ static bool holdsBusOrder(const FrameLayout& layout)
 }
 
 // A frame in bus order: the frame itself when it holds that order, else a copy in `bus`.
-static const uint8_t* busOrder(const FrameLayout& layout, const Coding& coding, const uint8_t* frame,
+static const uint8_t* busOrder(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame,
                                std::vector<uint8_t>& bus)
 {
     if (holdsBusOrder(layout)) {
@@ -114,25 +115,28 @@ size_t busSampleOf(const FrameLayout& layout, int planeIndex, int32_t x, int32_t
     return lumaSamples + 2 * inPlane + static_cast<size_t>(planeIndex - 1);
 }
 
-uint32_t wordOnBus(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, size_t sample)
+uint32_t wordOnBus(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame, size_t sample)
 {
     const BusPlace place = busPlace(layout, sample);
     const uint8_t* at = frame + sampleOffset(layout.planes[place.plane], place.x, place.y);
     return busWord(containerAt(at, 0, layout.sampleBytes), coding);
 }
 
-BusView busView(const Geometry& geometry, const Buffers& buffers, int32_t tolerance)
+BusView busView(const PairLayout& pair, const Buffers& buffers, int32_t tolerance)
 {
-    const size_t sampleBytes = geometry.expected.sampleBytes;
-    return BusView{&geometry,          &buffers,
-                   {nullptr, nullptr}, geometry.expected.frameSize / sampleBytes,
-                   sampleBytes,        geometry.expectedCoding.valueMask,
+    const size_t sampleBytes = pair.expected.sampleBytes;
+    return BusView{&pair,
+                   &buffers,
+                   {nullptr, nullptr},
+                   pair.expected.frameSize / sampleBytes,
+                   sampleBytes,
+                   pair.expectedCoding.valueMask,
                    tolerance};
 }
 
 void orderBus(BusView& view, std::vector<uint8_t> copies[2])
 {
-    const Geometry& g = *view.geometry;
+    const PairLayout& g = *view.pair;
     view.ordered[0] = busOrder(g.expected, g.expectedCoding, view.buffers->expected, copies[0]);
     view.ordered[1] = busOrder(g.actual, g.actualCoding, view.buffers->actual, copies[1]);
 }

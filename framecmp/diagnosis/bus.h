@@ -32,7 +32,7 @@ inline bool wordExplained(uint32_t actual, uint32_t displaced, uint32_t valueMas
 // or, once orderBus has made them for the search, from copies in bus order. Both give the
 // same words, and busFails the one answer to "does this sample fail".
 struct BusView {
-    const Geometry* geometry;
+    const PairLayout* pair;
     const Buffers* buffers;
     const uint8_t* ordered[2]; // EXPECTED and ACTUAL in bus order; null until orderBus
     size_t samples;            // of each frame
@@ -41,14 +41,14 @@ struct BusView {
     int32_t tolerance;
 };
 
-BusView busView(const Geometry& geometry, const Buffers& buffers, int32_t tolerance);
+BusView busView(const PairLayout& pair, const Buffers& buffers, int32_t tolerance);
 
 // The frames in bus order: the frames themselves when they hold that order, else copies
 // made in `copies`, which must outlive the view's use of them.
 void orderBus(BusView& view, std::vector<uint8_t> copies[2]);
 
 // The bus word of sample `sample` of a frame where the file holds it.
-uint32_t wordOnBus(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, size_t sample);
+uint32_t wordOnBus(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame, size_t sample);
 
 // The bus word of sample `sample` of EXPECTED (file 0) or ACTUAL (file 1).
 inline uint32_t busWordAt(const BusView& view, int file, size_t sample)
@@ -56,7 +56,7 @@ inline uint32_t busWordAt(const BusView& view, int file, size_t sample)
     if (view.ordered[file] != nullptr) {
         return containerAt(view.ordered[file], sample, view.sampleBytes);
     }
-    const Geometry& g = *view.geometry;
+    const PairLayout& g = *view.pair;
     return file == 0 ? wordOnBus(g.expected, g.expectedCoding, view.buffers->expected, sample)
                      : wordOnBus(g.actual, g.actualCoding, view.buffers->actual, sample);
 }

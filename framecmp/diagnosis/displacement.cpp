@@ -110,12 +110,12 @@ void closeDisplacementRun(Diagnosis& diagnosis)
 // Looks for a lost or extra bus word in a failing frame with `failing` failing samples. A
 // frame that keeps the displacement of the frame before extends its run; a new one is
 // recorded and handed to the frame's line in `result`. The previous frame's displacement is tried first.
-void diagnoseFrame(const Criteria& criteria, const Geometry& geometry, const Buffers& buffers, FrameResult& result,
+void diagnoseFrame(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers, FrameResult& result,
                    Diagnosis& diagnosis)
 {
     const int64_t frame = result.frame;
     uint64_t failing = 0;
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
         failing += result.planes[p].failing;
     }
     const bool runGoesOn = diagnosis.runLast >= 0 && diagnosis.runLast == frame - 1;
@@ -126,8 +126,8 @@ void diagnoseFrame(const Criteria& criteria, const Geometry& geometry, const Buf
         closeDisplacementRun(diagnosis);
         return;
     }
-    BusView bus = busView(geometry, buffers, criteria.tolerance);
-    const size_t earliest = earliestFailing(geometry.expected, result, bus.samples);
+    BusView bus = busView(pair, buffers, criteria.tolerance);
+    const size_t earliest = earliestFailing(pair.expected, result, bus.samples);
     const Candidates candidates = likelyCandidates(bus, earliest, failing, diagnosis.probes);
     if (candidates.lost == 0 && candidates.extra == 0) {
         closeDisplacementRun(diagnosis);
@@ -162,7 +162,7 @@ void diagnoseFrame(const Criteria& criteria, const Geometry& geometry, const Buf
                 !explains(bus, first, failingOnBus, bytes, lost, looked, limit)) {
                 continue;
             }
-            Displacement found = placeOf(geometry.expected, frame, first);
+            Displacement found = placeOf(pair.expected, frame, first);
             found.bytes = bytes;
             found.lost = lost;
             diagnosis.displacements.push_back(found);

@@ -31,7 +31,7 @@ struct Diagnosis {
 
 void closeDisplacementRun(Diagnosis& diagnosis);
 
-void diagnoseFrame(const Criteria& criteria, const Geometry& geometry, const Buffers& buffers, FrameResult& result,
+void diagnoseFrame(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers, FrameResult& result,
                    Diagnosis& diagnosis);
 
 } // namespace framecmp

@@ -88,9 +88,9 @@ static bool findProbes(const BusView& bus, size_t first, std::vector<size_t>& pr
 // displacement has missed more than it may.
 static Candidates screenCandidates(const BusView& bus, const std::vector<size_t>& probes, size_t first)
 {
-    const size_t width = bus.geometry->expected.sampleBytes;
-    const size_t frameBytes = bus.geometry->expected.frameSize;
-    const uint32_t valueMask = bus.geometry->expectedCoding.valueMask;
+    const size_t width = bus.pair->expected.sampleBytes;
+    const size_t frameBytes = bus.pair->expected.frameSize;
+    const uint32_t valueMask = bus.pair->expectedCoding.valueMask;
     const auto reach = static_cast<size_t>(displacementReach);
     size_t judged[2][displacementReach] = {};
     size_t missed[2][displacementReach] = {};
@@ -154,8 +154,8 @@ bool isCandidate(const Candidates& candidates, int32_t bytes, bool lost)
 // fail; a block of the picture moved, in a periodic picture above all, changes most.
 static void screenPassing(const BusView& bus, size_t first, Candidates& left)
 {
-    const size_t width = bus.geometry->expected.sampleBytes;
-    const size_t frameBytes = bus.geometry->expected.frameSize;
+    const size_t width = bus.pair->expected.sampleBytes;
+    const size_t frameBytes = bus.pair->expected.frameSize;
     const auto reach = static_cast<size_t>(displacementReach);
     size_t judged[2][displacementReach] = {};
     size_t changed[2][displacementReach] = {};
@@ -185,7 +185,7 @@ static void screenPassing(const BusView& bus, size_t first, Candidates& left)
                 // As the search's second pass judges a passing sample: scaler noise within -t
                 // on both sides may put the two values up to twice -t apart.
                 changed[lost ? 0 : 1][k - 1] += wordsFail(containerAt(displaced, 0, width), own,
-                                                          bus.geometry->expectedCoding.valueMask, 2 * bus.tolerance)
+                                                          bus.pair->expectedCoding.valueMask, 2 * bus.tolerance)
                                                     ? 1U
                                                     : 0U;
             }

@@ -57,10 +57,10 @@ static int32_t windowStart(int32_t centre, int32_t cells, int32_t size)
     return std::clamp(centre - cells / 2, 0, size - cells);
 }
 
-PictureLayout makePictureLayout(const Geometry& geometry, const FrameResult& drawn)
+PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn)
 {
-    const int32_t width = geometry.expected.width;
-    const int32_t height = geometry.expected.height;
+    const int32_t width = pair.expected.width;
+    const int32_t height = pair.expected.height;
     PictureLayout picture{};
     picture.scale = std::clamp(height / 256, 1, 4);
     const int32_t band = (glyphHeight + 2 * labelMargin) * picture.scale;
@@ -70,7 +70,7 @@ PictureLayout makePictureLayout(const Geometry& geometry, const FrameResult& dra
     picture.windowHeight = std::min(height, zoomCells);
     picture.centreX = -1;
     picture.centreY = -1;
-    placeFirstFailing(geometry.expected, drawn, picture);
+    placeFirstFailing(pair.expected, drawn, picture);
     const bool found = picture.centreX >= 0;
     picture.windowX = windowStart(found ? picture.centreX : width / 2, picture.windowWidth, width);
     picture.windowY = windowStart(found ? picture.centreY : height / 2, picture.windowHeight, height);

@@ -36,6 +36,6 @@ struct PictureLayout {
     int64_t height;
 };
 
-PictureLayout makePictureLayout(const Geometry& geometry, const FrameResult& drawn);
+PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn);
 
 } // namespace framecmp

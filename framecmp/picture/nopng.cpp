@@ -21,7 +21,7 @@
 
 namespace framecmp {
 
-SafeOutput writePicture(const char* path, const Geometry& /*geometry*/, const Buffers& /*buffers*/,
+SafeOutput writePicture(const char* path, const PairLayout& /*pair*/, const Buffers& /*buffers*/,
                         const FrameResult& /*drawn*/, int32_t /*tolerance*/)
 {
     fail(path, "this framecmp was built without libpng and cannot write pictures");

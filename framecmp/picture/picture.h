@@ -13,7 +13,7 @@
 
 namespace framecmp {
 
-SafeOutput writePicture(const char* path, const Geometry& geometry, const Buffers& buffers, const FrameResult& drawn,
+SafeOutput writePicture(const char* path, const PairLayout& pair, const Buffers& buffers, const FrameResult& drawn,
                         int32_t tolerance);
 
 } // namespace framecmp

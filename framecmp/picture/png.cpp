@@ -54,10 +54,10 @@ static void pictureRelease(png_structp /*png*/, png_voidp block)
 }
 
 // Writes the picture under its temporary name; it is put in place once the run's outcome is known.
-SafeOutput writePicture(const char* path, const Geometry& geometry, const Buffers& buffers, const FrameResult& drawn,
+SafeOutput writePicture(const char* path, const PairLayout& pair, const Buffers& buffers, const FrameResult& drawn,
                         int32_t tolerance)
 {
-    const PictureLayout picture = makePictureLayout(geometry, drawn);
+    const PictureLayout picture = makePictureLayout(pair, drawn);
     if (picture.width > INT32_MAX / 3) {
         fail(path, "the frame is too wide for a picture");
     }
@@ -80,7 +80,7 @@ SafeOutput writePicture(const char* path, const Geometry& geometry, const Buffer
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int64_t y = 0; y < picture.height; ++y) {
-        pictureRow(geometry, picture, buffers, tolerance, y, row, rowBytes);
+        pictureRow(pair, picture, buffers, tolerance, y, row, rowBytes);
         png_write_row(png, row);
     }
     png_write_end(png, info);

@@ -38,7 +38,7 @@ static uint8_t clampByte(int32_t value)
 
 // Luma and the chroma covering (x, y) at the full depth; mid-grey chroma for a luma-only
 // layout.
-static void samplesAt(const FrameLayout& layout, const Coding& coding, const uint8_t* frame, int32_t x, int32_t y,
+static void samplesAt(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame, int32_t x, int32_t y,
                       int32_t yuv[3])
 {
     const int32_t grey = 1 << (coding.depth - 1);
@@ -54,23 +54,22 @@ static void samplesAt(const FrameLayout& layout, const Coding& coding, const uin
 }
 
 // Whether sample (x, y) of a plane fails under the tolerance, padding included.
-static bool sampleFailsAt(const Geometry& geometry, const Buffers& buffers, int planeIndex, int32_t x, int32_t y,
+static bool sampleFailsAt(const PairLayout& pair, const Buffers& buffers, int planeIndex, int32_t x, int32_t y,
                           int32_t tolerance)
 {
-    const Coding codings[2] = {geometry.expectedCoding, geometry.actualCoding};
-    const size_t bytes = geometry.expected.sampleBytes;
-    const uint32_t e =
-        containerAt(buffers.expected + sampleOffset(geometry.expected.planes[planeIndex], x, y), 0, bytes);
-    const uint32_t a = containerAt(buffers.actual + sampleOffset(geometry.actual.planes[planeIndex], x, y), 0, bytes);
+    const SampleCoding codings[2] = {pair.expectedCoding, pair.actualCoding};
+    const size_t bytes = pair.expected.sampleBytes;
+    const uint32_t e = containerAt(buffers.expected + sampleOffset(pair.expected.planes[planeIndex], x, y), 0, bytes);
+    const uint32_t a = containerAt(buffers.actual + sampleOffset(pair.actual.planes[planeIndex], x, y), 0, bytes);
     return sampleFails(e, a, codings, tolerance);
 }
 
 // Whether pixel (x, y) fails: its luma or a chroma sample covering it.
-static bool pixelFails(const Geometry& geometry, const Buffers& buffers, int32_t x, int32_t y, int32_t tolerance)
+static bool pixelFails(const PairLayout& pair, const Buffers& buffers, int32_t x, int32_t y, int32_t tolerance)
 {
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
-        const Plane& plane = geometry.expected.planes[p];
-        if (sampleFailsAt(geometry, buffers, p, x / plane.coverX, y / plane.coverY, tolerance)) {
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
+        const Plane& plane = pair.expected.planes[p];
+        if (sampleFailsAt(pair, buffers, p, x / plane.coverX, y / plane.coverY, tolerance)) {
             return true;
         }
     }
@@ -140,20 +139,20 @@ static const uint8_t* outlineFor(const uint8_t rgb[3])
 }
 
 // Row y of the zoom: ACTUAL's pixels enlarged, each failing one outlined.
-static void zoomRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
+static void zoomRow(const PairLayout& pair, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
                     int32_t y, uint8_t* row)
 {
-    const int32_t shift = geometry.expectedCoding.depth - lowestDepth;
+    const int32_t shift = pair.expectedCoding.depth - lowestDepth;
     const int32_t frameY = picture.windowY + y / picture.zoom;
     const int32_t inY = y % picture.zoom;
     const bool edgeRow = inY < picture.scale || inY >= picture.zoom - picture.scale;
     for (int32_t cell = 0; cell < picture.windowWidth; ++cell) {
         const int32_t frameX = picture.windowX + cell;
         int32_t actual[3];
-        samplesAt(geometry.actual, geometry.actualCoding, buffers.actual, frameX, frameY, actual);
+        samplesAt(pair.actual, pair.actualCoding, buffers.actual, frameX, frameY, actual);
         uint8_t colour[3];
         putColour(actual, shift, colour);
-        const bool fails = pixelFails(geometry, buffers, frameX, frameY, tolerance);
+        const bool fails = pixelFails(pair, buffers, frameX, frameY, tolerance);
         for (int32_t inX = 0; inX < picture.zoom; ++inX) {
             const bool edge = edgeRow || inX < picture.scale || inX >= picture.zoom - picture.scale;
             std::memcpy(
@@ -163,15 +162,15 @@ static void zoomRow(const Geometry& geometry, const PictureLayout& picture, cons
     }
 }
 
-static void frameRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers, int32_t y,
+static void frameRow(const PairLayout& pair, const PictureLayout& picture, const Buffers& buffers, int32_t y,
                      uint8_t* row)
 {
-    const int32_t shift = geometry.expectedCoding.depth - lowestDepth;
-    for (int32_t x = 0; x < geometry.expected.width; ++x) {
+    const int32_t shift = pair.expectedCoding.depth - lowestDepth;
+    for (int32_t x = 0; x < pair.expected.width; ++x) {
         int32_t expected[3];
         int32_t actual[3];
-        samplesAt(geometry.expected, geometry.expectedCoding, buffers.expected, x, y, expected);
-        samplesAt(geometry.actual, geometry.actualCoding, buffers.actual, x, y, actual);
+        samplesAt(pair.expected, pair.expectedCoding, buffers.expected, x, y, expected);
+        samplesAt(pair.actual, pair.actualCoding, buffers.actual, x, y, actual);
         const size_t at = 3 * static_cast<size_t>(x);
         putColour(expected, shift, row + 3 * static_cast<size_t>(picture.panelX[0]) + at);
         putColour(actual, shift, row + 3 * static_cast<size_t>(picture.panelX[1]) + at);
@@ -179,7 +178,7 @@ static void frameRow(const Geometry& geometry, const PictureLayout& picture, con
     }
 }
 
-void pictureRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
+void pictureRow(const PairLayout& pair, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
                 int64_t y, uint8_t* row, size_t rowBytes)
 {
     std::memset(row, gapGrey, rowBytes);
@@ -188,11 +187,11 @@ void pictureRow(const Geometry& geometry, const PictureLayout& picture, const Bu
         return;
     }
     const int64_t inside = y - picture.band;
-    if (inside < geometry.expected.height) {
-        frameRow(geometry, picture, buffers, static_cast<int32_t>(inside), row);
+    if (inside < pair.expected.height) {
+        frameRow(pair, picture, buffers, static_cast<int32_t>(inside), row);
     }
     if (inside < int64_t{picture.windowHeight} * picture.zoom) {
-        zoomRow(geometry, picture, buffers, tolerance, static_cast<int32_t>(inside),
+        zoomRow(pair, picture, buffers, tolerance, static_cast<int32_t>(inside),
                 row + 3 * static_cast<size_t>(picture.panelX[3]));
     }
 }

@@ -13,7 +13,7 @@
 
 namespace framecmp {
 
-void pictureRow(const Geometry& geometry, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
+void pictureRow(const PairLayout& pair, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
                 int64_t y, uint8_t* row, size_t rowBytes);
 
 } // namespace framecmp

@@ -121,33 +121,33 @@ void startReports(Reports& reports, const Options& options, int64_t firstFrame, 
             "},\n\"offset\": " + std::to_string(offset) + ",\n\"frames\": [");
 }
 
-static void reportFrameCsv(ReportFile& csv, const Geometry& geometry, const FrameResult& result)
+static void reportFrameCsv(ReportFile& csv, const PairLayout& pair, const FrameResult& result)
 {
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
         const PlaneResult& plane = result.planes[p];
         const bool failing = plane.firstX >= 0;
-        put(csv, std::to_string(result.frame) + "," + geometry.expected.planes[p].name + "," +
+        put(csv, std::to_string(result.frame) + "," + pair.expected.planes[p].name + "," +
                      std::to_string(plane.failing) + "," + std::to_string(plane.largest) + "," +
                      numberText(plane.mse, mseForm, "") + "," +
-                     numberText(psnrOf(plane.mse, geometry.expectedCoding.depth), psnrForm, "inf") + "," +
+                     numberText(psnrOf(plane.mse, pair.expectedCoding.depth), psnrForm, "inf") + "," +
                      numberText(plane.ssim, ssimForm, "") + "," +
                      (failing ? std::to_string(plane.firstX) + "," + std::to_string(plane.firstY) : ",") +
                      (plane.fails ? ",0\n" : ",1\n"));
     }
 }
 
-static void reportFrameJson(Reports& reports, const Geometry& geometry, const FrameResult& result)
+static void reportFrameJson(Reports& reports, const PairLayout& pair, const FrameResult& result)
 {
     std::string text = std::string(reports.jsonFramesWritten ? ",\n" : "\n") +
                        "  {\"frame\": " + std::to_string(result.frame) +
                        ", \"pass\": " + (result.fails ? "false" : "true") + ", \"planes\": {";
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
         const PlaneResult& plane = result.planes[p];
-        text += std::string(p == 0 ? "" : ", ") + "\"" + geometry.expected.planes[p].name +
+        text += std::string(p == 0 ? "" : ", ") + "\"" + pair.expected.planes[p].name +
                 "\": {\"failing\": " + std::to_string(plane.failing) +
                 ", \"max_diff\": " + std::to_string(plane.largest) +
                 ", \"mse\": " + numberText(plane.mse, mseForm, "null") +
-                ", \"psnr\": " + numberText(psnrOf(plane.mse, geometry.expectedCoding.depth), psnrForm, "null") +
+                ", \"psnr\": " + numberText(psnrOf(plane.mse, pair.expectedCoding.depth), psnrForm, "null") +
                 ", \"ssim\": " + numberText(plane.ssim, ssimForm, "null") + ", \"first\": " +
                 (plane.firstX >= 0 ? "[" + std::to_string(plane.firstX) + ", " + std::to_string(plane.firstY) + "]"
                                    : std::string("null")) +
@@ -158,20 +158,20 @@ static void reportFrameJson(Reports& reports, const Geometry& geometry, const Fr
 }
 
 // One compared frame into every report asked for; the plot keeps its few values.
-void reportFrame(Reports& reports, const Geometry& geometry, const Options& options, const FrameResult& result)
+void reportFrame(Reports& reports, const PairLayout& pair, const Options& options, const FrameResult& result)
 {
     if (reports.csv.out.file != nullptr) {
-        reportFrameCsv(reports.csv, geometry, result);
+        reportFrameCsv(reports.csv, pair, result);
     }
     if (reports.json.out.file != nullptr) {
-        reportFrameJson(reports, geometry, result);
+        reportFrameJson(reports, pair, result);
     }
     if (reports.plot.out.file != nullptr) {
         const int64_t at = reports.plotFrames;
         PlotPoint point{{}, {}, result.fails ? at : -1};
         for (int p = 0; p < 3; ++p) {
-            const bool readahead = p < geometry.expected.planeCount;
-            const double psnr = readahead ? psnrOf(result.planes[p].mse, geometry.expectedCoding.depth) : NAN;
+            const bool readahead = p < pair.expected.planeCount;
+            const double psnr = readahead ? psnrOf(result.planes[p].mse, pair.expectedCoding.depth) : NAN;
             point.psnr[p] = PlotValue{static_cast<float>(psnr), at};
             point.ssim[p] =
                 PlotValue{readahead && options.criteria.ssim ? static_cast<float>(result.planes[p].ssim) : NAN, at};
@@ -181,7 +181,7 @@ void reportFrame(Reports& reports, const Geometry& geometry, const Options& opti
 }
 
 // The JSON's displacements, its summary and its end.
-static void finishJson(ReportFile& json, const Geometry& geometry, const RunTally& tally,
+static void finishJson(ReportFile& json, const PairLayout& pair, const RunTally& tally,
                        const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
 {
     std::string text = "\n],\n\"displacements\": [";
@@ -201,15 +201,15 @@ static void finishJson(ReportFile& json, const Geometry& geometry, const RunTall
             ", \"first_failing_frame\": " + frameOrNull(tally.firstFailing) +
             ", \"stopped\": " + (tally.stopped ? "true" : "false") + ",\n  \"lengths\": {\"expected\": " + length(0) +
             ", \"actual\": " + length(1) + "}, \"status\": " + std::to_string(status);
-    const int32_t depth = geometry.expectedCoding.depth;
+    const int32_t depth = pair.expectedCoding.depth;
     std::string average;
     std::string lowest;
     std::string largest;
     std::string ssimLowest;
     std::string ssimAverage;
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
         const PlaneWorst& worst = tally.worst[p];
-        const std::string name = std::string(p == 0 ? "" : ", ") + "\"" + geometry.expected.planes[p].name + "\": ";
+        const std::string name = std::string(p == 0 ? "" : ", ") + "\"" + pair.expected.planes[p].name + "\": ";
         const double mean = tally.framesCompared == 0 ? NAN : worst.mseSum / double(tally.framesCompared);
         average += name + numberText(psnrOf(mean, depth), psnrForm, "null");
         lowest += name + "{\"value\": " +
@@ -230,14 +230,14 @@ static void finishJson(ReportFile& json, const Geometry& geometry, const RunTall
 }
 
 // Every report completed, still under its temporary name.
-void finishReports(Reports& reports, const Options& options, const Geometry& geometry, const RunTally& tally,
+void finishReports(Reports& reports, const Options& options, const PairLayout& pair, const RunTally& tally,
                    const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
 {
     if (reports.json.out.file != nullptr) {
-        finishJson(reports.json, geometry, tally, displacements, rest, status);
+        finishJson(reports.json, pair, tally, displacements, rest, status);
     }
     if (reports.plot.out.file != nullptr) {
-        writePlot(reports, options, geometry);
+        writePlot(reports, options, pair);
     }
     finishReport(reports.csv);
     finishReport(reports.json);

@@ -43,9 +43,9 @@ Reports openReports(const Options& options);
 
 void startReports(Reports& reports, const Options& options, int64_t firstFrame, int64_t offset);
 
-void reportFrame(Reports& reports, const Geometry& geometry, const Options& options, const FrameResult& result);
+void reportFrame(Reports& reports, const PairLayout& pair, const Options& options, const FrameResult& result);
 
-void finishReports(Reports& reports, const Options& options, const Geometry& geometry, const RunTally& tally,
+void finishReports(Reports& reports, const Options& options, const PairLayout& pair, const RunTally& tally,
                    const std::vector<Displacement>& displacements, const Remainder rest[2], int status);
 
 void placeOutputs(Reports& reports);

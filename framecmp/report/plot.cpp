@@ -210,12 +210,12 @@ static std::string plotFailures(const Reports& reports, const PlotScale& scale)
 }
 
 // The legend: a swatch and a name for each line drawn.
-static std::string plotLegend(const Geometry& geometry, bool ssim)
+static std::string plotLegend(const PairLayout& pair, bool ssim)
 {
     std::string svg;
     double x = plotLeft;
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
-        const std::string name(1, geometry.expected.planes[p].name);
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
+        const std::string name(1, pair.expected.planes[p].name);
         for (int s = 0; s < (ssim ? 2 : 1); ++s) {
             svg += "<line x1=\"" + coordinate(x) + "\" y1=\"36\" x2=\"" + coordinate(x + 20) +
                    "\" y2=\"36\" stroke=\"" + planeColours[p] + "\"" + (s == 1 ? " stroke-dasharray=\"3,3\"" : "") +
@@ -230,7 +230,7 @@ static std::string plotLegend(const Geometry& geometry, bool ssim)
 
 // The plot as SVG 1.1: PSNR per plane, SSIM on the right axis when computed, the floor,
 // the failing frames; or a note that no frame was compared.
-void writePlot(Reports& reports, const Options& options, const Geometry& geometry)
+void writePlot(Reports& reports, const Options& options, const PairLayout& pair)
 {
     ReportFile& plot = reports.plot;
     put(plot,
@@ -244,10 +244,10 @@ void writePlot(Reports& reports, const Options& options, const Geometry& geometr
         put(plot, svgText(plotWidth / 2.0, plotHeight / 2.0, "middle", "no frames compared") + "</svg>\n");
         return;
     }
-    const PlotScale scale = plotScale(reports, options, geometry.expected.planeCount);
+    const PlotScale scale = plotScale(reports, options, pair.expected.planeCount);
     put(plot, plotAxes(scale, options, options.criteria.ssim));
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
-        const std::string name(1, geometry.expected.planes[p].name);
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
+        const std::string name(1, pair.expected.planes[p].name);
         put(plot, "<polyline id=\"psnr-" + name + "\" fill=\"none\" stroke=\"" + planeColours[p] +
                       "\" stroke-width=\"1.5\" points=\"" + plotLine(reports, scale, p, false) + "\"/>\n");
         if (options.criteria.ssim) {
@@ -255,7 +255,7 @@ void writePlot(Reports& reports, const Options& options, const Geometry& geometr
                           "\" stroke-dasharray=\"3,3\" points=\"" + plotLine(reports, scale, p, true) + "\"/>\n");
         }
     }
-    put(plot, plotFailures(reports, scale) + plotLegend(geometry, options.criteria.ssim) + "</svg>\n");
+    put(plot, plotFailures(reports, scale) + plotLegend(pair, options.criteria.ssim) + "</svg>\n");
 }
 
 } // namespace framecmp

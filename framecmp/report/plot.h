@@ -16,6 +16,6 @@ namespace framecmp {
 
 void plotFrame(Reports& reports, const PlotPoint& point);
 
-void writePlot(Reports& reports, const Options& options, const Geometry& geometry);
+void writePlot(Reports& reports, const Options& options, const PairLayout& pair);
 
 } // namespace framecmp

@@ -27,7 +27,7 @@ namespace framecmp {
 
 // A sample as the report shows it: its value in hexadecimal with the digits its depth needs,
 // or, with padding set, its whole container in four.
-std::string sampleText(uint32_t container, const Coding& coding)
+std::string sampleText(uint32_t container, const SampleCoding& coding)
 {
     char text[16];
     if (paddingSet(container, coding)) {
@@ -40,10 +40,10 @@ std::string sampleText(uint32_t container, const Coding& coding)
 }
 
 // Where the padding of the first failing sample is set, or nothing when it is not.
-static std::string paddingNote(const PlaneResult& plane, const Geometry& geometry)
+static std::string paddingNote(const PlaneResult& plane, const PairLayout& pair)
 {
-    const bool inExpected = paddingSet(plane.firstExpected, geometry.expectedCoding);
-    const bool inActual = paddingSet(plane.firstActual, geometry.actualCoding);
+    const bool inExpected = paddingSet(plane.firstExpected, pair.expectedCoding);
+    const bool inActual = paddingSet(plane.firstActual, pair.actualCoding);
     if (!inExpected && !inActual) {
         return "";
     }
@@ -60,20 +60,20 @@ std::string floorText(int64_t floor)
 
 // "Y 128 differ, first at 96,64 expected 54 actual 4e, max 6, 55.53 dB", with -t
 // "Y 12 beyond 1, ...", and ", PSNR below 38.00" for a plane under the floor.
-static std::string planeText(const Plane& plane, const PlaneResult& result, const Geometry& geometry,
+static std::string planeText(const Plane& plane, const PlaneResult& result, const PairLayout& pair,
                              const Criteria& criteria)
 {
     std::string text = std::string(1, plane.name) + " " + std::to_string(result.failing) +
                        (criteria.toleranceGiven ? " beyond " + std::to_string(criteria.tolerance) : " differ");
     if (result.firstX >= 0) {
         text += ", first at " + std::to_string(result.firstX) + "," + std::to_string(result.firstY) + " expected " +
-                sampleText(result.firstExpected, geometry.expectedCoding) + " actual " +
-                sampleText(result.firstActual, geometry.actualCoding) + paddingNote(result, geometry);
+                sampleText(result.firstExpected, pair.expectedCoding) + " actual " +
+                sampleText(result.firstActual, pair.actualCoding) + paddingNote(result, pair);
     }
     if (result.largest != 0) {
         text += ", max " + std::to_string(result.largest);
     }
-    text += ", " + psnrText(result.mse, geometry.expectedCoding.depth) + " dB";
+    text += ", " + psnrText(result.mse, pair.expectedCoding.depth) + " dB";
     if (result.belowFloor) {
         text += ", PSNR below " + floorText(criteria.psnrFloor);
     }
@@ -108,12 +108,12 @@ static std::string bytesText(int32_t bytes)
     return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
-void sayFrameLine(const FrameResult& result, const Geometry& geometry, const Criteria& criteria)
+void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Criteria& criteria)
 {
     std::string line = "frame " + std::to_string(result.frame) + ":";
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
         const PlaneResult& plane = result.planes[p];
-        line += (p == 0 ? " " : "; ") + planeText(geometry.expected.planes[p], plane, geometry, criteria) +
+        line += (p == 0 ? " " : "; ") + planeText(pair.expected.planes[p], plane, pair, criteria) +
                 ssimText(plane.ssim, plane.belowSsimMin, criteria);
     }
     if (result.displaced) {
@@ -125,11 +125,11 @@ void sayFrameLine(const FrameResult& result, const Geometry& geometry, const Cri
     say(line + "\n");
 }
 
-void sayFailingSample(const FailingSample& sample, const Geometry& geometry)
+void sayFailingSample(const FailingSample& sample, const PairLayout& pair)
 {
     say(std::to_string(sample.frame) + " " + sample.plane + " " + std::to_string(sample.x) + " " +
-        std::to_string(sample.y) + " " + sampleText(sample.expected, geometry.expectedCoding) + " " +
-        sampleText(sample.actual, geometry.actualCoding) + "\n");
+        std::to_string(sample.y) + " " + sampleText(sample.expected, pair.expectedCoding) + " " +
+        sampleText(sample.actual, pair.actualCoding) + "\n");
 }
 
 void sayFinishedRuns(Diagnosis& diagnosis, const TextChoices& text)
@@ -164,13 +164,13 @@ static std::string framesText(int64_t count)
 }
 
 // Reports lengths that differ and partial frames; returns whether the ends differ.
-bool reportEnds(const Options& options, const Geometry& geometry, const RunTally& tally, const Remainder rest[2],
+bool reportEnds(const Options& options, const PairLayout& pair, const RunTally& tally, const Remainder rest[2],
                 const Buffers& buffers)
 {
     const char* names[2] = {"EXPECTED", "ACTUAL"};
     const int64_t frames[2] = {tally.framesCompared + rest[0].wholeFrames, tally.framesCompared + rest[1].wholeFrames};
     const bool partialsAlike = frames[0] == frames[1] && rest[0].partialBytes == rest[1].partialBytes &&
-                               (rest[0].partialBytes == 0 || geometry.sameFormat) &&
+                               (rest[0].partialBytes == 0 || pair.sameFormat) &&
                                std::memcmp(buffers.expected, buffers.actual, rest[0].partialBytes) == 0;
     if (options.text.quiet) {
         return !partialsAlike;
@@ -223,13 +223,13 @@ static std::string ssimSummary(const PlaneWorst& worst)
 
 // "; Y lowest 35.53 dB at frame 12, max 6 at frame 12, average 48.20 dB" for each plane,
 // "; U inf dB" for a plane equal in every frame.
-static std::string worstText(const Geometry& geometry, const RunTally& tally)
+static std::string worstText(const PairLayout& pair, const RunTally& tally)
 {
     std::string text;
-    const int32_t depth = geometry.expectedCoding.depth;
-    for (int p = 0; p < geometry.expected.planeCount; ++p) {
+    const int32_t depth = pair.expectedCoding.depth;
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
         const PlaneWorst& worst = tally.worst[p];
-        text += std::string("; ") + geometry.expected.planes[p].name;
+        text += std::string("; ") + pair.expected.planes[p].name;
         if (worst.highestMse == 0) {
             text += " inf dB" + ssimSummary(worst);
             continue;
@@ -242,7 +242,7 @@ static std::string worstText(const Geometry& geometry, const RunTally& tally)
     return text;
 }
 
-void reportSummary(const Options& options, const Geometry& geometry, const RunTally& tally, bool endsDiffer)
+void reportSummary(const Options& options, const PairLayout& pair, const RunTally& tally, bool endsDiffer)
 {
     if (tally.stopped) {
         // -n: how many frames the files hold is not known, only where the run stopped.
@@ -250,15 +250,15 @@ void reportSummary(const Options& options, const Geometry& geometry, const RunTa
             (tally.framesFailing == 1 ? " failing frame" : " failing frames") + ", at frame " +
             std::to_string(tally.lastFailing) +
             (tally.framesFailing > 1 ? ", first at frame " + std::to_string(tally.firstFailing) : "") +
-            worstText(geometry, tally) + "\n");
+            worstText(pair, tally) + "\n");
     } else if (tally.framesFailing != 0) {
         say(std::to_string(tally.framesFailing) + " of " + std::to_string(tally.framesCompared) +
-            " frames fail, first at frame " + std::to_string(tally.firstFailing) + worstText(geometry, tally) + "\n");
+            " frames fail, first at frame " + std::to_string(tally.firstFailing) + worstText(pair, tally) + "\n");
     } else if (tally.framesDiffering != 0) {
         const std::string passed = endsDiffer ? "first " + framesText(tally.framesCompared) + " pass, "
                                               : "pass: " + framesText(tally.framesCompared) + ", ";
         say(passed + std::to_string(tally.framesDiffering) + " differ within " + criteriaText(options) +
-            (endsDiffer ? ", lengths differ" : "") + worstText(geometry, tally) + "\n");
+            (endsDiffer ? ", lengths differ" : "") + worstText(pair, tally) + "\n");
     } else if (endsDiffer) {
         say("first " + framesText(tally.framesCompared) + " identical, lengths differ\n");
     } else {
@@ -295,16 +295,14 @@ bool noWholeFrame(const RunTally& tally, const Remainder rest[2])
 
 // "no whole frame: EXPECTED has 100 bytes, ACTUAL 100, a frame is 192"; returns whether the
 // two parts differ (parts of two formats cannot be compared, and differ).
-bool reportNoWholeFrame(const Options& options, const Geometry& geometry, const Remainder rest[2],
-                        const Buffers& buffers)
+bool reportNoWholeFrame(const Options& options, const PairLayout& pair, const Remainder rest[2], const Buffers& buffers)
 {
     const size_t bytes = rest[0].partialBytes;
-    const bool alike = bytes == rest[1].partialBytes && geometry.sameFormat &&
-                       std::memcmp(buffers.expected, buffers.actual, bytes) == 0;
+    const bool alike =
+        bytes == rest[1].partialBytes && pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, bytes) == 0;
     if (!options.text.quiet) {
         say("no whole frame: EXPECTED has " + std::to_string(bytes) + " bytes, ACTUAL " +
-            std::to_string(rest[1].partialBytes) + ", a frame is " + std::to_string(geometry.expected.frameSize) +
-            "\n");
+            std::to_string(rest[1].partialBytes) + ", a frame is " + std::to_string(pair.expected.frameSize) + "\n");
     }
     return !alike;
 }

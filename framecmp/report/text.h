@@ -17,16 +17,16 @@
 
 namespace framecmp {
 
-std::string sampleText(uint32_t container, const Coding& coding);
+std::string sampleText(uint32_t container, const SampleCoding& coding);
 
 std::string floorText(int64_t floor);
 
 // A compared frame's line: "frame 3: Y 128 differ, ...; U ...", and the displacement it
 // starts.
-void sayFrameLine(const FrameResult& result, const Geometry& geometry, const Criteria& criteria);
+void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Criteria& criteria);
 
 // A failing sample as -l lists it: "frame plane x y expected actual".
-void sayFailingSample(const FailingSample& sample, const Geometry& geometry);
+void sayFailingSample(const FailingSample& sample, const PairLayout& pair);
 
 // The runs of frames that kept one displacement, unless the text is quiet or a listing;
 // they are forgotten either way.
@@ -34,16 +34,16 @@ void sayFinishedRuns(Diagnosis& diagnosis, const TextChoices& text);
 
 void reportAlignment(int64_t offset);
 
-bool reportEnds(const Options& options, const Geometry& geometry, const RunTally& tally, const Remainder rest[2],
+bool reportEnds(const Options& options, const PairLayout& pair, const RunTally& tally, const Remainder rest[2],
                 const Buffers& buffers);
 
-void reportSummary(const Options& options, const Geometry& geometry, const RunTally& tally, bool endsDiffer);
+void reportSummary(const Options& options, const PairLayout& pair, const RunTally& tally, bool endsDiffer);
 
 bool reportNothingLeft(const Options& options, const RunTally& tally, const Remainder rest[2]);
 
 bool noWholeFrame(const RunTally& tally, const Remainder rest[2]);
 
-bool reportNoWholeFrame(const Options& options, const Geometry& geometry, const Remainder rest[2],
+bool reportNoWholeFrame(const Options& options, const PairLayout& pair, const Remainder rest[2],
                         const Buffers& buffers);
 
 std::string undrawnFrameText(const Options& options, const RunTally& tally, int64_t firstFrame,
