@@ -73,41 +73,39 @@ static bool betterAlignment(const AlignScore& score, const AlignScore& best)
 
 // Gets ready to align on up to `reach` frames of a file: holds them, as they are read, when
 // it is a pipe; counts them when it can seek, with room for one to be read in place.
-static void prepareAlignment(const Input& input, Readahead& readahead, int side, Buffers& buffers, size_t frameSize,
+static void prepareAlignment(const Input& input, Readahead& readahead, size_t file, Buffers& buffers, size_t frameSize,
                              int64_t reach)
 {
-    const auto s = static_cast<size_t>(side);
     struct stat status {};
-    readahead.start[s] = lseek(input.fd, 0, SEEK_CUR);
-    readahead.seekable[s] = fstat(input.fd, &status) == 0 && S_ISREG(status.st_mode) && readahead.start[s] >= 0;
-    if (readahead.seekable[s]) {
-        const int64_t left = std::max<int64_t>(status.st_size - readahead.start[s], 0);
-        readahead.whole[s] = std::min<int64_t>(left / static_cast<int64_t>(frameSize), reach);
-        if (readahead.whole[s] > 0) {
-            frameRoom(buffers, side, frameSize, frameSize);
+    readahead.start[file] = lseek(input.fd, 0, SEEK_CUR);
+    readahead.seekable[file] = fstat(input.fd, &status) == 0 && S_ISREG(status.st_mode) && readahead.start[file] >= 0;
+    if (readahead.seekable[file]) {
+        const int64_t left = std::max<int64_t>(status.st_size - readahead.start[file], 0);
+        readahead.whole[file] = std::min<int64_t>(left / static_cast<int64_t>(frameSize), reach);
+        if (readahead.whole[file] > 0) {
+            frameRoom(buffers, file, frameSize, frameSize);
         }
         return;
     }
     for (int64_t i = 0; i < reach; ++i) {
-        const size_t got = readFrame(input, buffers, side, frameSize);
-        const uint8_t* frame = frameOf(buffers, side);
-        readahead.frames[s].emplace_back(frame, frame + got);
+        const size_t got = readFrame(input, buffers, file, frameSize);
+        const uint8_t* frame = frameOf(buffers, file);
+        readahead.frames[file].emplace_back(frame, frame + got);
         if (got < frameSize) {
             break;
         }
-        ++readahead.whole[s];
+        ++readahead.whole[file];
     }
 }
 
 // Frame k of a file from where aligning starts: held, or read in place into `buffer`.
-static const uint8_t* alignFrame(const Input& input, const Readahead& readahead, int side, int64_t k, size_t frameSize,
-                                 uint8_t* buffer)
+static const uint8_t* alignFrame(const Input& input, const Readahead& readahead, size_t file, int64_t k,
+                                 size_t frameSize, uint8_t* buffer)
 {
-    const auto s = static_cast<size_t>(side);
-    if (!readahead.seekable[s]) {
-        return readahead.frames[s][static_cast<size_t>(k)].data();
+    if (!readahead.seekable[file]) {
+        return readahead.frames[file][static_cast<size_t>(k)].data();
     }
-    const off_t at = readahead.start[s] + static_cast<off_t>(k) * static_cast<off_t>(frameSize);
+    const off_t at = readahead.start[file] + static_cast<off_t>(k) * static_cast<off_t>(frameSize);
     if (readUpTo(input, buffer, frameSize, at) < frameSize) {
         fail(input.path, "changed while being read");
     }

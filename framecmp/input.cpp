@@ -71,17 +71,17 @@ size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset)
     return got;
 }
 
-uint8_t*& frameOf(Buffers& buffers, int side)
+uint8_t*& frameOf(Buffers& buffers, size_t file)
 {
-    return side == 0 ? buffers.expected : buffers.actual;
+    return file == 0 ? buffers.expected : buffers.actual;
 }
 
-// Makes room for `length` bytes in the frame buffer of a side, doubling it at least, never
+// Makes room for `length` bytes in the frame buffer of `file` (0 EXPECTED, 1 ACTUAL), doubling it at least, never
 // past a frame and one byte.
-uint8_t* frameRoom(Buffers& buffers, int side, size_t length, size_t frameSize)
+uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSize)
 {
-    uint8_t*& frame = frameOf(buffers, side);
-    size_t& capacity = buffers.capacity[side];
+    uint8_t*& frame = frameOf(buffers, file);
+    size_t& capacity = buffers.capacity[file];
     if (length > capacity) {
         const size_t grown = std::min(std::max(length, 2 * capacity), frameSize + 1);
         void* block = std::realloc(frame, grown);
@@ -94,26 +94,26 @@ uint8_t* frameRoom(Buffers& buffers, int side, size_t length, size_t frameSize)
     return frame;
 }
 
-// Reads up to a frame of a file into the buffer of its side, which grows as the bytes come;
+// Reads up to a frame of a file into its buffer, which grows as the bytes come;
 // returns the bytes read.
-size_t readFrame(const Input& input, Buffers& buffers, int side, size_t frameSize)
+size_t readFrame(const Input& input, Buffers& buffers, size_t file, size_t frameSize)
 {
     size_t got = 0;
     for (;;) {
-        const size_t room = std::min(buffers.capacity[side], frameSize);
-        got += readUpTo(input, frameOf(buffers, side) + got, room - got);
+        const size_t room = std::min(buffers.capacity[file], frameSize);
+        got += readUpTo(input, frameOf(buffers, file) + got, room - got);
         if (got < room || got == frameSize) {
             return got;
         }
-        frameRoom(buffers, side, got + 1, frameSize);
+        frameRoom(buffers, file, got + 1, frameSize);
     }
 }
 
 // Reads past the first `count` frames, or to the end when there are fewer.
-void skipFrames(const Input& input, Buffers& buffers, int side, size_t frameSize, int64_t count)
+void skipFrames(const Input& input, Buffers& buffers, size_t file, size_t frameSize, int64_t count)
 {
     for (int64_t i = 0; i < count; ++i) {
-        if (readFrame(input, buffers, side, frameSize) < frameSize) {
+        if (readFrame(input, buffers, file, frameSize) < frameSize) {
             return;
         }
     }
@@ -140,31 +140,29 @@ void releaseBuffers(const Buffers& buffers)
 // What is left of a file once one of the two has ended; `got` is what its last read gave.
 // A file that gave a whole frame is read one byte further, no more: it may never end. A
 // byte --align still holds counts as read, so that a pipe reads as a file does.
-Remainder countRemainder(const Input& input, const Readahead& readahead, int side, Buffers& buffers, size_t frameSize,
-                         size_t got)
+Remainder countRemainder(const Input& input, const Readahead& readahead, size_t file, Buffers& buffers,
+                         size_t frameSize, size_t got)
 {
     if (got < frameSize) {
         return Remainder{0, got, false};
     }
-    const auto s = static_cast<size_t>(side);
     const bool heldMore =
-        readahead.next[s] < readahead.frames[s].size() && !readahead.frames[s][readahead.next[s]].empty();
+        readahead.next[file] < readahead.frames[file].size() && !readahead.frames[file][readahead.next[file]].empty();
     const bool more =
-        heldMore || readUpTo(input, frameRoom(buffers, side, frameSize + 1, frameSize) + frameSize, 1) != 0;
+        heldMore || readUpTo(input, frameRoom(buffers, file, frameSize + 1, frameSize) + frameSize, 1) != 0;
     return Remainder{1, 0, more};
 }
 
 // The next frame of a file: one --align held back, else one read.
-size_t nextFrame(const Input& input, Readahead& readahead, int side, Buffers& buffers, size_t frameSize)
+size_t nextFrame(const Input& input, Readahead& readahead, size_t file, Buffers& buffers, size_t frameSize)
 {
-    const auto s = static_cast<size_t>(side);
-    if (readahead.next[s] < readahead.frames[s].size()) {
-        const std::vector<uint8_t>& kept = readahead.frames[s][readahead.next[s]];
-        ++readahead.next[s];
-        std::copy(kept.begin(), kept.end(), frameRoom(buffers, side, kept.size(), frameSize));
+    if (readahead.next[file] < readahead.frames[file].size()) {
+        const std::vector<uint8_t>& kept = readahead.frames[file][readahead.next[file]];
+        ++readahead.next[file];
+        std::copy(kept.begin(), kept.end(), frameRoom(buffers, file, kept.size(), frameSize));
         return kept.size();
     }
-    return readFrame(input, buffers, side, frameSize);
+    return readFrame(input, buffers, file, frameSize);
 }
 
 } // namespace framecmp

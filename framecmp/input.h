@@ -52,21 +52,21 @@ void refuseOneStream(const Options& options, const Input inputs[2]);
 
 size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset = -1);
 
-uint8_t*& frameOf(Buffers& buffers, int side);
+uint8_t*& frameOf(Buffers& buffers, size_t file);
 
-uint8_t* frameRoom(Buffers& buffers, int side, size_t length, size_t frameSize);
+uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSize);
 
-size_t readFrame(const Input& input, Buffers& buffers, int side, size_t frameSize);
+size_t readFrame(const Input& input, Buffers& buffers, size_t file, size_t frameSize);
 
-void skipFrames(const Input& input, Buffers& buffers, int side, size_t frameSize, int64_t count);
+void skipFrames(const Input& input, Buffers& buffers, size_t file, size_t frameSize, int64_t count);
 
 Buffers allocateBuffers(const FrameLayout& layout);
 
 void releaseBuffers(const Buffers& buffers);
 
-Remainder countRemainder(const Input& input, const Readahead& readahead, int side, Buffers& buffers, size_t frameSize,
-                         size_t got);
+Remainder countRemainder(const Input& input, const Readahead& readahead, size_t file, Buffers& buffers,
+                         size_t frameSize, size_t got);
 
-size_t nextFrame(const Input& input, Readahead& readahead, int side, Buffers& buffers, size_t frameSize);
+size_t nextFrame(const Input& input, Readahead& readahead, size_t file, Buffers& buffers, size_t frameSize);
 
 } // namespace framecmp

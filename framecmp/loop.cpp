@@ -48,10 +48,10 @@ static void drawLaterFrame(const Options& options, const PairLayout& pair, const
     }
     const size_t frameSize = pair.expected.frameSize;
     for (int64_t next = frame + 1; next <= options.pictureFrame; ++next) {
-        for (int side = 0; side < 2; ++side) {
-            if (nextFrame(inputs[side], readahead, side, buffers, frameSize) < frameSize) {
-                rest[side] = Remainder{next - frame - 1, 0, false};
-                rest[1 - side].more = true;
+        for (size_t file = 0; file < 2; ++file) {
+            if (nextFrame(inputs[file], readahead, file, buffers, frameSize) < frameSize) {
+                rest[file] = Remainder{next - frame - 1, 0, false};
+                rest[1 - file].more = true;
                 return;
             }
         }

@@ -96,10 +96,10 @@ double planeSsim(int planeIndex, const PairLayout& pair, const uint8_t* expected
     const auto blocks = static_cast<size_t>(blocksX);
     double sum = 0;
     for (int32_t z = 0; z < blocksY; ++z) {
-        BlockSums* row = ssim.sums[z % 2].data();
+        BlockSums* row = ssim.sums[static_cast<size_t>(z % 2)].data();
         blockRowSums(planeIndex, pair, expectedFrame, actualFrame, z, ssim, row);
         if (z > 0) {
-            sum += rowSsim(ssim.sums[(z + 1) % 2].data(), row, blocks, c1, c2);
+            sum += rowSsim(ssim.sums[static_cast<size_t>((z + 1) % 2)].data(), row, blocks, c1, c2);
         }
     }
     return sum / (double(blocksX - 1) * double(blocksY - 1));

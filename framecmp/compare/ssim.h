@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,9 +17,9 @@ namespace framecmp {
 // What SSIM works in: the sums of two rows of blocks, and four rows of each plane's values
 // where its samples are not bytes side by side.
 struct SsimBuffers {
-    std::vector<BlockSums> sums[2];
-    std::vector<uint8_t> bytes[2];
-    std::vector<uint16_t> values[2];
+    std::array<std::vector<BlockSums>, 2> sums;
+    std::array<std::vector<uint8_t>, 2> bytes;
+    std::array<std::vector<uint16_t>, 2> values;
 };
 
 double planeSsim(int planeIndex, const PairLayout& pair, const uint8_t* expectedFrame, const uint8_t* actualFrame,

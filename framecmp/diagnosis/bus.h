@@ -51,7 +51,7 @@ void orderBus(BusView& view, std::vector<uint8_t> copies[2]);
 uint32_t wordOnBus(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame, size_t sample);
 
 // The bus word of sample `sample` of EXPECTED (file 0) or ACTUAL (file 1).
-inline uint32_t busWordAt(const BusView& view, int file, size_t sample)
+inline uint32_t busWordAt(const BusView& view, size_t file, size_t sample)
 {
     if (view.ordered[file] != nullptr) {
         return containerAt(view.ordered[file], sample, view.sampleBytes);
