@@ -1,3 +1,4 @@
+// --align: ACTUAL's offset found over the first frames at each, and both files set there.
 #pragma once
 
 #include <cstddef>

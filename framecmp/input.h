@@ -1,3 +1,5 @@
+// The two files read: opened, a frame at a time into buffers that grow as bytes come, and
+// what is left of each once one ends.
 #pragma once
 
 #include <cstddef>

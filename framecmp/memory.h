@@ -1,3 +1,4 @@
+// Running out of memory ends the run as other trouble does.
 #pragma once
 
 #include <cstddef>

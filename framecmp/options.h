@@ -1,3 +1,5 @@
+// framecmp's command line: what makes a sample or plane fail, what the text shows, and the
+// files and frames to compare.
 #pragma once
 
 #include <cstddef>

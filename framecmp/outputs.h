@@ -1,3 +1,4 @@
+// The outputs checked before anything is written: none over an input, no two on one file.
 #pragma once
 
 #include <cstddef>

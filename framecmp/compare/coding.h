@@ -1,3 +1,5 @@
+// How each file's samples are read: the two layouts and codings, and a sample's value and
+// padding from its container.
 #pragma once
 
 #include <cstddef>

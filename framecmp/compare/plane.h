@@ -1,3 +1,4 @@
+// One plane of a frame pair compared row by row through the row kernels.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// PSNR as ffmpeg's psnr filter takes it, its text, and the hundredths -p and --align judge.
 #pragma once
 
 #include <cstddef>

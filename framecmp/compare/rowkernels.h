@@ -1,3 +1,5 @@
+// The row kernels: failing samples, largest difference and sum of squares of a row, the
+// plain kernels and the fast ones beside them.
 #pragma once
 
 #include <cstddef>

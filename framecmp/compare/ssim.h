@@ -1,3 +1,4 @@
+// A plane's SSIM as ffmpeg's ssim filter computes it, from the block sums.
 #pragma once
 
 #include <array>

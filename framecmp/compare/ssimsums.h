@@ -1,3 +1,4 @@
+// SSIM's sums over 4x4 blocks: the plain kernel and the fast one.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// A frame pair in bus order, as a trace carries it: the one view the search for a lost or
+// extra bus word reads, and where a bus sample stands in the planes.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// The search for a lost or extra bus word in a failing frame, and the runs of frames that
+// keep one.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// The 5x7 font of the picture's labels.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// Where the picture's panels, labels and zoom stand.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// -i: the PNG of a frame, written with libpng, or refused by a build without it.
 #pragma once
 
 #include <cstddef>

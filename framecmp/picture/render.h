@@ -1,3 +1,4 @@
+// The picture's rows: the frames as RGB, the difference map, the labels and the zoom.
 #pragma once
 
 #include <cstddef>

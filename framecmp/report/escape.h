@@ -1,3 +1,4 @@
+// Bytes made safe for JSON strings and XML text.
 #pragma once
 
 #include <cstddef>

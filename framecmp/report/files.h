@@ -1,3 +1,5 @@
+// The report files: the CSV and the JSON side by side, and the plot's file, written under
+// temporary names until the verdict.
 #pragma once
 
 #include <cstddef>

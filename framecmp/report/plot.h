@@ -1,3 +1,4 @@
+// The SVG plot of PSNR and SSIM over the clip.
 #pragma once
 
 #include <cstddef>

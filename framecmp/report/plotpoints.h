@@ -1,3 +1,4 @@
+// The points the plot keeps: pairs merge past its limit, each keeping its lowest values.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// The text report: its every line on standard output, and the notes on a picture not drawn.
 #pragma once
 
 #include <cstddef>
