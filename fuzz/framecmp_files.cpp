@@ -7,8 +7,10 @@
 // contents of e.yuv and a.yuv, written as well under e_w6_4_420.yuv and a_w6_4_420.yuv for
 // geometry from the names (the rest of the input goes to a.yuv, up to 64 KiB). A '/' in an
 // argument becomes '_', which keeps every path the run opens inside the scratch directory.
+// framecmp's main.cpp, its allocator with it, under another name; the library's sources
+// are compiled beside this file (fuzz/run).
 #define main framecmpMain
-#include "../framecmp/framecmp.cpp"
+#include "../framecmp/main.cpp"
 #undef main
 
 #include <algorithm>

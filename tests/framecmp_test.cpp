@@ -491,37 +491,6 @@ TEST(FramecmpModel, PairsOfFormatsWithF)
     }
 }
 
-// The plain kernels, built on their own, give every report byte for byte as the fast ones
-// do: rows long and short, every depth, tolerances at the edge of the differences.
-TEST(FramecmpModel, FastKernelsAgreeWithPlainOnes)
-{
-    const char* const formats[] = {"gray",        "nv12",     "gray10le", "p010le",
-                                   "yuv420p12le", "gray16le", "y210le",   "gray:9m"};
-    const SizeCase sizes[] = {{7, 3}, {40, 2}, {70001, 1}};
-    std::mt19937 random(70001);
-    Scratch scratch;
-    for (const char* name : formats) {
-        const ModelFormat& format = modelFormat(name);
-        for (const SizeCase& size : sizes) {
-            // Packed layouts take even widths only.
-            const int width = size.width + (isPacked(format) ? size.width % 2 : 0);
-            for (const Criteria& criteria : {Criteria{}, Criteria{1, -1, false}, Criteria{2, 30, true}}) {
-                const auto expected = randomFrames(random, format, width, size.height, 2);
-                scratch.write("e.yuv", packClip(format, expected));
-                scratch.write("a.yuv", packClip(format, damagedCopy(random, format, format, expected)));
-                std::vector<std::string> args = criteriaArgs(criteria);
-                args.insert(args.end(), {"-s", std::to_string(width) + "x" + std::to_string(size.height), "-f", name,
-                                         "e.yuv", "a.yuv"});
-                SCOPED_TRACE(joined(args));
-                const RunResult fast = scratch.run(framecmp, args);
-                const RunResult plain = scratch.run(FRAMECMP_PLAIN_BIN, args);
-                EXPECT_EQ(fast.out, plain.out);
-                EXPECT_EQ(fast.status, plain.status);
-            }
-        }
-    }
-}
-
 // Every name of a format gives the same report on the same files.
 TEST(FramecmpModel, NamesOfTheSameFormat)
 {

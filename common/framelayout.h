@@ -1,0 +1,50 @@
+// The planes of a frame and its size. Every size is worked out in 64 bits from numbers below
+// 2^31 and checked against the 32-bit frame limit, so no product can overflow.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/format.h"
+
+// Sample (x, y) of a plane starts at byte offset + y * rowStride + x * step of a frame.
+struct Plane {
+    char name;
+    int32_t width;
+    int32_t height;
+    size_t offset;
+    size_t rowStride;
+    size_t step;
+    // How many luma columns and rows one sample covers, 1 or 2: pictures need them.
+    int32_t coverX;
+    int32_t coverY;
+};
+
+struct FrameLayout {
+    int32_t width;
+    int32_t height;
+    size_t sampleBytes;
+    int planeCount;
+    Plane planes[3];
+    size_t frameSize; // bytes
+};
+
+// Odd sizes round a chroma plane up, as common players do: 4:2:0 of 5x3 has 3x2 chroma.
+int32_t coveringCount(int32_t lumaCount, int32_t cover);
+
+// Whether a frame of `format` at width x height fits the 32-bit frame limit: at most
+// 2147483647 bytes. The luma plane, which no frame is smaller than, is checked first: below
+// 2^31 bytes it bounds every other size and sum here well inside 64 bits.
+bool frameFits(const Format& format, int32_t width, int32_t height);
+
+// The planes of a frame of `format` at width x height, or a failure for a size no frame of
+// 32 bits holds (frameFits).
+FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t height);
+
+// Why traceframes would refuse a trace of this geometry (status 8 or 13), or "" when it
+// reads it. Its frame, doubled, must fit a signed 32-bit integer, so a frame is at most
+// 1073741823 bytes, and the luma plane and the frame must be whole bus words. traceframes
+// decides the same in setSizes and refuseMisalignedGeometry; it shares no code, so a test
+// holds the two to agree.
+std::string traceGeometryFault(int32_t width, int32_t height, int32_t sampling, int32_t busBytes, int32_t sampleBytes);

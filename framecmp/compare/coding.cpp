@@ -1,0 +1,66 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/compare/coding.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+static SampleCoding sampleCodingOf(const Format& format)
+{
+    const uint32_t valueMask = (uint32_t{1} << format.depth) - 1;
+    if (format.depth == lowestDepth) {
+        return SampleCoding{0, valueMask, 0, format.depth};
+    }
+    const auto spare = static_cast<uint32_t>(highestDepth - format.depth);
+    if (format.msbAligned) {
+        return SampleCoding{spare, valueMask, (uint32_t{1} << spare) - 1, format.depth};
+    }
+    return SampleCoding{0, valueMask, 0xffffU & ~valueMask, format.depth};
+}
+
+// The two layouts and codings. ACTUAL's format, when -F gives one, must have EXPECTED's
+// sampling and depth: then its planes are the same and so is its frame size.
+PairLayout makePairLayout(const Options& options)
+{
+    const Format& actualFormat = options.actualFormatGiven ? options.actualFormat : options.format;
+    if (actualFormat.layout->sampling != options.format.layout->sampling ||
+        actualFormat.depth != options.format.depth) {
+        fail("-F " + formatName(actualFormat),
+             "ACTUAL's format must have the sampling and depth of EXPECTED's, " + formatName(options.format));
+    }
+    const FrameLayout expected = makeFrameLayout(options.format, options.width, options.height);
+    const FrameLayout actual = makeFrameLayout(actualFormat, options.width, options.height);
+    const bool sameFormat =
+        actualFormat.layout == options.format.layout && actualFormat.msbAligned == options.format.msbAligned;
+    return PairLayout{expected, actual, sampleCodingOf(options.format), sampleCodingOf(actualFormat), sameFormat};
+}
+
+// Copies every step-th sample side by side, so the row kernels see one plane only.
+void gatherRow(const uint8_t* from, size_t step, size_t sampleBytes, size_t length, uint8_t* to)
+{
+    if (sampleBytes == 1) {
+        for (size_t i = 0; i < length; ++i) {
+            to[i] = from[i * step];
+        }
+        return;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        std::memcpy(to + 2 * i, from + i * step, 2);
+    }
+}
+
+} // namespace framecmp

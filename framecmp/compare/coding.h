@@ -1,0 +1,70 @@
+// How each file's samples are read: the two layouts and codings, and a sample's value and
+// padding from its container.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+// How one file's samples are read: the value is (container >> shift) & valueMask, and the
+// bits of paddingMask must be zero.
+struct SampleCoding {
+    uint32_t shift;
+    uint32_t valueMask;
+    uint32_t paddingMask;
+    int32_t depth;
+};
+
+// The two files' frames: their layouts (same planes and frame size, the samples possibly
+// elsewhere) and codings.
+struct PairLayout {
+    FrameLayout expected;
+    FrameLayout actual;
+    SampleCoding expectedCoding;
+    SampleCoding actualCoding;
+    bool sameFormat;
+};
+
+PairLayout makePairLayout(const Options& options);
+
+inline uint32_t containerAt(const uint8_t* row, size_t i, size_t sampleBytes)
+{
+    if (sampleBytes == 1) {
+        return row[i];
+    }
+    return uint32_t{row[2 * i]} | uint32_t{row[2 * i + 1]} << 8U;
+}
+
+inline int32_t valueOf(uint32_t container, const SampleCoding& coding)
+{
+    return static_cast<int32_t>((container >> coding.shift) & coding.valueMask);
+}
+
+inline bool paddingSet(uint32_t container, const SampleCoding& coding)
+{
+    return (container & coding.paddingMask) != 0;
+}
+
+inline bool sampleFails(uint32_t expected, uint32_t actual, const SampleCoding codings[2], int32_t tolerance)
+{
+    const int32_t difference = valueOf(expected, codings[0]) - valueOf(actual, codings[1]);
+    return std::abs(difference) > tolerance || paddingSet(expected, codings[0]) || paddingSet(actual, codings[1]);
+}
+
+void gatherRow(const uint8_t* from, size_t step, size_t sampleBytes, size_t length, uint8_t* to);
+
+inline size_t sampleOffset(const Plane& plane, int32_t x, int32_t y)
+{
+    return plane.offset + static_cast<size_t>(y) * plane.rowStride + static_cast<size_t>(x) * plane.step;
+}
+
+} // namespace framecmp

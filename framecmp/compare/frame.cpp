@@ -1,0 +1,81 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/compare/coding.h"
+#include "framecmp/compare/frame.h"
+#include "framecmp/compare/plane.h"
+#include "framecmp/compare/psnr.h"
+#include "framecmp/compare/result.h"
+#include "framecmp/compare/rowkernels.h"
+#include "framecmp/compare/ssim.h"
+#include "framecmp/input.h"
+
+namespace framecmp {
+
+// A plane equal in both files, its padding clear.
+static PlaneResult equalPlane(const Plane& plane, bool ssim)
+{
+    const double value = ssim ? equalPlaneSsim(plane) : std::nan("");
+    return PlaneResult{0, 0, 0, 0, value, -1, -1, 0, 0, false, false, false};
+}
+
+FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers, int64_t frame,
+                         SsimBuffers& ssimBuffers, const SampleListing* listing)
+{
+    const FrameLayout& layout = pair.expected;
+    FrameResult result{frame, false, false, {}, false, {}};
+    if (pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
+        (pair.expectedCoding.paddingMask == 0 ||
+         !framePadded(buffers.expected, layout.frameSize, pair.expectedCoding.paddingMask))) {
+        for (int p = 0; p < std::min(layout.planeCount, 3); ++p) {
+            result.planes[p] = equalPlane(layout.planes[p], criteria.ssim);
+        }
+        return result;
+    }
+    // Without -t, -p or --ssim-min alone decide: failing samples are counted but only
+    // padding fails.
+    const bool samplesDecide = criteria.toleranceGiven || (criteria.psnrFloor < 0 && criteria.ssimMin < 0);
+    const int32_t depth = pair.expectedCoding.depth;
+    for (int p = 0; p < layout.planeCount; ++p) {
+        const PlaneTally tally =
+            comparePlane(p, pair, criteria.tolerance, buffers.expected, buffers.actual, buffers, frame, listing);
+        const double mse = meanSquare(tally, layout.planes[p]);
+        const double ssim =
+            criteria.ssim ? planeSsim(p, pair, buffers.expected, buffers.actual, ssimBuffers) : std::nan("");
+        PlaneResult plane{tally.failing,
+                          tally.padded,
+                          tally.largest,
+                          mse,
+                          ssim,
+                          tally.firstX,
+                          tally.firstY,
+                          tally.firstExpected,
+                          tally.firstActual,
+                          belowFloor(mse, depth, criteria.psnrFloor),
+                          belowSsimMin(ssim, criteria),
+                          false};
+        // Under --ssim-min, a plane too small for SSIM is held to the tolerance instead.
+        const bool judgedBySamples = criteria.ssimMin >= 0 && underSsimWindow(layout.planes[p]);
+        plane.fails = tally.padded != 0 || (samplesDecide && tally.failing != 0) || plane.belowFloor ||
+                      plane.belowSsimMin || (judgedBySamples && tally.failing != 0);
+        result.planes[p] = plane;
+        result.differs = result.differs || tally.largest != 0 || tally.padded != 0;
+        result.fails = result.fails || plane.fails;
+    }
+    return result;
+}
+
+} // namespace framecmp

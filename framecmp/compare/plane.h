@@ -1,0 +1,47 @@
+// One plane of a frame pair compared row by row through the row kernels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+#include "framecmp/compare/coding.h"
+#include "framecmp/input.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+// What one plane of one frame pair shows. The first failing sample keeps its containers.
+struct PlaneTally {
+    uint64_t failing;
+    uint64_t padded;
+    uint64_t sumOfSquares;
+    int32_t largest;
+    int32_t firstX;
+    int32_t firstY;
+    uint32_t firstExpected;
+    uint32_t firstActual;
+};
+
+// A failing sample as -l lists it, handed to the listing as it is found.
+struct FailingSample {
+    int64_t frame;
+    char plane;
+    int32_t x;
+    int32_t y;
+    uint32_t expected; // containers
+    uint32_t actual;
+};
+
+using SampleListing = std::function<void(const FailingSample&)>;
+
+// Compares one plane of two frames; every failing sample goes to `listing` when there is one.
+PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* expectedFrame,
+                        const uint8_t* actualFrame, const Buffers& buffers, int64_t frame,
+                        const SampleListing* listing);
+
+} // namespace framecmp

@@ -1,0 +1,45 @@
+// What the comparison of one frame pair finds: the one hand-off from compare/ and
+// diagnosis/ to report/ and picture/, which alone write.
+#pragma once
+
+#include <cstdint>
+
+namespace framecmp {
+
+// A displacement claimed: from the sample (plane, x, y) of `frame` on, ACTUAL is EXPECTED
+// `bytes` bytes of bus order early (lost) or late (extra).
+struct Displacement {
+    int64_t frame;
+    char plane;
+    int32_t x;
+    int32_t y;
+    int32_t bytes;
+    bool lost;
+};
+
+// One plane of one frame. The first failing sample keeps its containers.
+struct PlaneResult {
+    uint64_t failing;
+    uint64_t padded; // samples with padding set in either file
+    int32_t largest;
+    double mse;
+    double ssim;    // NaN without --ssim, or for a plane smaller than one 8x8 window
+    int32_t firstX; // -1 when no sample fails
+    int32_t firstY;
+    uint32_t firstExpected;
+    uint32_t firstActual;
+    bool belowFloor;   // its PSNR, to the hundredth, under -p
+    bool belowSsimMin; // its SSIM, to the millionth, under --ssim-min
+    bool fails;        // under every criterion
+};
+
+struct FrameResult {
+    int64_t frame;
+    bool fails;
+    bool differs; // any difference, failing or not
+    PlaneResult planes[3];
+    bool displaced; // a lost or extra bus word found here starts `displacement`
+    Displacement displacement;
+};
+
+} // namespace framecmp

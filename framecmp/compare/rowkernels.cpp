@@ -1,0 +1,219 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#define FRAMECMP_SSE2 1
+#endif
+
+#include "framecmp/compare/coding.h"
+#include "framecmp/compare/rowkernels.h"
+
+namespace framecmp {
+
+// The plain kernel of 8-bit samples: failing samples (differing by more than `tolerance`),
+// largest difference and sum of squares of at most kernelSpan pairs.
+RowTally compareRow8Plain(const uint8_t* expected, const uint8_t* actual, size_t length, int32_t tolerance)
+{
+    uint32_t failing = 0;
+    uint32_t sumOfSquares = 0;
+    int32_t largest = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const int32_t difference = int32_t{expected[i]} - int32_t{actual[i]};
+        const int32_t magnitude = difference < 0 ? -difference : difference;
+        failing += magnitude > tolerance ? 1U : 0U;
+        sumOfSquares += static_cast<uint32_t>(magnitude * magnitude);
+        largest = magnitude > largest ? magnitude : largest;
+    }
+    return RowTally{failing, 0, sumOfSquares, largest};
+}
+
+// The fast kernel of 8-bit samples, 16 pairs a step, the tail by the plain one. Per step:
+// the absolute differences as bytes, their maximum, those within the tolerance counted by
+// a sum of absolute differences, and the squares summed in pairs of 16-bit products. Over
+// kernelSpan pairs a 32-bit lane of the sum takes at most 16384 squares of 65025.
+RowTally compareRow8(const uint8_t* expected, const uint8_t* actual, size_t length, int32_t tolerance)
+{
+    size_t i = 0;
+    RowTally tally{0, 0, 0, 0};
+#ifdef FRAMECMP_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i allowed = _mm_set1_epi8(static_cast<char>(std::min(tolerance, 255)));
+    __m128i largest = zero;
+    __m128i within = zero;
+    __m128i squares = zero;
+    for (; i + 16 <= length; i += 16) {
+        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(expected + i));
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(actual + i));
+        const __m128i magnitude = _mm_or_si128(_mm_subs_epu8(e, a), _mm_subs_epu8(a, e));
+        largest = _mm_max_epu8(largest, magnitude);
+        const __m128i passes = _mm_cmpeq_epi8(_mm_subs_epu8(magnitude, allowed), zero);
+        within = _mm_add_epi64(within, _mm_sad_epu8(_mm_and_si128(passes, one), zero));
+        const __m128i low = _mm_unpacklo_epi8(magnitude, zero);
+        const __m128i high = _mm_unpackhi_epi8(magnitude, zero);
+        squares = _mm_add_epi32(squares, _mm_add_epi32(_mm_madd_epi16(low, low), _mm_madd_epi16(high, high)));
+    }
+    alignas(16) uint8_t largestBytes[16];
+    alignas(16) uint64_t withinLanes[2];
+    alignas(16) uint32_t squareLanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(largestBytes), largest);
+    _mm_store_si128(reinterpret_cast<__m128i*>(withinLanes), within);
+    _mm_store_si128(reinterpret_cast<__m128i*>(squareLanes), squares);
+    tally.failing = static_cast<uint32_t>(i - (withinLanes[0] + withinLanes[1]));
+    tally.sumOfSquares = uint64_t{squareLanes[0]} + squareLanes[1] + squareLanes[2] + squareLanes[3];
+    for (const uint8_t byte : largestBytes) {
+        tally.largest = std::max<int32_t>(tally.largest, byte);
+    }
+#endif
+    const RowTally tail = compareRow8Plain(expected + i, actual + i, length - i, tolerance);
+    return RowTally{tally.failing + tail.failing, 0, tally.sumOfSquares + tail.sumOfSquares,
+                    std::max(tally.largest, tail.largest)};
+}
+
+// The plain kernel of samples in 16-bit containers, each file read by its coding: failing
+// samples (beyond the tolerance or with padding set), those with padding set, largest
+// difference and sum of squares of the values.
+RowTally compareRow16Plain(const uint8_t* expected, const uint8_t* actual, size_t length, const SampleCoding codings[2],
+                           int32_t tolerance)
+{
+    RowTally tally{0, 0, 0, 0};
+    for (size_t i = 0; i < length; ++i) {
+        const uint32_t e = containerAt(expected, i, 2);
+        const uint32_t a = containerAt(actual, i, 2);
+        const int32_t magnitude = std::abs(valueOf(e, codings[0]) - valueOf(a, codings[1]));
+        const bool padded = paddingSet(e, codings[0]) || paddingSet(a, codings[1]);
+        tally.failing += magnitude > tolerance || padded ? 1U : 0U;
+        tally.padded += padded ? 1U : 0U;
+        tally.sumOfSquares += static_cast<uint64_t>(magnitude) * static_cast<uint64_t>(magnitude);
+        tally.largest = std::max(tally.largest, magnitude);
+    }
+    return tally;
+}
+
+#ifdef FRAMECMP_SSE2
+// Adds the eight 32-bit squares of the 16-bit magnitudes m to the two 64-bit lanes of sum.
+static __m128i addSquares16(__m128i sum, __m128i m)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_mullo_epi16(m, m);
+    const __m128i high = _mm_mulhi_epu16(m, m);
+    const __m128i first = _mm_unpacklo_epi16(low, high);
+    const __m128i second = _mm_unpackhi_epi16(low, high);
+    sum = _mm_add_epi64(sum, _mm_unpacklo_epi32(first, zero));
+    sum = _mm_add_epi64(sum, _mm_unpackhi_epi32(first, zero));
+    sum = _mm_add_epi64(sum, _mm_unpacklo_epi32(second, zero));
+    return _mm_add_epi64(sum, _mm_unpackhi_epi32(second, zero));
+}
+#endif
+
+#ifdef FRAMECMP_SSE2
+static uint32_t sumLanes16(__m128i lanes)
+{
+    alignas(16) uint16_t values[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(values), lanes);
+    uint32_t sum = 0;
+    for (const uint16_t value : values) {
+        sum += value;
+    }
+    return sum;
+}
+#endif
+
+// The fast kernel of 16-bit containers, 8 pairs a step, the tail by the plain one. Per step:
+// the values shifted and masked, the padding of both, the absolute differences and their
+// maximum (by saturating subtraction: SSE2 has no unsigned 16-bit maximum), passing and
+// padded samples counted in 16-bit lanes (at most kernelSpan / 8 each), and full 32-bit
+// squares summed in 64 bits.
+RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t length, const SampleCoding codings[2],
+                      int32_t tolerance)
+{
+    size_t i = 0;
+    RowTally tally{0, 0, 0, 0};
+#ifdef FRAMECMP_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i shiftExpected = _mm_cvtsi32_si128(static_cast<int>(codings[0].shift));
+    const __m128i shiftActual = _mm_cvtsi32_si128(static_cast<int>(codings[1].shift));
+    const __m128i valueExpected = _mm_set1_epi16(static_cast<int16_t>(codings[0].valueMask));
+    const __m128i valueActual = _mm_set1_epi16(static_cast<int16_t>(codings[1].valueMask));
+    const __m128i paddingExpected = _mm_set1_epi16(static_cast<int16_t>(codings[0].paddingMask));
+    const __m128i paddingActual = _mm_set1_epi16(static_cast<int16_t>(codings[1].paddingMask));
+    const __m128i allowed = _mm_set1_epi16(static_cast<int16_t>(tolerance));
+    __m128i largest = zero;
+    __m128i passing = zero;
+    __m128i padded = zero;
+    __m128i squares = zero;
+    for (; i + 8 <= length; i += 8) {
+        const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(expected + 2 * i));
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(actual + 2 * i));
+        const __m128i padding = _mm_or_si128(_mm_and_si128(e, paddingExpected), _mm_and_si128(a, paddingActual));
+        const __m128i clean = _mm_cmpeq_epi16(padding, zero);
+        const __m128i ve = _mm_and_si128(_mm_srl_epi16(e, shiftExpected), valueExpected);
+        const __m128i va = _mm_and_si128(_mm_srl_epi16(a, shiftActual), valueActual);
+        const __m128i magnitude = _mm_or_si128(_mm_subs_epu16(ve, va), _mm_subs_epu16(va, ve));
+        largest = _mm_add_epi16(_mm_subs_epu16(magnitude, largest), largest);
+        const __m128i within = _mm_cmpeq_epi16(_mm_subs_epu16(magnitude, allowed), zero);
+        passing = _mm_sub_epi16(passing, _mm_and_si128(within, clean));
+        padded = _mm_add_epi16(padded, _mm_andnot_si128(clean, one));
+        squares = addSquares16(squares, magnitude);
+    }
+    alignas(16) uint16_t largestLanes[8];
+    alignas(16) uint64_t squareLanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(largestLanes), largest);
+    _mm_store_si128(reinterpret_cast<__m128i*>(squareLanes), squares);
+    tally.failing = static_cast<uint32_t>(i) - sumLanes16(passing);
+    tally.padded = sumLanes16(padded);
+    tally.sumOfSquares = squareLanes[0] + squareLanes[1];
+    for (const uint16_t lane : largestLanes) {
+        tally.largest = std::max<int32_t>(tally.largest, lane);
+    }
+#endif
+    const RowTally tail = compareRow16Plain(expected + 2 * i, actual + 2 * i, length - i, codings, tolerance);
+    return RowTally{tally.failing + tail.failing, tally.padded + tail.padded, tally.sumOfSquares + tail.sumOfSquares,
+                    std::max(tally.largest, tail.largest)};
+}
+
+// Whether any 16-bit container of a frame has a bit of `mask` set.
+bool framePaddedPlain(const uint8_t* frame, size_t size, uint32_t mask)
+{
+    uint32_t seen = 0;
+    for (size_t i = 0; i + 2 <= size; i += 2) {
+        seen |= containerAt(frame + i, 0, 2);
+    }
+    return (seen & mask) != 0;
+}
+
+// The fast kernel: 16 bytes a step, the tail by the plain one.
+bool framePadded(const uint8_t* frame, size_t size, uint32_t mask)
+{
+    size_t i = 0;
+    uint32_t seen = 0;
+#ifdef FRAMECMP_SSE2
+    __m128i any = _mm_setzero_si128();
+    for (; i + 16 <= size; i += 16) {
+        any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(frame + i)));
+    }
+    alignas(16) uint16_t lanes[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), any);
+    for (const uint16_t lane : lanes) {
+        seen |= lane;
+    }
+#endif
+    return (seen & mask) != 0 || framePaddedPlain(frame + i, size - i, mask);
+}
+
+} // namespace framecmp

@@ -1,0 +1,168 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/compare/rowkernels.h"
+#include "framecmp/input.h"
+#include "framecmp/memory.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+Input openInput(const char* path)
+{
+    if (std::strcmp(path, "-") == 0) {
+        return Input{"standard input", STDIN_FILENO};
+    }
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        failSystem(path, "cannot open");
+    }
+    return Input{path, fd};
+}
+
+// Two names of one stream that cannot seek (`- /dev/stdin` on a pipe) would each take part
+// of it. Two names of one regular file, or of a device that seeks, read alike.
+void refuseOneStream(const Options& options, const Input inputs[2])
+{
+    if (inputs[0].fd == inputs[1].fd) {
+        failUsage("arguments", "standard input can be only one of the two files");
+    }
+    struct stat first {};
+    struct stat second {};
+    if (fstat(inputs[0].fd, &first) != 0 || fstat(inputs[1].fd, &second) != 0 || first.st_dev != second.st_dev ||
+        first.st_ino != second.st_ino || S_ISREG(first.st_mode) || lseek(inputs[0].fd, 0, SEEK_CUR) >= 0) {
+        return;
+    }
+    fail("arguments", std::string(options.expectedPath) + " and " + options.actualPath + " are one stream");
+}
+
+// Reads until `length` bytes are in or the input ends; returns the bytes read. A file that
+// can seek may be read at `offset` instead of where it stands (pread), when that is 0 or more.
+size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset)
+{
+    size_t got = 0;
+    while (got < length) {
+        const ssize_t n = offset < 0 ? read(input.fd, data + got, length - got)
+                                     : pread(input.fd, data + got, length - got, offset + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            failSystem(input.path, "cannot read");
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return got;
+}
+
+uint8_t*& frameOf(Buffers& buffers, size_t file)
+{
+    return file == 0 ? buffers.expected : buffers.actual;
+}
+
+// Makes room for `length` bytes in the frame buffer of `file` (0 EXPECTED, 1 ACTUAL), doubling it at least, never
+// past a frame and one byte.
+uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSize)
+{
+    uint8_t*& frame = frameOf(buffers, file);
+    size_t& capacity = buffers.capacity[file];
+    if (length > capacity) {
+        const size_t grown = std::min(std::max(length, 2 * capacity), frameSize + 1);
+        void* block = std::realloc(frame, grown);
+        if (block == nullptr) {
+            failAllocation(grown);
+        }
+        frame = static_cast<uint8_t*>(block);
+        capacity = grown;
+    }
+    return frame;
+}
+
+// Reads up to a frame of a file into its buffer, which grows as the bytes come;
+// returns the bytes read.
+size_t readFrame(const Input& input, Buffers& buffers, size_t file, size_t frameSize)
+{
+    size_t got = 0;
+    for (;;) {
+        const size_t room = std::min(buffers.capacity[file], frameSize);
+        got += readUpTo(input, frameOf(buffers, file) + got, room - got);
+        if (got < room || got == frameSize) {
+            return got;
+        }
+        frameRoom(buffers, file, got + 1, frameSize);
+    }
+}
+
+// Reads past the first `count` frames, or to the end when there are fewer.
+void skipFrames(const Input& input, Buffers& buffers, size_t file, size_t frameSize, int64_t count)
+{
+    for (int64_t i = 0; i < count; ++i) {
+        if (readFrame(input, buffers, file, frameSize) < frameSize) {
+            return;
+        }
+    }
+}
+
+// The first block of each frame buffer: a whole frame only when it is small.
+constexpr size_t firstFrameBlock = 65536;
+
+Buffers allocateBuffers(const FrameLayout& layout)
+{
+    const size_t rowLength = std::min(static_cast<size_t>(layout.width), kernelSpan) * layout.sampleBytes;
+    const size_t first = std::min(layout.frameSize + 1, firstFrameBlock);
+    return Buffers{allocate(first), allocate(first), allocate(rowLength), allocate(rowLength), {first, first}};
+}
+
+void releaseBuffers(const Buffers& buffers)
+{
+    std::free(buffers.expected);
+    std::free(buffers.actual);
+    std::free(buffers.expectedRow);
+    std::free(buffers.actualRow);
+}
+
+// What is left of a file once one of the two has ended; `got` is what its last read gave.
+// A file that gave a whole frame is read one byte further, no more: it may never end. A
+// byte --align still holds counts as read, so that a pipe reads as a file does.
+Remainder countRemainder(const Input& input, const Readahead& readahead, size_t file, Buffers& buffers,
+                         size_t frameSize, size_t got)
+{
+    if (got < frameSize) {
+        return Remainder{0, got, false};
+    }
+    const bool heldMore =
+        readahead.next[file] < readahead.frames[file].size() && !readahead.frames[file][readahead.next[file]].empty();
+    const bool more =
+        heldMore || readUpTo(input, frameRoom(buffers, file, frameSize + 1, frameSize) + frameSize, 1) != 0;
+    return Remainder{1, 0, more};
+}
+
+// The next frame of a file: one --align held back, else one read.
+size_t nextFrame(const Input& input, Readahead& readahead, size_t file, Buffers& buffers, size_t frameSize)
+{
+    if (readahead.next[file] < readahead.frames[file].size()) {
+        const std::vector<uint8_t>& kept = readahead.frames[file][readahead.next[file]];
+        ++readahead.next[file];
+        std::copy(kept.begin(), kept.end(), frameRoom(buffers, file, kept.size(), frameSize));
+        return kept.size();
+    }
+    return readFrame(input, buffers, file, frameSize);
+}
+
+} // namespace framecmp

@@ -1,0 +1,74 @@
+// The two files read: opened, a frame at a time into buffers that grow as bytes come, and
+// what is left of each once one ends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+struct Input {
+    const char* path;
+    int fd;
+};
+
+// Two frames and the gathered rows of a plane whose samples are not side by side. A frame
+// buffer grows as its file's bytes come, up to a frame and the one byte read past it, so
+// that a short file never costs a whole frame of a huge picture.
+struct Buffers {
+    uint8_t* expected;
+    uint8_t* actual;
+    uint8_t* expectedRow;
+    uint8_t* actualRow;
+    size_t capacity[2]; // bytes of the expected and the actual frame buffer
+};
+
+// What is known of a file once the other has ended: the whole frames it holds beyond those
+// compared and the bytes of a partial frame after them, or, when it goes on past one more
+// frame, only that it has more (it may be endless).
+struct Remainder {
+    int64_t wholeFrames;
+    size_t partialBytes;
+    bool more;
+};
+
+// What --align reads of each file: the frames of a pipe are held, to be compared first once
+// the offset is found; a file that can seek is read in place and then set at the offset.
+struct Readahead {
+    bool seekable[2];
+    off_t start[2];
+    int64_t whole[2]; // whole frames there are to align on, held or in place
+    std::vector<std::vector<uint8_t>> frames[2];
+    size_t next[2];
+};
+
+Input openInput(const char* path);
+
+void refuseOneStream(const Options& options, const Input inputs[2]);
+
+size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset = -1);
+
+uint8_t*& frameOf(Buffers& buffers, size_t file);
+
+uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSize);
+
+size_t readFrame(const Input& input, Buffers& buffers, size_t file, size_t frameSize);
+
+void skipFrames(const Input& input, Buffers& buffers, size_t file, size_t frameSize, int64_t count);
+
+Buffers allocateBuffers(const FrameLayout& layout);
+
+void releaseBuffers(const Buffers& buffers);
+
+Remainder countRemainder(const Input& input, const Readahead& readahead, size_t file, Buffers& buffers,
+                         size_t frameSize, size_t got);
+
+size_t nextFrame(const Input& input, Readahead& readahead, size_t file, Buffers& buffers, size_t frameSize);
+
+} // namespace framecmp

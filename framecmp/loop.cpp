@@ -1,0 +1,131 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/compare/coding.h"
+#include "framecmp/compare/frame.h"
+#include "framecmp/compare/ssim.h"
+#include "framecmp/diagnosis/displacement.h"
+#include "framecmp/input.h"
+#include "framecmp/loop.h"
+#include "framecmp/options.h"
+#include "framecmp/picture/picture.h"
+#include "framecmp/report/files.h"
+#include "framecmp/report/text.h"
+
+namespace framecmp {
+
+// Whether -i draws this frame: the one --picture-frame names, else the first failing one.
+static bool drawsFrame(const Options& options, const RunTally& tally, int64_t frame, bool fails)
+{
+    if (options.picturePath == nullptr || tally.pictureWritten) {
+        return false;
+    }
+    return options.pictureFrame < 0 ? fails : frame == options.pictureFrame;
+}
+
+// After an early stop at `frame`, reads on to the frame --picture-frame names and draws it,
+// compared with nothing listed; when a file ends first it stays undrawn, and `rest` says
+// which.
+static void drawLaterFrame(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
+                           Buffers& buffers, int64_t frame, RunTally& tally, LoopState& state, Reports& reports,
+                           Remainder rest[2])
+{
+    if (options.picturePath == nullptr || tally.pictureWritten || options.pictureFrame <= frame) {
+        return;
+    }
+    const size_t frameSize = pair.expected.frameSize;
+    for (int64_t next = frame + 1; next <= options.pictureFrame; ++next) {
+        for (size_t file = 0; file < 2; ++file) {
+            if (nextFrame(inputs[file], readahead, file, buffers, frameSize) < frameSize) {
+                rest[file] = Remainder{next - frame - 1, 0, false};
+                rest[1 - file].more = true;
+                return;
+            }
+        }
+    }
+    const FrameResult drawn =
+        compareFrame(options.criteria, pair, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
+    reports.picture = writePicture(options.picturePath, pair, buffers, drawn, options.criteria.tolerance);
+    tally.pictureWritten = true;
+}
+
+// A failing frame searched for a lost or extra bus word, and its line said.
+static void diagnoseAndSay(const Options& options, const PairLayout& pair, const Buffers& buffers, LoopState& state)
+{
+    diagnoseFrame(options.criteria, pair, buffers, state.result, state.diagnosis);
+    sayFinishedRuns(state.diagnosis, options.text);
+    if (!options.text.quiet && !options.text.listSamples) {
+        sayFrameLine(state.result, pair, options.criteria);
+    }
+}
+
+// The latest displacement's run closed, and said when it was more than one frame.
+static void closeRun(const Options& options, LoopState& state)
+{
+    closeDisplacementRun(state.diagnosis);
+    sayFinishedRuns(state.diagnosis, options.text);
+}
+
+RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
+                      Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state)
+{
+    const size_t frameSize = pair.expected.frameSize;
+    RunTally tally = emptyTally();
+    const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, pair); };
+    for (;;) {
+        const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, frameSize);
+        const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, frameSize);
+        if (gotExpected < frameSize || gotActual < frameSize) {
+            rest[0] = countRemainder(inputs[0], readahead, 0, buffers, frameSize, gotExpected);
+            rest[1] = countRemainder(inputs[1], readahead, 1, buffers, frameSize, gotActual);
+            closeRun(options, state);
+            return tally;
+        }
+        const int64_t frame = firstFrame + tally.framesCompared++;
+        if (options.criteria.ssim && state.ssimBuffers.sums[0].empty()) {
+            state.ssimBuffers = makeSsimBuffers(pair.expected);
+        }
+        state.result = compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
+                                    options.text.listSamples ? &listing : nullptr);
+        const bool fails = state.result.fails;
+        noteFrame(tally, pair.expected.planeCount, state.result);
+        if (fails) {
+            diagnoseAndSay(options, pair, buffers, state);
+        }
+        reportFrame(reports, pair, options, state.result);
+        if (drawsFrame(options, tally, frame, fails)) {
+            reports.picture =
+                writePicture(options.picturePath, pair, buffers, state.result, options.criteria.tolerance);
+            tally.pictureWritten = true;
+        }
+        if (!fails) {
+            continue;
+        }
+        tally.lastFailing = frame;
+        if (tally.framesFailing++ == 0) {
+            tally.firstFailing = frame;
+        }
+        // A report is whole: -q alone stops at the first failing frame.
+        if ((options.text.quiet && !reportsWanted(options)) || tally.framesFailing == options.stopAfter) {
+            tally.stopped = true;
+            closeRun(options, state);
+            drawLaterFrame(options, pair, inputs, readahead, buffers, frame, tally, state, reports, rest);
+            return tally;
+        }
+    }
+}
+
+} // namespace framecmp

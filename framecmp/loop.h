@@ -1,0 +1,33 @@
+// The frame loop: each frame pair read, compared, searched, reported and drawn.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+#include "framecmp/compare/coding.h"
+#include "framecmp/compare/frame.h"
+#include "framecmp/compare/ssim.h"
+#include "framecmp/diagnosis/displacement.h"
+#include "framecmp/input.h"
+#include "framecmp/options.h"
+#include "framecmp/report/files.h"
+
+#include "framecmp/tally.h"
+namespace framecmp {
+
+// What the frame loop carries from one frame to the next: SSIM's sums, the latest frame's
+// result, the displacements found.
+struct LoopState {
+    SsimBuffers ssimBuffers;
+    FrameResult result;
+    Diagnosis diagnosis;
+};
+
+RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
+                      Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state);
+
+} // namespace framecmp

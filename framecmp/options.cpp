@@ -1,0 +1,265 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/options.h"
+
+namespace framecmp {
+
+static const char usageText[] =
+    "usage: framecmp [-qlh] [-s WIDTHxHEIGHT] [-f FORMAT] [-F FORMAT] [-t N] [-p DB] [-n COUNT]\n"
+    "                [-i PICTURE.png [--picture-frame=N]] [--skip=N[:M]] [--align=MAX] [--csv FILE]\n"
+    "                [--json FILE] [--plot FILE.svg] [--ssim] [--ssim-min=S] EXPECTED ACTUAL\n"
+    "  -s WxH        picture size (default: from the file names, as clip_w176_144_420...)\n"
+    "  -f FORMAT     EXPECTED's format: yuv420p nv12 nv21 yuv422p nv16 yuv440p yuv444p nv24 gray\n"
+    "                yuyv422 yvyu422 uyvy422 vyuy422 (8 bits); ffmpeg's names above 8 bits\n"
+    "                (yuv420p10le, p010le, y210le, ...); LAYOUT:DEPTH (value in the low bits)\n"
+    "                or LAYOUT:DEPTHm (in the high bits), as nv12:10; i420 422p 440p yuyv yvyu\n"
+    "                uyvy vyuy (default: from the sampling in the names: 420 yuv420p, 422\n"
+    "                yuv422p, 440 yuv440p, 400 gray)\n"
+    "  -F FORMAT     ACTUAL's format, of EXPECTED's sampling and depth (default: EXPECTED's)\n"
+    "  -t N          a sample fails when it differs by more than N (default 0)\n"
+    "  -p DB         a plane fails when its PSNR is below DB; without -t, only PSNR decides\n"
+    "  -q            print nothing, exit status only (not with -l)\n"
+    "  -l            list every failing sample: frame plane x y expected actual\n"
+    "  -n COUNT      stop after COUNT failing frames\n"
+    "  -i FILE       write a PNG of the first failing frame: expected, actual, where they differ\n"
+    "                and the first failing sample's neighbourhood enlarged, failing pixels outlined\n"
+    "  --picture-frame=N  the frame -i draws, failing or not (default: the first failing one)\n"
+    "  --skip=N[:M]  skip the first N frames of EXPECTED and M (default N) of ACTUAL\n"
+    "  --align=MAX   find ACTUAL's offset from -MAX to +MAX frames and compare from there\n"
+    "  --csv FILE    write every frame and plane as CSV (- for standard output)\n"
+    "  --json FILE   write every frame, the criteria and the summary as JSON (- likewise)\n"
+    "  --plot FILE   write PSNR (and SSIM) per frame as an SVG plot\n"
+    "  --ssim        compute each plane's SSIM as ffmpeg's ssim filter does\n"
+    "  --ssim-min=S  a plane fails when its SSIM is below S (0 to 1); implies --ssim\n"
+    "  --help, --version\n"
+    "a sample also fails when its padding bits are set\n"
+    "exit status: 0 pass, 1 fail or lengths differ, 2 trouble\n";
+
+constexpr int64_t highestAlign = 1000;
+
+static void readSize(const char* text, Options& options)
+{
+    const char* cross = std::strpbrk(text, "xX");
+    const std::string widthText = cross == nullptr ? std::string() : std::string(text, cross);
+    const int64_t width = readDecimal(widthText.c_str(), 1, INT32_MAX);
+    const int64_t height = cross == nullptr ? -1 : readDecimal(cross + 1, 1, INT32_MAX);
+    if (width < 0 || height < 0) {
+        failUsage(std::string("-s ") + text, "not WIDTHxHEIGHT with both from 1 to 2147483647");
+    }
+    options.width = static_cast<int32_t>(width);
+    options.height = static_cast<int32_t>(height);
+}
+
+static Format readFormat(const char* option, const char* text)
+{
+    Format format{};
+    if (!parseFormat(text, format)) {
+        failUsage(std::string(option) + " " + text, "unknown format; known: " + knownFormatNames());
+    }
+    return format;
+}
+
+// A PSNR floor: decimal dB with at most two decimals, from 0 to 999.99, in hundredths.
+static int64_t readFloor(const char* text)
+{
+    const char* point = std::strchr(text, '.');
+    const std::string whole = point == nullptr ? std::string(text) : std::string(text, point);
+    const std::string fraction = point == nullptr ? std::string("00") : std::string(point + 1) + "00";
+    const int64_t units = readDecimal(whole.c_str(), 0, 999);
+    const bool fractionValid = point == nullptr || (point[1] != '\0' && std::strlen(point + 1) <= 2);
+    const int64_t hundredths = fractionValid ? readDecimal(fraction.substr(0, 2).c_str(), 0, 99) : -1;
+    if (units < 0 || hundredths < 0) {
+        failUsage(std::string("-p ") + text, "not a PSNR in dB from 0 to 999.99, at most two decimals");
+    }
+    return units * 100 + hundredths;
+}
+
+// --skip=N or --skip=N:M.
+static void readSkip(const char* text, Options& options)
+{
+    const char* colon = std::strchr(text, ':');
+    const std::string first = colon == nullptr ? std::string(text) : std::string(text, colon);
+    const int64_t expected = readDecimal(first.c_str(), 0, INT64_MAX / 4);
+    const int64_t actual = colon == nullptr ? expected : readDecimal(colon + 1, 0, INT64_MAX / 4);
+    if (expected < 0 || actual < 0) {
+        failUsage(std::string("--skip=") + text, "not N or N:M, frame counts from 0");
+    }
+    options.skip[0] = expected;
+    options.skip[1] = actual;
+    options.skipGiven = true;
+}
+
+// An SSIM threshold: a decimal from 0 to 1 with at most six decimals, in millionths.
+static int64_t readSsimMin(const char* text)
+{
+    const char* point = std::strchr(text, '.');
+    const std::string whole = point == nullptr ? std::string(text) : std::string(text, point);
+    const std::string fraction = point == nullptr ? std::string() : std::string(point + 1);
+    const int64_t units = readDecimal(whole.c_str(), 0, 1);
+    const bool fractionValid = point == nullptr || (!fraction.empty() && fraction.size() <= 6);
+    const int64_t millionths =
+        fractionValid ? readDecimal((fraction + "000000").substr(0, 6).c_str(), 0, ssimUnits - 1) : -1;
+    const int64_t value = units * ssimUnits + millionths;
+    if (units < 0 || millionths < 0 || value > ssimUnits) {
+        failUsage(std::string("--ssim-min=") + text, "not an SSIM from 0 to 1, at most six decimals");
+    }
+    return value;
+}
+
+bool isStandardOutput(const char* path)
+{
+    return path != nullptr && std::strcmp(path, "-") == 0;
+}
+
+// At most one report on standard output, and then no -l listing to mix with it.
+static void checkReports(const Options& options)
+{
+    const char* paths[3] = {options.csvPath, options.jsonPath, options.plotPath};
+    const auto onStandardOutput = std::count_if(std::begin(paths), std::end(paths), isStandardOutput);
+    if (onStandardOutput > 1) {
+        failUsage("-", "only one report can go to standard output");
+    }
+    if (onStandardOutput == 1 && options.text.listSamples) {
+        failUsage("-l", "cannot list samples on standard output while a report goes there");
+    }
+}
+
+bool reportsWanted(const Options& options)
+{
+    return options.csvPath != nullptr || options.jsonPath != nullptr || options.plotPath != nullptr;
+}
+
+Options readOptions(int argc, char** argv)
+{
+    static const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                         {"version", no_argument, nullptr, 'V'},
+                                         {"skip", required_argument, nullptr, 'S'},
+                                         {"align", required_argument, nullptr, 'A'},
+                                         {"csv", required_argument, nullptr, 'C'},
+                                         {"json", required_argument, nullptr, 'J'},
+                                         {"plot", required_argument, nullptr, 'G'},
+                                         {"ssim", no_argument, nullptr, 'M'},
+                                         {"ssim-min", required_argument, nullptr, 'N'},
+                                         {"picture-frame", required_argument, nullptr, 'P'},
+                                         {nullptr, 0, nullptr, 0}};
+    Options options{};
+    options.criteria.psnrFloor = -1;
+    options.alignMax = -1;
+    options.criteria.ssimMin = -1;
+    options.pictureFrame = -1;
+    opterr = 0;
+    int opt = 0;
+    while ((opt = getopt_long(argc, argv, ":s:f:F:t:p:qln:i:h", longOptions, nullptr)) != -1) {
+        switch (opt) {
+        case 's': readSize(optarg, options); break;
+        case 'f':
+            options.format = readFormat("-f", optarg);
+            options.formatGiven = true;
+            break;
+        case 'F':
+            options.actualFormat = readFormat("-F", optarg);
+            options.actualFormatGiven = true;
+            break;
+        case 't': {
+            const int64_t tolerance = readDecimal(optarg, 0, 65535);
+            if (tolerance < 0) {
+                failUsage(std::string("-t ") + optarg, "not a tolerance from 0 to 65535");
+            }
+            options.criteria.tolerance = static_cast<int32_t>(tolerance);
+            options.criteria.toleranceGiven = true;
+            break;
+        }
+        case 'p': options.criteria.psnrFloor = readFloor(optarg); break;
+        case 'q': options.text.quiet = true; break;
+        case 'l': options.text.listSamples = true; break;
+        case 'n':
+            options.stopAfter = readDecimal(optarg, 1, INT64_MAX);
+            if (options.stopAfter < 0) {
+                failUsage(std::string("-n ") + optarg, "not a count from 1");
+            }
+            break;
+        case 'i': options.picturePath = optarg; break;
+        case 'S': readSkip(optarg, options); break;
+        case 'A':
+            options.alignMax = readDecimal(optarg, 0, highestAlign);
+            if (options.alignMax < 0) {
+                failUsage(std::string("--align=") + optarg, "not a frame count from 0 to 1000");
+            }
+            break;
+        case 'C': options.csvPath = optarg; break;
+        case 'J': options.jsonPath = optarg; break;
+        case 'G': options.plotPath = optarg; break;
+        case 'M': options.criteria.ssim = true; break;
+        case 'N':
+            options.criteria.ssimMin = readSsimMin(optarg);
+            options.criteria.ssim = true;
+            break;
+        case 'P':
+            options.pictureFrame = readDecimal(optarg, 0, INT64_MAX / 4);
+            if (options.pictureFrame < 0) {
+                failUsage(std::string("--picture-frame=") + optarg, "not a frame number from 0");
+            }
+            break;
+        case 'h': printAndExit(usageText);
+        case 'V': printAndExit("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
+        case ':': failUsage(argv[optind - 1], "needs a value");
+        default: failUsage(optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1], "unknown option");
+        }
+    }
+    if (argc - optind != 2) {
+        failUsage("arguments", "two files, EXPECTED and ACTUAL, are needed");
+    }
+    if (options.pictureFrame >= 0 && options.picturePath == nullptr) {
+        failUsage("--picture-frame", "draws the picture of -i, which is not given");
+    }
+    options.expectedPath = argv[optind];
+    options.actualPath = argv[optind + 1];
+    if (options.text.quiet && options.text.listSamples) {
+        failUsage("-q -l", "-q prints nothing and -l lists every failing sample; give one");
+    }
+    checkReports(options);
+    return options;
+}
+
+// Fills in what -s and -f left open from the names, which must agree where both tell.
+void completeFromNames(Options& options)
+{
+    if (options.width != 0 && options.formatGiven) {
+        return;
+    }
+    const NameFields expected = readNameFields(options.expectedPath);
+    const NameFields actual = readNameFields(options.actualPath);
+    if (expected.found && actual.found &&
+        (expected.width != actual.width || expected.height != actual.height || expected.sampling != actual.sampling)) {
+        fail(options.actualPath,
+             std::string("the geometry in the name disagrees with that of ") + options.expectedPath);
+    }
+    const NameFields& named = expected.found ? expected : actual;
+    if (options.width == 0) {
+        if (!named.found) {
+            failUsage("geometry", "give -s WIDTHxHEIGHT, or names with _wWIDTH_HEIGHT_SAMPLING in them");
+        }
+        options.width = named.width;
+        options.height = named.height;
+    }
+    if (!options.formatGiven) {
+        options.format = planarFormatOf(named.found ? named.sampling : 420);
+    }
+}
+
+} // namespace framecmp

@@ -1,0 +1,65 @@
+// framecmp's command line: what makes a sample or plane fail, what the text shows, and the
+// files and frames to compare.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+
+namespace framecmp {
+
+// --ssim-min in millionths.
+constexpr int64_t ssimUnits = 1000000;
+
+// What makes a sample or a plane fail: the comparison, the search for lost bus words and
+// --align judge by these alone.
+struct Criteria {
+    int32_t tolerance;   // a sample fails beyond it
+    bool toleranceGiven; // without -t, -p or --ssim-min alone decide
+    int64_t psnrFloor;   // hundredths of a dB; -1 without -p
+    int64_t ssimMin;     // millionths; -1 without --ssim-min
+    bool ssim;           // SSIM computed (--ssim or --ssim-min)
+};
+
+// What the text report on standard output shows.
+struct TextChoices {
+    bool quiet;       // nothing (-q, or a report on standard output)
+    bool listSamples; // every failing sample (-l) in place of the frames' lines
+};
+
+// The command line.
+struct Options {
+    Criteria criteria;
+    TextChoices text;
+    const char* expectedPath;
+    const char* actualPath;
+    const char* picturePath;
+    const char* csvPath; // "-" for standard output
+    const char* jsonPath;
+    const char* plotPath;
+    int64_t stopAfter;    // failing frames; 0 is no limit
+    int64_t skip[2];      // frames of EXPECTED and ACTUAL
+    int64_t alignMax;     // -1 without --align
+    int64_t pictureFrame; // the frame -i draws; -1 for the first failing one
+    Format format;
+    Format actualFormat;
+    int32_t width; // 0 until -s or a name gives it
+    int32_t height;
+    bool formatGiven;
+    bool actualFormatGiven;
+    bool skipGiven;
+};
+
+bool isStandardOutput(const char* path);
+
+bool reportsWanted(const Options& options);
+
+Options readOptions(int argc, char** argv);
+
+void completeFromNames(Options& options);
+
+} // namespace framecmp

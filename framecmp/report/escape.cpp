@@ -1,0 +1,103 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/report/escape.h"
+
+namespace framecmp {
+
+// The length of the valid UTF-8 sequence that starts at text[i] and its code point, or 0
+// when none starts there: no overlong forms, no surrogates, nothing past U+10FFFF.
+static size_t utf8Length(const std::string& text, size_t i, uint32_t& codePoint)
+{
+    const auto lead = static_cast<uint8_t>(text[i]);
+    const size_t length = lead < 0x80                    ? 1
+                          : lead >= 0xc2 && lead <= 0xdf ? 2
+                          : lead >= 0xe0 && lead <= 0xef ? 3
+                          : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                         : 0;
+    if (length == 0 || i + length > text.size()) {
+        return 0;
+    }
+    static const uint32_t leadMasks[5] = {0, 0x7f, 0x1f, 0x0f, 0x07};
+    uint32_t value = lead & leadMasks[length];
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<uint8_t>(text[i + k]);
+        if ((next & 0xc0U) != 0x80) {
+            return 0;
+        }
+        value = value << 6U | (next & 0x3fU);
+    }
+    static const uint32_t lowest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < lowest[length] || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff)) {
+        return 0;
+    }
+    codePoint = value;
+    return length;
+}
+
+// A JSON string of bytes: valid UTF-8 kept, quotes and backslashes escaped, control
+// characters and every byte of no valid sequence as \u00XX.
+std::string jsonString(const std::string& bytes)
+{
+    std::string text = "\"";
+    for (size_t i = 0; i < bytes.size();) {
+        uint32_t codePoint = 0;
+        const size_t length = utf8Length(bytes, i, codePoint);
+        if (length == 0 || codePoint < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(static_cast<uint8_t>(bytes[i])));
+            text += escape;
+            ++i;
+            continue;
+        }
+        if (codePoint == '"' || codePoint == '\\') {
+            text += '\\';
+        }
+        text.append(bytes, i, length);
+        i += length;
+    }
+    return text + "\"";
+}
+
+// Text for XML: the five special characters as entities, and what XML 1.0 forbids (control
+// characters, U+FFFE, U+FFFF, bytes of no valid UTF-8) as U+FFFD.
+std::string xmlText(const std::string& bytes)
+{
+    std::string text;
+    for (size_t i = 0; i < bytes.size();) {
+        uint32_t codePoint = 0;
+        const size_t length = utf8Length(bytes, i, codePoint);
+        const bool allowed = length != 0 &&
+                             (codePoint >= 0x20 || codePoint == '\t' || codePoint == '\n' || codePoint == '\r') &&
+                             codePoint != 0xfffe && codePoint != 0xffff;
+        i += length == 0 ? 1 : length;
+        if (!allowed) {
+            text += "\xef\xbf\xbd";
+            continue;
+        }
+        switch (codePoint) {
+        case '&': text += "&amp;"; break;
+        case '<': text += "&lt;"; break;
+        case '>': text += "&gt;"; break;
+        case '"': text += "&quot;"; break;
+        case '\'': text += "&apos;"; break;
+        default: text.append(bytes, i - length, length);
+        }
+    }
+    return text;
+}
+
+} // namespace framecmp

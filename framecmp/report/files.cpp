@@ -1,0 +1,259 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framecmp/compare/coding.h"
+#include "framecmp/compare/frame.h"
+#include "framecmp/compare/psnr.h"
+#include "framecmp/compare/result.h"
+#include "framecmp/diagnosis/displacement.h"
+#include "framecmp/input.h"
+#include "framecmp/options.h"
+#include "framecmp/report/escape.h"
+#include "framecmp/report/files.h"
+#include "framecmp/report/plot.h"
+#include "framecmp/report/plotpoints.h"
+#include "framecmp/report/text.h"
+
+namespace framecmp {
+
+// A number as printf writes it with `form`, or `none` when it is not finite.
+static std::string numberText(double value, const char* form, const char* none)
+{
+    if (!std::isfinite(value)) {
+        return none;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, form, value);
+    return text;
+}
+
+// The digits of the CSV and the JSON alike: PSNR to 0.0001 dB, SSIM to six decimals, MSE
+// to nine significant digits.
+constexpr const char* psnrForm = "%.4f";
+
+constexpr const char* ssimForm = "%.6f";
+
+constexpr const char* mseForm = "%.9g";
+
+static ReportFile openReport(const char* path)
+{
+    if (path == nullptr) {
+        return ReportFile{SafeOutput{"", "", "", nullptr, false}, false};
+    }
+    if (isStandardOutput(path)) {
+        return ReportFile{SafeOutput{"standard output", "", "", stdout, false}, true};
+    }
+    return ReportFile{openSafeOutput(path), false};
+}
+
+void put(ReportFile& report, const std::string& text)
+{
+    if (std::fputs(text.c_str(), report.out.file) == EOF) {
+        if (report.standardOutput) {
+            failWriting("standard output");
+        }
+        failSystem(report.out.path, "cannot write");
+    }
+}
+
+// Every byte of a report written; a file's stays under its temporary name until the verdict.
+static void finishReport(ReportFile& report)
+{
+    if (report.out.file == nullptr) {
+        return;
+    }
+    if (report.standardOutput) {
+        finishStandardOutput();
+    } else {
+        completeSafeOutput(report.out, "cannot write the report");
+    }
+}
+
+// Opens every report asked for, so that a path that cannot be written is said before any
+// frame is read.
+Reports openReports(const Options& options)
+{
+    return Reports{openReport(options.csvPath),
+                   openReport(options.jsonPath),
+                   openReport(options.plotPath),
+                   false,
+                   0,
+                   {},
+                   0,
+                   1,
+                   SafeOutput{"", "", "", nullptr, false}};
+}
+
+// The CSV's header and the JSON up to its list of frames.
+void startReports(Reports& reports, const Options& options, int64_t firstFrame, int64_t offset)
+{
+    reports.firstFrame = firstFrame;
+    if (reports.csv.out.file != nullptr) {
+        put(reports.csv, "frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass\n");
+    }
+    if (reports.json.out.file == nullptr) {
+        return;
+    }
+    const Format& actualFormat = options.actualFormatGiven ? options.actualFormat : options.format;
+    put(reports.json,
+        "{\"expected\": " + jsonString(options.expectedPath) + ",\n\"actual\": " + jsonString(options.actualPath) +
+            ",\n\"format\": " + jsonString(formatName(options.format)) +
+            ", \"actual_format\": " + jsonString(formatName(actualFormat)) +
+            ",\n\"width\": " + std::to_string(options.width) + ", \"height\": " + std::to_string(options.height) +
+            ",\n\"criteria\": {\"tolerance\": " + std::to_string(options.criteria.tolerance) + ", \"psnr_min\": " +
+            (options.criteria.psnrFloor < 0 ? std::string("null") : floorText(options.criteria.psnrFloor)) +
+            ", \"ssim_min\": " +
+            numberText(options.criteria.ssimMin < 0 ? HUGE_VAL : double(options.criteria.ssimMin) / ssimUnits, ssimForm,
+                       "null") +
+            "},\n\"offset\": " + std::to_string(offset) + ",\n\"frames\": [");
+}
+
+static void reportFrameCsv(ReportFile& csv, const PairLayout& pair, const FrameResult& result)
+{
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
+        const PlaneResult& plane = result.planes[p];
+        const bool failing = plane.firstX >= 0;
+        put(csv, std::to_string(result.frame) + "," + pair.expected.planes[p].name + "," +
+                     std::to_string(plane.failing) + "," + std::to_string(plane.largest) + "," +
+                     numberText(plane.mse, mseForm, "") + "," +
+                     numberText(psnrOf(plane.mse, pair.expectedCoding.depth), psnrForm, "inf") + "," +
+                     numberText(plane.ssim, ssimForm, "") + "," +
+                     (failing ? std::to_string(plane.firstX) + "," + std::to_string(plane.firstY) : ",") +
+                     (plane.fails ? ",0\n" : ",1\n"));
+    }
+}
+
+static void reportFrameJson(Reports& reports, const PairLayout& pair, const FrameResult& result)
+{
+    std::string text = std::string(reports.jsonFramesWritten ? ",\n" : "\n") +
+                       "  {\"frame\": " + std::to_string(result.frame) +
+                       ", \"pass\": " + (result.fails ? "false" : "true") + ", \"planes\": {";
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
+        const PlaneResult& plane = result.planes[p];
+        text += std::string(p == 0 ? "" : ", ") + "\"" + pair.expected.planes[p].name +
+                "\": {\"failing\": " + std::to_string(plane.failing) +
+                ", \"max_diff\": " + std::to_string(plane.largest) +
+                ", \"mse\": " + numberText(plane.mse, mseForm, "null") +
+                ", \"psnr\": " + numberText(psnrOf(plane.mse, pair.expectedCoding.depth), psnrForm, "null") +
+                ", \"ssim\": " + numberText(plane.ssim, ssimForm, "null") + ", \"first\": " +
+                (plane.firstX >= 0 ? "[" + std::to_string(plane.firstX) + ", " + std::to_string(plane.firstY) + "]"
+                                   : std::string("null")) +
+                "}";
+    }
+    put(reports.json, text + "}}");
+    reports.jsonFramesWritten = true;
+}
+
+// One compared frame into every report asked for; the plot keeps its few values.
+void reportFrame(Reports& reports, const PairLayout& pair, const Options& options, const FrameResult& result)
+{
+    if (reports.csv.out.file != nullptr) {
+        reportFrameCsv(reports.csv, pair, result);
+    }
+    if (reports.json.out.file != nullptr) {
+        reportFrameJson(reports, pair, result);
+    }
+    if (reports.plot.out.file != nullptr) {
+        const int64_t at = reports.plotFrames;
+        PlotPoint point{{}, {}, result.fails ? at : -1};
+        for (int p = 0; p < 3; ++p) {
+            const bool readahead = p < pair.expected.planeCount;
+            const double psnr = readahead ? psnrOf(result.planes[p].mse, pair.expectedCoding.depth) : NAN;
+            point.psnr[p] = PlotValue{static_cast<float>(psnr), at};
+            point.ssim[p] =
+                PlotValue{readahead && options.criteria.ssim ? static_cast<float>(result.planes[p].ssim) : NAN, at};
+        }
+        plotFrame(reports, point);
+    }
+}
+
+// The JSON's displacements, its summary and its end.
+static void finishJson(ReportFile& json, const PairLayout& pair, const RunTally& tally,
+                       const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
+{
+    std::string text = "\n],\n\"displacements\": [";
+    for (size_t i = 0; i < displacements.size(); ++i) {
+        const Displacement& d = displacements[i];
+        text += std::string(i == 0 ? "\n" : ",\n") + "  {\"frame\": " + std::to_string(d.frame) + ", \"plane\": \"" +
+                d.plane + "\", \"x\": " + std::to_string(d.x) + ", \"y\": " + std::to_string(d.y) +
+                ", \"bytes\": " + std::to_string(d.bytes) + ", \"kind\": \"" + (d.lost ? "lost" : "extra") + "\"}";
+    }
+    const auto length = [&](int side) {
+        const Remainder& r = rest[side];
+        return tally.stopped || r.more ? std::string("null") : std::to_string(tally.framesCompared + r.wholeFrames);
+    };
+    const auto frameOrNull = [](int64_t frame) { return frame < 0 ? std::string("null") : std::to_string(frame); };
+    text += "],\n\"summary\": {\"frames\": " + std::to_string(tally.framesCompared) +
+            ", \"failing_frames\": " + std::to_string(tally.framesFailing) +
+            ", \"first_failing_frame\": " + frameOrNull(tally.firstFailing) +
+            ", \"stopped\": " + (tally.stopped ? "true" : "false") + ",\n  \"lengths\": {\"expected\": " + length(0) +
+            ", \"actual\": " + length(1) + "}, \"status\": " + std::to_string(status);
+    const int32_t depth = pair.expectedCoding.depth;
+    std::string average;
+    std::string lowest;
+    std::string largest;
+    std::string ssimLowest;
+    std::string ssimAverage;
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
+        const PlaneWorst& worst = tally.worst[p];
+        const std::string name = std::string(p == 0 ? "" : ", ") + "\"" + pair.expected.planes[p].name + "\": ";
+        const double mean = tally.framesCompared == 0 ? NAN : worst.mseSum / double(tally.framesCompared);
+        average += name + numberText(psnrOf(mean, depth), psnrForm, "null");
+        lowest += name + "{\"value\": " +
+                  numberText(worst.highestMseFrame < 0 ? NAN : psnrOf(worst.highestMse, depth), psnrForm, "null") +
+                  ", \"frame\": " + frameOrNull(worst.highestMseFrame) + "}";
+        largest += name + "{\"value\": " + std::to_string(worst.largest) +
+                   ", \"frame\": " + frameOrNull(worst.largestFrame) + "}";
+        const bool hasSsim = worst.lowestSsimFrame >= 0;
+        ssimLowest += name + (hasSsim ? "{\"value\": " + numberText(worst.lowestSsim, ssimForm, "null") +
+                                            ", \"frame\": " + std::to_string(worst.lowestSsimFrame) + "}"
+                                      : std::string("null"));
+        ssimAverage +=
+            name + (hasSsim ? numberText(worst.ssimSum / double(worst.ssimFrames), ssimForm, "null") : "null");
+    }
+    put(json, text + ",\n  \"psnr_average\": {" + average + "},\n  \"psnr_min\": {" + lowest + "},\n  \"max_diff\": {" +
+                  largest + "},\n  \"ssim_lowest\": {" + ssimLowest + "},\n  \"ssim_average\": {" + ssimAverage +
+                  "}}}\n");
+}
+
+// Every report completed, still under its temporary name.
+void finishReports(Reports& reports, const Options& options, const PairLayout& pair, const RunTally& tally,
+                   const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
+{
+    if (reports.json.out.file != nullptr) {
+        finishJson(reports.json, pair, tally, displacements, rest, status);
+    }
+    if (reports.plot.out.file != nullptr) {
+        writePlot(reports, options, pair);
+    }
+    finishReport(reports.csv);
+    finishReport(reports.json);
+    finishReport(reports.plot);
+}
+
+// Once the run's outcome is known: the picture and the reports renamed into place, one after
+// another.
+void placeOutputs(Reports& reports)
+{
+    placeSafeOutput(reports.picture, "cannot write the picture");
+    for (ReportFile* report : {&reports.csv, &reports.json, &reports.plot}) {
+        if (!report->standardOutput) {
+            placeSafeOutput(report->out, "cannot write the report");
+        }
+    }
+}
+
+} // namespace framecmp

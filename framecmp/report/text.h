@@ -1,0 +1,55 @@
+// The text report: its every line on standard output, and the notes on a picture not drawn.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/formats.h"
+#include "framecmp/compare/coding.h"
+#include "framecmp/compare/frame.h"
+#include "framecmp/compare/plane.h"
+#include "framecmp/diagnosis/displacement.h"
+#include "framecmp/input.h"
+#include "framecmp/options.h"
+#include "framecmp/tally.h"
+
+namespace framecmp {
+
+std::string sampleText(uint32_t container, const SampleCoding& coding);
+
+std::string floorText(int64_t floor);
+
+// A compared frame's line: "frame 3: Y 128 differ, ...; U ...", and the displacement it
+// starts.
+void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Criteria& criteria);
+
+// A failing sample as -l lists it: "frame plane x y expected actual".
+void sayFailingSample(const FailingSample& sample, const PairLayout& pair);
+
+// The runs of frames that kept one displacement, unless the text is quiet or a listing;
+// they are forgotten either way.
+void sayFinishedRuns(Diagnosis& diagnosis, const TextChoices& text);
+
+void reportAlignment(int64_t offset);
+
+bool reportEnds(const Options& options, const PairLayout& pair, const RunTally& tally, const Remainder rest[2],
+                const Buffers& buffers);
+
+void reportSummary(const Options& options, const PairLayout& pair, const RunTally& tally, bool endsDiffer);
+
+bool reportNothingLeft(const Options& options, const RunTally& tally, const Remainder rest[2]);
+
+bool noWholeFrame(const RunTally& tally, const Remainder rest[2]);
+
+bool reportNoWholeFrame(const Options& options, const PairLayout& pair, const Remainder rest[2],
+                        const Buffers& buffers);
+
+std::string undrawnFrameText(const Options& options, const RunTally& tally, int64_t firstFrame,
+                             const Remainder rest[2]);
+
+void finishOutput(const Options& options, const RunTally& tally, const std::string& undrawn);
+
+} // namespace framecmp

@@ -1,0 +1,90 @@
+#include <csignal>
+#include <cstdint>
+
+#include <unistd.h>
+
+#include "framecmp/align.h"
+#include "framecmp/compare/frame.h"
+#include "framecmp/input.h"
+#include "framecmp/loop.h"
+#include "framecmp/options.h"
+#include "framecmp/outputs.h"
+#include "framecmp/picture/picture.h"
+#include "framecmp/report/files.h"
+#include "framecmp/report/text.h"
+#include "framecmp/run.h"
+
+namespace framecmp {
+
+namespace {
+
+constexpr int statusPass = 0;
+constexpr int statusFail = 1;
+
+} // namespace
+
+int run(int argc, char** argv)
+{
+    // Failed writes come back as errors, so that each takes its own road: a closed pipe
+    // (EPIPE) or a file-size limit (EFBIG) no longer kills the run half way through a file.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    removeTemporariesOnInterruption();
+    Options options = readOptions(argc, argv);
+    // A report on standard output takes the place of the text report.
+    options.text.quiet = options.text.quiet || isStandardOutput(options.csvPath) ||
+                         isStandardOutput(options.jsonPath) || isStandardOutput(options.plotPath);
+    completeFromNames(options);
+    const PairLayout pair = makePairLayout(options);
+    refuseOutputsOverInputs(options);
+    checkOutputs(options);
+#ifndef FRAMECMP_HAVE_PNG
+    if (options.picturePath != nullptr) {
+        writePicture(options.picturePath, pair, Buffers{}, FrameResult{}, 0);
+    }
+#endif
+    const Input inputs[2] = {openInput(options.expectedPath), openInput(options.actualPath)};
+    refuseOneStream(options, inputs);
+    Buffers buffers = allocateBuffers(pair.expected);
+    skipFrames(inputs[0], buffers, 0, pair.expected.frameSize, options.skip[0]);
+    skipFrames(inputs[1], buffers, 1, pair.expected.frameSize, options.skip[1]);
+    Reports reports = openReports(options);
+    Readahead readahead{};
+    int64_t firstFrame = options.skip[0];
+    int64_t aligned = 0;
+    if (options.alignMax >= 0) {
+        const int64_t offset = alignFiles(options, pair, inputs, readahead, buffers);
+        firstFrame += offset < 0 ? -offset : 0;
+        aligned = offset;
+        if (!options.text.quiet) {
+            reportAlignment(offset);
+        }
+    }
+    startReports(reports, options, firstFrame, options.skip[1] - options.skip[0] + aligned);
+    Remainder rest[2] = {};
+    LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}};
+    const RunTally tally = compareFiles(options, pair, inputs, readahead, buffers, firstFrame, rest, reports, state);
+    bool endsDiffer = false;
+    if (reportNothingLeft(options, tally, rest)) {
+        endsDiffer = true;
+    } else if (noWholeFrame(tally, rest)) {
+        endsDiffer = reportNoWholeFrame(options, pair, rest, buffers);
+    } else {
+        if (!tally.stopped) {
+            endsDiffer = reportEnds(options, pair, tally, rest, buffers);
+        }
+        if (!options.text.quiet) {
+            reportSummary(options, pair, tally, endsDiffer);
+        }
+    }
+    releaseBuffers(buffers);
+    close(inputs[1].fd);
+    close(inputs[0].fd);
+    const int status = tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
+    finishReports(reports, options, pair, tally, state.diagnosis.displacements, rest, status);
+    finishOutput(options, tally, undrawnFrameText(options, tally, firstFrame, rest));
+    placeOutputs(reports);
+    return status;
+}
+
+} // namespace framecmp

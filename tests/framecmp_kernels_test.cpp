@@ -1,0 +1,146 @@
+// framecmp's kernels in process, as ffmpeg's checkasm holds its own: every fast kernel the
+// build has gives what the plain one gives on the same samples, rows long and short, every
+// coding; the bytes past a row are set to differ, so that a kernel reading past its end
+// counts them. And the PSNR's hundredths, on which the floor and --align decide, rounded as
+// printf's "%.2f" rounds the number at its .xx5 boundaries.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "framecmp/compare/psnr.h"
+#include "framecmp/compare/rowkernels.h"
+#include "framecmp/compare/ssimsums.h"
+
+namespace {
+
+using namespace framecmp;
+
+constexpr size_t guardBytes = 64;
+
+// `length` samples of `bytes` each, then guard bytes: 0x00 in EXPECTED, 0xff in ACTUAL, so
+// that every sample read past the end fails and adds to the sums.
+struct RowPair {
+    std::vector<uint8_t> expected;
+    std::vector<uint8_t> actual;
+};
+
+RowPair randomRows(std::mt19937& random, size_t length, size_t bytes, uint32_t spread)
+{
+    RowPair rows{std::vector<uint8_t>(length * bytes + guardBytes, 0x00),
+                 std::vector<uint8_t>(length * bytes + guardBytes, 0xff)};
+    for (size_t i = 0; i < length * bytes; ++i) {
+        rows.expected[i] = static_cast<uint8_t>(random());
+        // Mostly near EXPECTED, so that tolerances at the edge of the differences count.
+        const auto near = static_cast<uint32_t>(rows.expected[i] + random() % (2 * spread + 1) - spread);
+        rows.actual[i] = static_cast<uint8_t>(random() % 8 == 0 ? random() : near);
+    }
+    return rows;
+}
+
+bool operator==(const RowTally& a, const RowTally& b)
+{
+    return a.failing == b.failing && a.padded == b.padded && a.sumOfSquares == b.sumOfSquares && a.largest == b.largest;
+}
+
+bool operator==(const BlockSums& a, const BlockSums& b)
+{
+    return a.s1 == b.s1 && a.s2 == b.s2 && a.ss == b.ss && a.s12 == b.s12;
+}
+
+// One row a case: a kernel, a row length (kernelSpan the longest a kernel takes), a
+// tolerance and, for 16-bit containers, the two codings.
+struct KernelCase {
+    const char* kernel; // "row8", "row16", "padding", "ssim8"
+    size_t length;
+    int32_t tolerance;
+    SampleCoding codings[2];
+};
+
+constexpr SampleCoding eight{0, 0xff, 0, 8};
+constexpr SampleCoding low10{0, 0x3ff, 0xfc00, 10};
+constexpr SampleCoding high10{6, 0x3ff, 0x3f, 10};
+constexpr SampleCoding low12{0, 0xfff, 0xf000, 12};
+constexpr SampleCoding full16{0, 0xffff, 0, 16};
+constexpr SampleCoding high9{7, 0x1ff, 0x7f, 9};
+
+TEST(FramecmpKernels, FastKernelsAgreeWithPlainOnes)
+{
+    const KernelCase cases[] = {
+        {"row8", 1, 0, {eight, eight}},           {"row8", 15, 0, {eight, eight}},
+        {"row8", 17, 1, {eight, eight}},          {"row8", 64, 255, {eight, eight}},
+        {"row8", 333, 2, {eight, eight}},         {"row8", kernelSpan, 3, {eight, eight}},
+        {"row16", 7, 0, {low10, low10}},          {"row16", 9, 1, {high10, high10}},
+        {"row16", 100, 3, {low10, high10}},       {"row16", 257, 0, {low12, low12}},
+        {"row16", 1000, 65535, {full16, full16}}, {"row16", kernelSpan, 2, {high9, high9}},
+        {"padding", 3, 0, {low10, low10}},        {"padding", 40, 0, {high10, high10}},
+        {"padding", 1001, 0, {low12, low12}},     {"ssim8", 1, 0, {eight, eight}},
+        {"ssim8", 5, 0, {eight, eight}},          {"ssim8", 33, 0, {eight, eight}},
+    };
+    std::mt19937 random(2024);
+    for (const KernelCase& c : cases) {
+        SCOPED_TRACE(std::string(c.kernel) + " length " + std::to_string(c.length) + " tolerance " +
+                     std::to_string(c.tolerance));
+        const std::string kernel = c.kernel;
+        if (kernel == "row8") {
+            const RowPair rows = randomRows(random, c.length, 1, 3);
+            EXPECT_TRUE(compareRow8(rows.expected.data(), rows.actual.data(), c.length, c.tolerance) ==
+                        compareRow8Plain(rows.expected.data(), rows.actual.data(), c.length, c.tolerance));
+        } else if (kernel == "row16") {
+            const RowPair rows = randomRows(random, c.length, 2, 3);
+            EXPECT_TRUE(compareRow16(rows.expected.data(), rows.actual.data(), c.length, c.codings, c.tolerance) ==
+                        compareRow16Plain(rows.expected.data(), rows.actual.data(), c.length, c.codings, c.tolerance));
+        } else if (kernel == "padding") {
+            // Clear containers with one padding bit set at a random place, or none.
+            for (const bool padded : {false, true}) {
+                std::vector<uint8_t> frame(2 * c.length + guardBytes, 0xff);
+                const uint32_t mask = c.codings[0].paddingMask;
+                const size_t paddedAt = padded ? random() % c.length : c.length;
+                for (size_t i = 0; i < c.length; ++i) {
+                    const uint32_t value = (static_cast<uint32_t>(random()) & c.codings[0].valueMask)
+                                           << c.codings[0].shift;
+                    const uint32_t container = value | (i == paddedAt ? mask & (~mask + 1) : 0);
+                    frame[2 * i] = static_cast<uint8_t>(container);
+                    frame[2 * i + 1] = static_cast<uint8_t>(container >> 8U);
+                }
+                EXPECT_EQ(framePadded(frame.data(), 2 * c.length, mask),
+                          framePaddedPlain(frame.data(), 2 * c.length, mask));
+                EXPECT_EQ(framePaddedPlain(frame.data(), 2 * c.length, mask), padded);
+            }
+        } else {
+            // Four rows of `length` blocks, the strides apart, and a guard block after the sums.
+            const size_t stride = ssimBlock * c.length + 5;
+            const RowPair rows = randomRows(random, ssimBlock * stride, 1, 40);
+            std::vector<BlockSums> fast(c.length + 1, BlockSums{-1, -1, -1, -1});
+            std::vector<BlockSums> plain(c.length + 1, BlockSums{-1, -1, -1, -1});
+            blockSums8(rows.expected.data(), stride, rows.actual.data(), stride, c.length, fast.data());
+            blockSumsPlain(rows.expected.data(), stride, rows.actual.data(), stride, c.length, plain.data());
+            for (size_t z = 0; z <= c.length; ++z) {
+                EXPECT_TRUE(fast[z] == plain[z]) << "block " << z;
+            }
+            EXPECT_TRUE(fast[c.length] == (BlockSums{-1, -1, -1, -1}));
+        }
+    }
+}
+
+// The hundredths of a PSNR are those "%.2f" prints: at values whose binary form lies just
+// under or over a .xx5, at exact ties (to even) and at their neighbours.
+TEST(FramecmpKernels, HundredthsRoundAsPrintfDoes)
+{
+    const double values[] = {0.0,    0.005,  0.015, 0.125,  0.375,  1.005,  1.015,   2.675,   12.345,
+                             38.005, 38.015, 38.5,  49.995, 55.555, 99.995, 100.005, 999.995, 1234.565};
+    for (const double value : values) {
+        for (const double v : {std::nextafter(value, 0.0), value, std::nextafter(value, 2000.0)}) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%.2f", v);
+            SCOPED_TRACE(text);
+            EXPECT_EQ(hundredthsOf(v), std::llround(std::strtod(text, nullptr) * 100));
+        }
+    }
+}
+
+} // namespace
