@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "../../common/frameoutput.h"
+#include "common/frameoutput.h"
 
 namespace {
 

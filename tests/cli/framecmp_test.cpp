@@ -10,7 +10,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "support.h"
+#include "support/scratch.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <png.h>
 #endif
 
-#include "json.h"
-#include "support.h"
+#include "support/json.h"
+#include "support/scratch.h"
 
 namespace {
 

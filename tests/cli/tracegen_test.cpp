@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "support.h"
+#include "support/scratch.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // that would block, so a pipe nobody opens fails the test instead of hanging it.
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "support/scratch.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <map>
 #include <random>
 
-#include "json.h"
-#include "support.h"
+#include "support/json.h"
+#include "support/scratch.h"
 
 namespace {
 
