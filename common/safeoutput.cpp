@@ -1,10 +1,12 @@
 #include "common/safeoutput.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include <fcntl.h>
@@ -19,10 +21,9 @@
 static int makeTemporary(SafeOutput& out)
 {
     const sigset_t before = blockInterruptions();
-    TemporarySlot* empty = nullptr;
-    for (TemporarySlot& slot : temporaries) {
-        empty = empty == nullptr && slot.used == 0 ? &slot : empty;
-    }
+    TemporarySlot* const free = std::find_if(std::begin(temporaries), std::end(temporaries),
+                                             [](const TemporarySlot& slot) { return slot.used == 0; });
+    TemporarySlot* const empty = free == std::end(temporaries) ? nullptr : free;
     int fd = -1;
     if (empty == nullptr || out.temporary.size() >= sizeof empty->name) {
         errno = empty == nullptr ? EMFILE : ENAMETOOLONG;

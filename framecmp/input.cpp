@@ -71,6 +71,7 @@ size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset)
     return got;
 }
 
+// cppcheck-suppress constParameter ; the reference returned lets the caller replace the buffer
 uint8_t*& frameOf(Buffers& buffers, size_t file)
 {
     return file == 0 ? buffers.expected : buffers.actual;

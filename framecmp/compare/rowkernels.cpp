@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -125,11 +126,7 @@ static uint32_t sumLanes16(__m128i lanes)
 {
     alignas(16) uint16_t values[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(values), lanes);
-    uint32_t sum = 0;
-    for (const uint16_t value : values) {
-        sum += value;
-    }
-    return sum;
+    return std::accumulate(std::begin(values), std::end(values), uint32_t{0});
 }
 #endif
 
@@ -209,10 +206,10 @@ bool framePadded(const uint8_t* frame, size_t size, uint32_t mask)
     }
     alignas(16) uint16_t lanes[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), any);
-    for (const uint16_t lane : lanes) {
-        seen |= lane;
-    }
+    seen = std::accumulate(std::begin(lanes), std::end(lanes), uint32_t{0},
+                           [](uint32_t bits, uint16_t lane) { return bits | lane; });
 #endif
+    // cppcheck-suppress knownConditionTrueFalse ; not false where SSE2 has gathered `seen`
     return (seen & mask) != 0 || framePaddedPlain(frame + i, size - i, mask);
 }
 
