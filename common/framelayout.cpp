@@ -89,15 +89,19 @@ FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t height)
     return frame;
 }
 
+int64_t traceFrameSamples(int64_t lumaSamples, int32_t sampling)
+{
+    return lumaSamples * findSampling(sampling)->doubledFrameFactor / 2;
+}
+
 std::string traceGeometryFault(int32_t width, int32_t height, int32_t sampling, int32_t busBytes, int32_t sampleBytes)
 {
     constexpr int64_t largestTraceFrame = INT32_MAX / 2;
     const int64_t lumaSamples = int64_t{width} * height;
     // Below 2^31 samples every product here stays well inside 64 bits.
     const int64_t lumaSize = lumaSamples * sampleBytes;
-    const int64_t frameSize = lumaSamples <= INT32_MAX
-                                  ? lumaSamples * findSampling(sampling)->doubledFrameFactor / 2 * sampleBytes
-                                  : largestTraceFrame + 1;
+    const int64_t frameSize =
+        lumaSamples <= INT32_MAX ? traceFrameSamples(lumaSamples, sampling) * sampleBytes : largestTraceFrame + 1;
     if (frameSize > largestTraceFrame) {
         return "a frame over " + std::to_string(largestTraceFrame) + " bytes, the largest traceframes reads";
     }

@@ -42,6 +42,11 @@ bool frameFits(const Format& format, int32_t width, int32_t height);
 // 32 bits holds (frameFits).
 FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t height);
 
+// The samples of a trace's frame, as traceframes counts them: the luma samples times the
+// sampling's factor, halved and rounded down (3x3 at 4:2:0 is 9 * 3 / 2 = 13). Planar frame
+// files (makeFrameLayout) round each chroma plane up instead: 9 + 2 * 4 = 17.
+int64_t traceFrameSamples(int64_t lumaSamples, int32_t sampling);
+
 // Why traceframes would refuse a trace of this geometry (status 8 or 13), or "" when it
 // reads it. Its frame, doubled, must fit a signed 32-bit integer, so a frame is at most
 // 1073741823 bytes, and the luma plane and the frame must be whole bus words. traceframes

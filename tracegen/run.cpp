@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "../common/cli.h"
-#include "../common/frameoutput.h"
+#include "common/cli.h"
+#include "common/frameoutput.h"
 #include "tracegen.h"
 
 const char programName[] = "tracegen";

@@ -7,8 +7,8 @@
 
 #include <getopt.h>
 
-#include "../common/cli.h"
-#include "../common/formats.h"
+#include "common/cli.h"
+#include "common/formats.h"
 #include "tracegen.h"
 
 #ifndef YUVTOOLS_VERSION
@@ -129,7 +129,7 @@ FrameSizes makeFrameSizes(int32_t width, int32_t height, int32_t sampling, int32
     const int64_t sampleBytes = depth > 8 ? 2 : 1;
     const int64_t lumaSamples = int64_t{width} * height;
     const Sampling& chroma = *findSampling(sampling);
-    const int64_t frameSamples = lumaSamples * chroma.doubledFrameFactor / 2;
+    const int64_t frameSamples = traceFrameSamples(lumaSamples, sampling);
     return FrameSizes{width,
                       height,
                       sampling,

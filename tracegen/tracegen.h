@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <string>
 
-#include "../common/formats.h"
-#include "../common/frameoutput.h"
+#include "common/formats.h"
+#include "common/frameoutput.h"
 
 namespace tracegen {
 
