@@ -17,6 +17,7 @@
 #endif
 
 #include "support/json.h"
+#include "support/models.h"
 #include "support/scratch.h"
 
 namespace {
@@ -37,49 +38,21 @@ struct Clip {
     size_t frameSize() const { return size_t(width) * size_t(height) * 3 / 2 * size_t(bytes); }
 };
 
-// One frame in bus order: the luma, then U and V interleaved a sample at a time.
-std::string busOf(const Clip& clip, const std::string& planar)
+// The clip as the shared bus-order model sees it (its bus width plays no part there).
+TraceShape shapeOf(const Clip& clip)
 {
-    const size_t luma = size_t(clip.width) * size_t(clip.height) * size_t(clip.bytes);
-    const size_t chroma = luma / 4;
-    std::string bus = planar.substr(0, luma);
-    for (size_t at = 0; at < chroma; at += size_t(clip.bytes)) {
-        bus += planar.substr(luma + at, size_t(clip.bytes));
-        bus += planar.substr(luma + chroma + at, size_t(clip.bytes));
-    }
-    return bus;
+    return TraceShape{clip.width, clip.height, 420, 4, clip.bytes};
 }
 
-std::string planarOf(const Clip& clip, const std::string& bus)
-{
-    const size_t luma = size_t(clip.width) * size_t(clip.height) * size_t(clip.bytes);
-    const auto b = size_t(clip.bytes);
-    std::string u;
-    std::string v;
-    for (size_t at = luma; at < bus.size(); at += 2 * b) {
-        u += bus.substr(at, b);
-        v += bus.substr(at + b, b);
-    }
-    return bus.substr(0, luma) + u + v;
-}
-
-// A clip in bus order, whole frames only, and back.
+// Whole frames in bus order (the luma, then U and V interleaved a sample at a time), and back.
 std::string clipToBus(const Clip& clip, const std::string& planar)
 {
-    std::string bus;
-    for (size_t at = 0; at + clip.frameSize() <= planar.size(); at += clip.frameSize()) {
-        bus += busOf(clip, planar.substr(at, clip.frameSize()));
-    }
-    return bus;
+    return busOrder(shapeOf(clip), planar);
 }
 
 std::string busToClip(const Clip& clip, const std::string& bus)
 {
-    std::string planar;
-    for (size_t at = 0; at + clip.frameSize() <= bus.size(); at += clip.frameSize()) {
-        planar += planarOf(clip, bus.substr(at, clip.frameSize()));
-    }
-    return planar;
+    return planarOrder(shapeOf(clip), bus);
 }
 
 // "Y 32,41": where bus sample `sample` of a frame stands.
@@ -106,8 +79,8 @@ unsigned busSample(const Clip& clip, const std::string& bus, size_t s)
 // set, or npos.
 size_t firstDifference(const Clip& clip, const std::string& expected, const std::string& actual, int tolerance = 0)
 {
-    const std::string e = busOf(clip, expected);
-    const std::string a = busOf(clip, actual);
+    const std::string e = clipToBus(clip, expected);
+    const std::string a = clipToBus(clip, actual);
     for (size_t s = 0; s * size_t(clip.bytes) < e.size(); ++s) {
         const unsigned value = busSample(clip, a, s);
         if (std::abs(int(busSample(clip, e, s)) - int(value)) > tolerance || value >> unsigned(clip.depth) != 0) {
