@@ -28,11 +28,5 @@ void finishStandardOutput();
 // --help and --version: their text is output like any other, and its loss a failure.
 [[noreturn]] void printAndExit(const std::string& text);
 
-// printAndExit's former name, which tracegen still calls.
-[[noreturn]] inline void answer(const std::string& text)
-{
-    printAndExit(text);
-}
-
 // A decimal number of digits only, from `low` to `high`, or -1.
 int64_t readDecimal(const char* text, int64_t low, int64_t high);

@@ -78,6 +78,7 @@ void checkOutputs(const Options& options)
     const char* flags[4] = {"-i", "--csv", "--json", "--plot"};
     const char* paths[4] = {options.picturePath, options.csvPath, options.jsonPath, options.plotPath};
     OutputIdentity identities[4];
+    const OutputIdentity textReport = outputIdentity("-", true);
     for (int i = 0; i < 4; ++i) {
         if (paths[i] == nullptr) {
             continue;
@@ -86,7 +87,7 @@ void checkOutputs(const Options& options)
         const bool standardOutput = i != 0 && isStandardOutput(paths[i]);
         identities[i] = outputIdentity(paths[i], standardOutput);
         // The text report on standard output would be lost under a file put in its place.
-        if (!options.text.quiet && !standardOutput && sameOutput(outputIdentity("-", true), identities[i])) {
+        if (!options.text.quiet && !standardOutput && sameOutput(textReport, identities[i])) {
             fail(std::string(flags[i]) + " " + paths[i], "same file as standard output");
         }
         for (int j = 0; j < i; ++j) {

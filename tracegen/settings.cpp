@@ -180,8 +180,8 @@ Settings readArguments(int argc, char** argv)
         case 'S': settings.shape = readShape(optarg); break;
         case 'i': settings.rawInput = optarg; break;
         case 'r': settings.writeRaw = true; break;
-        case 'h': answer(usageText);
-        case 'V': answer("tracegen (yuvtools) " YUVTOOLS_VERSION "\n");
+        case 'h': printAndExit(usageText);
+        case 'V': printAndExit("tracegen (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");
         default: failUsage(optopt != 0 ? std::string("-") + char(optopt) : argv[optind - 1], "unknown option");
         }

@@ -19,7 +19,6 @@
 #include "framecmp/compare/rowkernels.h"
 #include "framecmp/input.h"
 #include "framecmp/options.h"
-#include "framecmp/report/text.h"
 
 namespace framecmp {
 

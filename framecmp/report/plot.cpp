@@ -27,17 +27,11 @@ namespace framecmp {
 // A plot's size in pixels, its margins and the points a line has at most: past them, pairs
 // of points merge, so that an endless input costs no more memory than a long one.
 constexpr int32_t plotWidth = 960;
-
 constexpr int32_t plotHeight = 480;
-
 constexpr int32_t plotLeft = 70;
-
 constexpr int32_t plotRight = 70;
-
 constexpr int32_t plotTop = 50;
-
 constexpr int32_t plotBottom = 70;
-
 constexpr size_t plotPoints = 4000;
 
 // A frame into the plot: into the latest point until that stands for pointFrames frames,
