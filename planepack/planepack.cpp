@@ -84,9 +84,9 @@ static bool readInteger(const char* text, int32_t& value)
     return true;
 }
 
-// Refuses sizes that are not positive or whose working block of 4 x width x height bytes
-// would not fit a signed 32-bit integer.
-static Picture readPicture(const char* widthText, const char* heightText)
+// Decides a frame's sizes: false when they are not positive or when the working block of
+// 4 x width x height bytes would not fit a signed 32-bit integer.
+static bool pictureOf(const char* widthText, const char* heightText, Picture& picture)
 {
     int32_t width = 0;
     int32_t height = 0;
@@ -95,9 +95,19 @@ static Picture readPicture(const char* widthText, const char* heightText)
     // Each product is checked as it is formed, so no size can wrap; the block is the largest.
     if (!readInteger(widthText, width) || !readInteger(heightText, height) || width <= 0 || height <= 0 ||
         __builtin_mul_overflow(width, height, &lumaPlaneSize) || __builtin_mul_overflow(lumaPlaneSize, 4, &blockSize)) {
+        return false;
+    }
+    picture = Picture{width, height, lumaPlaneSize, 3 * lumaPlaneSize / 2, 2 * lumaPlaneSize, blockSize};
+    return true;
+}
+
+static Picture readPicture(const char* widthText, const char* heightText)
+{
+    Picture picture{};
+    if (!pictureOf(widthText, heightText, picture)) {
         fail(invalidPictureSize);
     }
-    return Picture{width, height, lumaPlaneSize, 3 * lumaPlaneSize / 2, 2 * lumaPlaneSize, blockSize};
+    return picture;
 }
 
 // Every order falls onto one of the four: any value above 1 puts chroma first, and its

@@ -1,6 +1,6 @@
 // planepack in process: this file holds the program itself, its main renamed, built with the
 // plain row kernel. Every other row kernel the processor runs is held to the plain one, the
-// boundary sizes are decided in forked children of this build, and the odd sizes and random
+// boundary sizes are decided in process, and the odd sizes and random
 // frames run both on the shipped program (the kernel the processor picks) and on this build.
 #include <gtest/gtest.h>
 
@@ -96,36 +96,49 @@ TEST(RowKernels, EveryFastKernelPacksAsThePlainOne)
 
 // ---- Sizes ----
 
-// planepack refuses a size unless 4 x width x height fits a signed 32-bit integer; an accepted
-// one converts the whole frames of a 12-byte input.
+// planepack refuses a size unless 4 x width x height fits a signed 32-bit integer, decided in
+// process for every pair of boundary numbers; a few pairs run through the whole program too,
+// where an accepted size converts the whole frames of a 12-byte input.
 TEST(BoundarySizes, DecidedAsTheWideModelDecides)
 {
-    Scratch scratch;
-    scratch.write("in.yuv", bytesOf("10 11 12 13 20 21 22 23 50 51 60 61"));
-    int runs = 0;
+    int decided = 0;
     for (const char* width : boundaryNumbers) {
         for (const char* height : boundaryNumbers) {
-            for (const char* order : {"0", "-1"}) {
-                const Wide w = wideOf(width);
-                const Wide h = wideOf(height);
-                const bool accepted = w <= int32Max && h <= int32Max && 4 * w * h <= int32Max;
-                const RunResult result =
-                    scratch.runMain(planepackMain, planepack, {"in.yuv", "out.yuv", width, height, order});
-                SCOPED_TRACE(std::string(width) + " x " + height + " order " + order);
-                if (accepted) {
-                    const Wide luma = w * h;
-                    const Wide frames = 12 / (3 * luma / 2);
-                    ASSERT_EQ(result.status, 0) << result.out;
-                    ASSERT_EQ(Wide(std::filesystem::file_size(scratch.path("out.yuv"))), frames * 2 * luma);
-                } else {
-                    ASSERT_EQ(result.status, 255);
-                    ASSERT_EQ(result.out, "ERROR, INVALID PICTURE SIZE\n");
-                }
-                ++runs;
+            SCOPED_TRACE(std::string(width) + " x " + height);
+            const Wide w = wideOf(width);
+            const Wide h = wideOf(height);
+            Picture picture{};
+            const bool accepted = pictureOf(width, height, picture);
+            ASSERT_EQ(accepted, w > 0 && h > 0 && w <= int32Max && h <= int32Max && 4 * w * h <= int32Max);
+            if (accepted) {
+                ASSERT_EQ(Wide(picture.inputFrameSize), 3 * w * h / 2);
+                ASSERT_EQ(Wide(picture.outputFrameSize), 2 * w * h);
             }
+            ++decided;
         }
     }
-    EXPECT_EQ(runs, 17 * 17 * 2);
+    EXPECT_EQ(decided, 17 * 17);
+
+    Scratch scratch;
+    scratch.write("in.yuv", bytesOf("10 11 12 13 20 21 22 23 50 51 60 61"));
+    const struct {
+        const char* width;
+        const char* height;
+        const char* order;
+        int status;
+        Wide outputBytes;
+    } runs[] = {
+        {"2", "2", "0", 0, 16}, {"1", "1", "-1", 0, 24}, {"0", "4", "0", 255, 0}, {"32768", "16384", "3", 255, 0}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(std::string(run.width) + " x " + run.height + " order " + run.order);
+        const RunResult result = scratch.run(planepack, {"in.yuv", "out.yuv", run.width, run.height, run.order});
+        ASSERT_EQ(result.status, run.status);
+        if (run.status == 0) {
+            ASSERT_EQ(Wide(std::filesystem::file_size(scratch.path("out.yuv"))), run.outputBytes);
+        } else {
+            ASSERT_EQ(result.out, "ERROR, INVALID PICTURE SIZE\n");
+        }
+    }
 }
 
 // ---- Frames through the whole program ----
