@@ -363,6 +363,9 @@ TEST(FramecmpDiagnosis, NeverClaimedOnRandomDamage)
         const unsigned mask = (1U << unsigned(depth)) - 1;
         for (const char* kind : kinds) {
             for (unsigned seed = 0; seed < 12; ++seed) {
+                if (!caseRunsInThisBuild(seed)) {
+                    continue;
+                }
                 std::mt19937 random(seed);
                 std::vector<unsigned> values(samples);
                 for (size_t s = 0; s < samples; ++s) {

@@ -456,8 +456,10 @@ TEST(FramecmpModel, RandomPairsOfEveryFormatAndOddSizes)
         for (const SizeCase& size : isPacked(format)
                                         ? std::vector<SizeCase>(std::begin(packedSizes), std::end(packedSizes))
                                         : std::vector<SizeCase>(std::begin(planarSizes), std::end(planarSizes))) {
-            const Criteria& criteria = criteriaCycle[run++ % std::size(criteriaCycle)];
-            checkAgainstModel(random, scratch, framecmp, format, format, size, criteria);
+            const Criteria& criteria = criteriaCycle[run % std::size(criteriaCycle)];
+            if (caseRunsInThisBuild(run++)) {
+                checkAgainstModel(random, scratch, framecmp, format, format, size, criteria);
+            }
         }
     }
 }

@@ -171,7 +171,10 @@ TEST(RoundTrip, EveryShapeBusSamplingOrderAndDepth)
         for (const char* bus : {"32", "64"}) {
             for (const char* depth : {"8", "10", "16"}) {
                 for (const bool reverse : {false, true}) {
-                    const char* shape = shapes[turn++ % std::size(shapes)];
+                    const char* shape = shapes[turn % std::size(shapes)];
+                    if (!caseRunsInThisBuild(turn++)) {
+                        continue;
+                    }
                     SCOPED_TRACE(std::string(sampling) + " " + bus + " -D " + depth + (reverse ? " -E " : " ") + shape);
                     Scratch scratch;
                     const std::string name = std::string("r_w16_8_") + sampling + "_" + bus + ".txt";

@@ -242,9 +242,13 @@ TEST(PlanepackProperty, MatchesThePerPixelModel)
                                          {65, 9}, {96, 18}, {176, 144}, {17, 33}, {128, 1},
                                          {32, 1}, {48, 1}, {33, 3}, {99, 3}, {100, 2}};
     // clang-format on
+    size_t turn = 0;
     for (const auto& [width, height] : sizes) {
         for (int order = 0; order < 4; ++order) {
             SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " order " + std::to_string(order));
+            if (!caseRunsInThisBuild(turn++)) {
+                continue;
+            }
             const size_t inFrame = 3 * size_t(width) * size_t(height) / 2;
             std::string input(3 * inFrame + inFrame / 2, '\0');
             for (char& byte : input) {
