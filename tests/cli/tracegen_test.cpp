@@ -66,7 +66,7 @@ struct WidthCase {
     TraceShape shape;
     int depth;
     bool reversed;
-    std::string rowShape;
+    const char* rowShape;
 };
 
 const WidthCase widthCases[] = {
@@ -110,7 +110,7 @@ std::string writeWidthTrace(const Scratch& scratch, const WidthCase& c, RunResul
 }
 
 // The model's spaced rows in the other shapes (all but mixed, which is held to traceframes).
-std::string inRowShape(std::string rows, const std::string& shape)
+std::string inRowShape(const std::string& rows, const std::string& shape)
 {
     std::string shaped;
     for (const char c : rows) {
@@ -130,16 +130,16 @@ TEST(TracegenWidths, RowsAgainstTheBusOrderModel)
     for (const WidthCase& c : widthCases) {
         SCOPED_TRACE(std::to_string(c.shape.busBytes * 8) + " bits, " + c.rowShape + ", -D " + std::to_string(c.depth) +
                      (c.reversed ? " -E" : ""));
-        if (c.rowShape == "mixed") {
+        const std::string shape = c.rowShape;
+        if (shape == "mixed") {
             continue;
         }
         Scratch scratch;
         RunResult result;
         const std::string raw = writeWidthTrace(scratch, c, result);
         ASSERT_EQ(result.status, 0) << result.err;
-        const std::string rows =
-            traceRows(busOrder(c.shape, raw), c.shape.busBytes, c.reversed, c.rowShape == "packed");
-        EXPECT_EQ(scratch.read("t.txt"), inRowShape(rows, c.rowShape));
+        const std::string rows = traceRows(busOrder(c.shape, raw), c.shape.busBytes, c.reversed, shape == "packed");
+        EXPECT_EQ(scratch.read("t.txt"), inRowShape(rows, shape));
     }
 }
 
