@@ -87,21 +87,11 @@ std::string writeWidthTrace(const Scratch& scratch, const WidthCase& c, RunResul
         byte = char(random() & 0xff);
     }
     scratch.write("in.raw", raw);
-    std::vector<std::string> args = {"-c",
-                                     "0",
-                                     "-i",
-                                     "in.raw",
-                                     "-b",
-                                     std::to_string(c.shape.busBytes * 8),
-                                     "-s",
-                                     std::to_string(c.shape.sampling),
-                                     "-D",
-                                     std::to_string(c.depth),
-                                     "-S",
-                                     c.rowShape,
-                                     std::to_string(c.shape.width),
-                                     std::to_string(c.shape.height),
-                                     "t.txt"};
+    const auto n = [](int number) { return std::to_string(number); };
+    const TraceShape& s = c.shape;
+    std::vector<std::string> args = {"-c",       "0",           "-i",   "in.raw",   "-b", n(s.busBytes * 8),
+                                     "-s",       n(s.sampling), "-D",   n(c.depth), "-S", c.rowShape,
+                                     n(s.width), n(s.height),   "t.txt"};
     if (c.reversed) {
         args.insert(args.begin(), "-E");
     }
