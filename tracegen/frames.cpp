@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <string>
 
@@ -101,7 +102,7 @@ void appendTraceRow(TraceText& trace, const uint8_t* bytes, const RowStyle& styl
     if (mixed && trace.row % 1000 == 999) {
         trace.text += "# a comment between rows\n";
     }
-    uint8_t reversed[8];
+    uint8_t reversed[largestBusBytes];
     if (style.mostSignificantFirst) {
         std::reverse_copy(bytes, bytes + style.busBytes, reversed);
         bytes = reversed;
@@ -114,7 +115,62 @@ void appendTraceRow(TraceText& trace, const uint8_t* bytes, const RowStyle& styl
     }
 }
 
+// A bus word being filled a byte at a time; a full word goes out as a row.
+struct WordFill {
+    uint8_t bytes[largestBusBytes];
+    size_t count;
+};
+
+void appendByte(WordFill& word, uint8_t byte, TraceText& trace, const RowStyle& style, Output& output)
+{
+    word.bytes[word.count++] = byte;
+    if (word.count == static_cast<size_t>(style.busBytes)) {
+        appendTraceRow(trace, word.bytes, style, output);
+        word.count = 0;
+    }
+}
+
+// The chroma interleaved a sample at a time, U then V, from two planes or, for semi-planar
+// input, from the pairs (V first in NV21), as one stream of bytes: where the bus is not a
+// whole number of pairs, a pair is split across two rows. The frame is whole bus words, so
+// the last row is full.
+void appendChromaRows(const Settings& settings, const uint8_t* frame, const RowStyle& style, TraceText& trace,
+                      Output& output)
+{
+    const FrameSizes& sizes = settings.sizes;
+    const auto lumaBytes = static_cast<size_t>(sizes.lumaPlaneSize);
+    const auto sampleBytes = static_cast<size_t>(sizes.sampleBytes);
+    const Layout* layout = settings.inputLayout;
+    const bool pairs = layout != nullptr && layout->chroma == Chroma::interleaved;
+    const uint8_t* u = frame + lumaBytes + (pairs ? static_cast<size_t>(layout->uAt) * sampleBytes : 0);
+    const uint8_t* v =
+        pairs ? frame + lumaBytes + static_cast<size_t>(layout->vAt) * sampleBytes : u + sizes.chromaPlaneSize;
+    const size_t step = pairs ? 2 * sampleBytes : sampleBytes; // from one sample of a plane to the next
+    WordFill word{{}, 0};
+    const size_t chromaSamples = static_cast<size_t>(sizes.chromaPlaneSize) / sampleBytes;
+    for (size_t k = 0; k < chromaSamples; ++k) {
+        for (const uint8_t* sample : {u + k * step, v + k * step}) {
+            for (size_t b = 0; b < sampleBytes; ++b) {
+                appendByte(word, sample[b], trace, style, output);
+            }
+        }
+    }
+    // A frame of an odd number of chroma samples ends in one that no plane holds: its bytes
+    // as they stand at the frame's end.
+    for (size_t at = lumaBytes + 2 * static_cast<size_t>(sizes.chromaPlaneSize);
+         at < static_cast<size_t>(sizes.frameSize); ++at) {
+        appendByte(word, frame[at], trace, style, output);
+    }
+}
+
 } // namespace
+
+std::string busName(int32_t busBits)
+{
+    // Said with a vowel: 8, 80 to 89.
+    const bool vowel = busBits == 8 || (busBits >= 80 && busBits <= 89);
+    return (vowel ? "an " : "a ") + std::to_string(busBits) + "-bit bus";
+}
 
 void drawFrame(const FrameSizes& sizes, int64_t index, uint8_t* frame)
 {
@@ -157,14 +213,15 @@ TraceText makeTraceText()
 void writeComments(const Settings& settings, Output& output)
 {
     const FrameSizes& sizes = settings.sizes;
+    const std::string bus = busName(sizes.busBytes * 8);
     for (int64_t i = 0; i < settings.comments; ++i) {
         char line[128];
         if (i == 0 && sizes.depth == 8) {
-            std::snprintf(line, sizeof line, "# tracegen %dx%d YUV%d on a %d-bit bus\n", sizes.width, sizes.height,
-                          sizes.sampling, sizes.busBytes * 8);
+            std::snprintf(line, sizeof line, "# tracegen %dx%d YUV%d on %s\n", sizes.width, sizes.height,
+                          sizes.sampling, bus.c_str());
         } else if (i == 0) {
-            std::snprintf(line, sizeof line, "# tracegen %dx%d YUV%d of %d-bit samples on a %d-bit bus\n", sizes.width,
-                          sizes.height, sizes.sampling, sizes.depth, sizes.busBytes * 8);
+            std::snprintf(line, sizeof line, "# tracegen %dx%d YUV%d of %d-bit samples on %s\n", sizes.width,
+                          sizes.height, sizes.sampling, sizes.depth, bus.c_str());
         } else {
             std::snprintf(line, sizeof line, "# rows: luma plane, then chroma interleaved U V%s\n",
                           settings.mostSignificantFirst ? ", most significant byte first" : "");
@@ -173,32 +230,16 @@ void writeComments(const Settings& settings, Output& output)
     }
 }
 
-// The luma plane row after row, then the chroma interleaved a sample at a time, U then V,
-// from two planes or, for semi-planar input, from the pairs (V first in NV21).
+// The luma plane row after row, then the chroma rows (appendChromaRows).
 void writeTraceFrame(const Settings& settings, const uint8_t* frame, TraceText& trace, Output& output)
 {
     const FrameSizes& sizes = settings.sizes;
     const RowStyle style{sizes.busBytes, settings.shape, settings.mostSignificantFirst};
     const auto busBytes = static_cast<size_t>(sizes.busBytes);
-    const auto lumaBytes = static_cast<size_t>(sizes.lumaPlaneSize);
-    for (size_t at = 0; at < lumaBytes; at += busBytes) {
+    for (size_t at = 0; at < static_cast<size_t>(sizes.lumaPlaneSize); at += busBytes) {
         appendTraceRow(trace, frame + at, style, output);
     }
-    const auto sampleBytes = static_cast<size_t>(sizes.sampleBytes);
-    const Layout* layout = settings.inputLayout;
-    const bool pairs = layout != nullptr && layout->chroma == Chroma::interleaved;
-    const uint8_t* u = frame + lumaBytes + (pairs ? static_cast<size_t>(layout->uAt) * sampleBytes : 0);
-    const uint8_t* v =
-        pairs ? frame + lumaBytes + static_cast<size_t>(layout->vAt) * sampleBytes : u + sizes.chromaPlaneSize;
-    const size_t step = pairs ? 2 * sampleBytes : sampleBytes; // from one sample of a plane to the next
-    uint8_t word[8];
-    for (size_t k = 0; k < static_cast<size_t>(sizes.chromaPlaneSize) / sampleBytes;) {
-        for (size_t j = 0; j < busBytes; j += 2 * sampleBytes, ++k) {
-            std::copy(u + k * step, u + k * step + sampleBytes, word + j);
-            std::copy(v + k * step, v + k * step + sampleBytes, word + j + sampleBytes);
-        }
-        appendTraceRow(trace, word, style, output);
-    }
+    appendChromaRows(settings, frame, style, trace, output);
     // A frame's text is out before the next frame is read, whatever happens to that one.
     writeOut(output, trace.text.data(), trace.text.size());
     trace.text.clear();

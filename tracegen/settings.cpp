@@ -19,9 +19,10 @@ namespace tracegen {
 namespace {
 
 const char usageText[] =
-    "usage: tracegen [-rE] [-s 420|422|440|400] [-b 32|64] [-D BITS] [-n FRAMES] [-c COMMENTS] [-S SHAPE]\n"
+    "usage: tracegen [-rE] [-s 420|422|440|400] [-b BITS] [-D BITS] [-n FRAMES] [-c COMMENTS] [-S SHAPE]\n"
     "                [-i RAW [-f FORMAT]] WIDTH HEIGHT OUTPUT\n"
-    "  -s  chroma sampling (420)        -b  bus width in bits (32)\n"
+    "  -s  chroma sampling (420)\n"
+    "  -b  bus width in bits, a multiple of 8 from 8 to 512 (32); a row holds one number a byte\n"
     "  -D  bits a sample (8); from 9 to 16 a sample takes two bytes, little-endian\n"
     "  -E  each row one bus word most significant byte first, as Verilog's %h prints it\n"
     "  -n  synthetic frames (1)         -c  comment lines at the top (2; 0 for none)\n"
@@ -77,9 +78,9 @@ int32_t readSampling(const char* text)
 
 int32_t readBusBits(const char* text)
 {
-    const int64_t bits = readDecimal(text, 32, 64);
-    if (bits != 32 && bits != 64) {
-        failUsage(std::string("-b ") + text, "the bus width is 32 or 64");
+    const int64_t bits = readDecimal(text, lowestBusBits, highestBusBits);
+    if (bits < 0 || bits % 8 != 0) {
+        failUsage(std::string("-b ") + text, "the bus width is a multiple of 8 from 8 to 512");
     }
     return static_cast<int32_t>(bits);
 }
@@ -115,7 +116,7 @@ void refuseGeometry(int32_t width, int32_t height, int32_t sampling, int32_t bus
     }
     const std::string fault = traceGeometryFault(width, height, sampling, busBits / 8, depth > 8 ? 2 : 1);
     if (!fault.empty()) {
-        fail("geometry", geometry + " on a " + std::to_string(busBits) + "-bit bus: " + fault);
+        fail("geometry", geometry + " on " + busName(busBits) + ": " + fault);
     }
 }
 

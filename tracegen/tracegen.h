@@ -17,6 +17,12 @@
 
 namespace tracegen {
 
+// The bus widths a trace may have, in bits: any multiple of 8 in this range. A row holds one
+// number a byte of the bus word.
+constexpr int32_t lowestBusBits = 8;
+constexpr int32_t highestBusBits = 512;
+constexpr int32_t largestBusBytes = highestBusBits / 8;
+
 // Sizes of one frame in bytes, all within a signed 32-bit integer by construction; the
 // chroma width and height count samples.
 struct FrameSizes {
@@ -59,6 +65,9 @@ struct TraceText {
     std::string text;
     size_t row;
 };
+
+// "a 32-bit bus", "an 8-bit bus": the bus as messages and comments name it.
+std::string busName(int32_t busBits);
 
 // settings.cpp: the command line; a bad one ends the run with its message.
 Settings readArguments(int argc, char** argv);

@@ -40,22 +40,24 @@ inline std::string geometryReport(const std::string& input, const TraceShape& s,
            (depth != 0 ? "depth     = " + std::to_string(depth) + "\n" : "");
 }
 
-// Whole frames in bus order (the luma, then the two chroma interleaved a sample at a time)
-// as -P writes them: the luma, then the first chroma plane, then the second.
+// Whole frames in bus order (the luma, then the two chroma interleaved a sample at a time,
+// then any bytes past the last whole pair) as -P writes them: the luma, then the first
+// chroma plane, then the second, then those bytes.
 inline std::string planarOrder(const TraceShape& s, const std::string& bus)
 {
     const size_t frame = frameBytes(s);
     const size_t luma = lumaBytes(s);
     const auto sample = size_t(s.sampleBytes);
+    const size_t pairsEnd = luma + (frame - luma) / (2 * sample) * 2 * sample;
     std::string planar;
     for (size_t at = 0; at + frame <= bus.size(); at += frame) {
         std::string u;
         std::string v;
-        for (size_t c = at + luma; c < at + frame; c += 2 * sample) {
+        for (size_t c = at + luma; c < at + pairsEnd; c += 2 * sample) {
             u += bus.substr(c, sample);
             v += bus.substr(c + sample, sample);
         }
-        planar += bus.substr(at, luma) + u + v;
+        planar += bus.substr(at, luma) + u + v + bus.substr(at + pairsEnd, frame - pairsEnd);
     }
     return planar;
 }
@@ -65,8 +67,8 @@ inline std::string busOrder(const TraceShape& s, const std::string& planar)
 {
     const size_t frame = frameBytes(s);
     const size_t luma = lumaBytes(s);
-    const size_t chroma = (frame - luma) / 2;
     const auto sample = size_t(s.sampleBytes);
+    const size_t chroma = (frame - luma) / (2 * sample) * sample;
     std::string bus;
     for (size_t at = 0; at + frame <= planar.size(); at += frame) {
         bus += planar.substr(at, luma);
@@ -74,8 +76,29 @@ inline std::string busOrder(const TraceShape& s, const std::string& planar)
             bus += planar.substr(at + luma + c, sample);
             bus += planar.substr(at + luma + chroma + c, sample);
         }
+        bus += planar.substr(at + luma + 2 * chroma, frame - luma - 2 * chroma);
     }
     return bus;
+}
+
+// Bytes in bus order as trace rows of busBytes two-digit numbers, blank-separated or packed,
+// each row's bytes reversed for a word printed most significant byte first.
+inline std::string traceRows(const std::string& bus, int busBytes, bool reversed, bool packed)
+{
+    std::string rows;
+    for (size_t at = 0; at + size_t(busBytes) <= bus.size(); at += size_t(busBytes)) {
+        std::string word = bus.substr(at, size_t(busBytes));
+        if (reversed) {
+            std::reverse(word.begin(), word.end());
+        }
+        for (size_t i = 0; i < word.size(); ++i) {
+            char number[4];
+            std::snprintf(number, sizeof number, "%02x", unsigned(uint8_t(word[i])));
+            rows += (i > 0 && !packed ? " " : "") + std::string(number);
+        }
+        rows += '\n';
+    }
+    return rows;
 }
 
 // The C library's reading of one row: the count "%2x" eight times gives and its bytes.
