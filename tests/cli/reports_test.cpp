@@ -187,7 +187,7 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
     const ReportCase cases[] = {
         {yuv8, 16, 8, 3, -1, -1, 7, 3},   {yuv8, 17, 9, 4, 2, -1, 3, 5},    {yuv8, 8, 8, 2, -1, -1, 0, 0},
         {yuv10, 12, 10, 3, 4, -1, 5, 40}, {yuv10, 9, 7, 2, -1, 40, 2, 200}, {gray8, 20, 4, 5, -1, 30, 4, 60},
-        {gray8, 6, 6, 1, 0, -1, 1, 1},    {yuv8, 16, 8, 3, 2, -1, 7, 3, 5}, {yuv10, 9, 7, 3, -1, 40, 2, 200, 11},
+        {gray8, 6, 6, 1, 0, -1, 1, 1},    {yuv8, 17, 9, 3, 2, -1, 7, 3, 5}, {yuv10, 9, 7, 3, -1, 40, 2, 200, 11},
     };
     std::mt19937 random(17);
     Scratch scratch;
