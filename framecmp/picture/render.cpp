@@ -119,8 +119,8 @@ static void putDifference(const int32_t expected[3], const int32_t actual[3], in
     rgb[2] = lumaDiffers || chromaDiffers ? 255 : dim;
 }
 
-// Glyph row `textRow` of `text` in white from picture column `x0`.
-static void textRow(const std::string& text, int64_t x0, int32_t textRow, int32_t scale, uint8_t* row)
+// Glyph row `glyphRow` of `text` in white from picture column `x0`.
+static void textRow(const std::string& text, int64_t x0, int32_t glyphRow, int32_t scale, uint8_t* row)
 {
     for (size_t c = 0; c < text.size(); ++c) {
         const Glyph* glyph =
@@ -129,7 +129,7 @@ static void textRow(const std::string& text, int64_t x0, int32_t textRow, int32_
             continue;
         }
         for (int32_t gx = 0; gx < glyphWidth * scale; ++gx) {
-            if ((glyph->rows[textRow] >> (glyphWidth - 1 - gx / scale) & 1U) == 0) {
+            if ((glyph->rows[glyphRow] >> (glyphWidth - 1 - gx / scale) & 1U) == 0) {
                 continue;
             }
             const int64_t x = x0 + (static_cast<int64_t>(c) * glyphAdvance) * scale + gx;
