@@ -48,7 +48,7 @@ static AlignScore scoreFrame(const PairLayout& pair, int32_t tolerance, const Bu
     const FrameLayout& layout = pair.expected;
     AlignScore score{0, equalPlaneHundredths, 1};
     for (int p = 0; p < layout.planeCount; ++p) {
-        const PlaneTally tally = comparePlane(p, pair, tolerance, expected, actual, buffers, 0, nullptr);
+        const PlaneTally tally = comparePlane(p, pair, tolerance, expected, actual, nullptr, buffers, 0, nullptr);
         score.failing += tally.failing;
         score.psnr =
             std::min(score.psnr, psnrHundredths(meanSquare(tally, layout.planes[p]), pair.expectedCoding.depth));

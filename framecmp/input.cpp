@@ -74,11 +74,11 @@ size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset)
 // cppcheck-suppress constParameter ; the reference returned lets the caller replace the buffer
 uint8_t*& frameOf(Buffers& buffers, size_t file)
 {
-    return file == 0 ? buffers.expected : buffers.actual;
+    return file == 0 ? buffers.expected : file == 1 ? buffers.actual : buffers.mask;
 }
 
-// Makes room for `length` bytes in the frame buffer of `file` (0 EXPECTED, 1 ACTUAL), doubling it at least, never
-// past a frame and one byte.
+// Makes room for `length` bytes in the frame buffer of `file` (0 EXPECTED, 1 ACTUAL, 2 the mask), doubling it at least,
+// never past a frame and one byte.
 uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSize)
 {
     uint8_t*& frame = frameOf(buffers, file);
@@ -123,11 +123,50 @@ void skipFrames(const Input& input, Buffers& buffers, size_t file, size_t frameS
 // The first block of each frame buffer: a whole frame only when it is small.
 constexpr size_t firstFrameBlock = 65536;
 
-Buffers allocateBuffers(const FrameLayout& layout)
+Buffers allocateBuffers(const FrameLayout& layout, bool withMask)
 {
     const size_t rowLength = std::min(static_cast<size_t>(layout.width), kernelSpan) * layout.sampleBytes;
     const size_t first = std::min(layout.frameSize + 1, firstFrameBlock);
-    return Buffers{allocate(first), allocate(first), allocate(rowLength), allocate(rowLength), {first, first}};
+    return Buffers{allocate(first),
+                   allocate(first),
+                   allocate(rowLength),
+                   allocate(rowLength),
+                   withMask ? allocate(first) : nullptr,
+                   withMask ? allocate(rowLength) : nullptr,
+                   {first, first, withMask ? first : 0}};
+}
+
+// The mask read from the stream of EXPECTED or ACTUAL would take its bytes.
+void refuseMaskStream(const Input inputs[2], const Input& mask)
+{
+    if (mask.fd == inputs[0].fd || mask.fd == inputs[1].fd) {
+        failUsage("--unknown", "standard input can be only one of the files");
+    }
+}
+
+void readMaskFrame(const Input& mask, Buffers& buffers, size_t frameSize, size_t gotActual)
+{
+    const size_t got = readFrame(mask, buffers, 2, frameSize);
+    if (got < gotActual) {
+        fail(mask.path, "the mask ends before ACTUAL");
+    }
+    if (got > gotActual) {
+        fail(mask.path, "the mask runs longer than ACTUAL");
+    }
+}
+
+void checkMaskEnd(const Input& mask, Buffers& buffers, size_t frameSize, const Remainder& rest)
+{
+    if (rest.wholeFrames != 0) {
+        // ACTUAL's whole frame beside the mask's was read one byte further, as the mask is.
+        const bool maskMore = readUpTo(mask, frameRoom(buffers, 2, frameSize + 1, frameSize) + frameSize, 1) != 0;
+        if (rest.more && !maskMore) {
+            fail(mask.path, "the mask ends before ACTUAL");
+        }
+        if (!rest.more && maskMore) {
+            fail(mask.path, "the mask runs longer than ACTUAL");
+        }
+    }
 }
 
 void releaseBuffers(const Buffers& buffers)
@@ -136,6 +175,8 @@ void releaseBuffers(const Buffers& buffers)
     std::free(buffers.actual);
     std::free(buffers.expectedRow);
     std::free(buffers.actualRow);
+    std::free(buffers.mask);
+    std::free(buffers.maskRow);
 }
 
 // What is left of a file once one of the two has ended; `got` is what its last read gave.

@@ -18,7 +18,8 @@ struct Input {
     int fd;
 };
 
-// Two frames and the gathered rows of a plane whose samples are not side by side. A frame
+// Two frames (and ACTUAL's mask with --unknown) and the gathered rows of a plane whose
+// samples are not side by side. A frame
 // buffer grows as its file's bytes come, up to a frame and the one byte read past it, so
 // that a short file never costs a whole frame of a huge picture.
 struct Buffers {
@@ -26,7 +27,9 @@ struct Buffers {
     uint8_t* actual;
     uint8_t* expectedRow;
     uint8_t* actualRow;
-    size_t capacity[2]; // bytes of the expected and the actual frame buffer
+    uint8_t* mask; // null without --unknown
+    uint8_t* maskRow;
+    size_t capacity[3]; // bytes of the expected, the actual and the mask frame buffer
 };
 
 // What is known of a file once the other has ended: the whole frames it holds beyond those
@@ -62,7 +65,17 @@ size_t readFrame(const Input& input, Buffers& buffers, size_t file, size_t frame
 
 void skipFrames(const Input& input, Buffers& buffers, size_t file, size_t frameSize, int64_t count);
 
-Buffers allocateBuffers(const FrameLayout& layout);
+Buffers allocateBuffers(const FrameLayout& layout, bool withMask);
+
+void refuseMaskStream(const Input inputs[2], const Input& mask);
+
+// Reads ACTUAL's mask frame beside ACTUAL's `gotActual` bytes; a mask shorter, or longer
+// where ACTUAL ended, is trouble.
+void readMaskFrame(const Input& mask, Buffers& buffers, size_t frameSize, size_t gotActual);
+
+// After the last frame pair, the mask against what is known of ACTUAL's end (`rest`): one
+// that ends before it or goes on past it is trouble.
+void checkMaskEnd(const Input& mask, Buffers& buffers, size_t frameSize, const Remainder& rest);
 
 void releaseBuffers(const Buffers& buffers);
 

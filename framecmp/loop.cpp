@@ -39,7 +39,7 @@ static bool drawsFrame(const Options& options, const RunTally& tally, int64_t fr
 // After an early stop at `frame`, reads on to the frame --picture-frame names and draws it,
 // compared with nothing listed; when a file ends first it stays undrawn, and `rest` says
 // which.
-static void drawLaterFrame(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
+static void drawLaterFrame(const Options& options, const PairLayout& pair, const Input inputs[3], Readahead& readahead,
                            Buffers& buffers, int64_t frame, RunTally& tally, LoopState& state, Reports& reports,
                            Remainder rest[2])
 {
@@ -54,6 +54,9 @@ static void drawLaterFrame(const Options& options, const PairLayout& pair, const
                 rest[1 - file].more = true;
                 return;
             }
+        }
+        if (options.maskPath != nullptr) {
+            readMaskFrame(inputs[2], buffers, frameSize, frameSize);
         }
     }
     const FrameResult drawn =
@@ -79,7 +82,7 @@ static void closeRun(const Options& options, LoopState& state)
     sayFinishedRuns(state.diagnosis, options.text);
 }
 
-RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
+RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[3], Readahead& readahead,
                       Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state)
 {
     const size_t frameSize = pair.expected.frameSize;
@@ -88,9 +91,15 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
     for (;;) {
         const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, frameSize);
         const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, frameSize);
+        if (options.maskPath != nullptr) {
+            readMaskFrame(inputs[2], buffers, frameSize, gotActual);
+        }
         if (gotExpected < frameSize || gotActual < frameSize) {
             rest[0] = countRemainder(inputs[0], readahead, 0, buffers, frameSize, gotExpected);
             rest[1] = countRemainder(inputs[1], readahead, 1, buffers, frameSize, gotActual);
+            if (options.maskPath != nullptr) {
+                checkMaskEnd(inputs[2], buffers, frameSize, rest[1]);
+            }
             closeRun(options, state);
             return tally;
         }

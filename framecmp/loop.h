@@ -27,7 +27,8 @@ struct LoopState {
     Diagnosis diagnosis;
 };
 
-RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
+// `inputs` are EXPECTED, ACTUAL and the mask (fd -1 without --unknown).
+RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[3], Readahead& readahead,
                       Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state);
 
 } // namespace framecmp

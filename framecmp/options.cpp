@@ -22,7 +22,8 @@ namespace framecmp {
 static const char usageText[] =
     "usage: framecmp [-qlh] [-s WIDTHxHEIGHT] [-f FORMAT] [-F FORMAT] [-t N] [-p DB] [-n COUNT]\n"
     "                [-i PICTURE.png [--picture-frame=N]] [--skip=N[:M]] [--align=MAX] [--csv FILE]\n"
-    "                [--json FILE] [--plot FILE.svg] [--ssim] [--ssim-min=S] EXPECTED ACTUAL\n"
+    "                [--json FILE] [--plot FILE.svg] [--ssim] [--ssim-min=S] [--unknown=MASK]\n"
+    "                EXPECTED ACTUAL\n"
     "  -s WxH        picture size (default: from the file names, as clip_w176_144_420...)\n"
     "  -f FORMAT     EXPECTED's format: yuv420p nv12 nv21 yuv422p nv16 yuv440p yuv444p nv24 gray\n"
     "                yuyv422 yvyu422 uyvy422 vyuy422 (8 bits); ffmpeg's names above 8 bits\n"
@@ -46,6 +47,8 @@ static const char usageText[] =
     "  --plot FILE   write PSNR (and SSIM) per frame as an SVG plot\n"
     "  --ssim        compute each plane's SSIM as ffmpeg's ssim filter does\n"
     "  --ssim-min=S  a plane fails when its SSIM is below S (0 to 1); implies --ssim\n"
+    "  --unknown=MASK  MASK, laid out as ACTUAL, holds its unknown bits: a sample whose mask\n"
+    "                is not zero fails, and is counted unknown\n"
     "  --help, --version\n"
     "a sample also fails when its padding bits are set\n"
     "exit status: 0 pass, 1 fail or lengths differ, 2 trouble\n";
@@ -146,17 +149,13 @@ bool reportsWanted(const Options& options)
 
 Options readOptions(int argc, char** argv)
 {
-    static const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
-                                         {"version", no_argument, nullptr, 'V'},
-                                         {"skip", required_argument, nullptr, 'S'},
-                                         {"align", required_argument, nullptr, 'A'},
-                                         {"csv", required_argument, nullptr, 'C'},
-                                         {"json", required_argument, nullptr, 'J'},
-                                         {"plot", required_argument, nullptr, 'G'},
-                                         {"ssim", no_argument, nullptr, 'M'},
-                                         {"ssim-min", required_argument, nullptr, 'N'},
-                                         {"picture-frame", required_argument, nullptr, 'P'},
-                                         {nullptr, 0, nullptr, 0}};
+    static const option longOptions[] = {
+        {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
+        {"skip", required_argument, nullptr, 'S'},     {"align", required_argument, nullptr, 'A'},
+        {"csv", required_argument, nullptr, 'C'},      {"json", required_argument, nullptr, 'J'},
+        {"plot", required_argument, nullptr, 'G'},     {"ssim", no_argument, nullptr, 'M'},
+        {"ssim-min", required_argument, nullptr, 'N'}, {"picture-frame", required_argument, nullptr, 'P'},
+        {"unknown", required_argument, nullptr, 'U'},  {nullptr, 0, nullptr, 0}};
     Options options{};
     options.criteria.psnrFloor = -1;
     options.alignMax = -1;
@@ -215,6 +214,7 @@ Options readOptions(int argc, char** argv)
                 failUsage(std::string("--picture-frame=") + optarg, "not a frame number from 0");
             }
             break;
+        case 'U': options.maskPath = optarg; break;
         case 'h': printAndExit(usageText);
         case 'V': printAndExit("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");

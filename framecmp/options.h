@@ -41,6 +41,7 @@ struct Options {
     const char* csvPath; // "-" for standard output
     const char* jsonPath;
     const char* plotPath;
+    const char* maskPath; // --unknown: ACTUAL's unknown bits; null without
     int64_t stopAfter;    // failing frames; 0 is no limit
     int64_t skip[2];      // frames of EXPECTED and ACTUAL
     int64_t alignMax;     // -1 without --align

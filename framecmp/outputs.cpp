@@ -27,7 +27,10 @@ void refuseOutputsOverInputs(const Options& options)
         if (output == nullptr || isStandardOutput(output) || stat(output, &written) != 0) {
             continue;
         }
-        for (const char* path : {options.expectedPath, options.actualPath}) {
+        for (const char* path : {options.expectedPath, options.actualPath, options.maskPath}) {
+            if (path == nullptr) {
+                continue;
+            }
             // Standard input is known by its descriptor: `-i a.yuv - b.yuv < a.yuv`.
             struct stat input {};
             const int known = std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &input) : stat(path, &input);

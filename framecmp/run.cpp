@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 
@@ -43,9 +44,14 @@ int run(int argc, char** argv)
         writePicture(options.picturePath, pair, Buffers{}, FrameResult{}, 0);
     }
 #endif
-    const Input inputs[2] = {openInput(options.expectedPath), openInput(options.actualPath)};
+    const bool masked = options.maskPath != nullptr;
+    const Input inputs[3] = {openInput(options.expectedPath), openInput(options.actualPath),
+                             masked ? openInput(options.maskPath) : Input{nullptr, -1}};
     refuseOneStream(options, inputs);
-    Buffers buffers = allocateBuffers(pair.expected);
+    if (masked) {
+        refuseMaskStream(inputs, inputs[2]);
+    }
+    Buffers buffers = allocateBuffers(pair.expected, masked);
     skipFrames(inputs[0], buffers, 0, pair.expected.frameSize, options.skip[0]);
     skipFrames(inputs[1], buffers, 1, pair.expected.frameSize, options.skip[1]);
     Reports reports = openReports(options);
@@ -56,9 +62,14 @@ int run(int argc, char** argv)
         const int64_t offset = alignFiles(options, pair, inputs, readahead, buffers);
         firstFrame += offset < 0 ? -offset : 0;
         aligned = offset;
+        if (masked) {
+            skipFrames(inputs[2], buffers, 2, pair.expected.frameSize, options.skip[1] + std::max<int64_t>(offset, 0));
+        }
         if (!options.text.quiet) {
             reportAlignment(offset);
         }
+    } else if (masked) {
+        skipFrames(inputs[2], buffers, 2, pair.expected.frameSize, options.skip[1]);
     }
     startReports(reports, options, firstFrame, options.skip[1] - options.skip[0] + aligned);
     Remainder rest[2] = {};
@@ -78,8 +89,11 @@ int run(int argc, char** argv)
         }
     }
     releaseBuffers(buffers);
-    close(inputs[1].fd);
-    close(inputs[0].fd);
+    for (const Input& input : inputs) {
+        if (input.fd >= 0) {
+            close(input.fd);
+        }
+    }
     const int status = tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
     finishReports(reports, options, pair, tally, state.diagnosis.displacements, rest, status);
     finishOutput(options, tally, undrawnFrameText(options, tally, firstFrame, rest));

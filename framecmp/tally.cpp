@@ -8,7 +8,7 @@ namespace framecmp {
 
 RunTally emptyTally()
 {
-    RunTally tally{0, 0, 0, -1, false, false, {}, -1};
+    RunTally tally{0, 0, 0, -1, false, false, {}, -1, 0};
     std::fill(std::begin(tally.worst), std::end(tally.worst), PlaneWorst{0, -1, 0, -1, 0, 0, -1, 0, 0});
     return tally;
 }
@@ -48,6 +48,7 @@ void noteFrame(RunTally& tally, int planeCount, const FrameResult& result)
         noteSsim(tally.worst[p], result.frame, plane.ssim);
     }
     tally.framesDiffering += result.differs ? 1 : 0;
+    tally.framesUnknown += result.unknown ? 1 : 0;
 }
 
 } // namespace framecmp

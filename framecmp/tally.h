@@ -31,6 +31,7 @@ struct RunTally {
     bool pictureWritten;
     PlaneWorst worst[3];
     int64_t lastFailing;
+    int64_t framesUnknown; // with an unknown sample
 };
 
 // A tally before the first frame.

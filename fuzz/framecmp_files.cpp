@@ -1,5 +1,6 @@
 // Fuzz driver for framecmp: options (formats of every depth, -F, -t, -p, --skip, --align,
-// -i with --picture-frame, the reports --csv, --json and --plot, --ssim and --ssim-min),
+// -i with --picture-frame, the reports --csv, --json and --plot, --ssim and --ssim-min,
+// --unknown with either file as the mask),
 // geometry and file contents: frames whose bytes are those of the other displaced put the
 // search for a lost bus word to work. Reports are written in the scratch directory, or to
 // standard output as "-". The first line of the input is the argument list, blank-separated,

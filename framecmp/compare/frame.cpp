@@ -29,15 +29,17 @@ namespace framecmp {
 static PlaneResult equalPlane(const Plane& plane, bool ssim)
 {
     const double value = ssim ? equalPlaneSsim(plane) : std::nan("");
-    return PlaneResult{0, 0, 0, 0, value, -1, -1, 0, 0, false, false, false};
+    return PlaneResult{0, 0, -1, -1, 0, 0, 0, value, -1, -1, 0, 0, false, false, false};
 }
 
 FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers, int64_t frame,
                          SsimBuffers& ssimBuffers, const SampleListing* listing)
 {
     const FrameLayout& layout = pair.expected;
-    FrameResult result{frame, false, false, {}, false, {}};
-    if (pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
+    FrameResult result{frame, false, false, false, {}, false, {}};
+    // A mask all clear leaves the frame to be compared as without one.
+    const uint8_t* mask = buffers.mask != nullptr && anySet(buffers.mask, layout.frameSize) ? buffers.mask : nullptr;
+    if (mask == nullptr && pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
         (pair.expectedCoding.paddingMask == 0 ||
          !framePadded(buffers.expected, layout.frameSize, pair.expectedCoding.paddingMask))) {
         for (int p = 0; p < std::min(layout.planeCount, 3); ++p) {
@@ -51,11 +53,14 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
     const int32_t depth = pair.expectedCoding.depth;
     for (int p = 0; p < layout.planeCount; ++p) {
         const PlaneTally tally =
-            comparePlane(p, pair, criteria.tolerance, buffers.expected, buffers.actual, buffers, frame, listing);
+            comparePlane(p, pair, criteria.tolerance, buffers.expected, buffers.actual, mask, buffers, frame, listing);
         const double mse = meanSquare(tally, layout.planes[p]);
         const double ssim =
             criteria.ssim ? planeSsim(p, pair, buffers.expected, buffers.actual, ssimBuffers) : std::nan("");
         PlaneResult plane{tally.failing,
+                          tally.unknown,
+                          tally.firstUnknownX,
+                          tally.firstUnknownY,
                           tally.padded,
                           tally.largest,
                           mse,
@@ -69,10 +74,11 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
                           false};
         // Under --ssim-min, a plane too small for SSIM is held to the tolerance instead.
         const bool judgedBySamples = criteria.ssimMin >= 0 && underSsimWindow(layout.planes[p]);
-        plane.fails = tally.padded != 0 || (samplesDecide && tally.failing != 0) || plane.belowFloor ||
-                      plane.belowSsimMin || (judgedBySamples && tally.failing != 0);
+        plane.fails = tally.padded != 0 || tally.unknown != 0 || (samplesDecide && tally.failing != 0) ||
+                      plane.belowFloor || plane.belowSsimMin || (judgedBySamples && tally.failing != 0);
         result.planes[p] = plane;
-        result.differs = result.differs || tally.largest != 0 || tally.padded != 0;
+        result.differs = result.differs || tally.largest != 0 || tally.padded != 0 || tally.unknown != 0;
+        result.unknown = result.unknown || tally.unknown != 0;
         result.fails = result.fails || plane.fails;
     }
     return result;

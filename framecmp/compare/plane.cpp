@@ -22,66 +22,95 @@
 
 namespace framecmp {
 
-// Notes the first failing sample of a piece of row, and hands every one to the listing when
-// there is one.
+bool anySet(const uint8_t* data, size_t size)
+{
+    // The kernel looks at whole 16-bit containers; an odd last byte is looked at here.
+    return framePadded(data, size, 0xFFFFU) || (size % 2 == 1 && data[size - 1] != 0);
+}
+
+// A piece of row sample by sample: the first failing sample, every one handed to the
+// listing when there is one, and, with a `mask`, the unknown samples counted (those the
+// kernel passed among the failing).
 static void noteSamples(const Plane& plane, const PairLayout& pair, int32_t tolerance, const SampleListing* listing,
-                        int64_t frame, int32_t y, int32_t from, const uint8_t* expected, const uint8_t* actual,
-                        size_t length, PlaneTally& tally)
+                        int64_t frame, int32_t y, int32_t from, const uint8_t* const rows[3], size_t length,
+                        PlaneTally& tally)
 {
     const SampleCoding codings[2] = {pair.expectedCoding, pair.actualCoding};
     const size_t bytes = pair.expected.sampleBytes;
+    const uint8_t* mask = rows[2];
     for (size_t i = 0; i < length; ++i) {
-        const uint32_t e = containerAt(expected, i, bytes);
-        const uint32_t a = containerAt(actual, i, bytes);
-        if (!sampleFails(e, a, codings, tolerance)) {
+        const uint32_t e = containerAt(rows[0], i, bytes);
+        const uint32_t a = containerAt(rows[1], i, bytes);
+        const bool fails = sampleFails(e, a, codings, tolerance);
+        const bool unknown = mask != nullptr && containerAt(mask, i, bytes) != 0;
+        if (!fails && !unknown) {
             continue;
         }
         const int32_t x = from + static_cast<int32_t>(i);
+        if (unknown) {
+            tally.failing += fails ? 0 : 1;
+            if (tally.unknown++ == 0) {
+                tally.firstUnknownX = x;
+                tally.firstUnknownY = y;
+            }
+        }
         if (tally.firstX < 0) {
             tally.firstX = x;
             tally.firstY = y;
             tally.firstExpected = e;
             tally.firstActual = a;
         }
-        if (listing == nullptr) {
+        if (listing != nullptr) {
+            (*listing)(FailingSample{frame, plane.name, x, y, e, a, unknown});
+        } else if (mask == nullptr) {
             return;
         }
-        (*listing)(FailingSample{frame, plane.name, x, y, e, a});
     }
+}
+
+// A row piece of one file's plane as the kernels take it: in place when its samples are
+// side by side, else gathered into `row`.
+static const uint8_t* rowPiece(const uint8_t* frame, const Plane& plane, size_t bytes, size_t x, int32_t y,
+                               size_t length, uint8_t* row)
+{
+    const uint8_t* piece = frame + sampleOffset(plane, static_cast<int32_t>(x), y);
+    if (plane.step == bytes) {
+        return piece;
+    }
+    gatherRow(piece, plane.step, bytes, length, row);
+    return row;
 }
 
 // The plane loop: every row in pieces the row kernels take, each file's samples from where
 // its layout puts them.
 PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* expectedFrame,
-                        const uint8_t* actualFrame, const Buffers& buffers, int64_t frame, const SampleListing* listing)
+                        const uint8_t* actualFrame, const uint8_t* maskFrame, const Buffers& buffers, int64_t frame,
+                        const SampleListing* listing)
 {
     const Plane& expectedPlane = pair.expected.planes[planeIndex];
     const Plane& actualPlane = pair.actual.planes[planeIndex];
     const size_t bytes = pair.expected.sampleBytes;
     const SampleCoding codings[2] = {pair.expectedCoding, pair.actualCoding};
-    PlaneTally tally{0, 0, 0, 0, -1, -1, 0, 0};
+    PlaneTally tally{0, 0, -1, -1, 0, 0, 0, -1, -1, 0, 0};
     for (int32_t y = 0; y < expectedPlane.height; ++y) {
         for (size_t x = 0; x < static_cast<size_t>(expectedPlane.width); x += kernelSpan) {
             const size_t length = std::min(static_cast<size_t>(expectedPlane.width) - x, kernelSpan);
-            const uint8_t* expected = expectedFrame + sampleOffset(expectedPlane, static_cast<int32_t>(x), y);
-            const uint8_t* actual = actualFrame + sampleOffset(actualPlane, static_cast<int32_t>(x), y);
-            if (expectedPlane.step != bytes) {
-                gatherRow(expected, expectedPlane.step, bytes, length, buffers.expectedRow);
-                expected = buffers.expectedRow;
-            }
-            if (actualPlane.step != bytes) {
-                gatherRow(actual, actualPlane.step, bytes, length, buffers.actualRow);
-                actual = buffers.actualRow;
-            }
-            const RowTally row = bytes == 1 ? compareRow8(expected, actual, length, tolerance)
-                                            : compareRow16(expected, actual, length, codings, tolerance);
+            const uint8_t* rows[3] = {rowPiece(expectedFrame, expectedPlane, bytes, x, y, length, buffers.expectedRow),
+                                      rowPiece(actualFrame, actualPlane, bytes, x, y, length, buffers.actualRow),
+                                      nullptr};
+            const RowTally row = bytes == 1 ? compareRow8(rows[0], rows[1], length, tolerance)
+                                            : compareRow16(rows[0], rows[1], length, codings, tolerance);
             tally.failing += row.failing;
             tally.padded += row.padded;
             tally.sumOfSquares += row.sumOfSquares;
             tally.largest = std::max(tally.largest, row.largest);
-            if (row.failing != 0 && (tally.firstX < 0 || listing != nullptr)) {
-                noteSamples(expectedPlane, pair, tolerance, listing, frame, y, static_cast<int32_t>(x), expected,
-                            actual, length, tally);
+            if (maskFrame != nullptr) {
+                rows[2] = rowPiece(maskFrame, actualPlane, bytes, x, y, length, buffers.maskRow);
+                rows[2] = anySet(rows[2], length * bytes) ? rows[2] : nullptr;
+            }
+            if (rows[2] != nullptr || (row.failing != 0 && (tally.firstX < 0 || listing != nullptr))) {
+                noteSamples(expectedPlane, pair, tolerance, listing, frame, y, static_cast<int32_t>(x), rows, length,
+                            tally);
             }
         }
     }

@@ -16,8 +16,12 @@
 namespace framecmp {
 
 // What one plane of one frame pair shows. The first failing sample keeps its containers.
+// Unknown samples (a mask not zero) fail whatever their values, and are among `failing`.
 struct PlaneTally {
     uint64_t failing;
+    uint64_t unknown;
+    int32_t firstUnknownX; // -1 when no sample is unknown
+    int32_t firstUnknownY;
     uint64_t padded;
     uint64_t sumOfSquares;
     int32_t largest;
@@ -35,13 +39,18 @@ struct FailingSample {
     int32_t y;
     uint32_t expected; // containers
     uint32_t actual;
+    bool unknown;
 };
 
 using SampleListing = std::function<void(const FailingSample&)>;
 
+// Whether any byte is set.
+bool anySet(const uint8_t* data, size_t size);
+
 // Compares one plane of two frames; every failing sample goes to `listing` when there is one.
+// `maskFrame`, laid out as ACTUAL, marks unknown samples; null when none is.
 PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* expectedFrame,
-                        const uint8_t* actualFrame, const Buffers& buffers, int64_t frame,
+                        const uint8_t* actualFrame, const uint8_t* maskFrame, const Buffers& buffers, int64_t frame,
                         const SampleListing* listing);
 
 } // namespace framecmp

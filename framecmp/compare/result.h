@@ -17,9 +17,13 @@ struct Displacement {
     bool lost;
 };
 
-// One plane of one frame. The first failing sample keeps its containers.
+// One plane of one frame. The first failing sample keeps its containers. Unknown samples
+// (--unknown) are among the failing.
 struct PlaneResult {
     uint64_t failing;
+    uint64_t unknown;
+    int32_t firstUnknownX; // -1 when no sample is unknown
+    int32_t firstUnknownY;
     uint64_t padded; // samples with padding set in either file
     int32_t largest;
     double mse;
@@ -36,7 +40,8 @@ struct PlaneResult {
 struct FrameResult {
     int64_t frame;
     bool fails;
-    bool differs; // any difference, failing or not
+    bool differs; // any difference, failing or not, or an unknown sample
+    bool unknown; // any unknown sample
     PlaneResult planes[3];
     bool displaced; // a lost or extra bus word found here starts `displacement`
     Displacement displacement;

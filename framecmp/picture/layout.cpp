@@ -57,7 +57,14 @@ static int32_t windowStart(int32_t centre, int32_t cells, int32_t size)
     return std::clamp(centre - cells / 2, 0, size - cells);
 }
 
-PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn)
+// Every colour the picture uses, as the difference map and the zoom use them.
+static std::string legendText(bool masked)
+{
+    return std::string("difference: white luma, magenta chroma, ") + (masked ? "yellow unknown, " : "") +
+           "dark alike; zoom outline: red or cyan fails" + (masked ? ", yellow or blue unknown" : "");
+}
+
+PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn, bool masked)
 {
     const int32_t width = pair.expected.width;
     const int32_t height = pair.expected.height;
@@ -89,9 +96,12 @@ PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn
         picture.panelWidth[i] = std::max(content[i], textWidth(picture.labels[i] + " ", picture.scale));
         x += picture.panelWidth[i] + (i < 3 ? pictureGap : 0);
     }
-    picture.width = x;
+    picture.masked = masked;
+    picture.legend = legendText(masked);
+    picture.width = std::max<int64_t>(x, textWidth(picture.legend, picture.scale));
     const int64_t zoomHeight = int64_t{picture.windowHeight} * picture.zoom;
-    picture.height = band + std::max<int64_t>(height, zoomHeight);
+    picture.legendY = band + std::max<int64_t>(height, zoomHeight);
+    picture.height = picture.legendY + band;
     return picture;
 }
 

@@ -16,7 +16,8 @@ namespace framecmp {
 constexpr int32_t labelMargin = 2; // above and below the text, in text pixels
 
 // Where the picture's parts stand: four panels side by side under a band of labels (the
-// three frames and the zoom), and the zoom's window on the frame.
+// three frames and the zoom), the zoom's window on the frame, and a band under the panels
+// with the legend of the colours.
 struct PictureLayout {
     int32_t scale; // text pixels and zoom cells grow with it on tall frames
     int32_t band;  // rows of the labels
@@ -33,10 +34,13 @@ struct PictureLayout {
     int32_t panelX[4];
     int32_t panelWidth[4];
     std::string labels[4];
+    std::string legend;
+    int64_t legendY; // the first row of the legend's band
+    bool masked;     // unknown samples drawn (--unknown)
     int64_t width;
     int64_t height;
 };
 
-PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn);
+PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn, bool masked);
 
 } // namespace framecmp

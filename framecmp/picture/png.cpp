@@ -57,7 +57,7 @@ static void pictureRelease(png_structp /*png*/, png_voidp block)
 SafeOutput writePicture(const char* path, const PairLayout& pair, const Buffers& buffers, const FrameResult& drawn,
                         int32_t tolerance)
 {
-    const PictureLayout picture = makePictureLayout(pair, drawn);
+    const PictureLayout picture = makePictureLayout(pair, drawn, buffers.mask != nullptr);
     if (picture.width > INT32_MAX / 3) {
         fail(path, "the frame is too wide for a picture");
     }

@@ -31,6 +31,12 @@ const uint8_t outlineRed[3] = {255, 0, 0};
 
 const uint8_t outlineCyan[3] = {0, 255, 255};
 
+// Unknown samples: yellow in the map; outlined in yellow, or in blue where the pixel is
+// nearer yellow.
+const uint8_t unknownYellow[3] = {255, 255, 0};
+
+const uint8_t outlineBlue[3] = {0, 0, 255};
+
 static uint8_t clampByte(int32_t value)
 {
     return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
@@ -76,6 +82,20 @@ static bool pixelFails(const PairLayout& pair, const Buffers& buffers, int32_t x
     return false;
 }
 
+// Whether pixel (x, y) is unknown: the mask of its luma or of a chroma sample covering it
+// is not zero.
+static bool pixelUnknown(const PairLayout& pair, const Buffers& buffers, int32_t x, int32_t y)
+{
+    for (int p = 0; p < pair.actual.planeCount; ++p) {
+        const Plane& plane = pair.actual.planes[p];
+        const uint8_t* at = buffers.mask + sampleOffset(plane, x / plane.coverX, y / plane.coverY);
+        if (containerAt(at, 0, pair.actual.sampleBytes) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // BT.601 studio range to RGB, from samples shifted down to 8 bits.
 static void putColour(const int32_t yuv[3], int32_t shift, uint8_t* rgb)
 {
@@ -99,34 +119,43 @@ static void putDifference(const int32_t expected[3], const int32_t actual[3], in
     rgb[2] = lumaDiffers || chromaDiffers ? 255 : dim;
 }
 
-// One row of the labels' band: each label's glyph row in white on the gap's grey.
-static void labelRow(const PictureLayout& picture, int32_t y, uint8_t* row)
+// Glyph row `glyphRow` of `text` in white from picture column `x0`.
+static void textRow(const std::string& text, int64_t x0, int32_t glyphRow, int32_t scale, uint8_t* row)
 {
-    const int32_t textRow = y / picture.scale - labelMargin;
-    if (textRow < 0 || textRow >= glyphHeight) {
-        return;
-    }
-    for (int i = 0; i < 4; ++i) {
-        const std::string& label = picture.labels[i];
-        for (size_t c = 0; c < label.size(); ++c) {
-            const Glyph* glyph =
-                std::find_if(std::begin(glyphs), std::end(glyphs), [&](const Glyph& g) { return g.c == label[c]; });
-            if (glyph == std::end(glyphs)) {
+    for (size_t c = 0; c < text.size(); ++c) {
+        const Glyph* glyph =
+            std::find_if(std::begin(glyphs), std::end(glyphs), [&](const Glyph& g) { return g.c == text[c]; });
+        if (glyph == std::end(glyphs)) {
+            continue;
+        }
+        for (int32_t gx = 0; gx < glyphWidth * scale; ++gx) {
+            if ((glyph->rows[glyphRow] >> (glyphWidth - 1 - gx / scale) & 1U) == 0) {
                 continue;
             }
-            for (int32_t gx = 0; gx < glyphWidth * picture.scale; ++gx) {
-                if ((glyph->rows[textRow] >> (glyphWidth - 1 - gx / picture.scale) & 1U) == 0) {
-                    continue;
-                }
-                const int64_t x =
-                    int64_t{picture.panelX[i]} + (static_cast<int64_t>(c) * glyphAdvance) * picture.scale + gx;
-                std::memset(row + 3 * x, textWhite, 3);
-            }
+            const int64_t x = x0 + (static_cast<int64_t>(c) * glyphAdvance) * scale + gx;
+            std::memset(row + 3 * x, textWhite, 3);
         }
     }
 }
 
-static const uint8_t* outlineFor(const uint8_t rgb[3])
+// Row y of a band of text (the labels' or the legend's): its glyph row on the gap's grey.
+static void bandRow(const PictureLayout& picture, int32_t y, uint8_t* row, bool legend)
+{
+    const int32_t glyphRow = y / picture.scale - labelMargin;
+    if (glyphRow < 0 || glyphRow >= glyphHeight) {
+        return;
+    }
+    if (legend) {
+        textRow(picture.legend, 0, glyphRow, picture.scale, row);
+        return;
+    }
+    for (int i = 0; i < 4; ++i) {
+        textRow(picture.labels[i], picture.panelX[i], glyphRow, picture.scale, row);
+    }
+}
+
+// Of two outline colours, the one farther from the pixel's.
+static const uint8_t* outlineFor(const uint8_t rgb[3], const uint8_t* first, const uint8_t* second)
 {
     const auto distance = [&](const uint8_t* to) {
         int32_t sum = 0;
@@ -135,10 +164,10 @@ static const uint8_t* outlineFor(const uint8_t rgb[3])
         }
         return sum;
     };
-    return distance(outlineRed) >= distance(outlineCyan) ? outlineRed : outlineCyan;
+    return distance(first) >= distance(second) ? first : second;
 }
 
-// Row y of the zoom: ACTUAL's pixels enlarged, each failing one outlined.
+// Row y of the zoom: ACTUAL's pixels enlarged, each failing or unknown one outlined.
 static void zoomRow(const PairLayout& pair, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
                     int32_t y, uint8_t* row)
 {
@@ -152,12 +181,15 @@ static void zoomRow(const PairLayout& pair, const PictureLayout& picture, const 
         samplesAt(pair.actual, pair.actualCoding, buffers.actual, frameX, frameY, actual);
         uint8_t colour[3];
         putColour(actual, shift, colour);
-        const bool fails = pixelFails(pair, buffers, frameX, frameY, tolerance);
+        const bool unknown = picture.masked && pixelUnknown(pair, buffers, frameX, frameY);
+        const bool fails = unknown || pixelFails(pair, buffers, frameX, frameY, tolerance);
+        const uint8_t* outline =
+            unknown ? outlineFor(colour, unknownYellow, outlineBlue) : outlineFor(colour, outlineRed, outlineCyan);
         for (int32_t inX = 0; inX < picture.zoom; ++inX) {
             const bool edge = edgeRow || inX < picture.scale || inX >= picture.zoom - picture.scale;
             std::memcpy(
                 row + 3 * (static_cast<size_t>(cell) * static_cast<size_t>(picture.zoom) + static_cast<size_t>(inX)),
-                fails && edge ? outlineFor(colour) : colour, 3);
+                fails && edge ? outline : colour, 3);
         }
     }
 }
@@ -174,7 +206,12 @@ static void frameRow(const PairLayout& pair, const PictureLayout& picture, const
         const size_t at = 3 * static_cast<size_t>(x);
         putColour(expected, shift, row + 3 * static_cast<size_t>(picture.panelX[0]) + at);
         putColour(actual, shift, row + 3 * static_cast<size_t>(picture.panelX[1]) + at);
-        putDifference(expected, actual, shift, row + 3 * static_cast<size_t>(picture.panelX[2]) + at);
+        uint8_t* difference = row + 3 * static_cast<size_t>(picture.panelX[2]) + at;
+        if (picture.masked && pixelUnknown(pair, buffers, x, y)) {
+            std::memcpy(difference, unknownYellow, 3);
+        } else {
+            putDifference(expected, actual, shift, difference);
+        }
     }
 }
 
@@ -183,7 +220,11 @@ void pictureRow(const PairLayout& pair, const PictureLayout& picture, const Buff
 {
     std::memset(row, gapGrey, rowBytes);
     if (y < picture.band) {
-        labelRow(picture, static_cast<int32_t>(y), row);
+        bandRow(picture, static_cast<int32_t>(y), row, false);
+        return;
+    }
+    if (y >= picture.legendY) {
+        bandRow(picture, static_cast<int32_t>(y - picture.legendY), row, true);
         return;
     }
     const int64_t inside = y - picture.band;

@@ -102,7 +102,8 @@ void startReports(Reports& reports, const Options& options, int64_t firstFrame, 
 {
     reports.firstFrame = firstFrame;
     if (reports.csv.out.file != nullptr) {
-        put(reports.csv, "frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass\n");
+        put(reports.csv, std::string("frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass") +
+                             (options.maskPath != nullptr ? ",unknown\n" : "\n"));
     }
     if (reports.json.out.file == nullptr) {
         return;
@@ -121,7 +122,8 @@ void startReports(Reports& reports, const Options& options, int64_t firstFrame, 
             "},\n\"offset\": " + std::to_string(offset) + ",\n\"frames\": [");
 }
 
-static void reportFrameCsv(ReportFile& csv, const PairLayout& pair, const FrameResult& result)
+// With --unknown, each line ends in its plane's unknown samples.
+static void reportFrameCsv(ReportFile& csv, const PairLayout& pair, const FrameResult& result, bool masked)
 {
     for (int p = 0; p < pair.expected.planeCount; ++p) {
         const PlaneResult& plane = result.planes[p];
@@ -132,11 +134,11 @@ static void reportFrameCsv(ReportFile& csv, const PairLayout& pair, const FrameR
                      numberText(psnrOf(plane.mse, pair.expectedCoding.depth), psnrForm, "inf") + "," +
                      numberText(plane.ssim, ssimForm, "") + "," +
                      (failing ? std::to_string(plane.firstX) + "," + std::to_string(plane.firstY) : ",") +
-                     (plane.fails ? ",0\n" : ",1\n"));
+                     (plane.fails ? ",0" : ",1") + (masked ? "," + std::to_string(plane.unknown) : "") + "\n");
     }
 }
 
-static void reportFrameJson(Reports& reports, const PairLayout& pair, const FrameResult& result)
+static void reportFrameJson(Reports& reports, const PairLayout& pair, const FrameResult& result, bool masked)
 {
     std::string text = std::string(reports.jsonFramesWritten ? ",\n" : "\n") +
                        "  {\"frame\": " + std::to_string(result.frame) +
@@ -145,6 +147,7 @@ static void reportFrameJson(Reports& reports, const PairLayout& pair, const Fram
         const PlaneResult& plane = result.planes[p];
         text += std::string(p == 0 ? "" : ", ") + "\"" + pair.expected.planes[p].name +
                 "\": {\"failing\": " + std::to_string(plane.failing) +
+                (masked ? ", \"unknown\": " + std::to_string(plane.unknown) : std::string()) +
                 ", \"max_diff\": " + std::to_string(plane.largest) +
                 ", \"mse\": " + numberText(plane.mse, mseForm, "null") +
                 ", \"psnr\": " + numberText(psnrOf(plane.mse, pair.expectedCoding.depth), psnrForm, "null") +
@@ -161,10 +164,10 @@ static void reportFrameJson(Reports& reports, const PairLayout& pair, const Fram
 void reportFrame(Reports& reports, const PairLayout& pair, const Options& options, const FrameResult& result)
 {
     if (reports.csv.out.file != nullptr) {
-        reportFrameCsv(reports.csv, pair, result);
+        reportFrameCsv(reports.csv, pair, result, options.maskPath != nullptr);
     }
     if (reports.json.out.file != nullptr) {
-        reportFrameJson(reports, pair, result);
+        reportFrameJson(reports, pair, result, options.maskPath != nullptr);
     }
     if (reports.plot.out.file != nullptr) {
         const int64_t at = reports.plotFrames;
@@ -180,9 +183,10 @@ void reportFrame(Reports& reports, const PairLayout& pair, const Options& option
     }
 }
 
-// The JSON's displacements, its summary and its end.
+// The JSON's displacements, its summary and its end; with --unknown, the frames with an
+// unknown sample.
 static void finishJson(ReportFile& json, const PairLayout& pair, const RunTally& tally,
-                       const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
+                       const std::vector<Displacement>& displacements, const Remainder rest[2], int status, bool masked)
 {
     std::string text = "\n],\n\"displacements\": [";
     for (size_t i = 0; i < displacements.size(); ++i) {
@@ -198,6 +202,7 @@ static void finishJson(ReportFile& json, const PairLayout& pair, const RunTally&
     const auto frameOrNull = [](int64_t frame) { return frame < 0 ? std::string("null") : std::to_string(frame); };
     text += "],\n\"summary\": {\"frames\": " + std::to_string(tally.framesCompared) +
             ", \"failing_frames\": " + std::to_string(tally.framesFailing) +
+            (masked ? ", \"unknown_frames\": " + std::to_string(tally.framesUnknown) : std::string()) +
             ", \"first_failing_frame\": " + frameOrNull(tally.firstFailing) +
             ", \"stopped\": " + (tally.stopped ? "true" : "false") + ",\n  \"lengths\": {\"expected\": " + length(0) +
             ", \"actual\": " + length(1) + "}, \"status\": " + std::to_string(status);
@@ -234,7 +239,7 @@ void finishReports(Reports& reports, const Options& options, const PairLayout& p
                    const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
 {
     if (reports.json.out.file != nullptr) {
-        finishJson(reports.json, pair, tally, displacements, rest, status);
+        finishJson(reports.json, pair, tally, displacements, rest, status, options.maskPath != nullptr);
     }
     if (reports.plot.out.file != nullptr) {
         writePlot(reports, options, pair);

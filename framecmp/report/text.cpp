@@ -59,12 +59,18 @@ std::string floorText(int64_t floor)
 }
 
 // "Y 128 differ, first at 96,64 expected 54 actual 4e, max 6, 55.53 dB", with -t
-// "Y 12 beyond 1, ...", and ", PSNR below 38.00" for a plane under the floor.
+// "Y 12 beyond 1, ...", and ", PSNR below 38.00" for a plane under the floor; a plane with
+// unknown samples says how many after its failing ones, which count them:
+// "Y 12 differ, 4 unknown, first unknown at 36,5, first at ...".
 static std::string planeText(const Plane& plane, const PlaneResult& result, const PairLayout& pair,
                              const Criteria& criteria)
 {
     std::string text = std::string(1, plane.name) + " " + std::to_string(result.failing) +
                        (criteria.toleranceGiven ? " beyond " + std::to_string(criteria.tolerance) : " differ");
+    if (result.unknown != 0) {
+        text += ", " + std::to_string(result.unknown) + " unknown, first unknown at " +
+                std::to_string(result.firstUnknownX) + "," + std::to_string(result.firstUnknownY);
+    }
     if (result.firstX >= 0) {
         text += ", first at " + std::to_string(result.firstX) + "," + std::to_string(result.firstY) + " expected " +
                 sampleText(result.firstExpected, pair.expectedCoding) + " actual " +
@@ -129,7 +135,7 @@ void sayFailingSample(const FailingSample& sample, const PairLayout& pair)
 {
     say(std::to_string(sample.frame) + " " + sample.plane + " " + std::to_string(sample.x) + " " +
         std::to_string(sample.y) + " " + sampleText(sample.expected, pair.expectedCoding) + " " +
-        sampleText(sample.actual, pair.actualCoding) + "\n");
+        sampleText(sample.actual, pair.actualCoding) + (sample.unknown ? " unknown\n" : "\n"));
 }
 
 void sayFinishedRuns(Diagnosis& diagnosis, const TextChoices& text)

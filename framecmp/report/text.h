@@ -26,7 +26,8 @@ std::string floorText(int64_t floor);
 // starts.
 void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Criteria& criteria);
 
-// A failing sample as -l lists it: "frame plane x y expected actual".
+// A failing sample as -l lists it: "frame plane x y expected actual", and " unknown" after
+// an unknown one.
 void sayFailingSample(const FailingSample& sample, const PairLayout& pair);
 
 // The runs of frames that kept one displacement, unless the text is quiet or a listing;

@@ -449,6 +449,10 @@ struct Picture {
     {
         return count(x0, y0, x1, y1, 255, 0, 0) + count(x0, y0, x1, y1, 0, 255, 255);
     }
+    int unknownOutlines(int x0, int y0, int x1, int y1) const
+    {
+        return count(x0, y0, x1, y1, 255, 255, 0) + count(x0, y0, x1, y1, 0, 0, 255);
+    }
 };
 
 Picture decode(const std::string& png)
@@ -489,7 +493,9 @@ constexpr int panels[4] = {0, 180, 360, 540};
 
 // The first failing sample centres the zoom (a window of 32x32 pixels at 8x, kept inside the
 // frame), and each failing pixel gets a ring of 28 pixels (8x8 less the 6x6 inside), red or,
-// on a pixel nearer red, cyan: one for a luma sample, four for a chroma sample of 4:2:0.
+// on a pixel nearer red, cyan: one for a luma sample, four for a chroma sample of 4:2:0. A
+// sample --unknown marks (its values alike) is yellow in the map, its ring yellow or blue.
+// A legend band lies under the panels.
 TEST(FramecmpPicture, PanelsZoomAndOutlines)
 {
     Scratch scratch;
@@ -500,46 +506,63 @@ TEST(FramecmpPicture, PanelsZoomAndOutlines)
         int windowX; // the zoom's window on the frame
         int windowY;
         int failingPixels;
+        bool unknown; // the sample marked in a mask, not damaged
     };
     const ZoomCase cases[] = {
-        {'Y', 100, 60, 84, 44, 1}, {'Y', 2, 3, 0, 0, 1},       {'Y', 175, 143, 144, 112, 1},
-        {'U', 20, 10, 24, 4, 4},   {'V', 87, 71, 144, 112, 4},
+        {'Y', 100, 60, 84, 44, 1, false}, {'Y', 2, 3, 0, 0, 1, false},       {'Y', 175, 143, 144, 112, 1, false},
+        {'U', 20, 10, 24, 4, 4, false},   {'V', 87, 71, 144, 112, 4, false}, {'Y', 100, 60, 84, 44, 1, true},
+        {'U', 20, 10, 24, 4, 4, true},
     };
     const std::string golden = greyClip(2);
     scratch.write("e_w176_144_420.yuv", golden);
     for (const ZoomCase& c : cases) {
         std::string damaged = golden;
+        std::string mask(golden.size(), '\0');
         const size_t frameSize = 176 * 144 * 3 / 2;
         const size_t offset = c.plane == 'Y'   ? size_t(c.y) * 176 + size_t(c.x)
                               : c.plane == 'U' ? 176 * 144 + size_t(c.y) * 88 + size_t(c.x)
                                                : 176 * 144 + 88 * 72 + size_t(c.y) * 88 + size_t(c.x);
-        damaged[frameSize + offset] = static_cast<char>(c.plane == 'Y' ? 250 : 20);
+        (c.unknown ? mask : damaged)[frameSize + offset] = static_cast<char>(c.plane == 'Y' ? 250 : 20);
         scratch.write("a_w176_144_420.yuv", damaged);
-        const RunResult result =
-            scratch.run(framecmp, {"-q", "-i", "p.png", "e_w176_144_420.yuv", "a_w176_144_420.yuv"});
-        SCOPED_TRACE(std::string(1, c.plane) + " " + std::to_string(c.x) + "," + std::to_string(c.y));
+        scratch.write("m.yuv", mask);
+        std::vector<std::string> args = {"-q", "-i", "p.png", "e_w176_144_420.yuv", "a_w176_144_420.yuv"};
+        if (c.unknown) {
+            args.insert(args.begin(), "--unknown=m.yuv");
+        }
+        const RunResult result = scratch.run(framecmp, args);
+        SCOPED_TRACE(std::string(1, c.plane) + " " + std::to_string(c.x) + "," + std::to_string(c.y) +
+                     (c.unknown ? " unknown" : ""));
         ASSERT_EQ(result.status, 1) << result.err;
         const Picture picture = decode(scratch.read("p.png"));
-        // Three panels of 176, the zoom of 256, three gaps of 4; the labels over the zoom's rows.
+        // Three panels of 176, the zoom of 256, three gaps of 4; the labels over the zoom's
+        // rows, the legend under them.
         ASSERT_EQ(picture.width, 796);
-        ASSERT_EQ(picture.height, band + 256);
+        ASSERT_EQ(picture.height, band + 256 + band);
         for (const int x : panels) {
             EXPECT_GT(picture.count(x, 0, x + 176, band, 255, 255, 255), 20) << "a label over the panel at " << x;
         }
+        EXPECT_GT(picture.count(0, band + 256, 796, band + 256 + band, 255, 255, 255), 400) << "the legend";
         const int pixelX = c.plane == 'Y' ? c.x : 2 * c.x;
         const int pixelY = c.plane == 'Y' ? c.y : 2 * c.y;
-        // The difference: luma in white, chroma in magenta, at the damaged pixels only.
+        // The difference: luma in white, chroma in magenta, unknown in yellow, at the damaged
+        // or marked pixels only.
         const bool luma = c.plane == 'Y';
-        EXPECT_EQ(picture.count(360, band, 536, band + 144, 255, luma ? 255 : 0, 255), c.failingPixels);
-        EXPECT_TRUE(picture.is(360 + pixelX, band + pixelY, 255, luma ? 255 : 0, 255));
+        const uint8_t mark[3] = {255, uint8_t(luma || c.unknown ? 255 : 0), uint8_t(c.unknown ? 0 : 255)};
+        EXPECT_EQ(picture.count(360, band, 536, band + 144, mark[0], mark[1], mark[2]), c.failingPixels);
+        EXPECT_TRUE(picture.is(360 + pixelX, band + pixelY, mark[0], mark[1], mark[2]));
         // The zoom: rings around the failing pixels, none elsewhere.
-        EXPECT_EQ(picture.outlines(540, band, 796, band + 256), 28 * c.failingPixels);
+        const auto rings = [&](int x0, int y0, int x1, int y1) {
+            const int other = c.unknown ? picture.outlines(x0, y0, x1, y1) : picture.unknownOutlines(x0, y0, x1, y1);
+            EXPECT_EQ(other, 0);
+            return c.unknown ? picture.unknownOutlines(x0, y0, x1, y1) : picture.outlines(x0, y0, x1, y1);
+        };
+        EXPECT_EQ(rings(540, band, 796, band + 256), 28 * c.failingPixels);
         const int cellX = 540 + (pixelX - c.windowX) * 8;
         const int cellY = band + (pixelY - c.windowY) * 8;
-        EXPECT_EQ(picture.outlines(cellX, cellY, cellX + 8, cellY + 8), 28);
-        EXPECT_EQ(picture.outlines(cellX, cellY, cellX + 1, cellY + 8), 8);
-        EXPECT_EQ(picture.outlines(cellX + 7, cellY, cellX + 8, cellY + 8), 8);
-        EXPECT_EQ(picture.outlines(cellX + 1, cellY + 1, cellX + 7, cellY + 7), 0);
+        EXPECT_EQ(rings(cellX, cellY, cellX + 8, cellY + 8), 28);
+        EXPECT_EQ(rings(cellX, cellY, cellX + 1, cellY + 8), 8);
+        EXPECT_EQ(rings(cellX + 7, cellY, cellX + 8, cellY + 8), 8);
+        EXPECT_EQ(rings(cellX + 1, cellY + 1, cellX + 7, cellY + 7), 0);
         // Each cell is ACTUAL's pixel: the window's corner is the actual panel's pixel there.
         const uint8_t* corner = picture.at(panels[1] + c.windowX, band + c.windowY);
         const uint8_t* zoomed = picture.at(540 + 3, band + 3);
@@ -551,7 +574,7 @@ TEST(FramecmpPicture, PanelsZoomAndOutlines)
                 differing += std::equal(picture.at(x, y), picture.at(x, y) + 3, picture.at(panels[1] + x, y)) ? 0 : 1;
             }
         }
-        EXPECT_EQ(differing, c.failingPixels);
+        EXPECT_EQ(differing, c.unknown ? 0 : c.failingPixels);
     }
 }
 

@@ -585,6 +585,8 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
     scratch.write("d_w4_3_420.yuv", frame);
     scratch.write("bad_w2_3_444_32.yuv", frame);
     scratch.write("plain.yuv", frame);
+    scratch.write("mask1", std::string(frame.size(), '\0'));
+    scratch.write("mask3", std::string(3 * frame.size(), '\0'));
     std::filesystem::create_directory(scratch.path("dir"));
     // clang-format off
     const StatusCase cases[] = {
@@ -641,6 +643,11 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"--skip=-1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "not N or N:M"},
         {{"--align=1001", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --align=1001: not a frame count"},
         {{"--align", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "not a frame count"},
+        {{"--unknown=mask1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: mask1: the mask ends before ACTUAL"},
+        {{"--unknown=mask3", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: mask3: the mask runs longer than ACTUAL"},
+        {{"--unknown=mask3", "a_w2_3_400_32.yuv", "c_w2_3_400_32.yuv"}, 2, "framecmp: mask3: the mask runs longer than ACTUAL"},
+        {{"--unknown=missing", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: missing: cannot open"},
+        {{"--csv", "mask1", "--unknown=mask1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: mask1: is one of the files compared"},
     };
     // clang-format on
     for (const StatusCase& c : cases) {
@@ -783,8 +790,8 @@ TEST_F(FramecmpDamage, PictureOfTheFirstDifferingFrame)
     ASSERT_GT(png.size(), 24U);
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
     // IHDR: three panels of 176 and the zoom of 32 x 8 side by side with three gaps of 4,
-    // 796; 11 rows of labels over the zoom's 256, 267.
-    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 03 1c 00 00 01 0b"));
+    // 796; 11 rows of labels over the zoom's 256 and 11 of the legend under it, 278.
+    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 03 1c 00 00 01 16"));
     const RunResult same =
         scratch.run(framecmp, {"-i", "none.png", "clip_w176_144_420_32.yuv", "clip_w176_144_420_32.yuv"});
     EXPECT_EQ(same.status, 0);
@@ -906,10 +913,9 @@ TEST(FramecmpReport, PictureOfTenBitFormats)
     EXPECT_EQ(result.status, 1);
     const std::string png = scratch.read("d.png");
     ASSERT_GT(png.size(), 24U);
-    // The labels are wider than the panels: "frame 0: expected", "actual", "difference" and
-    // "zoom 8x: Y 3,0", each and a space 6 pixels a character less 1, and three gaps of 4;
-    // 11 rows of labels over the zoom of 4 x 8.
-    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 01 3a 00 00 00 2b"));
+    // The legend's line of 83 characters, 6 pixels each less 1, is wider than the labels
+    // over the panels; 11 rows of labels over the zoom of 4 x 8 and 11 of the legend.
+    EXPECT_EQ(png.substr(16, 8), bytesOf("00 00 01 f1 00 00 00 36"));
 #else
     EXPECT_EQ(result.status, 2);
 #endif
@@ -922,7 +928,9 @@ struct OffsetCase {
 };
 
 // --skip and --align on six 2x1 gray frames "a0".."f0"; ACTUAL "late" has two extra frames
-// first, "bad" has its frame 3 changed. Files and, for --align, pipes.
+// first, "bad" has its frame 3 changed. Files and, for --align, pipes. The masks mark sample
+// 0,0 of frame 3 unknown, for ACTUAL and for "late": it fails under any -t and -p, and is
+// read with ACTUAL's skip and offset.
 TEST(FramecmpOffsets, SkipAndAlign)
 {
     Scratch scratch;
@@ -931,8 +939,27 @@ TEST(FramecmpOffsets, SkipAndAlign)
     scratch.write("late.yuv", "xxyy" + clip);
     scratch.write("bad.yuv", "a0b0c0dXe0f0");
     scratch.write("short.yuv", "a0b0c0d0e0");
+    const std::string mask = std::string(6, '\0') + "\x80" + std::string(5, '\0');
+    scratch.write("m.yuv", mask);
+    scratch.write("mlate.yuv", std::string(4, '\0') + mask);
     // clang-format off
     const OffsetCase cases[] = {
+        {{"--unknown=m.yuv", "e.yuv", "e.yuv"}, 1,
+         "frame 3: Y 1 differ, 1 unknown, first unknown at 0,0, first at 0,0 expected 64 actual 64, inf dB\n"
+         "1 of 6 frames fail, first at frame 3; Y inf dB\n"},
+        {{"-t", "255", "-p", "0", "--unknown=m.yuv", "e.yuv", "bad.yuv"}, 1,
+         "frame 3: Y 1 beyond 255, 1 unknown, first unknown at 0,0, first at 0,0 expected 64 actual 64, max 40, 19.10 dB\n"
+         "1 of 6 frames fail, first at frame 3; Y lowest 19.10 dB at frame 3, max 40 at frame 3, average 26.88 dB\n"},
+        {{"-l", "--unknown=m.yuv", "e.yuv", "bad.yuv"}, 1,
+         "3 Y 0 0 64 64 unknown\n3 Y 1 0 30 58\n"
+         "1 of 6 frames fail, first at frame 3; Y lowest 19.10 dB at frame 3, max 40 at frame 3, average 26.88 dB\n"},
+        {{"--skip=0:2", "--unknown=mlate.yuv", "e.yuv", "late.yuv"}, 1,
+         "frame 3: Y 1 differ, 1 unknown, first unknown at 0,0, first at 0,0 expected 64 actual 64, inf dB\n"
+         "1 of 6 frames fail, first at frame 3; Y inf dB\n"},
+        {{"--align=3", "--unknown=mlate.yuv", "e.yuv", "late.yuv"}, 1,
+         "ACTUAL starts 2 frames late; compared from there\n"
+         "frame 3: Y 1 differ, 1 unknown, first unknown at 0,0, first at 0,0 expected 64 actual 64, inf dB\n"
+         "1 of 6 frames fail, first at frame 3; Y inf dB\n"},
         {{"--skip=1", "e.yuv", "bad.yuv"}, 1,
          "frame 3: Y 1 differ, first at 1,0 expected 30 actual 58, max 40, 19.10 dB\n"
          "1 of 5 frames fail, first at frame 3; Y lowest 19.10 dB at frame 3, max 40 at frame 3, average 26.09 dB\n"},

@@ -94,14 +94,17 @@ std::string pack(const ModelFormat& format, const std::vector<Planes>& frames)
 
 // What the reports say of one plane of one frame pair.
 struct PlaneModel {
-    uint64_t failing = 0;
+    uint64_t failing = 0; // the unknown among them
+    uint64_t unknown = 0;
     int largest = 0;
     double mse = 0;
     int firstX = -1;
     int firstY = -1;
 };
 
-PlaneModel modelPlane(const std::vector<uint32_t>& e, const std::vector<uint32_t>& a, PlaneSize size, int tolerance)
+// A sample whose mask is not zero is unknown, and fails whatever its difference.
+PlaneModel modelPlane(const std::vector<uint32_t>& e, const std::vector<uint32_t>& a, const std::vector<uint32_t>& mask,
+                      PlaneSize size, int tolerance)
 {
     PlaneModel m;
     double sum = 0;
@@ -109,7 +112,8 @@ PlaneModel modelPlane(const std::vector<uint32_t>& e, const std::vector<uint32_t
         const int d = std::abs(int(e[i]) - int(a[i]));
         sum += double(d) * d;
         m.largest = std::max(m.largest, d);
-        if (d > tolerance) {
+        m.unknown += mask[i] != 0 ? 1 : 0;
+        if (d > tolerance || mask[i] != 0) {
             if (m.failing++ == 0) {
                 m.firstX = int(i % size_t(size.width));
                 m.firstY = int(i / size_t(size.width));
@@ -149,7 +153,8 @@ std::vector<std::string> fields(const std::string& line)
 
 const char planeNames[] = "YUV";
 
-// Every frame and plane of the CSV and the JSON against the model, and the JSON's summary.
+// Every frame and plane of the CSV and the JSON against the model, and the JSON's summary;
+// with --unknown, a mask marking some samples of every other frame.
 struct ReportCase {
     ModelFormat format;
     int width;
@@ -159,7 +164,20 @@ struct ReportCase {
     int floor;     // -1: no -p (whole dB)
     int every;     // damage every so many samples; 0 none
     int spread;
+    int unknownEvery = 0; // --unknown, a sample in about so many marked; 0 no mask
 };
+
+// A mask of ACTUAL: about one sample in `every` with one of its value's bits set.
+Planes unknownMask(std::mt19937& random, const ModelFormat& format, const Planes& like, int every)
+{
+    Planes mask = like;
+    for (auto& samples : mask) {
+        for (uint32_t& sample : samples) {
+            sample = every > 0 && random() % uint32_t(every) == 0 ? 1U << (random() % uint32_t(format.depth)) : 0;
+        }
+    }
+    return mask;
+}
 
 TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
 {
@@ -169,7 +187,7 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
     const ReportCase cases[] = {
         {yuv8, 16, 8, 3, -1, -1, 7, 3},   {yuv8, 17, 9, 4, 2, -1, 3, 5},    {yuv8, 8, 8, 2, -1, -1, 0, 0},
         {yuv10, 12, 10, 3, 4, -1, 5, 40}, {yuv10, 9, 7, 2, -1, 40, 2, 200}, {gray8, 20, 4, 5, -1, 30, 4, 60},
-        {gray8, 6, 6, 1, 0, -1, 1, 1},
+        {gray8, 6, 6, 1, 0, -1, 1, 1},    {yuv8, 17, 9, 3, 2, -1, 7, 3, 5}, {yuv10, 9, 7, 3, -1, 40, 2, 200, 11},
     };
     std::mt19937 random(17);
     Scratch scratch;
@@ -177,14 +195,17 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
         SCOPED_TRACE(c.format.name + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
         std::vector<Planes> expected;
         std::vector<Planes> actual;
+        std::vector<Planes> masks;
         for (int f = 0; f < c.frames; ++f) {
             expected.push_back(picture(random, c.format, c.width, c.height));
             // Every other frame equal, so that the reports' equal frames are seen too.
             actual.push_back(f % 2 == 1 ? expected.back()
                                         : damaged(random, c.format, expected.back(), c.every, c.spread));
+            masks.push_back(unknownMask(random, c.format, expected.back(), f % 2 == 0 ? 0 : c.unknownEvery));
         }
         scratch.write("e.yuv", pack(c.format, expected));
         scratch.write("a.yuv", pack(c.format, actual));
+        scratch.write("m.yuv", pack(c.format, masks));
         std::vector<std::string> args = {"-s",     std::to_string(c.width) + "x" + std::to_string(c.height),
                                          "-f",     c.format.name,
                                          "--csv",  "r.csv",
@@ -195,13 +216,19 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
         if (c.floor >= 0) {
             args.insert(args.end(), {"-p", std::to_string(c.floor)});
         }
+        const bool masked = c.unknownEvery != 0;
+        if (masked) {
+            args.emplace_back("--unknown=m.yuv");
+        }
         args.insert(args.end(), {"e.yuv", "a.yuv"});
         const RunResult run = scratch.run(framecmp, args);
         ASSERT_NE(run.status, 2) << run.err;
         const Json json = parseJson(scratch.read("r.json"));
+        EXPECT_EQ(scratch.read("r.json").find("unknown") != std::string::npos, masked);
         const std::vector<std::string> csv = lines(scratch.read("r.csv"));
         ASSERT_EQ(csv.size(), size_t(1 + c.frames * c.format.planes));
-        EXPECT_EQ(csv[0], "frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass");
+        EXPECT_EQ(csv[0], std::string("frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass") +
+                              (masked ? ",unknown" : ""));
         EXPECT_EQ(json["format"].text, c.format.name);
         EXPECT_EQ(json["actual_format"].text, c.format.name);
         EXPECT_EQ(json["width"].value, c.width);
@@ -213,16 +240,23 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
         ASSERT_EQ(json["frames"].items.size(), size_t(c.frames));
         int failingFrames = 0;
         int firstFailing = -1;
+        int unknownFrames = 0;
         for (int f = 0; f < c.frames; ++f) {
             const Json& frame = json["frames"][size_t(f)];
             EXPECT_EQ(frame["frame"].value, f);
             bool fails = false;
+            bool unknown = false;
             for (int p = 0; p < c.format.planes; ++p) {
                 SCOPED_TRACE("frame " + std::to_string(f) + " plane " + planeNames[p]);
-                const PlaneModel m = modelPlane(expected[size_t(f)][size_t(p)], actual[size_t(f)][size_t(p)],
-                                                planeSize(c.width, c.height, p), std::max(c.tolerance, 0));
+                const PlaneModel m =
+                    modelPlane(expected[size_t(f)][size_t(p)], actual[size_t(f)][size_t(p)],
+                               masks[size_t(f)][size_t(p)], planeSize(c.width, c.height, p), std::max(c.tolerance, 0));
                 const Json& plane = frame["planes"][std::string(1, planeNames[p])];
                 EXPECT_EQ(plane["failing"].value, double(m.failing));
+                if (masked) {
+                    EXPECT_EQ(plane["unknown"].value, double(m.unknown));
+                }
+                unknown = unknown || m.unknown != 0;
                 EXPECT_EQ(plane["max_diff"].value, m.largest);
                 EXPECT_NEAR(plane["mse"].value, m.mse, m.mse * 1e-8);
                 if (m.mse == 0) {
@@ -239,12 +273,12 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
                 }
                 const bool samplesDecide = c.tolerance >= 0 || c.floor < 0;
                 const bool planeFails =
-                    (samplesDecide && m.failing != 0) ||
+                    (samplesDecide && m.failing != 0) || m.unknown != 0 ||
                     (c.floor >= 0 && m.mse != 0 && std::round(modelPsnr(m.mse, c.format.depth) * 100) < c.floor * 100);
                 fails = fails || planeFails;
                 // The CSV line says the same with the same digits.
                 const std::vector<std::string> row = fields(csv[size_t(1 + f * c.format.planes + p)]);
-                ASSERT_EQ(row.size(), 10U);
+                ASSERT_EQ(row.size(), masked ? 11U : 10U);
                 EXPECT_EQ(row[0], std::to_string(f));
                 EXPECT_EQ(row[1], std::string(1, planeNames[p]));
                 EXPECT_EQ(row[2], std::to_string(m.failing));
@@ -255,7 +289,11 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
                 EXPECT_EQ(row[7], m.firstX < 0 ? "" : std::to_string(m.firstX));
                 EXPECT_EQ(row[8], m.firstY < 0 ? "" : std::to_string(m.firstY));
                 EXPECT_EQ(row[9], planeFails ? "0" : "1");
+                if (masked) {
+                    EXPECT_EQ(row[10], std::to_string(m.unknown));
+                }
             }
+            unknownFrames += unknown ? 1 : 0;
             EXPECT_EQ(frame["pass"].flag, !fails);
             if (fails && failingFrames++ == 0) {
                 firstFailing = f;
@@ -264,6 +302,9 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
         const Json& summary = json["summary"];
         EXPECT_EQ(summary["frames"].value, c.frames);
         EXPECT_EQ(summary["failing_frames"].value, failingFrames);
+        if (masked) {
+            EXPECT_EQ(summary["unknown_frames"].value, unknownFrames);
+        }
         EXPECT_EQ(summary["first_failing_frame"].kind, firstFailing < 0 ? Json::null : Json::number);
         EXPECT_EQ(summary["first_failing_frame"].value, firstFailing < 0 ? 0 : firstFailing);
         EXPECT_EQ(summary["status"].value, run.status);

@@ -1,8 +1,8 @@
 // framecmp's kernels in process, as ffmpeg's checkasm holds its own: every fast kernel the
 // build has gives what the plain one gives on the same samples, rows long and short, every
 // coding; the bytes past a row are set to differ, so that a kernel reading past its end
-// counts them. And the PSNR's hundredths, on which the floor and --align decide, rounded as
-// printf's "%.2f" rounds the number at its .xx5 boundaries.
+// counts them. The test of a mask's bytes sees its last byte of an odd length. And the PSNR's hundredths, on which the
+// floor and --align decide, rounded as printf's "%.2f" rounds the number at its .xx5 boundaries.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "framecmp/compare/plane.h"
 #include "framecmp/compare/psnr.h"
 #include "framecmp/compare/rowkernels.h"
 #include "framecmp/compare/ssimsums.h"
@@ -55,7 +56,7 @@ bool operator==(const BlockSums& a, const BlockSums& b)
 // One row a case: a kernel, a row length (kernelSpan the longest a kernel takes), a
 // tolerance and, for 16-bit containers, the two codings.
 struct KernelCase {
-    const char* kernel; // "row8", "row16", "padding", "ssim8"
+    const char* kernel; // "row8", "row16", "padding", "ssim8", "set" (a mask's bytes)
     size_t length;
     int32_t tolerance;
     SampleCoding codings[2];
@@ -71,15 +72,27 @@ constexpr SampleCoding high9{7, 0x1ff, 0x7f, 9};
 TEST(FramecmpKernels, FastKernelsAgreeWithPlainOnes)
 {
     const KernelCase cases[] = {
-        {"row8", 1, 0, {eight, eight}},           {"row8", 15, 0, {eight, eight}},
-        {"row8", 17, 1, {eight, eight}},          {"row8", 64, 255, {eight, eight}},
-        {"row8", 333, 2, {eight, eight}},         {"row8", kernelSpan, 3, {eight, eight}},
-        {"row16", 7, 0, {low10, low10}},          {"row16", 9, 1, {high10, high10}},
-        {"row16", 100, 3, {low10, high10}},       {"row16", 257, 0, {low12, low12}},
-        {"row16", 1000, 65535, {full16, full16}}, {"row16", kernelSpan, 2, {high9, high9}},
-        {"padding", 3, 0, {low10, low10}},        {"padding", 40, 0, {high10, high10}},
-        {"padding", 1001, 0, {low12, low12}},     {"ssim8", 1, 0, {eight, eight}},
-        {"ssim8", 5, 0, {eight, eight}},          {"ssim8", 33, 0, {eight, eight}},
+        {"row8", 1, 0, {eight, eight}},
+        {"row8", 15, 0, {eight, eight}},
+        {"row8", 17, 1, {eight, eight}},
+        {"row8", 64, 255, {eight, eight}},
+        {"row8", 333, 2, {eight, eight}},
+        {"row8", kernelSpan, 3, {eight, eight}},
+        {"row16", 7, 0, {low10, low10}},
+        {"row16", 9, 1, {high10, high10}},
+        {"row16", 100, 3, {low10, high10}},
+        {"row16", 257, 0, {low12, low12}},
+        {"row16", 1000, 65535, {full16, full16}},
+        {"row16", kernelSpan, 2, {high9, high9}},
+        {"padding", 3, 0, {low10, low10}},
+        {"padding", 40, 0, {high10, high10}},
+        {"padding", 1001, 0, {low12, low12}},
+        {"ssim8", 1, 0, {eight, eight}},
+        {"ssim8", 5, 0, {eight, eight}},
+        {"ssim8", 33, 0, {eight, eight}},
+        {"set", 1, 0, {eight, eight}},
+        {"set", 33, 0, {eight, eight}},
+        {"set", 64, 0, {eight, eight}},
     };
     std::mt19937 random(2024);
     for (const KernelCase& c : cases) {
@@ -110,6 +123,16 @@ TEST(FramecmpKernels, FastKernelsAgreeWithPlainOnes)
                 EXPECT_EQ(framePadded(frame.data(), 2 * c.length, mask),
                           framePaddedPlain(frame.data(), 2 * c.length, mask));
                 EXPECT_EQ(framePaddedPlain(frame.data(), 2 * c.length, mask), padded);
+            }
+        } else if (kernel == "set") {
+            // Clear bytes but one, the last or one at random, or none; set bytes past the end.
+            for (const size_t setAt : {c.length, c.length - 1, size_t(random() % c.length)}) {
+                std::vector<uint8_t> bytes(c.length + guardBytes, 0xff);
+                std::fill(bytes.begin(), bytes.begin() + std::ptrdiff_t(c.length), 0);
+                if (setAt < c.length) {
+                    bytes[setAt] = 0x10;
+                }
+                EXPECT_EQ(anySet(bytes.data(), c.length), setAt < c.length) << "set at " << setAt;
             }
         } else {
             // Four rows of `length` blocks, the strides apart, and a guard block after the sums.
