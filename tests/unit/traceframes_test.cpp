@@ -36,11 +36,20 @@ static_assert(inputBlockSize == 61, "the in-process build reads 61-byte blocks")
 
 // ---- Row conversion and decoders ----
 
+// A row of a 64-bit bus, where x and z digits are read as 0.
 RowReading withKernel(const std::string& row)
 {
-    uint8_t bytes[8];
-    const int count = convertRow(row.data(), row.data() + row.size(), bytes);
-    return {count, std::vector<uint8_t>(bytes, bytes + std::max(count, 0))};
+    RowValues values{};
+    const int count = convertNumbers(row.data(), row.data() + row.size(), 8, values);
+    return {count, std::vector<uint8_t>(values.bytes, values.bytes + std::max(count, 0))};
+}
+
+// The C library's reading of the row with each x and z taken for the digit 0, as -X reads
+// them: a row without them reads as the C library reads it.
+RowReading readRowWithUnknownsAsZero(std::string row)
+{
+    std::replace_if(row.begin(), row.end(), [](char c) { return std::strchr("xXzZ", c) != nullptr && c != 0; }, '0');
+    return readRowWithLibc(row);
 }
 
 RowReading withLongLinePath(const std::string& row)
@@ -79,12 +88,12 @@ std::string randomRow(std::mt19937& random)
     return row;
 }
 
-TEST(RowConversion, MatchesTheCLibraryOnRandomRows)
+TEST(RowConversion, MatchesTheCLibraryOnRandomRowsWithUnknownsAsZero)
 {
     std::mt19937 random(20261208);
     for (int i = 0; i < 200000; ++i) {
         const std::string row = randomRow(random);
-        const RowReading expected = readRowWithLibc(row);
+        const RowReading expected = readRowWithUnknownsAsZero(row);
         const RowReading fast = withKernel(row);
         ASSERT_EQ(fast.count, expected.count) << testing::PrintToString(row);
         ASSERT_EQ(fast.bytes, expected.bytes) << testing::PrintToString(row);
