@@ -425,6 +425,9 @@ const RowTrace rowTraces[] = {
     {"t_w4_2_400_32.txt", geometryReport("t_w4_2_400_32.txt", {4, 2, 400, 4}), 8},
     {"t_w3_1_400_32.txt", geometryReport("t_w3_1_400_32.txt", {3, 1, 400, 4}), 3},
     {"t_w2_2_420_32.txt", geometryReport("t_w2_2_420_32.txt", {2, 2, 420, 4}), 6},
+    {"t_w2_2_400_32.txt", geometryReport("t_w2_2_400_32.txt", {2, 2, 400, 4}), 8},
+    {"v_w4_2_420_8.txt", geometryReport("v_w4_2_420_8.txt", {4, 2, 420, 1}), 12},
+    {"v_w8_2_400_128.txt", geometryReport("v_w8_2_400_128.txt", {8, 2, 400, 16}), 16},
 };
 
 const RowTrace& rowTrace(const std::string& name)
@@ -442,10 +445,19 @@ struct RowCase {
     std::string frames; // the output bytes, as hexadecimal
     std::string comments;
     std::string err;
+    std::string mask = "";    // with -X m.yuv: the mask file, as hexadecimal
+    std::string unknown = ""; // with -X: the report line of the unknown samples
 };
+
+// The second line on standard error for a row with x or z digits.
+std::string unknownRow(int row)
+{
+    return "row " + std::to_string(row) + " holds x or z digits (unknown values): -X reads them\n";
+}
 
 TEST(TraceframesRows, FramesFromRows)
 {
+    const std::string unknownsEnd = "unknown values in the trace!\n";
     const std::string t = "t_w4_2_420_32.txt";
     const std::string six = "0 1 2 3 4 5 6 7 a0 b0 a1 b1";
     const std::string longComment = "#" + std::string(300, 'c');
@@ -469,11 +481,11 @@ TEST(TraceframesRows, FramesFromRows)
         {"hex text after the row", t, {}, "00 01 02 03 abc\n", 9, "", "", "malformed row: 0\n"},
         {"no blanks, capitals, CR LF", t, {}, "00010203\r\n04 05 06 07\r\nA0B0 A1B1\r\n", 0, six, "", ""},
         {"one-digit numbers", t, {}, "0 1 2 3\n4 5 6 7\na0 b0 a1 b1\n", 0, six, "", ""},
-        {"libc conversion: sign, 0x", t, {}, "-1 +2 0x 3\n4 5 6 7\na0 b0 a1 b1\n", 0, "ff 2 0 3 4 5 6 7 a0 b0 a1 b1", "", ""},
+        {"libc conversion: signs", t, {}, "-1 +2 0 3\n4 5 6 7\na0 b0 a1 b1\n", 0, "ff 2 0 3 4 5 6 7 a0 b0 a1 b1", "", ""},
         {"a sign on one digit", t, {}, "-f +f 3 4\n4 5 6 7\na0 b0 a1 b1\n", 0, "f1 f 3 4 4 5 6 7 a0 b0 a1 b1", "", ""},
         {"three digits are two numbers", t, {}, "123 4\n", 9, "", "", "malformed row: 0\n"},
         {"0x before each byte: eight numbers", t, {}, "0x10 0x11 0x12 0x13\n", 9, "", "", "malformed row: 0\n"},
-        {"0x before two bytes: four numbers", t, {}, "0x10 0x11\n4 5 6 7\na0 b0 a1 b1\n", 0, "0 10 0 11 4 5 6 7 a0 b0 a1 b1", "", ""},
+        {"0x before two bytes: an unknown digit", t, {}, "0x10 0x11\n4 5 6 7\na0 b0 a1 b1\n", 9, "", "", "malformed row: 0\n" + unknownRow(0)},
         {"0x before a word: five numbers", t, {}, "0x10111213\n", 9, "", "", "malformed row: 0\n"},
         {"NUL ends the row", t, {}, std::string("00 01 02 03\0 04\n", 16) + "04 05 06 07\na0 b0 a1 b1\n", 0, six, "", ""},
         {"comment copied byte for byte", t, {}, std::string("#a\0b\xff\n", 6), 0, "", std::string("#a\0b\xff\n", 6), ""},
@@ -489,13 +501,55 @@ TEST(TraceframesRows, FramesFromRows)
         {"nine numbers on a 64-bit bus", "t_w4_4_420_64.txt", {}, "0 1 2 3 4 5 6 7 8\n8 9 a b c d e f\n10 11 12 13 14 15 16 17\n",
          0, "0 1 2 3 4 5 6 7 8 9 a b c d e f 10 11 12 13 14 15 16 17", "", ""},
         {"0x before each byte on a 64-bit bus", "t_w4_4_420_64.txt", {}, "0x10 0x11 0x12 0x13\n8 9 a b c d e f\n10 11 12 13 14 15 16 17\n",
-         0, "0 10 0 11 0 12 0 13 8 9 a b c d e f 10 11 12 13 14 15 16 17", "", ""},
+         9, "", "", "malformed row: 0\n" + unknownRow(0)},
         {"0x before a word on a 64-bit bus", "t_w4_4_420_64.txt", {}, "0x10111213\n", 9, "", "", "malformed row: 0\n"},
         {"64-bit bus, split", "t_w4_4_420_64.txt", {"-P"}, "0 1 2 3 4 5 6 7\n8 9 a b c d e f\n10 11 12 13 14 15 16 17\n",
          0, "0 1 2 3 4 5 6 7 8 9 a b c d e f 10 12 14 16 11 13 15 17", "", ""},
         {"luma only, split", "t_w4_2_400_32.txt", {"-P"}, "0 1 2 3\n4 5 6 7\n", 0, "0 1 2 3 4 5 6 7", "", ""},
         {"misaligned luma", "t_w3_1_400_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
         {"misaligned frame", "t_w2_2_420_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
+        {"z after a first digit", t, {}, "00 01 02 03\n04 05 06 0z\n", 9, "", "", "malformed row: 1\n" + unknownRow(1)},
+        {"z ends a 64-bit row", "t_w4_4_420_64.txt", {}, "000102030405012z\n", 9, "", "", "malformed row: 0\n" + unknownRow(0)},
+        {"x starts a number", t, {}, "# c\nxx 01 02 03\n", 9, "", "# c\n", "malformed row: 1\n" + unknownRow(1)},
+        {"x and z after the last number", t, {}, "00 01 02 03 xz\n04 05 06 07\na0 b0 a1 b1\n", 0, six, "", ""},
+        {"x and too few numbers", t, {}, "00 01 0x\n", 9, "", "", "malformed row: 0\n"},
+        {"-X: digits of every case", t, {"-X", "m.yuv"}, "12X3zz00\n04 05 06 07\na0 b0 a1 b1\n", 15,
+         "12 3 0 0 4 5 6 7 a0 b0 a1 b1", "", unknownsEnd, "0 f0 ff 0 0 0 0 0 0 0 0 0",
+         "unknown   = 2 samples in 1 frames, first at row 0: frame 0, Y 1,0\n"},
+        {"-X: 0x and a sign", t, {"-X", "m.yuv"}, "0x10 -x 5\n04 05 06 07\na0 b0 a1 b1\n", 15,
+         "0 10 0 5 4 5 6 7 a0 b0 a1 b1", "", unknownsEnd, "f 0 ff 0 0 0 0 0 0 0 0 0",
+         "unknown   = 2 samples in 1 frames, first at row 0: frame 0, Y 0,0\n"},
+        {"-X: only written frames count", t, {"-X", "m.yuv"}, exampleRows + "0x 01 02 03\n", 0, six, "",
+         "read error, insufficient data (k=4)!\n", "0 0 0 0 0 0 0 0 0 0 0 0", "unknown   = 0 samples\n"},
+        {"-X, -E: a word", t, {"-E", "-X", "m.yuv"}, "03020100\n0706050z\nb1a1b0a0\n", 15,
+         "0 1 2 3 0 5 6 7 a0 b0 a1 b1", "", unknownsEnd, "0 0 0 0 f 0 0 0 0 0 0 0",
+         "unknown   = 1 samples in 1 frames, first at row 1: frame 0, Y 0,1\n"},
+        {"-X, -P: chroma in two planes", t, {"-P", "-X", "m.yuv"}, "00 01 02 03\n04 05 06 07\na0 b0 x1 bz\n", 15,
+         "0 1 2 3 4 5 6 7 a0 1 b0 b0", "", unknownsEnd, "0 0 0 0 0 0 0 0 0 f0 0 f",
+         "unknown   = 2 samples in 1 frames, first at row 2: frame 0, U 1,0\n"},
+        {"-X without -P: chroma interleaved", t, {"-X", "m.yuv"}, "00 01 02 03\n04 05 06 07\na0 b0 a1 bz\n", 15,
+         "0 1 2 3 4 5 6 7 a0 b0 a1 b0", "", unknownsEnd, "0 0 0 0 0 0 0 0 0 0 0 f",
+         "unknown   = 1 samples in 1 frames, first at row 2: frame 0, UV 3,0\n"},
+        {"-X, -D 10: a sample of two bytes", "t_w2_2_400_32.txt", {"-D", "10", "-X", "m.yuv"},
+         "00 01 02 03\n04 05 0x 07\n", 15, "0 1 2 3 4 5 0 7", "", unknownsEnd, "0 0 0 0 0 0 f 0",
+         "depth     = 10\nunknown   = 1 samples in 1 frames, first at row 1: frame 0, Y 1,1\n"},
+        {"-V: a $writememh file", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"},
+         "// 0x00000000\n00\n01\n02\n03\n@4\n04\n05\n06\n07\na0\nb0\na1\nb1\n", 0, six, "// 0x00000000\n", ""},
+        {"-V: words, comments, underscores", "v_w8_2_400_128.txt", {"-G", "8x2:400:128", "-V"},
+         "  // a note\n1_0 /* two\nlines */ 0a0b0c0d0e0f1011_1213141516171819 // end\n", 0,
+         "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 10 a b c d e f 10 11 12 13 14 15 16 17 18 19", "  // a note\n", ""},
+        {"-V: a word too long", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00\n1_23\n", 9, "", "", "malformed row: 1\n"},
+        {"-V: a gap", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00\n@2\n", 9, "", "",
+         "malformed row: 1\nrow 1: address @2, expected @1\n"},
+        {"-V: a jump back", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00 01 /*\n*/ @0 02\n", 9, "", "",
+         "malformed row: 1\nrow 1: address @0, expected @2\n"},
+        {"-V: each frame a dump from @0", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"},
+         "@0 0 1 2 3 4 5 6 7 a0 b0 a1 b1\n@0_0\n0 1 2 3 4 5 6 7 a0 b0 a1 b1 // last\n", 0, six + " " + six, "", ""},
+        {"-V, -E: the least significant byte first", "t_w4_2_420_32.txt", {"-V", "-E"},
+         "3020100 7060504\nb1a1b0a0\n", 0, six, "", ""},
+        {"-V: x and z", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00\nzz\n", 9, "", "",
+         "malformed row: 1\n" + unknownRow(1)},
+        {"-V: a lone slash", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00 / 01\n", 9, "", "", "malformed row: 0\n"},
     };
     // clang-format on
     for (const RowCase& c : cases) {
@@ -509,9 +563,13 @@ TEST(TraceframesRows, FramesFromRows)
             EXPECT_EQ(result.status, c.status);
             EXPECT_EQ(result.err, c.err);
             EXPECT_EQ(scratch.read(c.name.substr(0, c.name.size() - 4) + ".yuv"), bytesOf(c.frames));
+            if (!c.mask.empty()) {
+                EXPECT_EQ(scratch.read("m.yuv"), bytesOf(c.mask));
+            }
             const RowTrace& named = rowTrace(c.name);
-            std::string expected = named.report + c.comments;
-            if (c.status == 0) {
+            std::string expected = named.report + c.unknown + c.comments;
+            if (c.status == 0 || c.status == 15) {
+                expected = named.report + c.comments + c.unknown;
                 expected += "Wrote " + std::to_string(bytesOf(c.frames).size() / named.frameSize) + " frames\n";
             }
             EXPECT_EQ(result.out, expected);
