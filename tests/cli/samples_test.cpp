@@ -300,6 +300,43 @@ TEST(TraceframesOrder, VerilogWordDump)
     EXPECT_EQ(result.err, "malformed row: 0\n");
 }
 
+// $writememh files of buses of 8 to 512 bits (in tests/data: two frames of the bytes
+// 37 i + 11, the second from an @ line): -V reads them, with -P too, as the model says.
+TEST(TraceframesVerilog, MemoryFilesOfEveryWidth)
+{
+    struct Case {
+        int bits;
+        TraceShape shape;
+    };
+    const Case cases[] = {
+        {8, {4, 2, 420, 1}},    {24, {4, 3, 420, 3}},    {40, {10, 2, 422, 5}},
+        {128, {8, 4, 420, 16}}, {512, {16, 4, 422, 64}},
+    };
+    const std::string source = __FILE__;
+    const std::string data = source.substr(0, source.rfind("/cli/")) + "/data/";
+    for (const Case& c : cases) {
+        std::string bytes;
+        for (size_t i = 0; i < 2 * frameBytes(c.shape); ++i) {
+            bytes += static_cast<char>((i * 37 + 11) & 0xff);
+        }
+        for (const bool split : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.bits) + (split ? " -P" : ""));
+            Scratch scratch;
+            const std::string geometry = std::to_string(c.shape.width) + "x" + std::to_string(c.shape.height) + ":" +
+                                         std::to_string(c.shape.sampling) + ":" + std::to_string(c.bits);
+            const std::string input = data + "writememh_" + std::to_string(c.bits) + ".txt";
+            std::vector<std::string> args = {"-V", "-G", geometry, "-O", "out.yuv", input};
+            if (split) {
+                args.insert(args.begin(), "-P");
+            }
+            const RunResult result = scratch.run(traceframes, args);
+            EXPECT_EQ(result.status, 0) << result.err;
+            EXPECT_EQ(result.out, geometryReport(input, c.shape) + "// 0x00000000\nWrote 2 frames\n");
+            EXPECT_EQ(scratch.read("out.yuv"), split ? planarOrder(c.shape, bytes) : bytes);
+        }
+    }
+}
+
 // tracegen -f: planar and semi-planar raw input at 8 and 10 bits, LSB- and MSB-aligned,
 // becomes the trace of the same frames, which traceframes -P gives back as planar frames.
 TEST(TracegenFormat, SemiPlanarAndPlanarInput)
