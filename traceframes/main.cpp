@@ -51,6 +51,7 @@ constexpr Failure standardOutputNotWritten{"error writing standard output!", 14}
 constexpr Failure malformedGeometry{"malformed geometry, cannot decipher", 8};
 constexpr Failure maskIsInputOrOutput{"mask file is the input or output file!", 12};
 constexpr Failure maskNotOpened{"error opening mask file!", 5};
+constexpr Failure maskNotWritten{"error writing mask file!", 11};
 constexpr Failure unknownValues{"unknown values in the trace!", 15};
 
 // Frame size as a multiple of the luma plane size, times two, by sampling index.
@@ -537,11 +538,11 @@ static void cutBack(int fd, int64_t completedBytes)
 
 // A write failed part way through a frame: the output, and the mask beside it, are cut back
 // to the frames completed in both, so that neither ends with a torn frame.
-[[noreturn]] static void failWritingFrame(int outputFd, int maskFd, int64_t completedBytes)
+[[noreturn]] static void failWritingFrame(int outputFd, int maskFd, int64_t completedBytes, const Failure& failure)
 {
     cutBack(outputFd, completedBytes);
     cutBack(maskFd, completedBytes);
-    fail(outputNotWritten);
+    fail(failure);
 }
 
 static void closeOutput(int fd)
@@ -1432,9 +1433,11 @@ static void writeFrame(FrameWriter& writer)
 {
     const int32_t frameSize = writer.geometry->frameSize;
     const int64_t completed = writer.framesWritten * frameSize;
-    if (!writeAll(writer.outputFd, writer.frame, static_cast<size_t>(frameSize)) ||
-        (writer.mask != nullptr && !writeAll(writer.maskFd, writer.mask, static_cast<size_t>(frameSize)))) {
-        failWritingFrame(writer.outputFd, writer.maskFd, completed);
+    if (!writeAll(writer.outputFd, writer.frame, static_cast<size_t>(frameSize))) {
+        failWritingFrame(writer.outputFd, writer.maskFd, completed, outputNotWritten);
+    }
+    if (writer.mask != nullptr && !writeAll(writer.maskFd, writer.mask, static_cast<size_t>(frameSize))) {
+        failWritingFrame(writer.outputFd, writer.maskFd, completed, maskNotWritten);
     }
     if (writer.frameHasUnknowns) {
         tallyUnknowns(writer);
@@ -2071,8 +2074,8 @@ int main(int argc, char** argv)
     }
 
     const bool unknownsFound = assembleFrames(inputFd, outputFd, maskFd, geometry, settings);
-    if (maskFd >= 0) {
-        closeOutput(maskFd);
+    if (maskFd >= 0 && close(maskFd) != 0) {
+        fail(maskNotWritten);
     }
     closeOutput(outputFd);
     close(inputFd);
