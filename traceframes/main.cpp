@@ -73,7 +73,7 @@ constexpr int32_t busBytesIgnoringMore = 8;
 #endif
 constexpr size_t inputBlockSize = TRACEFRAMES_INPUT_BLOCK_SIZE;
 // A row needs at most 65 numbers of two characters, each after one collapsed blank.
-constexpr size_t compactRowCapacity = 3 * maxRowNumbers;
+constexpr size_t compactRowCapacity = size_t{3} * maxRowNumbers;
 // The fast row decoder looks at 64 characters at a time and may read that far past the text
 // it is given and write 80 bytes past the rows it decodes; the buffers carry this slack.
 constexpr size_t windowSize = 64;
@@ -1793,15 +1793,18 @@ static void takeVerilogWord(VerilogReader& verilog, const RowReader& reader, Fra
 static void takeVerilogAddress(VerilogReader& verilog, const RowReader& reader, const FrameWriter& writer)
 {
     int64_t address = 0;
-    bool valid = !verilog.address.empty() && verilog.address.size() < maxShownAddress;
+    int32_t digits = 0;
+    bool valid = verilog.address.size() < maxShownAddress;
     for (const char c : verilog.address) {
         const uint8_t charClass = charClasses.of[static_cast<unsigned char>(c)];
-        if (c == '_') {
+        if (c == '_' && digits > 0) {
             continue;
         }
         valid = valid && charClass <= 15 && address < (int64_t{1} << 56);
         address = valid ? address << 4 | charClass : address;
+        ++digits;
     }
+    valid = valid && digits > 0;
     if (valid && address == 0 && writer.fillCount == 0) {
         verilog.nextAddress = 0;
         return;
