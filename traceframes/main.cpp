@@ -476,12 +476,14 @@ static void refuseMaskPath(int inputFd, const std::string& outputPath, const std
     }
 }
 
-// ... and once the output is open, by what it is: another spelling of a new output file.
-static void refuseMaskAsOpenOutput(int outputFd, const std::string& maskPath)
+// ... and once the output is open, by what it is: another spelling of an output file that
+// did not exist before (one that did was refused above), which goes again.
+static void refuseMaskAsOpenOutput(int outputFd, const std::string& outputPath, const std::string& maskPath)
 {
     struct stat output {};
     struct stat mask {};
     if (stat(maskPath.c_str(), &mask) == 0 && fstat(outputFd, &output) == 0 && sameFile(output, mask)) {
+        unlink(outputPath.c_str());
         fail(maskIsInputOrOutput);
     }
 }
@@ -2062,7 +2064,7 @@ int main(int argc, char** argv)
     const int outputFd = openOutput(settings.outputPath, inputFd);
     int maskFd = -1;
     if (settings.maskGiven) {
-        refuseMaskAsOpenOutput(outputFd, settings.maskPath);
+        refuseMaskAsOpenOutput(outputFd, settings.outputPath, settings.maskPath);
         maskFd = openMask(settings.maskPath, inputFd, outputFd);
     }
     std::printf("use input file '%s'\n", settings.inputPath.c_str());
