@@ -220,8 +220,9 @@ struct FrameWriter {
     uint8_t* staging; // stagingSize bytes and the slack, for the chroma split
     int32_t fillCount;
     int64_t framesWritten;
-    int maskFd;    // -1 without -X
-    uint8_t* mask; // null without -X; zero but where the frame has unknown bits
+    int maskFd;     // -1 without -X
+    uint8_t* mask;  // null without -X; zero but where the frame has unknown bits
+    bool maskSeeks; // a regular mask file: a frame of zeros is a hole, not written
     bool frameHasUnknowns;
     int64_t frameFirstUnknownRow;
     int32_t frameFirstUnknownOffset;
@@ -1431,6 +1432,18 @@ static void tallyUnknowns(FrameWriter& writer)
     writer.frameHasUnknowns = false;
 }
 
+// A mask frame without unknown bits is all zeros: a regular file is extended over it, which
+// reads back as zeros and costs no copy of the frame.
+static bool writeMaskFrame(const FrameWriter& writer)
+{
+    const int32_t frameSize = writer.geometry->frameSize;
+    if (writer.maskSeeks && !writer.frameHasUnknowns) {
+        const auto end = static_cast<off_t>((writer.framesWritten + 1) * frameSize);
+        return ftruncate(writer.maskFd, end) == 0 && lseek(writer.maskFd, end, SEEK_SET) == end;
+    }
+    return writeAll(writer.maskFd, writer.mask, static_cast<size_t>(frameSize));
+}
+
 static void writeFrame(FrameWriter& writer)
 {
     const int32_t frameSize = writer.geometry->frameSize;
@@ -1438,7 +1451,7 @@ static void writeFrame(FrameWriter& writer)
     if (!writeAll(writer.outputFd, writer.frame, static_cast<size_t>(frameSize))) {
         failWritingFrame(writer.outputFd, writer.maskFd, completed, outputNotWritten);
     }
-    if (writer.mask != nullptr && !writeAll(writer.maskFd, writer.mask, static_cast<size_t>(frameSize))) {
+    if (writer.mask != nullptr && !writeMaskFrame(writer)) {
         failWritingFrame(writer.outputFd, writer.maskFd, completed, maskNotWritten);
     }
     if (writer.frameHasUnknowns) {
@@ -2008,6 +2021,8 @@ static bool assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeo
     FrameWriter writer{};
     writer.maskFd = maskFd;
     writer.mask = mask;
+    struct stat maskFile {};
+    writer.maskSeeks = maskFd >= 0 && fstat(maskFd, &maskFile) == 0 && S_ISREG(maskFile.st_mode);
     writer.geometry = &geometry;
     writer.splitChroma = settings.splitChroma;
     writer.reverseRows = settings.mostSignificantFirst;

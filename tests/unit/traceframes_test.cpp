@@ -537,6 +537,8 @@ TEST(TraceframesRows, FramesFromRows)
          "unknown   = 2 samples in 1 frames, first at row 0: frame 0, Y 0,0\n"},
         {"-X: only written frames count", t, {"-X", "m.yuv"}, exampleRows + "0x 01 02 03\n", 0, six, "",
          "read error, insufficient data (k=4)!\n", "0 0 0 0 0 0 0 0 0 0 0 0", "unknown   = 0 samples\n"},
+        {"-X: a malformed row keeps whole frames", t, {"-X", "m.yuv"}, exampleRows + "0 0\n", 9, six, "",
+         "malformed row: 3\n", "0 0 0 0 0 0 0 0 0 0 0 0"},
         {"-X, -E: a word", t, {"-E", "-X", "m.yuv"}, "03020100\n0706050z\nb1a1b0a0\n", 15,
          "0 1 2 3 0 5 6 7 a0 b0 a1 b1", "", unknownsEnd, "0 0 0 0 f 0 0 0 0 0 0 0",
          "unknown   = 1 samples in 1 frames, first at row 1: frame 0, Y 0,1\n"},
