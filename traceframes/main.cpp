@@ -1912,6 +1912,28 @@ static void takeVerilogCharacter(VerilogReader& verilog, const RowReader& reader
 
 // Reads the text [p, end), which ends with a line feed unless the line outgrew the block
 // or the input ended.
+// A line that is one word and its line feed, as $writememh writes them, taken without the
+// character-by-character reader. Returns where the next line starts, or null for any other
+// line.
+static const char* takeWordLine(VerilogReader& verilog, const RowReader& reader, FrameWriter& writer, const char* p,
+                                const char* end)
+{
+    const int32_t maxDigits = 2 * writer.geometry->busBytes;
+    int32_t count = 0;
+    const char* q = p;
+    for (; q < end && count < maxDigits && charClasses.of[static_cast<unsigned char>(*q)] <= 15; ++q) {
+        verilog.digits[count++] = charClasses.of[static_cast<unsigned char>(*q)];
+    }
+    if (q == end || *q != '\n' || count == 0) {
+        return nullptr;
+    }
+    verilog.digitCount = count;
+    takeVerilogWord(verilog, reader, writer);
+    verilog.digitCount = 0;
+    verilog.atLineStart = true;
+    return q + 1;
+}
+
 static void takeVerilogText(VerilogReader& verilog, RowReader& reader, FrameWriter& writer, const char* p,
                             const char* end)
 {
@@ -1920,6 +1942,13 @@ static void takeVerilogText(VerilogReader& verilog, RowReader& reader, FrameWrit
             verilog.atLineStart = false;
             ++reader.rowIndex;
             verilog.copyingComment = !verilog.inBlockComment && isCommentLine(p, end);
+            const char* next = verilog.copyingComment || verilog.inBlockComment
+                                   ? nullptr
+                                   : takeWordLine(verilog, reader, writer, p, end);
+            if (next != nullptr) {
+                p = next;
+                continue;
+            }
         }
         if (verilog.copyingComment) {
             const char* lineFeed = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
