@@ -24,8 +24,8 @@ int main(int argc, char** argv)
     };
     // Luma plane and frame whole bus words at each width; one that is not (13).
     static const char* const wideGeometries[] = {
-        "-G4x2:420:8",    "-G8x3:420:24",  "-G10x2:422:40", "-G8x4:420:128",
-        "-G16x2:422:256", "-G16x4:422:512", "-G8x2:440:16", "-G3x1:400:24",
+        "-G4x2:420:8",    "-G8x3:420:24",   "-G10x2:422:40", "-G8x4:420:128",
+        "-G16x2:422:256", "-G16x4:422:512", "-G8x2:440:16",  "-G3x1:400:24",
     };
     const std::string input = readWholeFile(argv[1]);
     const unsigned selector = input.empty() ? 0 : static_cast<unsigned char>(input[0]);
