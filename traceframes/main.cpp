@@ -1,8 +1,10 @@
-// traceframes: rebuilds raw YUV frames from a text trace of a 32- or 64-bit data bus.
+// traceframes: rebuilds raw YUV frames from a text trace of a data bus of 8 to 512 bits.
 //
 // A trace holds one bus word a row as hexadecimal bytes; lines that begin with '#' are
 // comments. The picture geometry is read from the file name (clip_w176_144_420_32.txt).
 // Rows fill a frame buffer, luma plane first, then chroma, which -P splits into two planes.
+// Digits a simulator could not know (x and z) are refused, or with -X read as 0 and their
+// bits written to a mask file of the frames' layout; -V reads Verilog memory files.
 
 #include <algorithm>
 #include <cerrno>
@@ -47,12 +49,21 @@ constexpr Failure outputIsInput{"output file is the input file!", 12};
 constexpr Failure misalignedFrame{"frame size is not a multiple of the bus width!", 13};
 constexpr Failure standardOutputNotWritten{"error writing standard output!", 14};
 constexpr Failure malformedGeometry{"malformed geometry, cannot decipher", 8};
+constexpr Failure maskIsInputOrOutput{"mask file is the input or output file!", 12};
+constexpr Failure maskNotOpened{"error opening mask file!", 5};
+constexpr Failure maskNotWritten{"error writing mask file!", 11};
+constexpr Failure unknownValues{"unknown values in the trace!", 15};
 
 // Frame size as a multiple of the luma plane size, times two, by sampling index.
 constexpr int32_t picSizeMulDiv2[4] = {3, 4, 4, 2};
 constexpr int32_t samplingValues[4] = {420, 422, 440, 400};
 
-constexpr int maxRowNumbers = 8;
+// A row holds up to 64 bytes (a 512-bit bus); one number more is read to find rows that
+// hold too many.
+constexpr int32_t maxBusBytes = 64;
+constexpr int maxRowNumbers = maxBusBytes + 1;
+// On a 64-bit bus the numbers after the eighth are ignored; on others a row must not hold more.
+constexpr int32_t busBytesIgnoringMore = 8;
 // 128 KiB of text stays in the L2 cache while it is decoded, with room to spare on
 // processors with 256 KiB; the whole run is 4-6% faster than with 1 MiB (bench/run). The
 // fuzz build and the in-process tests set a block of 61 bytes, so that small inputs reach
@@ -61,8 +72,8 @@ constexpr int maxRowNumbers = 8;
 #define TRACEFRAMES_INPUT_BLOCK_SIZE (size_t{1} << 17)
 #endif
 constexpr size_t inputBlockSize = TRACEFRAMES_INPUT_BLOCK_SIZE;
-// A row needs at most eight numbers of two characters, each after one collapsed blank.
-constexpr size_t compactRowCapacity = 64;
+// A row needs at most 65 numbers of two characters, each after one collapsed blank.
+constexpr size_t compactRowCapacity = size_t{3} * maxRowNumbers;
 // The fast row decoder looks at 64 characters at a time and may read that far past the text
 // it is given and write 80 bytes past the rows it decodes; the buffers carry this slack.
 constexpr size_t windowSize = 64;
@@ -70,9 +81,11 @@ constexpr size_t bufferSlack = 128;
 // With the chroma split, rows are decoded here before their bytes go to the two planes.
 constexpr size_t stagingSize = 4096;
 
-// Character classes of the row parser: 0 to 15 are hexadecimal digit values.
+// Character classes of the row parser: 0 to 15 are hexadecimal digit values; x and z are
+// the digits a four-state simulator prints for bits it does not know.
 constexpr uint8_t whiteSpaceClass = 16;
 constexpr uint8_t otherClass = 17;
+constexpr uint8_t unknownDigitClass = 18;
 
 struct CharClasses {
     uint8_t of[256];
@@ -90,6 +103,9 @@ constexpr CharClasses makeCharClasses()
     for (int c = 0; c < 6; ++c) {
         classes.of['a' + c] = static_cast<uint8_t>(10 + c);
         classes.of['A' + c] = static_cast<uint8_t>(10 + c);
+    }
+    for (const char c : {'x', 'X', 'z', 'Z'}) {
+        classes.of[static_cast<unsigned char>(c)] = unknownDigitClass;
     }
     // The C library's white space: blank, tab, line feed, vertical tab, form feed, return.
     for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
@@ -124,6 +140,9 @@ struct RunSettings {
     int32_t depth;             // -D, 0 when not given (8 bits)
     bool geometryGiven;        // -G: the geometry below, not the name's
     TraceGeometry geometry;
+    bool verilog;   // -V: Verilog memory-file syntax
+    bool maskGiven; // -X: unknown digits read as 0, their bits written to maskPath
+    std::string maskPath;
 };
 
 // A fixed block of input text; lines are found in [begin, end).
@@ -168,9 +187,30 @@ struct RowReader {
     int64_t rowIndex;
     int32_t fastMisses;         // tries of the fast decoder in a row that took nothing
     int32_t linesBeforeFastTry; // lines the exact conversion takes before the next try
+    bool fastDecoderUsable;     // the bus width has a fast decoder and rows are not -V words
+    bool readUnknowns;          // -X: x and z digits read as 0 rather than refused
 };
 
-// The writing side: the frame being filled and the output that takes every full frame.
+// The bytes of one bus word in bus order, and the bits of each that came from x or z digits.
+struct RowValues {
+    uint8_t bytes[maxRowNumbers];
+    uint8_t unknown[maxRowNumbers];
+    bool anyUnknown;
+};
+
+// Unknown samples of the frames written: how many, in how many frames, and the first one,
+// by the row it came from and its byte in its frame.
+struct UnknownTally {
+    int64_t samples;
+    int64_t frames;
+    bool found;
+    int64_t firstRow;
+    int64_t firstFrame;
+    int32_t firstOffset;
+};
+
+// The writing side: the frame being filled and the output that takes every full frame;
+// with -X the mask frame beside it, which takes the unknown bits of each byte.
 struct FrameWriter {
     const TraceGeometry* geometry;
     bool splitChroma;
@@ -180,6 +220,13 @@ struct FrameWriter {
     uint8_t* staging; // stagingSize bytes and the slack, for the chroma split
     int32_t fillCount;
     int64_t framesWritten;
+    int maskFd;     // -1 without -X
+    uint8_t* mask;  // null without -X; zero but where the frame has unknown bits
+    bool maskSeeks; // a regular mask file: a frame of zeros is a hole, not written
+    bool frameHasUnknowns;
+    int64_t frameFirstUnknownRow;
+    int32_t frameFirstUnknownOffset;
+    UnknownTally unknowns;
 };
 
 [[noreturn]] static void fail(const Failure& failure, const std::string& detail = std::string())
@@ -285,7 +332,7 @@ static int32_t readDepth(const char* text)
 }
 
 // -G WIDTHxHEIGHT:SAMPLING:BUS, strictly: 1920x1080:420:32 (or 1920X1080), the sampling one
-// of 420, 422, 440 and 400, the bus 32 or 64 bits.
+// of 420, 422, 440 and 400, the bus any multiple of 8 bits from 8 to 512.
 static TraceGeometry readGeometry(const char* text)
 {
     TraceGeometry geometry{};
@@ -297,7 +344,7 @@ static TraceGeometry readGeometry(const char* text)
                       readDecimal(++text, INT32_MAX, busBits) && *text == '\0';
     geometry.busBytes = busBits / 8;
     if (!read || geometry.width == 0 || geometry.height == 0 || !decodeSampling(sampling, geometry) ||
-        (busBits != 32 && busBits != 64)) {
+        busBits % 8 != 0 || geometry.busBytes < 1 || geometry.busBytes > maxBusBytes) {
         fail(malformedGeometry);
     }
     return geometry;
@@ -326,6 +373,11 @@ static RunSettings readArguments(int argc, char** argv)
         } else if (argument[1] == 'G') {
             settings.geometry = readGeometry(optionValue(argc, argv, i));
             settings.geometryGiven = true;
+        } else if (argument[1] == 'X') {
+            settings.maskPath = optionValue(argc, argv, i);
+            settings.maskGiven = true;
+        } else if (argument[1] == 'V' && argument[2] == '\0') {
+            settings.verilog = true;
         } else {
             fail(unrecognizedOption, argument);
         }
@@ -405,6 +457,49 @@ static void refuseInputAsStandardOutput(int inputFd)
     }
 }
 
+static bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Refuses a mask path that names the input or the output, either of which the mask would
+// overwrite: before the output is opened, by the paths as they stand (the output may not
+// exist yet; then a same spelling is the same file) ...
+static void refuseMaskPath(int inputFd, const std::string& outputPath, const std::string& maskPath)
+{
+    struct stat input {};
+    struct stat output {};
+    struct stat mask {};
+    const bool maskExists = stat(maskPath.c_str(), &mask) == 0;
+    if (maskPath == outputPath || (maskExists && fstat(inputFd, &input) == 0 && sameFile(input, mask)) ||
+        (maskExists && stat(outputPath.c_str(), &output) == 0 && sameFile(output, mask))) {
+        fail(maskIsInputOrOutput);
+    }
+}
+
+// ... and once the output is open, by what it is: another spelling of an output file that
+// did not exist before (one that did was refused above), which goes again.
+static void refuseMaskAsOpenOutput(int outputFd, const std::string& outputPath, const std::string& maskPath)
+{
+    struct stat output {};
+    struct stat mask {};
+    if (stat(maskPath.c_str(), &mask) == 0 && fstat(outputFd, &output) == 0 && sameFile(output, mask)) {
+        unlink(outputPath.c_str());
+        fail(maskIsInputOrOutput);
+    }
+}
+
+static int openMask(const std::string& path, int inputFd, int outputFd)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        close(inputFd);
+        close(outputFd);
+        fail(maskNotOpened);
+    }
+    return fd;
+}
+
 static int openOutput(const std::string& path, int inputFd)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -433,17 +528,24 @@ static bool writeAll(int fd, const uint8_t* data, size_t length)
     return true;
 }
 
-// A write failed part way through a frame: a regular output file is cut back to the frames
-// completed before it, so that it never ends with a torn frame.
-[[noreturn]] static void failWritingFrame(int fd, int64_t completedBytes)
+// Cuts a regular file back to `completedBytes`; should the cut fail, the write error that
+// led here is still what is reported.
+static void cutBack(int fd, int64_t completedBytes)
 {
     struct stat output {};
-    if (fstat(fd, &output) == 0 && S_ISREG(output.st_mode)) {
-        // Should the cut fail as well, the write error is still what is reported.
+    if (fd >= 0 && fstat(fd, &output) == 0 && S_ISREG(output.st_mode)) {
         while (ftruncate(fd, static_cast<off_t>(completedBytes)) != 0 && errno == EINTR) {
         }
     }
-    fail(outputNotWritten);
+}
+
+// A write failed part way through a frame: the output, and the mask beside it, are cut back
+// to the frames completed in both, so that neither ends with a torn frame.
+[[noreturn]] static void failWritingFrame(int outputFd, int maskFd, int64_t completedBytes, const Failure& failure)
+{
+    cutBack(outputFd, completedBytes);
+    cutBack(maskFd, completedBytes);
+    fail(failure);
 }
 
 static void closeOutput(int fd)
@@ -569,17 +671,31 @@ static void compactRow(const char* text, const char* end, CompactRow& row)
     row.text[row.length] = '\0';
 }
 
-// Rows with signs, "0x" prefixes or other characters: the C library decides.
-static int convertRowWithLibc(const char* text, const char* end, uint8_t bytes[maxRowNumbers])
+// How many numbers a row of `busBytes` is read for: on a 64-bit bus eight, the rest ignored;
+// on any other one more than the bus holds, which makes the row malformed.
+static int rowNumberLimit(int32_t busBytes)
+{
+    return busBytes == busBytesIgnoringMore ? busBytesIgnoringMore : busBytes + 1;
+}
+
+// Rows with signs, "0x" prefixes or other characters: the C library decides, one "%2x" at a
+// time as a run of them would read.
+static int convertRowWithLibc(const char* text, const char* end, int limit, uint8_t bytes[maxRowNumbers])
 {
     CompactRow row{};
     compactRow(text, end, row);
-    unsigned values[maxRowNumbers] = {};
-    // NOLINTNEXTLINE(cert-err34-c): the C library's own reading of the row is the point here
-    const int count = std::sscanf(row.text, "%2x%2x%2x%2x%2x%2x%2x%2x", &values[0], &values[1], &values[2], &values[3],
-                                  &values[4], &values[5], &values[6], &values[7]);
-    for (int i = 0; i < maxRowNumbers; ++i) {
-        bytes[i] = static_cast<uint8_t>(values[i]);
+    const char* at = row.text;
+    int count = 0;
+    while (count < limit) {
+        unsigned value = 0;
+        int length = 0;
+        // NOLINTNEXTLINE(cert-err34-c): the C library's own reading of the row is the point here
+        const int read = std::sscanf(at, "%2x%n", &value, &length);
+        if (read != 1) {
+            return count == 0 ? read : count;
+        }
+        bytes[count++] = static_cast<uint8_t>(value);
+        at += length;
     }
     return count;
 }
@@ -591,15 +707,15 @@ static bool mayBeReadByLibc(unsigned char c)
     return c == '+' || c == '-' || c == 'x' || c == 'X' || c == '\0';
 }
 
-// Converts a row as "%2x" eight times would: numbers of at most two hexadecimal digits,
+// Converts a row as "%2x" `limit` times would: numbers of at most two hexadecimal digits,
 // white space skipped before each. Returns how many were converted, or -1 when the row
 // ends before the first. A number that starts with another character ends the conversion,
 // as it ends "%x", unless the C library might read it; then the C library converts the row.
-static int convertRow(const char* text, const char* end, uint8_t bytes[maxRowNumbers])
+static int convertRow(const char* text, const char* end, int limit, uint8_t bytes[maxRowNumbers])
 {
     const char* p = text;
     int count = 0;
-    while (count < maxRowNumbers) {
+    while (count < limit) {
         while (p < end && charClasses.of[static_cast<unsigned char>(*p)] == whiteSpaceClass) {
             ++p;
         }
@@ -609,7 +725,7 @@ static int convertRow(const char* text, const char* end, uint8_t bytes[maxRowNum
         const unsigned char first = static_cast<unsigned char>(*p++);
         const uint8_t high = charClasses.of[first];
         if (high > 15) {
-            return mayBeReadByLibc(first) ? convertRowWithLibc(text, end, bytes) : count;
+            return mayBeReadByLibc(first) ? convertRowWithLibc(text, end, limit, bytes) : count;
         }
         uint8_t value = high;
         if (p < end && charClasses.of[static_cast<unsigned char>(*p)] <= 15) {
@@ -620,11 +736,95 @@ static int convertRow(const char* text, const char* end, uint8_t bytes[maxRowNum
     return count;
 }
 
+static bool isDigitClass(uint8_t charClass)
+{
+    return charClass <= 15 || charClass == unknownDigitClass;
+}
+
+// Whether the row holds an x or a z anywhere before its end or a NUL.
+static bool holdsUnknownDigit(const char* text, const char* end)
+{
+    for (const char* p = text; p < end && *p != '\0'; ++p) {
+        if (charClasses.of[static_cast<unsigned char>(*p)] == unknownDigitClass) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether "%2x" would read one more number at `p`: a digit, or a sign before one.
+static bool numberFollows(const char* p, const char* end)
+{
+    while (p < end && charClasses.of[static_cast<unsigned char>(*p)] == whiteSpaceClass) {
+        ++p;
+    }
+    if (p < end && (*p == '+' || *p == '-')) {
+        ++p;
+    }
+    return p < end && charClasses.of[static_cast<unsigned char>(*p)] <= 15;
+}
+
+// Converts a row as "%2x" would if x and z were digits, read as 0 with their four bits
+// marked unknown ("0x" is the byte 00 with its low half unknown). Only the first bus bytes
+// numbers take them; after those the row is looked at as "%2x" looks at it, for one more.
+static int convertRowWithUnknowns(const char* text, const char* end, int32_t busBytes, RowValues& row)
+{
+    const auto ended = [&](const char* p) { return p == end || *p == '\0'; };
+    const char* p = text;
+    int count = 0;
+    while (count < busBytes) {
+        while (!ended(p) && charClasses.of[static_cast<unsigned char>(*p)] == whiteSpaceClass) {
+            ++p;
+        }
+        if (ended(p)) {
+            return count == 0 ? -1 : count;
+        }
+        int width = 2;
+        const bool negative = *p == '-';
+        if (*p == '+' || *p == '-') {
+            ++p;
+            --width;
+        }
+        unsigned value = 0;
+        unsigned unknown = 0;
+        int digits = 0;
+        for (; width > 0 && !ended(p) && isDigitClass(charClasses.of[static_cast<unsigned char>(*p)]); --width, ++p) {
+            const uint8_t charClass = charClasses.of[static_cast<unsigned char>(*p)];
+            value = value << 4 | (charClass <= 15 ? charClass : 0);
+            unknown = unknown << 4 | (charClass <= 15 ? 0 : 15);
+            ++digits;
+        }
+        if (digits == 0) {
+            return count;
+        }
+        // A negated number with an unknown digit is unknown in every bit.
+        row.bytes[count] = static_cast<uint8_t>(negative ? 0 - value : value);
+        row.unknown[count] = static_cast<uint8_t>(negative && unknown != 0 ? 0xff : unknown);
+        row.anyUnknown = row.anyUnknown || unknown != 0;
+        ++count;
+    }
+    return busBytes != busBytesIgnoringMore && numberFollows(p, end) ? busBytes + 1 : count;
+}
+
+// A row of separate numbers, or of digit pairs. Rows without x and z digits among their
+// numbers are read exactly as the C library reads them.
+static int convertNumbers(const char* text, const char* end, int32_t busBytes, RowValues& row)
+{
+    if (holdsUnknownDigit(text, end)) {
+        const int count = convertRowWithUnknowns(text, end, busBytes, row);
+        if (row.anyUnknown) {
+            return count;
+        }
+    }
+    return convertRow(text, end, rowNumberLimit(busBytes), row.bytes);
+}
+
 // -E: a row that is, white space aside, one run of hexadecimal digits is one word, as %h
-// prints it without its leading zeros (3ff0040 is 03ff0040). A NUL ends the row, as it ends
-// a C string. Returns the number of bytes, most significant first: bus bytes, -1 for a run
-// longer than a word, or 0 for a row that is no such run, which is read as any other row.
-static int convertWord(const char* text, const char* end, int32_t busBytes, uint8_t bytes[maxRowNumbers])
+// prints it without its leading zeros (3ff0040 is 03ff0040); x and z count as digits of the
+// run. A NUL ends the row, as it ends a C string. Returns the number of bytes, most
+// significant first: bus bytes, -1 for a run longer than a word, or 0 for a row that is no
+// such run, which is read as any other row.
+static int convertWord(const char* text, const char* end, int32_t busBytes, RowValues& row)
 {
     const auto classAt = [&](const char* p) { return charClasses.of[static_cast<unsigned char>(*p)]; };
     const auto ended = [&](const char* p) { return p == end || *p == '\0'; };
@@ -633,7 +833,7 @@ static int convertWord(const char* text, const char* end, int32_t busBytes, uint
         ++p;
     }
     const char* first = p;
-    while (!ended(p) && classAt(p) <= 15) {
+    while (!ended(p) && isDigitClass(classAt(p))) {
         ++p;
     }
     const char* last = p;
@@ -646,10 +846,13 @@ static int convertWord(const char* text, const char* end, int32_t busBytes, uint
     if (last - first > std::ptrdiff_t{2} * busBytes) {
         return -1;
     }
-    std::fill(bytes, bytes + maxRowNumbers, uint8_t{0});
     int32_t digit = 2 * busBytes - 1; // digit positions, the most significant first
     for (const char* q = last; q > first; --q, --digit) {
-        bytes[digit / 2] = static_cast<uint8_t>(bytes[digit / 2] | classAt(q - 1) << (digit % 2 == 0 ? 4 : 0));
+        const uint8_t charClass = classAt(q - 1);
+        const int shift = digit % 2 == 0 ? 4 : 0;
+        row.bytes[digit / 2] = static_cast<uint8_t>(row.bytes[digit / 2] | (charClass <= 15 ? charClass : 0) << shift);
+        row.unknown[digit / 2] = static_cast<uint8_t>(row.unknown[digit / 2] | (charClass <= 15 ? 0 : 15) << shift);
+        row.anyUnknown = row.anyUnknown || charClass > 15;
     }
     return busBytes;
 }
@@ -1030,12 +1233,30 @@ static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* t
     return taken;
 }
 
+// The bus widths with a fast decoder: 32, 64, 128, 256 and 512 bits.
+static bool hasFastDecoder(int32_t busBytes)
+{
+    return busBytes == 4 || busBytes == 8 || busBytes == 16 || busBytes == 32 || busBytes == 64;
+}
+
+template <RowKernel kernel>
+static inline __attribute__((always_inline)) size_t
+decodeRowsOfWidth(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out, int64_t& rows)
+{
+    switch (busBytes) {
+    case 4: return decodeRowsWith<kernel, 4>(text, available, maxRows, {out, 0, 0}, rows);
+    case 8: return decodeRowsWith<kernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
+    case 16: return decodeRowsWith<kernel, 16>(text, available, maxRows, {out, 0, 0}, rows);
+    case 32: return decodeRowsWith<kernel, 32>(text, available, maxRows, {out, 0, 0}, rows);
+    default: return decodeRowsWith<kernel, 64>(text, available, maxRows, {out, 0, 0}, rows);
+    }
+}
+
 // The decoder of each instruction set, for the bus width of the trace.
 static size_t decodeRowsPlainly(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out,
                                 int64_t& rows)
 {
-    return busBytes == 4 ? decodeRowsWith<RowKernel::plain, 4>(text, available, maxRows, {out, 0, 0}, rows)
-                         : decodeRowsWith<RowKernel::plain, 8>(text, available, maxRows, {out, 0, 0}, rows);
+    return decodeRowsOfWidth<RowKernel::plain>(text, available, busBytes, maxRows, out, rows);
 }
 
 #ifdef TRACEFRAMES_X86
@@ -1043,22 +1264,19 @@ static size_t decodeRowsPlainly(const char* text, size_t available, int32_t busB
 static size_t decodeRowsWithSse2(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out,
                                  int64_t& rows)
 {
-    return busBytes == 4 ? decodeRowsWith<RowKernel::sse2, 4>(text, available, maxRows, {out, 0, 0}, rows)
-                         : decodeRowsWith<RowKernel::sse2, 8>(text, available, maxRows, {out, 0, 0}, rows);
+    return decodeRowsOfWidth<RowKernel::sse2>(text, available, busBytes, maxRows, out, rows);
 }
 
 __attribute__((target("avx2,bmi2"))) static size_t
 decodeRowsWithAvx2(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out, int64_t& rows)
 {
-    return busBytes == 4 ? decodeRowsWith<RowKernel::avx2, 4>(text, available, maxRows, {out, 0, 0}, rows)
-                         : decodeRowsWith<RowKernel::avx2, 8>(text, available, maxRows, {out, 0, 0}, rows);
+    return decodeRowsOfWidth<RowKernel::avx2>(text, available, busBytes, maxRows, out, rows);
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2"))) static size_t
 decodeRowsWithAvx512(const char* text, size_t available, int32_t busBytes, int64_t maxRows, uint8_t* out, int64_t& rows)
 {
-    return busBytes == 4 ? decodeRowsWith<RowKernel::avx512, 4>(text, available, maxRows, {out, 0, 0}, rows)
-                         : decodeRowsWith<RowKernel::avx512, 8>(text, available, maxRows, {out, 0, 0}, rows);
+    return decodeRowsOfWidth<RowKernel::avx512>(text, available, busBytes, maxRows, out, rows);
 }
 
 #endif
@@ -1187,11 +1405,57 @@ static size_t decodeRows(RowKernel kernel, const char* text, size_t available, i
 
 // ---- Frame assembly ----
 
+// The samples of a mask frame with any unknown bit.
+static int64_t countUnknownSamples(const uint8_t* mask, int32_t frameSize, int32_t sampleBytes)
+{
+    int64_t samples = 0;
+    for (int32_t at = 0; at + sampleBytes <= frameSize; at += sampleBytes) {
+        samples += (mask[at] | (sampleBytes == 2 ? mask[at + 1] : 0)) != 0 ? 1 : 0;
+    }
+    return samples;
+}
+
+// Adds the unknown samples of the frame just written to the tally and clears its mask.
+static void tallyUnknowns(FrameWriter& writer)
+{
+    const TraceGeometry& geometry = *writer.geometry;
+    UnknownTally& tally = writer.unknowns;
+    tally.samples += countUnknownSamples(writer.mask, geometry.frameSize, geometry.sampleBytes);
+    ++tally.frames;
+    if (!tally.found) {
+        tally.found = true;
+        tally.firstRow = writer.frameFirstUnknownRow;
+        tally.firstFrame = writer.framesWritten;
+        tally.firstOffset = writer.frameFirstUnknownOffset;
+    }
+    std::memset(writer.mask, 0, static_cast<size_t>(geometry.frameSize));
+    writer.frameHasUnknowns = false;
+}
+
+// A mask frame without unknown bits is all zeros: a regular file is extended over it, which
+// reads back as zeros and costs no copy of the frame.
+static bool writeMaskFrame(const FrameWriter& writer)
+{
+    const int32_t frameSize = writer.geometry->frameSize;
+    if (writer.maskSeeks && !writer.frameHasUnknowns) {
+        const auto end = static_cast<off_t>((writer.framesWritten + 1) * frameSize);
+        return ftruncate(writer.maskFd, end) == 0 && lseek(writer.maskFd, end, SEEK_SET) == end;
+    }
+    return writeAll(writer.maskFd, writer.mask, static_cast<size_t>(frameSize));
+}
+
 static void writeFrame(FrameWriter& writer)
 {
     const int32_t frameSize = writer.geometry->frameSize;
+    const int64_t completed = writer.framesWritten * frameSize;
     if (!writeAll(writer.outputFd, writer.frame, static_cast<size_t>(frameSize))) {
-        failWritingFrame(writer.outputFd, writer.framesWritten * frameSize);
+        failWritingFrame(writer.outputFd, writer.maskFd, completed, outputNotWritten);
+    }
+    if (writer.mask != nullptr && !writeMaskFrame(writer)) {
+        failWritingFrame(writer.outputFd, writer.maskFd, completed, maskNotWritten);
+    }
+    if (writer.frameHasUnknowns) {
+        tallyUnknowns(writer);
     }
     writer.fillCount = 0;
     ++writer.framesWritten;
@@ -1204,14 +1468,30 @@ struct Destination {
     uint8_t* second; // null unless the chroma is split
 };
 
-static Destination nextDestination(const FrameWriter& writer)
+static Destination nextDestination(const FrameWriter& writer, uint8_t* frame)
 {
     const TraceGeometry& geometry = *writer.geometry;
     if (!writer.splitChroma || writer.fillCount < geometry.lumaPlaneSize) {
-        return {writer.frame + writer.fillCount, nullptr};
+        return {frame + writer.fillCount, nullptr};
     }
-    uint8_t* first = writer.frame + geometry.lumaPlaneSize + (writer.fillCount - geometry.lumaPlaneSize) / 2;
+    uint8_t* first = frame + geometry.lumaPlaneSize + (writer.fillCount - geometry.lumaPlaneSize) / 2;
     return {first, first + geometry.chromaPlaneSize};
+}
+
+// Where the byte `fill` of the frame in bus order lands: with the chroma split, chroma goes
+// in bus order two samples at a time, the first to the first plane, the second to the second.
+static int32_t frameOffsetOf(const FrameWriter& writer, int32_t fill)
+{
+    const TraceGeometry& geometry = *writer.geometry;
+    if (!writer.splitChroma || fill < geometry.lumaPlaneSize) {
+        return fill;
+    }
+    const int32_t sampleBytes = geometry.sampleBytes;
+    const int32_t chromaByte = fill - geometry.lumaPlaneSize;
+    const int32_t pair = chromaByte / (2 * sampleBytes);
+    const int32_t within = chromaByte % (2 * sampleBytes);
+    return geometry.lumaPlaneSize + pair * sampleBytes +
+           (within < sampleBytes ? within : geometry.chromaPlaneSize + within - sampleBytes);
 }
 
 // Splits `length` bytes of interleaved chroma: even samples to the first plane, odd samples
@@ -1241,11 +1521,13 @@ static void reverseRowBytes(uint8_t* bytes, int64_t rows, int32_t busBytes)
             std::memcpy(&word, bytes, 4);
             word = __builtin_bswap32(word);
             std::memcpy(bytes, &word, 4);
-        } else {
+        } else if (busBytes == 8) {
             uint64_t word = 0;
             std::memcpy(&word, bytes, 8);
             word = __builtin_bswap64(word);
             std::memcpy(bytes, &word, 8);
+        } else {
+            std::reverse(bytes, bytes + busBytes);
         }
     }
 }
@@ -1259,39 +1541,95 @@ static void advanceFill(FrameWriter& writer, int32_t placed)
     }
 }
 
-static void placeRow(FrameWriter& writer, uint8_t bytes[maxRowNumbers])
+// Lays the bytes of one row into `frame` (the frame or its mask) at the fill count. Rows of
+// whole sample pairs split as the fast decoder's do; on other buses a pair of chroma
+// samples may straddle two rows, and each byte goes to its place alone.
+static void placeBytes(const FrameWriter& writer, uint8_t* frame, const uint8_t* bytes)
+{
+    const TraceGeometry& geometry = *writer.geometry;
+    const int32_t busBytes = geometry.busBytes;
+    const Destination to = nextDestination(writer, frame);
+    if (to.second == nullptr) {
+        if (busBytes == 4) {
+            // Copies of a fixed size: a call to memmove would cost more than the row.
+            std::copy(bytes, bytes + 4, to.first);
+        } else if (busBytes == 8) {
+            std::copy(bytes, bytes + 8, to.first);
+        } else {
+            std::copy(bytes, bytes + std::min(busBytes, maxBusBytes), to.first);
+        }
+    } else if (busBytes % (2 * geometry.sampleBytes) == 0) {
+        // A row holds at most maxBusBytes bytes; the bound says so to the compiler too.
+        splitChromaPairs(bytes, static_cast<size_t>(std::min(busBytes, maxBusBytes)), geometry.sampleBytes, to);
+    } else {
+        for (int32_t k = 0; k < busBytes && k < maxBusBytes; ++k) {
+            frame[frameOffsetOf(writer, writer.fillCount + k)] = bytes[k];
+        }
+    }
+}
+
+// Marks the frame as holding unknown bits; the first row that does gives its first unknown
+// byte, in bus order, as the frame's first unknown sample.
+static void noteUnknownRow(FrameWriter& writer, const RowValues& row, int64_t rowIndex)
+{
+    if (writer.frameHasUnknowns) {
+        return;
+    }
+    int32_t first = 0;
+    while (first < writer.geometry->busBytes - 1 && row.unknown[first] == 0) {
+        ++first;
+    }
+    writer.frameHasUnknowns = true;
+    writer.frameFirstUnknownRow = rowIndex;
+    writer.frameFirstUnknownOffset = frameOffsetOf(writer, writer.fillCount + first);
+}
+
+static void placeRow(FrameWriter& writer, RowValues& row, int64_t rowIndex)
 {
     const int32_t busBytes = writer.geometry->busBytes;
-    const Destination to = nextDestination(writer);
     if (writer.reverseRows) {
-        reverseRowBytes(bytes, 1, busBytes);
+        reverseRowBytes(row.bytes, 1, busBytes);
+        reverseRowBytes(row.unknown, 1, busBytes);
     }
-    if (to.second != nullptr) {
-        // A row holds at most maxRowNumbers bytes; the bound says so to the compiler too.
-        splitChromaPairs(bytes, std::min(static_cast<size_t>(busBytes), size_t{maxRowNumbers}),
-                         writer.geometry->sampleBytes, to);
-    } else if (busBytes == 4) {
-        // Copies of a fixed size: a call to memmove would cost more than the row.
-        std::copy(bytes, bytes + 4, to.first);
-    } else {
-        std::copy(bytes, bytes + maxRowNumbers, to.first);
+    placeBytes(writer, writer.frame, row.bytes);
+    if (row.anyUnknown && writer.mask != nullptr) {
+        placeBytes(writer, writer.mask, row.unknown);
+        noteUnknownRow(writer, row, rowIndex);
     }
     advanceFill(writer, busBytes);
+}
+
+// A row with x or z digits, which only -X reads: malformed, and said why.
+[[noreturn]] static void failUnknownRow(int64_t rowIndex)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s%lld\nrow %lld holds x or z digits (unknown values): -X reads them\n", malformedRow.message,
+                 static_cast<long long>(rowIndex), static_cast<long long>(rowIndex));
+    std::exit(malformedRow.status);
+}
+
+// A row read whole, into the frame; x and z digits are refused unless -X was given.
+static void placeConvertedRow(const RowReader& reader, FrameWriter& writer, RowValues& row)
+{
+    if (row.anyUnknown && !reader.readUnknowns) {
+        failUnknownRow(reader.rowIndex);
+    }
+    placeRow(writer, row, reader.rowIndex);
 }
 
 // One row through the exact conversion, into the frame.
 static void convertOneRow(const RowReader& reader, FrameWriter& writer, const char* text, const char* end)
 {
-    uint8_t bytes[maxRowNumbers];
+    RowValues row{};
     const int32_t busBytes = writer.geometry->busBytes;
-    int count = writer.reverseRows ? convertWord(text, end, busBytes, bytes) : 0;
+    int count = writer.reverseRows ? convertWord(text, end, busBytes, row) : 0;
     if (count == 0) {
-        count = convertRow(text, end, bytes);
+        count = convertNumbers(text, end, busBytes, row);
     }
     if (count != busBytes) {
         fail(malformedRow, std::to_string(reader.rowIndex));
     }
-    placeRow(writer, bytes);
+    placeConvertedRow(reader, writer, row);
 }
 
 // One line without its line feed; a comment is copied with one, also when the file's last
@@ -1348,7 +1686,7 @@ static size_t decodeRowRun(RowReader& reader, FrameWriter& writer, const char* t
     const int32_t busBytes = geometry.busBytes;
     const int32_t regionEnd = writer.fillCount < geometry.lumaPlaneSize ? geometry.lumaPlaneSize : geometry.frameSize;
     int64_t maxRows = (regionEnd - writer.fillCount) / busBytes;
-    const Destination to = nextDestination(writer);
+    const Destination to = nextDestination(writer, writer.frame);
     if (to.second != nullptr) {
         maxRows = std::min(maxRows, static_cast<int64_t>(stagingSize) / busBytes);
     }
@@ -1379,7 +1717,7 @@ static void backOffFastDecoder(RowReader& reader)
 static void convertTrace(RowReader& reader, FrameWriter& writer, InputBlock& in)
 {
     for (;;) {
-        if (reader.linesBeforeFastTry == 0) {
+        if (reader.fastDecoderUsable && reader.linesBeforeFastTry == 0) {
             const size_t taken = decodeRowRun(reader, writer, in.data + in.begin, in.end - in.begin);
             if (taken > 0) {
                 in.begin += taken;
@@ -1407,18 +1745,313 @@ static void convertTrace(RowReader& reader, FrameWriter& writer, InputBlock& in)
     }
 }
 
-static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geometry, const RunSettings& settings)
+// ---- Verilog memory files (-V) ----
+
+// What a Verilog memory file holds: words of 1 to 2 x bus bytes digits, left-padded with
+// zeros, several to a line or one; "_" inside numbers; "//" and "/* */" comments; "@ADDR"
+// for the word address of the next word.
+constexpr size_t maxShownAddress = 40;
+
+enum class VerilogToken { none, word, address };
+
+// The reader's state between characters: a token or comment may go on in the next piece.
+struct VerilogReader {
+    bool atLineStart;
+    bool copyingComment; // a line that is only a comment, copied to standard output
+    bool inLineComment;
+    bool inBlockComment;
+    bool afterStar;  // in a block comment, just after a '*'
+    bool afterSlash; // a '/' that must begin a comment
+    VerilogToken token;
+    uint8_t digits[2 * maxBusBytes]; // digit classes of the word so far, underscores left out
+    int32_t digitCount;
+    std::string address; // the address as written, up to maxShownAddress characters
+    int64_t nextAddress; // the word address of the next word
+};
+
+// A line that holds only a comment ("#" first, or "//" after white space) is copied to
+// standard output.
+static bool isCommentLine(const char* line, const char* end)
+{
+    if (line < end && line[0] == '#') {
+        return true;
+    }
+    const char* p = line;
+    while (p < end && *p != '\n' && charClasses.of[static_cast<unsigned char>(*p)] == whiteSpaceClass) {
+        ++p;
+    }
+    return end - p >= 2 && p[0] == '/' && p[1] == '/';
+}
+
+// A word, left-padded with zeros, most significant byte first.
+static void takeVerilogWord(VerilogReader& verilog, const RowReader& reader, FrameWriter& writer)
+{
+    const int32_t busBytes = writer.geometry->busBytes;
+    if (verilog.digitCount > 2 * busBytes) {
+        fail(malformedRow, std::to_string(reader.rowIndex));
+    }
+    RowValues row{};
+    int32_t digit = 2 * busBytes - 1;
+    for (int32_t k = verilog.digitCount; k > 0; --k, --digit) {
+        const uint8_t charClass = verilog.digits[k - 1];
+        const int shift = digit % 2 == 0 ? 4 : 0;
+        row.bytes[digit / 2] = static_cast<uint8_t>(row.bytes[digit / 2] | (charClass <= 15 ? charClass : 0) << shift);
+        row.unknown[digit / 2] = static_cast<uint8_t>(row.unknown[digit / 2] | (charClass <= 15 ? 0 : 15) << shift);
+        row.anyUnknown = row.anyUnknown || charClass > 15;
+    }
+    placeConvertedRow(reader, writer, row);
+    ++verilog.nextAddress;
+}
+
+// "@ADDR": the next word's own address, or @0 where a frame starts (dumps of one frame
+// each, concatenated). Any other would misplace every sample after it.
+static void takeVerilogAddress(VerilogReader& verilog, const RowReader& reader, const FrameWriter& writer)
+{
+    int64_t address = 0;
+    int32_t digits = 0;
+    bool valid = verilog.address.size() < maxShownAddress;
+    for (const char c : verilog.address) {
+        const uint8_t charClass = charClasses.of[static_cast<unsigned char>(c)];
+        if (c == '_' && digits > 0) {
+            continue;
+        }
+        valid = valid && charClass <= 15 && address < (int64_t{1} << 56);
+        address = valid ? address << 4 | charClass : address;
+        ++digits;
+    }
+    valid = valid && digits > 0;
+    if (valid && address == 0 && writer.fillCount == 0) {
+        verilog.nextAddress = 0;
+        return;
+    }
+    if (!valid || address != verilog.nextAddress) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s%lld\nrow %lld: address @%s, expected @%llx\n", malformedRow.message,
+                     static_cast<long long>(reader.rowIndex), static_cast<long long>(reader.rowIndex),
+                     verilog.address.c_str(), static_cast<unsigned long long>(verilog.nextAddress));
+        std::exit(malformedRow.status);
+    }
+}
+
+static void endVerilogToken(VerilogReader& verilog, const RowReader& reader, FrameWriter& writer)
+{
+    if (verilog.token == VerilogToken::word) {
+        takeVerilogWord(verilog, reader, writer);
+    } else if (verilog.token == VerilogToken::address) {
+        takeVerilogAddress(verilog, reader, writer);
+    }
+    verilog.token = VerilogToken::none;
+    verilog.digitCount = 0;
+    verilog.address.clear();
+}
+
+// Inside a comment: only its end, and line feeds, matter.
+static void takeCommentCharacter(VerilogReader& verilog, char c)
+{
+    if (verilog.inLineComment) {
+        verilog.inLineComment = c != '\n';
+    } else {
+        verilog.inBlockComment = !(verilog.afterStar && c == '/');
+        verilog.afterStar = c == '*';
+    }
+    verilog.atLineStart = c == '\n';
+}
+
+// A character of a word or an address.
+static void takeTokenCharacter(VerilogReader& verilog, const RowReader& reader, char c)
+{
+    const uint8_t charClass = charClasses.of[static_cast<unsigned char>(c)];
+    if (verilog.token == VerilogToken::address) {
+        if (verilog.address.size() < maxShownAddress) {
+            verilog.address += c;
+        }
+        return;
+    }
+    if (c == '_' && verilog.token == VerilogToken::word) {
+        return;
+    }
+    if (!isDigitClass(charClass)) {
+        fail(malformedRow, std::to_string(reader.rowIndex));
+    }
+    verilog.token = VerilogToken::word;
+    if (verilog.digitCount < 2 * maxBusBytes) {
+        verilog.digits[verilog.digitCount] = charClass;
+    }
+    verilog.digitCount = std::min(verilog.digitCount + 1, 2 * maxBusBytes + 1);
+}
+
+static void takeVerilogCharacter(VerilogReader& verilog, const RowReader& reader, FrameWriter& writer, char c)
+{
+    if (verilog.inLineComment || verilog.inBlockComment) {
+        takeCommentCharacter(verilog, c);
+        return;
+    }
+    if (verilog.afterSlash) {
+        verilog.afterSlash = false;
+        verilog.inLineComment = c == '/';
+        verilog.inBlockComment = c == '*';
+        if (c != '/' && c != '*') {
+            fail(malformedRow, std::to_string(reader.rowIndex));
+        }
+        return;
+    }
+    const uint8_t charClass = charClasses.of[static_cast<unsigned char>(c)];
+    if (charClass == whiteSpaceClass || c == '/') {
+        endVerilogToken(verilog, reader, writer);
+        verilog.afterSlash = c == '/';
+        verilog.atLineStart = c == '\n';
+    } else if (c == '@') {
+        if (verilog.token != VerilogToken::none) {
+            fail(malformedRow, std::to_string(reader.rowIndex));
+        }
+        verilog.token = VerilogToken::address;
+    } else {
+        takeTokenCharacter(verilog, reader, c);
+    }
+}
+
+// Reads the text [p, end), which ends with a line feed unless the line outgrew the block
+// or the input ended.
+// A line that is one word and its line feed, as $writememh writes them, taken without the
+// character-by-character reader. Returns where the next line starts, or null for any other
+// line.
+static const char* takeWordLine(VerilogReader& verilog, const RowReader& reader, FrameWriter& writer, const char* p,
+                                const char* end)
+{
+    const int32_t maxDigits = 2 * writer.geometry->busBytes;
+    int32_t count = 0;
+    const char* q = p;
+    for (; q < end && count < maxDigits && charClasses.of[static_cast<unsigned char>(*q)] <= 15; ++q) {
+        verilog.digits[count++] = charClasses.of[static_cast<unsigned char>(*q)];
+    }
+    if (q == end || *q != '\n' || count == 0) {
+        return nullptr;
+    }
+    verilog.digitCount = count;
+    takeVerilogWord(verilog, reader, writer);
+    verilog.digitCount = 0;
+    verilog.atLineStart = true;
+    return q + 1;
+}
+
+static void takeVerilogText(VerilogReader& verilog, RowReader& reader, FrameWriter& writer, const char* p,
+                            const char* end)
+{
+    while (p < end) {
+        if (verilog.atLineStart) {
+            verilog.atLineStart = false;
+            ++reader.rowIndex;
+            verilog.copyingComment = !verilog.inBlockComment && isCommentLine(p, end);
+            const char* next = verilog.copyingComment || verilog.inBlockComment
+                                   ? nullptr
+                                   : takeWordLine(verilog, reader, writer, p, end);
+            if (next != nullptr) {
+                p = next;
+                continue;
+            }
+        }
+        if (verilog.copyingComment) {
+            const char* lineFeed = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            const char* stop = lineFeed != nullptr ? lineFeed : end;
+            writeStandardOutput(p, static_cast<size_t>(stop - p));
+            if (lineFeed != nullptr) {
+                writeStandardOutput("\n", 1);
+                verilog.copyingComment = false;
+                verilog.atLineStart = true;
+            }
+            p = lineFeed != nullptr ? lineFeed + 1 : end;
+            continue;
+        }
+        takeVerilogCharacter(verilog, reader, writer, *p++);
+    }
+}
+
+// Reads the whole input as a Verilog memory file, whole lines at a time where they fit the
+// block, so that a line's start is seen with the line.
+static void convertVerilogTrace(RowReader& reader, FrameWriter& writer, InputBlock& in)
+{
+    VerilogReader verilog{};
+    verilog.atLineStart = true;
+    for (;;) {
+        const char* text = in.data + in.begin;
+        const size_t length = in.end - in.begin;
+        const void* lastLineFeed = memrchr(text, '\n', length);
+        size_t taken =
+            lastLineFeed != nullptr ? static_cast<size_t>(static_cast<const char*>(lastLineFeed) + 1 - text) : 0;
+        if (in.atEnd || (in.begin == 0 && in.end == inputBlockSize)) {
+            taken = length;
+        }
+        takeVerilogText(verilog, reader, writer, text, text + taken);
+        in.begin += taken;
+        if (in.atEnd) {
+            break;
+        }
+        refillInput(in);
+    }
+    if (verilog.copyingComment) {
+        writeStandardOutput("\n", 1);
+    }
+    if (verilog.afterSlash) {
+        fail(malformedRow, std::to_string(reader.rowIndex));
+    }
+    endVerilogToken(verilog, reader, writer);
+}
+
+// The report line of -X: how many samples of the frames written were unknown, and where
+// the first was: "Y 36,5", or "U", "V", or without the split "UV", and its column and row.
+static void reportUnknowns(const FrameWriter& writer)
+{
+    const UnknownTally& tally = writer.unknowns;
+    if (!tally.found) {
+        std::printf("unknown   = 0 samples\n");
+        return;
+    }
+    const TraceGeometry& geometry = *writer.geometry;
+    const int32_t chromaWidth = geometry.sampling == 440 ? geometry.width : std::max(1, geometry.width / 2);
+    int32_t offset = tally.firstOffset;
+    const char* plane = "Y";
+    int32_t planeWidth = geometry.width;
+    if (offset >= geometry.lumaPlaneSize) {
+        offset -= geometry.lumaPlaneSize;
+        plane = writer.splitChroma ? "U" : "UV";
+        planeWidth = writer.splitChroma ? chromaWidth : 2 * chromaWidth;
+        if (writer.splitChroma && offset >= geometry.chromaPlaneSize) {
+            offset -= geometry.chromaPlaneSize;
+            plane = "V";
+        }
+    }
+    const int32_t sample = offset / geometry.sampleBytes;
+    std::printf("unknown   = %lld samples in %lld frames, first at row %lld: frame %lld, %s %d,%d\n",
+                static_cast<long long>(tally.samples), static_cast<long long>(tally.frames),
+                static_cast<long long>(tally.firstRow), static_cast<long long>(tally.firstFrame), plane,
+                sample % planeWidth, sample / planeWidth);
+}
+
+// Converts the whole input and writes the end report. Returns whether any sample of the
+// frames written was unknown.
+static bool assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeometry& geometry,
+                           const RunSettings& settings)
 {
     // Both blocks carry the slack of the fast decoder; the staging area follows the text.
     uint8_t* frame = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(geometry.frameSize) + bufferSlack, 1));
     char* inputText = static_cast<char*>(std::calloc(inputBlockSize + bufferSlack + stagingSize + bufferSlack, 1));
-    if (frame == nullptr || inputText == nullptr) {
+    uint8_t* mask =
+        settings.maskGiven ? static_cast<uint8_t*>(std::calloc(static_cast<size_t>(geometry.frameSize), 1)) : nullptr;
+    if (frame == nullptr || inputText == nullptr || (settings.maskGiven && mask == nullptr)) {
         close(inputFd);
         close(outputFd);
+        if (maskFd >= 0) {
+            close(maskFd);
+        }
         fail(allocationFailed);
     }
-    RowReader reader{rowKernelOfThisRun(), -1, 0, 0};
+    RowReader reader{rowKernelOfThisRun(), -1, 0, 0, hasFastDecoder(geometry.busBytes) && !settings.verilog,
+                     settings.maskGiven};
     FrameWriter writer{};
+    writer.maskFd = maskFd;
+    writer.mask = mask;
+    struct stat maskFile {};
+    writer.maskSeeks = maskFd >= 0 && fstat(maskFd, &maskFile) == 0 && S_ISREG(maskFile.st_mode);
     writer.geometry = &geometry;
     writer.splitChroma = settings.splitChroma;
     writer.reverseRows = settings.mostSignificantFirst;
@@ -1426,14 +2059,23 @@ static void assembleFrames(int inputFd, int outputFd, const TraceGeometry& geome
     writer.frame = frame;
     writer.staging = reinterpret_cast<uint8_t*>(inputText + inputBlockSize + bufferSlack);
     InputBlock in{inputFd, inputText, 0, 0, false};
-    convertTrace(reader, writer, in);
+    if (settings.verilog) {
+        convertVerilogTrace(reader, writer, in);
+    } else {
+        convertTrace(reader, writer, in);
+    }
     if (writer.fillCount != 0) {
         std::fflush(stdout);
         std::fprintf(stderr, "read error, insufficient data (k=%d)!\n", writer.fillCount);
     }
+    if (settings.maskGiven) {
+        reportUnknowns(writer);
+    }
     std::printf("Wrote %lld frames\n", static_cast<long long>(writer.framesWritten));
+    std::free(mask);
     std::free(inputText);
     std::free(frame);
+    return writer.unknowns.found;
 }
 
 // Careful tools end with an error when their report could not be written (a full disk, a
@@ -1460,7 +2102,15 @@ int main(int argc, char** argv)
     const int inputFd = openInput(settings.inputPath);
     refuseInputAsStandardOutput(inputFd);
     refuseInputAsOutput(inputFd, settings.outputPath);
+    if (settings.maskGiven) {
+        refuseMaskPath(inputFd, settings.outputPath, settings.maskPath);
+    }
     const int outputFd = openOutput(settings.outputPath, inputFd);
+    int maskFd = -1;
+    if (settings.maskGiven) {
+        refuseMaskAsOpenOutput(outputFd, settings.outputPath, settings.maskPath);
+        maskFd = openMask(settings.maskPath, inputFd, outputFd);
+    }
     std::printf("use input file '%s'\n", settings.inputPath.c_str());
 
     TraceGeometry geometry = settings.geometry;
@@ -1472,9 +2122,15 @@ int main(int argc, char** argv)
         refuseMisalignedGeometry(geometry);
     }
 
-    assembleFrames(inputFd, outputFd, geometry, settings);
+    const bool unknownsFound = assembleFrames(inputFd, outputFd, maskFd, geometry, settings);
+    if (maskFd >= 0 && close(maskFd) != 0) {
+        fail(maskNotWritten);
+    }
     closeOutput(outputFd);
     close(inputFd);
     finishStandardOutput();
+    if (unknownsFound) {
+        fail(unknownValues);
+    }
     return 0;
 }

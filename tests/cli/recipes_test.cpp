@@ -194,6 +194,14 @@ const Fault faults[] = {
      "\"$1\" -E -G 4x2:400:32 -O w.yuv w.txt > /dev/null; echo \"status $?\"; od -An -tx1 w.yuv\n"
      "\"$1\" -E -G 4x1:400:32 -O long.yuv long.txt 2>&1 > /dev/null; echo \"status $?\"",
      "status 0\n 40 00 ff 03 40 00 00 00\nmalformed row: 0\nstatus 9\n"},
+    // A mask that cannot be written, or reaches a file-size limit: the frames and the mask are
+    // cut back together to the frames completed in both.
+    {"TraceframesMaskKeepsWholeFramesWithTheOutput",
+     "for i in $(seq 400); do echo '00 01 02 0x'; done > s.txt\n"
+     "\"$1\" -G 8x3:420:32 -X /dev/full -O s.yuv s.txt > /dev/null 2>err; echo \"status $? $(stat -c %s s.yuv)\"; cat err\n"
+     "(ulimit -f 1; \"$1\" -G 8x3:420:32 -X m.yuv -O s.yuv s.txt > /dev/null 2>&1); "
+     "echo \"limit $? $(stat -c %s s.yuv) $(stat -c %s m.yuv)\"; od -An -tx1 -N4 m.yuv",
+     "status 11 0\nerror writing mask file!\nlimit 11 1008 1008\n 00 00 00 0f\n"},
     // -PE and -EP would each drop one of the two options: they are refused, before any file.
     {"TraceframesCombinedOptionsRefused",
      "for o in -PE -EP; do \"$1\" $o -G 4x2:400:32 -O o.yuv w.txt 2>&1; echo \"status $?\"; done\n"

@@ -42,16 +42,62 @@ std::string hexRow(const std::string& bytes)
     return text + "\n";
 }
 
-// Random rows for two frames and a half, through -D (and -E, -P) against the model.
+// Replaces one digit of a row's text by x, X, z or Z: the byte reads with that half 0, and
+// the mask byte has that half set.
+void makeDigitUnknown(std::mt19937& random, std::string& text, std::string& row, std::string& maskRow)
+{
+    const size_t byte = random() % row.size();
+    const bool high = random() % 2 == 0;
+    text[3 * byte + (high ? 0 : 1)] = "xXzZ"[random() % 4];
+    row[byte] = static_cast<char>(static_cast<unsigned char>(row[byte]) & (high ? 0x0f : 0xf0));
+    maskRow[byte] = static_cast<char>(static_cast<unsigned char>(maskRow[byte]) | (high ? 0xf0 : 0x0f));
+}
+
+// The unknown report of -X: the samples of the written frames whose mask is not zero, the
+// frames holding them and the trace row of the first (after the comment line).
+std::string unknownReportPrefix(const std::string& masks, const std::vector<std::string>& maskRows,
+                                const TraceShape& shape)
+{
+    const size_t frame = frameBytes(shape);
+    const auto sample = size_t(shape.sampleBytes);
+    size_t samples = 0;
+    size_t frames = 0;
+    for (size_t at = 0; at < masks.size(); at += frame) {
+        size_t inFrame = 0;
+        for (size_t k = at; k < at + frame; k += sample) {
+            inFrame += masks.substr(k, sample) != std::string(sample, '\0') ? 1 : 0;
+        }
+        samples += inFrame;
+        frames += inFrame > 0 ? 1 : 0;
+    }
+    if (samples == 0) {
+        return "unknown   = 0 samples\n";
+    }
+    size_t row = 0;
+    while (maskRows[row] == std::string(maskRows[row].size(), '\0')) {
+        ++row;
+    }
+    return "unknown   = " + std::to_string(samples) + " samples in " + std::to_string(frames) +
+           " frames, first at row " + std::to_string(row + 1) + ": frame " +
+           std::to_string(row * maskRows[row].size() / frame) + ", ";
+}
+
+// Random rows for two frames and a half, through -D (and -E, -P) against the model, on
+// buses of 8 to 512 bits; at 10 bits some digits are x or z, read under -X into a mask
+// that follows its samples.
 TEST(TraceframesDepth, EverySamplingBusAndSplitAsTheModelSays)
 {
     std::mt19937 random(16);
     for (const int sampling : {420, 422, 440, 400}) {
-        for (const int bus : {4, 8}) {
+        for (const int bus : {4, 8, 1, 3, 5, 16, 64}) {
             for (const int depth : {8, 10, 16}) {
                 for (const bool reverse : {false, true}) {
-                    const TraceShape shape{8, 4, sampling, bus, depth > 8 ? 2 : 1};
+                    // Each bus a picture whose luma plane and frame are whole bus words.
+                    const int width = bus > 8 || bus % 4 != 0 ? 8 * bus : 8;
+                    const TraceShape shape{width, 4, sampling, bus, depth > 8 ? 2 : 1};
+                    const bool unknowns = depth == 10;
                     std::vector<std::string> rows;
+                    std::vector<std::string> maskRows;
                     std::string trace = "# a trace\n";
                     const size_t rowCount = frameBytes(shape) * 5 / 2 / size_t(bus);
                     for (size_t r = 0; r < rowCount; ++r) {
@@ -59,30 +105,52 @@ TEST(TraceframesDepth, EverySamplingBusAndSplitAsTheModelSays)
                         for (int k = 0; k < bus; ++k) {
                             row += static_cast<char>(random() & 0xff);
                         }
+                        std::string text = hexRow(row);
+                        std::string maskRow(row.size(), '\0');
+                        if (unknowns && random() % 8 == 0) {
+                            makeDigitUnknown(random, text, row, maskRow);
+                        }
                         rows.push_back(row);
-                        trace += hexRow(row);
+                        maskRows.push_back(maskRow);
+                        trace += text;
                     }
-                    const std::string name =
-                        "d_w8_4_" + std::to_string(sampling) + "_" + std::to_string(bus * 8) + ".txt";
+                    const std::string name = "d_w" + std::to_string(width) + "_4_" + std::to_string(sampling) + "_" +
+                                             std::to_string(bus * 8) + ".txt";
                     for (const bool split : {false, true}) {
                         SCOPED_TRACE(name + " -D " + std::to_string(depth) + (reverse ? " -E" : "") +
                                      (split ? " -P" : ""));
                         Scratch scratch;
                         scratch.write(name, trace);
                         std::vector<std::string> args = {"-D", std::to_string(depth), "-O", "out.yuv"};
+                        if (bus != 4 && bus != 8) {
+                            args.insert(args.end(), {"-G", std::to_string(width) + "x4:" + std::to_string(sampling) +
+                                                               ":" + std::to_string(bus * 8)});
+                        }
                         if (reverse) {
                             args.emplace_back("-E");
                         }
                         if (split) {
                             args.emplace_back("-P");
                         }
+                        if (unknowns) {
+                            args.insert(args.end(), {"-X", "mask.yuv"});
+                        }
                         args.push_back(name);
                         const RunResult result = scratch.run(traceframes, args);
-                        EXPECT_EQ(result.status, 0);
+                        const std::string masks = modelFrames(maskRows, shape, reverse, split);
+                        const std::string report = unknowns ? unknownReportPrefix(masks, maskRows, shape) : "";
+                        const bool anyUnknown = report.find(" 0 samples") == std::string::npos && unknowns;
+                        EXPECT_EQ(result.status, anyUnknown ? 15 : 0);
                         const size_t leftOver = rowCount * size_t(bus) % frameBytes(shape);
-                        EXPECT_EQ(result.err, "read error, insufficient data (k=" + std::to_string(leftOver) + ")!\n");
-                        EXPECT_EQ(result.out, geometryReport(name, shape, depth) + "# a trace\nWrote 2 frames\n");
+                        EXPECT_EQ(result.err, "read error, insufficient data (k=" + std::to_string(leftOver) + ")!\n" +
+                                                  (anyUnknown ? "unknown values in the trace!\n" : ""));
+                        const std::string head = geometryReport(name, shape, depth) + "# a trace\n" + report;
+                        EXPECT_EQ(result.out.substr(0, head.size()), head);
+                        EXPECT_EQ(result.out.substr(result.out.size() - 15), "Wrote 2 frames\n");
                         EXPECT_EQ(scratch.read("out.yuv"), modelFrames(rows, shape, reverse, split));
+                        if (unknowns) {
+                            EXPECT_EQ(scratch.read("mask.yuv"), masks);
+                        }
                     }
                 }
             }
@@ -114,6 +182,13 @@ TEST(TraceframesOptions, DepthOrderAndGeometry)
         {{"-G", "4x2:420:32:"}, 8, badGeometry}, {{"-G", "4x2_420_32"}, 8, badGeometry},
         {{"-G", " 4x2:420:32"}, 8, badGeometry}, {{"-G", "4x+2:420:32"}, 8, badGeometry},
         {{"-G", "65536x65536:420:32"}, 8, badGeometry}, {{"-G", "2147483648x1:400:32"}, 8, badGeometry},
+        {{"-G", "4x2:420:8"}, 9, "malformed row: 0\n"}, {{"-G", "4x2:420:16"}, 9, "malformed row: 0\n"}, {{"-G", "4x2:420:0"}, 8, badGeometry},
+        {{"-G", "4x2:420:520"}, 8, badGeometry}, {{"-G", "4x2:420:12"}, 8, badGeometry},
+        {{"-G", "4x2:400:512"}, 13, "frame size is not a multiple of the bus width!\n"},
+        {{"-V"}, 0, ""}, {{"-Vx"}, 1, "unrecognized option: -Vx\n"}, {{"-X", "m.yuv"}, 0, ""}, {{"-Xm.yuv"}, 0, ""},
+        {{"-X", "t_w4_2_420_32.txt"}, 12, "mask file is the input or output file!\n"},
+        {{"-X", "t_w4_2_420_32.yuv"}, 12, "mask file is the input or output file!\n"},
+        {{"-O", "o.yuv", "-X./o.yuv"}, 12, "mask file is the input or output file!\n"},
     };
     // clang-format on
     for (const OptionCase& c : cases) {
@@ -130,9 +205,10 @@ TEST(TraceframesOptions, DepthOrderAndGeometry)
     }
     // A bad -G, or one without its value, is found before any file is opened.
     Scratch scratch;
-    EXPECT_EQ(scratch.run(traceframes, {"-G", "4x2:420:16", "missing.txt"}).err, badGeometry);
+    EXPECT_EQ(scratch.run(traceframes, {"-G", "4x2:420:12", "missing.txt"}).err, badGeometry);
     EXPECT_EQ(scratch.run(traceframes, {"missing.txt", "-G"}).status, 10);
     EXPECT_EQ(scratch.run(traceframes, {"missing.txt", "-D"}).status, 10);
+    EXPECT_EQ(scratch.run(traceframes, {"missing.txt", "-X"}).status, 10);
     EXPECT_FALSE(scratch.exists("missing.yuv"));
 }
 
@@ -225,6 +301,43 @@ TEST(TraceframesOrder, VerilogWordDump)
     result = scratch.run(traceframes, {"-E", "s_w4_2_420_32.txt"});
     EXPECT_EQ(result.status, 9);
     EXPECT_EQ(result.err, "malformed row: 0\n");
+}
+
+// $writememh files of buses of 8 to 512 bits (in tests/data: two frames of the bytes
+// 37 i + 11, the second from an @ line): -V reads them, with -P too, as the model says.
+TEST(TraceframesVerilog, MemoryFilesOfEveryWidth)
+{
+    struct Case {
+        int bits;
+        TraceShape shape;
+    };
+    const Case cases[] = {
+        {8, {4, 2, 420, 1}},    {24, {4, 3, 420, 3}},    {40, {10, 2, 422, 5}},
+        {128, {8, 4, 420, 16}}, {512, {16, 4, 422, 64}},
+    };
+    const std::string source = __FILE__;
+    const std::string data = source.substr(0, source.rfind("/cli/")) + "/data/";
+    for (const Case& c : cases) {
+        std::string bytes;
+        for (size_t i = 0; i < 2 * frameBytes(c.shape); ++i) {
+            bytes += static_cast<char>((i * 37 + 11) & 0xff);
+        }
+        for (const bool split : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.bits) + (split ? " -P" : ""));
+            Scratch scratch;
+            const std::string geometry = std::to_string(c.shape.width) + "x" + std::to_string(c.shape.height) + ":" +
+                                         std::to_string(c.shape.sampling) + ":" + std::to_string(c.bits);
+            const std::string input = data + "writememh_" + std::to_string(c.bits) + ".txt";
+            std::vector<std::string> args = {"-V", "-G", geometry, "-O", "out.yuv", input};
+            if (split) {
+                args.insert(args.begin(), "-P");
+            }
+            const RunResult result = scratch.run(traceframes, args);
+            EXPECT_EQ(result.status, 0) << result.err;
+            EXPECT_EQ(result.out, geometryReport(input, c.shape) + "// 0x00000000\nWrote 2 frames\n");
+            EXPECT_EQ(scratch.read("out.yuv"), split ? planarOrder(c.shape, bytes) : bytes);
+        }
+    }
 }
 
 // tracegen -f: planar and semi-planar raw input at 8 and 10 bits, LSB- and MSB-aligned,

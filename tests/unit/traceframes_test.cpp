@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <random>
 
 #include "support/models.h"
@@ -36,11 +37,21 @@ static_assert(inputBlockSize == 61, "the in-process build reads 61-byte blocks")
 
 // ---- Row conversion and decoders ----
 
+// A row of a 64-bit bus, where x and z digits are read as 0.
 RowReading withKernel(const std::string& row)
 {
-    uint8_t bytes[8];
-    const int count = convertRow(row.data(), row.data() + row.size(), bytes);
-    return {count, std::vector<uint8_t>(bytes, bytes + std::max(count, 0))};
+    RowValues values{};
+    const int count = convertNumbers(row.data(), row.data() + row.size(), 8, values);
+    return {count, std::vector<uint8_t>(values.bytes, values.bytes + std::max(count, 0))};
+}
+
+// The C library's reading of the row with each x and z taken for the digit 0, as -X reads
+// them: a row without them reads as the C library reads it.
+RowReading readRowWithUnknownsAsZero(std::string row)
+{
+    std::replace_if(
+        row.begin(), row.end(), [](char c) { return std::strchr("xXzZ", c) != nullptr && c != 0; }, '0');
+    return readRowWithLibc(row);
 }
 
 RowReading withLongLinePath(const std::string& row)
@@ -79,12 +90,12 @@ std::string randomRow(std::mt19937& random)
     return row;
 }
 
-TEST(RowConversion, MatchesTheCLibraryOnRandomRows)
+TEST(RowConversion, MatchesTheCLibraryOnRandomRowsWithUnknownsAsZero)
 {
     std::mt19937 random(20261208);
     for (int i = 0; i < 200000; ++i) {
         const std::string row = randomRow(random);
-        const RowReading expected = readRowWithLibc(row);
+        const RowReading expected = readRowWithUnknownsAsZero(row);
         const RowReading fast = withKernel(row);
         ASSERT_EQ(fast.count, expected.count) << testing::PrintToString(row);
         ASSERT_EQ(fast.bytes, expected.bytes) << testing::PrintToString(row);
@@ -213,6 +224,20 @@ bool takenByTheFastDecoder(const std::string& line, int busBytes)
     return run % 2 == 0 && count == 2 * busBytes;
 }
 
+// The digits of a line taken two at a time: what a line the fast decoder takes reads as on a
+// bus wider than the eight numbers the C library model reads.
+RowReading digitPairs(const std::string& line)
+{
+    std::string digits;
+    std::copy_if(line.begin(), line.end(), std::back_inserter(digits),
+                 [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+    std::vector<uint8_t> bytes;
+    for (size_t at = 0; at + 1 < digits.size(); at += 2) {
+        bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(at, 2), nullptr, 16)));
+    }
+    return {static_cast<int>(bytes.size()), bytes};
+}
+
 // One run of a decoder on `text`, the first `available` characters of it, as checkasm runs a
 // kernel: the text ends 64 characters before its allocation (the decoder may read that far
 // past it) and the output sits between two guards of 16 bytes with room for `rows` rows and
@@ -247,9 +272,9 @@ Decoded decodeWith(RowKernel kernel, const std::string& text, size_t available, 
 TEST(FastDecoder, PlainMatchesTheCLibraryAndTheOthersMatchThePlain)
 {
     std::mt19937 random(5);
-    for (const int busBytes : {4, 8}) {
+    for (const int busBytes : {4, 8, 16, 32, 64}) {
         SCOPED_TRACE(std::to_string(busBytes) + " bus bytes");
-        for (int i = 0; i < 4000; ++i) {
+        for (int i = 0; i < (busBytes <= 8 ? 4000 : 1000); ++i) {
             std::string text;
             for (int n = int(random() % 40); n > 0; --n) {
                 text += randomLine(random, busBytes);
@@ -271,7 +296,7 @@ TEST(FastDecoder, PlainMatchesTheCLibraryAndTheOthersMatchThePlain)
                     !takenByTheFastDecoder(line, busBytes)) {
                     break;
                 }
-                const RowReading libc = readRowWithLibc(line);
+                const RowReading libc = busBytes <= 8 ? readRowWithLibc(line) : digitPairs(line);
                 ASSERT_EQ(libc.count, busBytes) << testing::PrintToString(line);
                 expected.insert(expected.end(), libc.bytes.begin(), libc.bytes.end());
                 expectedTaken += line.size();
@@ -416,6 +441,9 @@ const RowTrace rowTraces[] = {
     {"t_w4_2_400_32.txt", geometryReport("t_w4_2_400_32.txt", {4, 2, 400, 4}), 8},
     {"t_w3_1_400_32.txt", geometryReport("t_w3_1_400_32.txt", {3, 1, 400, 4}), 3},
     {"t_w2_2_420_32.txt", geometryReport("t_w2_2_420_32.txt", {2, 2, 420, 4}), 6},
+    {"t_w2_2_400_32.txt", geometryReport("t_w2_2_400_32.txt", {2, 2, 400, 4}), 8},
+    {"v_w4_2_420_8.txt", geometryReport("v_w4_2_420_8.txt", {4, 2, 420, 1}), 12},
+    {"v_w8_2_400_128.txt", geometryReport("v_w8_2_400_128.txt", {8, 2, 400, 16}), 16},
 };
 
 const RowTrace& rowTrace(const std::string& name)
@@ -433,10 +461,19 @@ struct RowCase {
     std::string frames; // the output bytes, as hexadecimal
     std::string comments;
     std::string err;
+    std::string mask = "";    // with -X m.yuv: the mask file, as hexadecimal
+    std::string unknown = ""; // with -X: the report line of the unknown samples
 };
+
+// The second line on standard error for a row with x or z digits.
+std::string unknownRow(int row)
+{
+    return "row " + std::to_string(row) + " holds x or z digits (unknown values): -X reads them\n";
+}
 
 TEST(TraceframesRows, FramesFromRows)
 {
+    const std::string unknownsEnd = "unknown values in the trace!\n";
     const std::string t = "t_w4_2_420_32.txt";
     const std::string six = "0 1 2 3 4 5 6 7 a0 b0 a1 b1";
     const std::string longComment = "#" + std::string(300, 'c');
@@ -460,11 +497,11 @@ TEST(TraceframesRows, FramesFromRows)
         {"hex text after the row", t, {}, "00 01 02 03 abc\n", 9, "", "", "malformed row: 0\n"},
         {"no blanks, capitals, CR LF", t, {}, "00010203\r\n04 05 06 07\r\nA0B0 A1B1\r\n", 0, six, "", ""},
         {"one-digit numbers", t, {}, "0 1 2 3\n4 5 6 7\na0 b0 a1 b1\n", 0, six, "", ""},
-        {"libc conversion: sign, 0x", t, {}, "-1 +2 0x 3\n4 5 6 7\na0 b0 a1 b1\n", 0, "ff 2 0 3 4 5 6 7 a0 b0 a1 b1", "", ""},
+        {"libc conversion: signs", t, {}, "-1 +2 0 3\n4 5 6 7\na0 b0 a1 b1\n", 0, "ff 2 0 3 4 5 6 7 a0 b0 a1 b1", "", ""},
         {"a sign on one digit", t, {}, "-f +f 3 4\n4 5 6 7\na0 b0 a1 b1\n", 0, "f1 f 3 4 4 5 6 7 a0 b0 a1 b1", "", ""},
         {"three digits are two numbers", t, {}, "123 4\n", 9, "", "", "malformed row: 0\n"},
         {"0x before each byte: eight numbers", t, {}, "0x10 0x11 0x12 0x13\n", 9, "", "", "malformed row: 0\n"},
-        {"0x before two bytes: four numbers", t, {}, "0x10 0x11\n4 5 6 7\na0 b0 a1 b1\n", 0, "0 10 0 11 4 5 6 7 a0 b0 a1 b1", "", ""},
+        {"0x before two bytes: an unknown digit", t, {}, "0x10 0x11\n4 5 6 7\na0 b0 a1 b1\n", 9, "", "", "malformed row: 0\n" + unknownRow(0)},
         {"0x before a word: five numbers", t, {}, "0x10111213\n", 9, "", "", "malformed row: 0\n"},
         {"NUL ends the row", t, {}, std::string("00 01 02 03\0 04\n", 16) + "04 05 06 07\na0 b0 a1 b1\n", 0, six, "", ""},
         {"comment copied byte for byte", t, {}, std::string("#a\0b\xff\n", 6), 0, "", std::string("#a\0b\xff\n", 6), ""},
@@ -480,13 +517,57 @@ TEST(TraceframesRows, FramesFromRows)
         {"nine numbers on a 64-bit bus", "t_w4_4_420_64.txt", {}, "0 1 2 3 4 5 6 7 8\n8 9 a b c d e f\n10 11 12 13 14 15 16 17\n",
          0, "0 1 2 3 4 5 6 7 8 9 a b c d e f 10 11 12 13 14 15 16 17", "", ""},
         {"0x before each byte on a 64-bit bus", "t_w4_4_420_64.txt", {}, "0x10 0x11 0x12 0x13\n8 9 a b c d e f\n10 11 12 13 14 15 16 17\n",
-         0, "0 10 0 11 0 12 0 13 8 9 a b c d e f 10 11 12 13 14 15 16 17", "", ""},
+         9, "", "", "malformed row: 0\n" + unknownRow(0)},
         {"0x before a word on a 64-bit bus", "t_w4_4_420_64.txt", {}, "0x10111213\n", 9, "", "", "malformed row: 0\n"},
         {"64-bit bus, split", "t_w4_4_420_64.txt", {"-P"}, "0 1 2 3 4 5 6 7\n8 9 a b c d e f\n10 11 12 13 14 15 16 17\n",
          0, "0 1 2 3 4 5 6 7 8 9 a b c d e f 10 12 14 16 11 13 15 17", "", ""},
         {"luma only, split", "t_w4_2_400_32.txt", {"-P"}, "0 1 2 3\n4 5 6 7\n", 0, "0 1 2 3 4 5 6 7", "", ""},
         {"misaligned luma", "t_w3_1_400_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
         {"misaligned frame", "t_w2_2_420_32.txt", {}, "0 1 2 3\n", 13, "", "", "frame size is not a multiple of the bus width!\n"},
+        {"z after a first digit", t, {}, "00 01 02 03\n04 05 06 0z\n", 9, "", "", "malformed row: 1\n" + unknownRow(1)},
+        {"z ends a 64-bit row", "t_w4_4_420_64.txt", {}, "000102030405012z\n", 9, "", "", "malformed row: 0\n" + unknownRow(0)},
+        {"x starts a number", t, {}, "# c\nxx 01 02 03\n", 9, "", "# c\n", "malformed row: 1\n" + unknownRow(1)},
+        {"x and z after the last number", t, {}, "00 01 02 03 xz\n04 05 06 07\na0 b0 a1 b1\n", 0, six, "", ""},
+        {"x and too few numbers", t, {}, "00 01 0x\n", 9, "", "", "malformed row: 0\n"},
+        {"-X: digits of every case", t, {"-X", "m.yuv"}, "12X3zz00\n04 05 06 07\na0 b0 a1 b1\n", 15,
+         "12 3 0 0 4 5 6 7 a0 b0 a1 b1", "", unknownsEnd, "0 f0 ff 0 0 0 0 0 0 0 0 0",
+         "unknown   = 2 samples in 1 frames, first at row 0: frame 0, Y 1,0\n"},
+        {"-X: 0x and a sign", t, {"-X", "m.yuv"}, "0x10 -x 5\n04 05 06 07\na0 b0 a1 b1\n", 15,
+         "0 10 0 5 4 5 6 7 a0 b0 a1 b1", "", unknownsEnd, "f 0 ff 0 0 0 0 0 0 0 0 0",
+         "unknown   = 2 samples in 1 frames, first at row 0: frame 0, Y 0,0\n"},
+        {"-X: only written frames count", t, {"-X", "m.yuv"}, exampleRows + "0x 01 02 03\n", 0, six, "",
+         "read error, insufficient data (k=4)!\n", "0 0 0 0 0 0 0 0 0 0 0 0", "unknown   = 0 samples\n"},
+        {"-X: a malformed row keeps whole frames", t, {"-X", "m.yuv"}, exampleRows + "0 0\n", 9, six, "",
+         "malformed row: 3\n", "0 0 0 0 0 0 0 0 0 0 0 0"},
+        {"-X, -E: a word", t, {"-E", "-X", "m.yuv"}, "03020100\n0706050z\nb1a1b0a0\n", 15,
+         "0 1 2 3 0 5 6 7 a0 b0 a1 b1", "", unknownsEnd, "0 0 0 0 f 0 0 0 0 0 0 0",
+         "unknown   = 1 samples in 1 frames, first at row 1: frame 0, Y 0,1\n"},
+        {"-X, -P: chroma in two planes", t, {"-P", "-X", "m.yuv"}, "00 01 02 03\n04 05 06 07\na0 b0 x1 bz\n", 15,
+         "0 1 2 3 4 5 6 7 a0 1 b0 b0", "", unknownsEnd, "0 0 0 0 0 0 0 0 0 f0 0 f",
+         "unknown   = 2 samples in 1 frames, first at row 2: frame 0, U 1,0\n"},
+        {"-X without -P: chroma interleaved", t, {"-X", "m.yuv"}, "00 01 02 03\n04 05 06 07\na0 b0 a1 bz\n", 15,
+         "0 1 2 3 4 5 6 7 a0 b0 a1 b0", "", unknownsEnd, "0 0 0 0 0 0 0 0 0 0 0 f",
+         "unknown   = 1 samples in 1 frames, first at row 2: frame 0, UV 3,0\n"},
+        {"-X, -D 10: a sample of two bytes", "t_w2_2_400_32.txt", {"-D", "10", "-X", "m.yuv"},
+         "00 01 02 03\n04 05 0x 07\n", 15, "0 1 2 3 4 5 0 7", "", unknownsEnd, "0 0 0 0 0 0 f 0",
+         "depth     = 10\nunknown   = 1 samples in 1 frames, first at row 1: frame 0, Y 1,1\n"},
+        {"-V: a $writememh file", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"},
+         "// 0x00000000\n00\n01\n02\n03\n@4\n04\n05\n06\n07\na0\nb0\na1\nb1\n", 0, six, "// 0x00000000\n", ""},
+        {"-V: words, comments, underscores", "v_w8_2_400_128.txt", {"-G", "8x2:400:128", "-V"},
+         "  // a note\n1_0 /* two\nlines */ 0a0b0c0d0e0f1011_1213141516171819 // end\n", 0,
+         "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 10 a b c d e f 10 11 12 13 14 15 16 17 18 19", "  // a note\n", ""},
+        {"-V: a word too long", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00\n1_23\n", 9, "", "", "malformed row: 1\n"},
+        {"-V: a gap", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00\n@2\n", 9, "", "",
+         "malformed row: 1\nrow 1: address @2, expected @1\n"},
+        {"-V: a jump back", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00 01 /*\n*/ @0 02\n", 9, "", "",
+         "malformed row: 1\nrow 1: address @0, expected @2\n"},
+        {"-V: each frame a dump from @0", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"},
+         "@0 0 1 2 3 4 5 6 7 a0 b0 a1 b1\n@0_0\n0 1 2 3 4 5 6 7 a0 b0 a1 b1 // last\n", 0, six + " " + six, "", ""},
+        {"-V, -E: the least significant byte first", "t_w4_2_420_32.txt", {"-V", "-E"},
+         "3020100 7060504\nb1a1b0a0\n", 0, six, "", ""},
+        {"-V: x and z", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00\nzz\n", 9, "", "",
+         "malformed row: 1\n" + unknownRow(1)},
+        {"-V: a lone slash", "v_w4_2_420_8.txt", {"-G", "4x2:420:8", "-V"}, "00 / 01\n", 9, "", "", "malformed row: 0\n"},
     };
     // clang-format on
     for (const RowCase& c : cases) {
@@ -500,9 +581,13 @@ TEST(TraceframesRows, FramesFromRows)
             EXPECT_EQ(result.status, c.status);
             EXPECT_EQ(result.err, c.err);
             EXPECT_EQ(scratch.read(c.name.substr(0, c.name.size() - 4) + ".yuv"), bytesOf(c.frames));
+            if (!c.mask.empty()) {
+                EXPECT_EQ(scratch.read("m.yuv"), bytesOf(c.mask));
+            }
             const RowTrace& named = rowTrace(c.name);
-            std::string expected = named.report + c.comments;
-            if (c.status == 0) {
+            std::string expected = named.report + c.unknown + c.comments;
+            if (c.status == 0 || c.status == 15) {
+                expected = named.report + c.comments + c.unknown;
                 expected += "Wrote " + std::to_string(bytesOf(c.frames).size() / named.frameSize) + " frames\n";
             }
             EXPECT_EQ(result.out, expected);
