@@ -200,17 +200,15 @@ static bool writeAll(int fd, const uint8_t* data, size_t length)
     return true;
 }
 
-// A write failed part way through a frame: a regular output file is cut back to the frames
-// completed before it, so that it never ends with a torn frame.
-[[noreturn]] static void failWritingFrame(int fd, int64_t completedBytes)
+// Cuts a regular file back to `completedBytes`; should the cut fail, the write error that
+// led here is still what is reported.
+static void cutBack(int fd, int64_t completedBytes)
 {
     struct stat output {};
-    if (fstat(fd, &output) == 0 && S_ISREG(output.st_mode)) {
-        // Should the cut fail as well, the write error is still what is reported.
+    if (fd >= 0 && fstat(fd, &output) == 0 && S_ISREG(output.st_mode)) {
         while (ftruncate(fd, static_cast<off_t>(completedBytes)) != 0 && errno == EINTR) {
         }
     }
-    fail(outputNotWritten);
 }
 
 static void closeOutput(int fd)
@@ -218,6 +216,14 @@ static void closeOutput(int fd)
     if (close(fd) != 0) {
         fail(outputNotWritten);
     }
+}
+
+// A write failed part way through a frame: a regular output file is cut back to the frames
+// completed before it, so that it never ends with a torn frame.
+[[noreturn]] static void failWritingFrame(int fd, int64_t completedBytes)
+{
+    cutBack(fd, completedBytes);
+    fail(outputNotWritten);
 }
 
 // ---- Packing ----

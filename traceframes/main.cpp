@@ -539,6 +539,13 @@ static void cutBack(int fd, int64_t completedBytes)
     }
 }
 
+static void closeOutput(int fd)
+{
+    if (close(fd) != 0) {
+        fail(outputNotWritten);
+    }
+}
+
 // A write failed part way through a frame: the output, and the mask beside it, are cut back
 // to the frames completed in both, so that neither ends with a torn frame.
 [[noreturn]] static void failWritingFrame(int outputFd, int maskFd, int64_t completedBytes, const Failure& failure)
@@ -546,13 +553,6 @@ static void cutBack(int fd, int64_t completedBytes)
     cutBack(outputFd, completedBytes);
     cutBack(maskFd, completedBytes);
     fail(failure);
-}
-
-static void closeOutput(int fd)
-{
-    if (close(fd) != 0) {
-        fail(outputNotWritten);
-    }
 }
 
 // Moves the unread text to the front of the block and reads more behind it.
@@ -1776,11 +1776,10 @@ static bool isCommentLine(const char* line, const char* end)
     if (line < end && line[0] == '#') {
         return true;
     }
-    const char* p = line;
-    while (p < end && *p != '\n' && charClasses.of[static_cast<unsigned char>(*p)] == whiteSpaceClass) {
-        ++p;
-    }
-    return end - p >= 2 && p[0] == '/' && p[1] == '/';
+    const char* text = std::find_if(line, end, [](char c) {
+        return c == '\n' || charClasses.of[static_cast<unsigned char>(c)] != whiteSpaceClass;
+    });
+    return end - text >= 2 && text[0] == '/' && text[1] == '/';
 }
 
 // A word, left-padded with zeros, most significant byte first.
