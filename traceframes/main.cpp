@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -211,6 +212,10 @@ struct UnknownTally {
 
 // The writing side: the frame being filled and the output that takes every full frame;
 // with -X the mask frame beside it, which takes the unknown bits of each byte.
+// The mask is kept in chunks of 4 KiB: only those holding unknown bits are counted, cleared
+// and written, so that a frame with a few unknown rows costs a few chunks, not the frame.
+constexpr int32_t maskChunkSize = 4096;
+
 struct FrameWriter {
     const TraceGeometry* geometry;
     bool splitChroma;
@@ -220,9 +225,12 @@ struct FrameWriter {
     uint8_t* staging; // stagingSize bytes and the slack, for the chroma split
     int32_t fillCount;
     int64_t framesWritten;
-    int maskFd;     // -1 without -X
-    uint8_t* mask;  // null without -X; zero but where the frame has unknown bits
-    bool maskSeeks; // a regular mask file: a frame of zeros is a hole, not written
+    int maskFd;               // -1 without -X
+    uint8_t* mask;            // null without -X; zero but where the frame has unknown bits
+    bool maskSeeks;           // a regular mask file: a frame of zeros is a hole, not written
+    uint8_t* maskChunkDirty;  // a flag a chunk of the mask: it holds unknown bits
+    int32_t* dirtyMaskChunks; // the chunks flagged, in the order first flagged
+    int32_t dirtyMaskChunkCount;
     bool frameHasUnknowns;
     int64_t frameFirstUnknownRow;
     int32_t frameFirstUnknownOffset;
@@ -1405,14 +1413,46 @@ static size_t decodeRows(RowKernel kernel, const char* text, size_t available, i
 
 // ---- Frame assembly ----
 
-// The samples of a mask frame with any unknown bit.
-static int64_t countUnknownSamples(const uint8_t* mask, int32_t frameSize, int32_t sampleBytes)
+static int32_t maskChunkCount(int32_t frameSize)
+{
+    return frameSize / maskChunkSize + 1;
+}
+
+// The samples with any unknown bit in the bytes [begin, end) of a mask frame, `begin` even.
+// Eight bytes at a time: most of a mask is zeros even where it holds unknown bits.
+static int64_t countUnknownSamples(const uint8_t* mask, int32_t begin, int32_t end, int32_t sampleBytes)
 {
     int64_t samples = 0;
-    for (int32_t at = 0; at + sampleBytes <= frameSize; at += sampleBytes) {
+    int32_t at = begin;
+    for (; at + 8 <= end; at += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, mask + at, 8);
+        if (word != 0) {
+            for (int32_t k = 0; k < 8; k += sampleBytes) {
+                samples += (mask[at + k] | (sampleBytes == 2 ? mask[at + k + 1] : 0)) != 0 ? 1 : 0;
+            }
+        }
+    }
+    for (; at + sampleBytes <= end; at += sampleBytes) {
         samples += (mask[at] | (sampleBytes == 2 ? mask[at + 1] : 0)) != 0 ? 1 : 0;
     }
     return samples;
+}
+
+static void flagMaskChunk(FrameWriter& writer, int32_t offset)
+{
+    const int32_t chunk = offset / maskChunkSize;
+    if (writer.maskChunkDirty[chunk] == 0) {
+        writer.maskChunkDirty[chunk] = 1;
+        writer.dirtyMaskChunks[writer.dirtyMaskChunkCount++] = chunk;
+    }
+}
+
+// The bytes [begin, end) of the frame that the dirty chunk `index` covers.
+static std::pair<int32_t, int32_t> dirtyChunkBytes(const FrameWriter& writer, int32_t index)
+{
+    const int32_t begin = writer.dirtyMaskChunks[index] * maskChunkSize;
+    return {begin, std::min(begin + maskChunkSize, writer.geometry->frameSize)};
 }
 
 // Adds the unknown samples of the frame just written to the tally and clears its mask.
@@ -1420,7 +1460,13 @@ static void tallyUnknowns(FrameWriter& writer)
 {
     const TraceGeometry& geometry = *writer.geometry;
     UnknownTally& tally = writer.unknowns;
-    tally.samples += countUnknownSamples(writer.mask, geometry.frameSize, geometry.sampleBytes);
+    for (int32_t index = 0; index < writer.dirtyMaskChunkCount; ++index) {
+        const auto [begin, end] = dirtyChunkBytes(writer, index);
+        tally.samples += countUnknownSamples(writer.mask, begin, end, geometry.sampleBytes);
+        std::memset(writer.mask + begin, 0, static_cast<size_t>(end - begin));
+        writer.maskChunkDirty[writer.dirtyMaskChunks[index]] = 0;
+    }
+    writer.dirtyMaskChunkCount = 0;
     ++tally.frames;
     if (!tally.found) {
         tally.found = true;
@@ -1428,20 +1474,53 @@ static void tallyUnknowns(FrameWriter& writer)
         tally.firstFrame = writer.framesWritten;
         tally.firstOffset = writer.frameFirstUnknownOffset;
     }
-    std::memset(writer.mask, 0, static_cast<size_t>(geometry.frameSize));
     writer.frameHasUnknowns = false;
 }
 
-// A mask frame without unknown bits is all zeros: a regular file is extended over it, which
-// reads back as zeros and costs no copy of the frame.
-static bool writeMaskFrame(const FrameWriter& writer)
+// Writes all of `length` bytes at the file offset `at`; false as writeAll.
+static bool writeAllAt(int fd, const uint8_t* data, size_t length, off_t at)
+{
+    while (length > 0) {
+        const ssize_t written = pwrite(fd, data, length, at);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        at += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// In a regular mask file only the chunks holding unknown bits are written, and the file is
+// extended over the rest, which reads back as zeros; elsewhere the whole frame is written.
+static bool writeMaskFrame(FrameWriter& writer)
 {
     const int32_t frameSize = writer.geometry->frameSize;
-    if (writer.maskSeeks && !writer.frameHasUnknowns) {
-        const auto end = static_cast<off_t>((writer.framesWritten + 1) * frameSize);
-        return ftruncate(writer.maskFd, end) == 0 && lseek(writer.maskFd, end, SEEK_SET) == end;
+    if (!writer.maskSeeks) {
+        return writeAll(writer.maskFd, writer.mask, static_cast<size_t>(frameSize));
     }
-    return writeAll(writer.maskFd, writer.mask, static_cast<size_t>(frameSize));
+    // The dirty chunks in order, each run of neighbours written at once.
+    std::sort(writer.dirtyMaskChunks, writer.dirtyMaskChunks + writer.dirtyMaskChunkCount);
+    const auto start = static_cast<off_t>(writer.framesWritten * frameSize);
+    for (int32_t index = 0; index < writer.dirtyMaskChunkCount;) {
+        int32_t last = index;
+        while (last + 1 < writer.dirtyMaskChunkCount &&
+               writer.dirtyMaskChunks[last + 1] == writer.dirtyMaskChunks[last] + 1) {
+            ++last;
+        }
+        const int32_t begin = dirtyChunkBytes(writer, index).first;
+        const int32_t end = dirtyChunkBytes(writer, last).second;
+        if (!writeAllAt(writer.maskFd, writer.mask + begin, static_cast<size_t>(end - begin), start + begin)) {
+            return false;
+        }
+        index = last + 1;
+    }
+    const off_t end = start + frameSize;
+    return ftruncate(writer.maskFd, end) == 0 && lseek(writer.maskFd, end, SEEK_SET) == end;
 }
 
 static void writeFrame(FrameWriter& writer)
@@ -1594,6 +1673,11 @@ static void placeRow(FrameWriter& writer, RowValues& row, int64_t rowIndex)
     placeBytes(writer, writer.frame, row.bytes);
     if (row.anyUnknown && writer.mask != nullptr) {
         placeBytes(writer, writer.mask, row.unknown);
+        for (int32_t k = 0; k < busBytes && k < maxBusBytes; ++k) {
+            if (row.unknown[k] != 0) {
+                flagMaskChunk(writer, frameOffsetOf(writer, writer.fillCount + k));
+            }
+        }
         noteUnknownRow(writer, row, rowIndex);
     }
     advanceFill(writer, busBytes);
@@ -2034,9 +2118,17 @@ static bool assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeo
     // Both blocks carry the slack of the fast decoder; the staging area follows the text.
     uint8_t* frame = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(geometry.frameSize) + bufferSlack, 1));
     char* inputText = static_cast<char*>(std::calloc(inputBlockSize + bufferSlack + stagingSize + bufferSlack, 1));
-    uint8_t* mask =
-        settings.maskGiven ? static_cast<uint8_t*>(std::calloc(static_cast<size_t>(geometry.frameSize), 1)) : nullptr;
-    if (frame == nullptr || inputText == nullptr || (settings.maskGiven && mask == nullptr)) {
+    uint8_t* mask = nullptr;
+    uint8_t* maskChunkDirty = nullptr;
+    int32_t* dirtyMaskChunks = nullptr;
+    if (settings.maskGiven) {
+        const auto chunks = static_cast<size_t>(maskChunkCount(geometry.frameSize));
+        mask = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(geometry.frameSize), 1));
+        maskChunkDirty = static_cast<uint8_t*>(std::calloc(chunks, 1));
+        dirtyMaskChunks = static_cast<int32_t*>(std::calloc(chunks, sizeof(int32_t)));
+    }
+    if (frame == nullptr || inputText == nullptr ||
+        (settings.maskGiven && (mask == nullptr || maskChunkDirty == nullptr || dirtyMaskChunks == nullptr))) {
         close(inputFd);
         close(outputFd);
         if (maskFd >= 0) {
@@ -2049,6 +2141,8 @@ static bool assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeo
     FrameWriter writer{};
     writer.maskFd = maskFd;
     writer.mask = mask;
+    writer.maskChunkDirty = maskChunkDirty;
+    writer.dirtyMaskChunks = dirtyMaskChunks;
     struct stat maskFile {};
     writer.maskSeeks = maskFd >= 0 && fstat(maskFd, &maskFile) == 0 && S_ISREG(maskFile.st_mode);
     writer.geometry = &geometry;
@@ -2071,6 +2165,8 @@ static bool assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeo
         reportUnknowns(writer);
     }
     std::printf("Wrote %lld frames\n", static_cast<long long>(writer.framesWritten));
+    std::free(dirtyMaskChunks);
+    std::free(maskChunkDirty);
     std::free(mask);
     std::free(inputText);
     std::free(frame);

@@ -88,6 +88,7 @@ std::string unknownReportPrefix(const std::string& masks, const std::vector<std:
 TEST(TraceframesDepth, EverySamplingBusAndSplitAsTheModelSays)
 {
     std::mt19937 random(16);
+    size_t turn = 0;
     for (const int sampling : {420, 422, 440, 400}) {
         for (const int bus : {4, 8, 1, 3, 5, 16, 64}) {
             for (const int depth : {8, 10, 16}) {
@@ -119,6 +120,9 @@ TEST(TraceframesDepth, EverySamplingBusAndSplitAsTheModelSays)
                     for (const bool split : {false, true}) {
                         SCOPED_TRACE(name + " -D " + std::to_string(depth) + (reverse ? " -E" : "") +
                                      (split ? " -P" : ""));
+                        if (!caseRunsInThisBuild(turn++)) {
+                            continue;
+                        }
                         Scratch scratch;
                         scratch.write(name, trace);
                         std::vector<std::string> args = {"-D", std::to_string(depth), "-O", "out.yuv"};
