@@ -5,7 +5,6 @@
 // 8 to 512 bits (-G) or keeps the name's, and whether the trace is a Verilog memory file
 // (-V). The rest is the trace. A 61-byte input block lets small inputs reach every refill,
 // every line that straddles two blocks and every line longer than a block.
-#define TRACEFRAMES_INPUT_BLOCK_SIZE 61
 #define main traceframesMain
 #include "../traceframes/main.cpp"
 #undef main
@@ -18,6 +17,7 @@ int main(int argc, char** argv)
         std::fputs("usage: traceframes_trace INPUT SCRATCH_DIR\n", stderr);
         return 2;
     }
+    inputBlockSize = 61;
     static const char* const names[] = {
         "f_w4_2_420_32.txt",  "f_w4_4_420_64.txt", "f_w8_2_422_32.txt",  "f_w8_4_440_64.txt",
         "f_w16_1_400_64.txt", "f_w8_8_420_32.txt", "f_w32_4_420_64.txt", "f_w3_1_400_32.txt",

@@ -67,12 +67,9 @@ constexpr int maxRowNumbers = maxBusBytes + 1;
 constexpr int32_t busBytesIgnoringMore = 8;
 // 128 KiB of text stays in the L2 cache while it is decoded, with room to spare on
 // processors with 256 KiB; the whole run is 4-6% faster than with 1 MiB (bench/run). The
-// fuzz build and the in-process tests set a block of 61 bytes, so that small inputs reach
-// every refill and long line.
-#ifndef TRACEFRAMES_INPUT_BLOCK_SIZE
-#define TRACEFRAMES_INPUT_BLOCK_SIZE (size_t{1} << 17)
-#endif
-constexpr size_t inputBlockSize = TRACEFRAMES_INPUT_BLOCK_SIZE;
+// in-process tests and the fuzz driver set a block of 61 bytes before they run the program,
+// so that small inputs reach every refill and long line.
+static size_t inputBlockSize = size_t{1} << 17;
 // A row needs at most 65 numbers of two characters, each after one collapsed blank.
 constexpr size_t compactRowCapacity = size_t{3} * maxRowNumbers;
 // The fast row decoder looks at 64 characters at a time and may read that far past the text
@@ -231,6 +228,7 @@ struct FrameWriter {
     uint8_t* maskChunkDirty;  // a flag a chunk of the mask: it holds unknown bits
     int32_t* dirtyMaskChunks; // the chunks flagged, in the order first flagged
     int32_t dirtyMaskChunkCount;
+    int64_t frameUnknownSamples; // samples of this frame with an unknown bit
     bool frameHasUnknowns;
     int64_t frameFirstUnknownRow;
     int32_t frameFirstUnknownOffset;
@@ -1418,27 +1416,6 @@ static int32_t maskChunkCount(int32_t frameSize)
     return frameSize / maskChunkSize + 1;
 }
 
-// The samples with any unknown bit in the bytes [begin, end) of a mask frame, `begin` even.
-// Eight bytes at a time: most of a mask is zeros even where it holds unknown bits.
-static int64_t countUnknownSamples(const uint8_t* mask, int32_t begin, int32_t end, int32_t sampleBytes)
-{
-    int64_t samples = 0;
-    int32_t at = begin;
-    for (; at + 8 <= end; at += 8) {
-        uint64_t word = 0;
-        std::memcpy(&word, mask + at, 8);
-        if (word != 0) {
-            for (int32_t k = 0; k < 8; k += sampleBytes) {
-                samples += (mask[at + k] | (sampleBytes == 2 ? mask[at + k + 1] : 0)) != 0 ? 1 : 0;
-            }
-        }
-    }
-    for (; at + sampleBytes <= end; at += sampleBytes) {
-        samples += (mask[at] | (sampleBytes == 2 ? mask[at + 1] : 0)) != 0 ? 1 : 0;
-    }
-    return samples;
-}
-
 static void flagMaskChunk(FrameWriter& writer, int32_t offset)
 {
     const int32_t chunk = offset / maskChunkSize;
@@ -1458,11 +1435,11 @@ static std::pair<int32_t, int32_t> dirtyChunkBytes(const FrameWriter& writer, in
 // Adds the unknown samples of the frame just written to the tally and clears its mask.
 static void tallyUnknowns(FrameWriter& writer)
 {
-    const TraceGeometry& geometry = *writer.geometry;
     UnknownTally& tally = writer.unknowns;
+    tally.samples += writer.frameUnknownSamples;
+    writer.frameUnknownSamples = 0;
     for (int32_t index = 0; index < writer.dirtyMaskChunkCount; ++index) {
         const auto [begin, end] = dirtyChunkBytes(writer, index);
-        tally.samples += countUnknownSamples(writer.mask, begin, end, geometry.sampleBytes);
         std::memset(writer.mask + begin, 0, static_cast<size_t>(end - begin));
         writer.maskChunkDirty[writer.dirtyMaskChunks[index]] = 0;
     }
@@ -1663,6 +1640,25 @@ static void noteUnknownRow(FrameWriter& writer, const RowValues& row, int64_t ro
     writer.frameFirstUnknownOffset = frameOffsetOf(writer, writer.fillCount + first);
 }
 
+// Lays the unknown bits of a row into the mask, each byte where its sample lands, and counts
+// a sample the first time one of its bytes turns unknown.
+static void placeUnknownBits(FrameWriter& writer, const uint8_t* unknown)
+{
+    const int32_t sampleBytes = writer.geometry->sampleBytes;
+    for (int32_t k = 0; k < writer.geometry->busBytes && k < maxBusBytes; ++k) {
+        if (unknown[k] == 0) {
+            continue;
+        }
+        const int32_t offset = frameOffsetOf(writer, writer.fillCount + k);
+        const int32_t sampleStart = offset - offset % sampleBytes;
+        if (writer.mask[sampleStart] == 0 && (sampleBytes == 1 || writer.mask[sampleStart + 1] == 0)) {
+            ++writer.frameUnknownSamples;
+        }
+        writer.mask[offset] = unknown[k];
+        flagMaskChunk(writer, offset);
+    }
+}
+
 static void placeRow(FrameWriter& writer, RowValues& row, int64_t rowIndex)
 {
     const int32_t busBytes = writer.geometry->busBytes;
@@ -1672,12 +1668,7 @@ static void placeRow(FrameWriter& writer, RowValues& row, int64_t rowIndex)
     }
     placeBytes(writer, writer.frame, row.bytes);
     if (row.anyUnknown && writer.mask != nullptr) {
-        placeBytes(writer, writer.mask, row.unknown);
-        for (int32_t k = 0; k < busBytes && k < maxBusBytes; ++k) {
-            if (row.unknown[k] != 0) {
-                flagMaskChunk(writer, frameOffsetOf(writer, writer.fillCount + k));
-            }
-        }
+        placeUnknownBits(writer, row.unknown);
         noteUnknownRow(writer, row, rowIndex);
     }
     advanceFill(writer, busBytes);

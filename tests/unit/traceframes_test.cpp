@@ -33,7 +33,11 @@ namespace {
 const std::string traceframes = TRACEFRAMES_BIN;
 const std::string tracegen = TRACEGEN_BIN;
 
-static_assert(inputBlockSize == 61, "the in-process build reads 61-byte blocks");
+// Blocks of 61 bytes, so that short traces reach every refill and every line longer than a
+// block.
+const struct SmallInputBlocks {
+    SmallInputBlocks() { inputBlockSize = 61; }
+} smallInputBlocks;
 
 // ---- Row conversion and decoders ----
 
