@@ -308,7 +308,8 @@ TEST(TraceframesOrder, VerilogWordDump)
 }
 
 // $writememh files of buses of 8 to 512 bits (in tests/data: two frames of the bytes
-// 37 i + 11, the second from an @ line): -V reads them, with -P too, as the model says.
+// 37 i + 11, the second from an @ line; the 128-bit one as Icarus Verilog 11 wrote it, without
+// one): -V reads them, with -P too, as the model says.
 TEST(TraceframesVerilog, MemoryFilesOfEveryWidth)
 {
     struct Case {
