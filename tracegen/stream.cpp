@@ -195,11 +195,15 @@ void drawStreamFrame(const Stream& stream, int64_t index, uint8_t* frame)
         const Plane& plane = stream.frame.planes[p];
         for (int32_t y = 0; y < plane.height; ++y) {
             for (int32_t x = 0; x < plane.width; ++x) {
-                // A faint ramp keeps neighbouring samples apart, so misplaced bits show.
+                // A faint ramp keeps neighbouring samples apart, so misplaced bits show; the
+                // low bits below the eight get one of their own. Positions are summed in 64
+                // bits: a row may be near 2^31 samples wide.
+                const int64_t position = int64_t{x} + y + p;
                 const int value =
                     std::min(255, pictureValue(stream, p, index, int64_t{x} * plane.coverX, int64_t{y} * plane.coverY) +
-                                      ((x + y + p) & 3));
-                const auto sample = static_cast<uint32_t>((value << shift) | ((x * 3 + y + p) & ((1 << shift) - 1)));
+                                      static_cast<int>(position & 3));
+                const auto low = static_cast<uint32_t>((position + 2 * int64_t{x}) & ((1 << shift) - 1));
+                const auto sample = static_cast<uint32_t>(value << shift) | low;
                 uint8_t* at = frame + plane.offset + static_cast<size_t>(y) * plane.rowStride +
                               static_cast<size_t>(x) * plane.step;
                 at[0] = static_cast<uint8_t>(sample);
@@ -231,12 +235,11 @@ void writeStreamFrame(const Settings& settings, const uint8_t* frame, TraceText&
     for (int32_t y = 0; y < stream.frame.height; ++y) {
         for (int32_t beat = 0; beat < beats; ++beat) {
             uint8_t word[largestBusBytes] = {};
-            for (int32_t slot = 0; slot < stream.pixelsPerBeat; ++slot) {
-                const int32_t x = beat * stream.pixelsPerBeat + slot;
-                if (x >= width) {
-                    break;
-                }
-                putPixel(stream, frame, x, y, word, slot);
+            // The line's last beat may hold fewer pixels: its other slots stay zero.
+            const int32_t first = beat * stream.pixelsPerBeat;
+            const int32_t count = std::min(stream.pixelsPerBeat, width - first);
+            for (int32_t slot = 0; slot < count; ++slot) {
+                putPixel(stream, frame, first + slot, y, word, slot);
             }
             appendBeatRow(settings, trace, word, SideBand{stream.sideBand, y == 0 && beat == 0, beat == beats - 1},
                           output);
