@@ -19,8 +19,8 @@ namespace tracegen {
 namespace {
 
 const char usageText[] =
-    "usage: tracegen [-rEK] [-s 420|422|440|400] [-b BITS] [-D BITS] [-A LAYOUT:BITS:PPC[:byte]] [-n FRAMES]\n"
-    "                [-c COMMENTS] [-S SHAPE] [-i RAW [-f FORMAT]] WIDTH HEIGHT OUTPUT\n"
+    "usage: tracegen [-rEK] [-s 420|422|440|400] [-b BITS] [-D BITS] [-A LAYOUT:BITS:PPC[:byte]]\n"
+    "                [-n FRAMES] [-c COMMENTS] [-S SHAPE] [-i RAW [-f FORMAT]] WIDTH HEIGHT OUTPUT\n"
     "  -s  chroma sampling (420)\n"
     "  -b  bus width in bits, a multiple of 8 from 8 to 512 (32); a row holds one number a byte\n"
     "  -D  bits a sample (8); from 9 to 16 a sample takes two bytes, little-endian\n"
