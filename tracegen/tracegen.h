@@ -2,10 +2,12 @@
 // from a synthetic picture (colour bars with a square that moves from frame to frame).
 // The luma plane goes out first, then the two chroma planes interleaved, U then V, as a
 // bus carries them. With -r the planar frames themselves are written instead, which is
-// what traceframes -P turns the trace back into. Exit status: 0 done, 2 trouble.
+// what traceframes -P turns the trace back into. With -A the frames go out as a stream of
+// beats instead, one pixel-interleaved data word a row. Exit status: 0 done, 2 trouble.
 //
 // This header is the whole contract between its files: settings.cpp reads the command line,
-// frames.cpp makes each frame's bytes (the synthetic picture, the trace text), and run.cpp
+// frames.cpp makes each frame's bytes (the synthetic picture, the trace text), stream.cpp
+// does the same for streams of beats, and run.cpp
 // opens the files and runs the frames through them.
 #pragma once
 
