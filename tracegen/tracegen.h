@@ -7,8 +7,8 @@
 //
 // This header is the whole contract between its files: settings.cpp reads the command line,
 // frames.cpp makes each frame's bytes (the synthetic picture, the trace text), stream.cpp
-// does the same for streams of beats, and run.cpp
-// opens the files and runs the frames through them.
+// does the same for streams of beats, and run.cpp opens the files and runs the frames
+// through them.
 #pragma once
 
 #include <cstdint>
