@@ -223,7 +223,7 @@ int streamTdataBytes(const StreamCase& c)
     return c.busBits != 0 ? c.busBits / 8 : (c.ppc * slot + 7) / 8;
 }
 
-std::string streamSpec(const StreamCase& c)
+std::string streamArgument(const StreamCase& c)
 {
     return c.layout + ":" + std::to_string(c.bits) + ":" + std::to_string(c.ppc) + (c.byteSlots ? ":byte" : "");
 }
@@ -242,7 +242,7 @@ std::string writeStreamTrace(const Scratch& scratch, const StreamCase& c, RunRes
         }
     }
     scratch.write("in.raw", raw);
-    std::vector<std::string> args = {"-c", "0", "-i", "in.raw", "-A", streamSpec(c)};
+    std::vector<std::string> args = {"-c", "0", "-i", "in.raw", "-A", streamArgument(c)};
     const std::vector<std::pair<bool, std::vector<std::string>>> options = {
         {c.named, {"-f", streamFormatName(c.layout, c.bits)}},
         {c.busBits != 0, {"-b", std::to_string(c.busBits)}},
@@ -263,7 +263,7 @@ std::string writeStreamTrace(const Scratch& scratch, const StreamCase& c, RunRes
 TEST(TracegenStream, BeatsAgainstTheModel)
 {
     for (const StreamCase& c : streamCases()) {
-        SCOPED_TRACE(streamSpec(c) + " " + std::to_string(c.width) + "x" + std::to_string(c.height) +
+        SCOPED_TRACE(streamArgument(c) + " " + std::to_string(c.width) + "x" + std::to_string(c.height) +
                      (c.reversed ? " -E" : "") + (c.sideBand ? " -K" : "") + (c.packed ? " packed" : ""));
         Scratch scratch;
         RunResult result;
@@ -292,13 +292,13 @@ TEST(TracegenStream, RoundTripThroughTraceframesA)
                     const std::string geometry = std::to_string(width) +
                                                  "x3:" + std::to_string(streamSampling(c.layout)) + ":" +
                                                  std::to_string(streamTdataBytes(c) * 8);
-                    SCOPED_TRACE(streamSpec(c) + " " + geometry + (c.reversed ? " -E" : "") +
+                    SCOPED_TRACE(streamArgument(c) + " " + geometry + (c.reversed ? " -E" : "") +
                                  (c.sideBand ? " -K" : ""));
                     Scratch scratch;
                     RunResult result;
                     std::string raw = writeStreamTrace(scratch, c, result);
                     ASSERT_EQ(result.status, 0) << result.err;
-                    std::vector<std::string> args = {"-A", streamSpec(c), "-G", geometry, "-O", "back.yuv"};
+                    std::vector<std::string> args = {"-A", streamArgument(c), "-G", geometry, "-O", "back.yuv"};
                     if (c.reversed) {
                         args.emplace_back("-E");
                     }
