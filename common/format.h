@@ -23,6 +23,9 @@ struct Layout {
     int32_t lumaAt;
     int32_t uAt;
     int32_t vAt;
+    // The names of the three planes, in file order: planar RGB keeps G, B, R where YUV keeps
+    // Y, U, V, and reports name them so.
+    const char* planeNames = "YUV";
 };
 
 inline constexpr Layout layouts[] = {
@@ -32,7 +35,7 @@ inline constexpr Layout layouts[] = {
     {"yuv444p", 444, 1, 1, Chroma::planar, 0, 0, 0},   {"nv24", 444, 1, 1, Chroma::interleaved, 0, 0, 1},
     {"gray", 400, 1, 1, Chroma::none, 0, 0, 0},        {"yuyv422", 422, 2, 1, Chroma::packed, 0, 1, 3},
     {"yvyu422", 422, 2, 1, Chroma::packed, 0, 3, 1},   {"uyvy422", 422, 2, 1, Chroma::packed, 1, 0, 2},
-    {"vyuy422", 422, 2, 1, Chroma::packed, 1, 2, 0},
+    {"vyuy422", 422, 2, 1, Chroma::packed, 1, 2, 0},   {"gbrp", 444, 1, 1, Chroma::planar, 0, 0, 0, "GBR"},
 };
 
 // The bits of a sample and, above 8, where its value sits in the 16-bit little-endian
@@ -68,7 +71,8 @@ inline constexpr FormatName formatNames[] = {
     {"p010le", "nv12", 10, true},          {"p012le", "nv12", 12, true},          {"p016le", "nv12", 16, false},
     {"p210le", "nv16", 10, true},          {"p212le", "nv16", 12, true},          {"p216le", "nv16", 16, false},
     {"p410le", "nv24", 10, true},          {"p412le", "nv24", 12, true},          {"p416le", "nv24", 16, false},
-    {"y210le", "yuyv422", 10, true},       {"y212le", "yuyv422", 12, true},       {"i420", "yuv420p", 8, false},
+    {"y210le", "yuyv422", 10, true},       {"y212le", "yuyv422", 12, true},       {"gbrp10le", "gbrp", 10, false},
+    {"gbrp12le", "gbrp", 12, false},       {"gbrp16le", "gbrp", 16, false},       {"i420", "yuv420p", 8, false},
     {"422p", "yuv422p", 8, false},         {"440p", "yuv440p", 8, false},         {"yuyv", "yuyv422", 8, false},
     {"yvyu", "yvyu422", 8, false},         {"uyvy", "uyvy422", 8, false},         {"vyuy", "vyuy422", 8, false},
 };

@@ -48,21 +48,26 @@ FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t height)
     const size_t chromaSize = static_cast<size_t>(chromaWidth) * static_cast<size_t>(chromaHeight) * bytes;
     const auto at = [&](int32_t position) { return static_cast<size_t>(position) * bytes; };
     FrameLayout frame{width, height, bytes, 1, {}, w * h * bytes};
-    frame.planes[0] = Plane{'Y', width, height, 0, w * bytes, bytes, 1, 1};
+    frame.planes[0] = Plane{layout.planeNames[0], width, height, 0, w * bytes, bytes, 1, 1};
     switch (layout.chroma) {
     case Chroma::none: break;
     case Chroma::planar:
-        frame.planes[1] =
-            Plane{'U',   chromaWidth,   chromaHeight, frame.frameSize, static_cast<size_t>(chromaWidth) * bytes,
-                  bytes, layout.coverX, layout.coverY};
+        frame.planes[1] = Plane{layout.planeNames[1],
+                                chromaWidth,
+                                chromaHeight,
+                                frame.frameSize,
+                                static_cast<size_t>(chromaWidth) * bytes,
+                                bytes,
+                                layout.coverX,
+                                layout.coverY};
         frame.planes[2] = frame.planes[1];
-        frame.planes[2].name = 'V';
+        frame.planes[2].name = layout.planeNames[2];
         frame.planes[2].offset += chromaSize;
         frame.planeCount = 3;
         frame.frameSize += 2 * chromaSize;
         break;
     case Chroma::interleaved:
-        frame.planes[1] = Plane{'U',
+        frame.planes[1] = Plane{layout.planeNames[1],
                                 chromaWidth,
                                 chromaHeight,
                                 frame.frameSize + at(layout.uAt),
@@ -71,16 +76,16 @@ FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t height)
                                 layout.coverX,
                                 layout.coverY};
         frame.planes[2] = frame.planes[1];
-        frame.planes[2].name = 'V';
+        frame.planes[2].name = layout.planeNames[2];
         frame.planes[2].offset = frame.frameSize + at(layout.vAt);
         frame.planeCount = 3;
         frame.frameSize += 2 * chromaSize;
         break;
     case Chroma::packed: {
         const size_t rowStride = 2 * w * bytes;
-        frame.planes[0] = Plane{'Y', width, height, at(layout.lumaAt), rowStride, 2 * bytes, 1, 1};
-        frame.planes[1] = Plane{'U', width / 2, height, at(layout.uAt), rowStride, 4 * bytes, 2, 1};
-        frame.planes[2] = Plane{'V', width / 2, height, at(layout.vAt), rowStride, 4 * bytes, 2, 1};
+        frame.planes[0] = Plane{layout.planeNames[0], width, height, at(layout.lumaAt), rowStride, 2 * bytes, 1, 1};
+        frame.planes[1] = Plane{layout.planeNames[1], width / 2, height, at(layout.uAt), rowStride, 4 * bytes, 2, 1};
+        frame.planes[2] = Plane{layout.planeNames[2], width / 2, height, at(layout.vAt), rowStride, 4 * bytes, 2, 1};
         frame.planeCount = 3;
         frame.frameSize = rowStride * h;
         break;

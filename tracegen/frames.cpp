@@ -60,9 +60,10 @@ RowShape shapeOfRow(RowShape shape, size_t row)
     return shape == RowShape::mixed ? RowShape(row % size_t(RowShape::mixed)) : shape;
 }
 
-// Appends one row of two-digit numbers in the given shape; `row` varies the case and the
-// blank runs of mixed rows.
-void appendRow(std::string& text, const uint8_t* bytes, int busBytes, RowShape shape, bool mixed, size_t row)
+// Appends one row of two-digit numbers in the given shape, then the side band's digits;
+// `row` varies the case and the blank runs of mixed rows.
+void appendRow(std::string& text, const uint8_t* bytes, int busBytes, RowShape shape, bool mixed, size_t row,
+               SideBand sideBand)
 {
     static const char lower[] = "0123456789abcdef";
     static const char upper[] = "0123456789ABCDEF";
@@ -82,6 +83,13 @@ void appendRow(std::string& text, const uint8_t* bytes, int busBytes, RowShape s
         text += digits[bytes[i] >> 4];
         text += digits[bytes[i] & 15];
     }
+    if (sideBand.present) {
+        const char separator = shape == RowShape::tabs ? '\t' : ' ';
+        text += separator;
+        text += sideBand.startOfFrame ? '1' : '0';
+        text += separator;
+        text += sideBand.endOfLine ? '1' : '0';
+    }
     if (shape == RowShape::trailing) {
         text += ' ';
     }
@@ -96,7 +104,8 @@ struct RowStyle {
 };
 
 // Appends a row of bus words and hands full blocks of text to the output.
-void appendTraceRow(TraceText& trace, const uint8_t* bytes, const RowStyle& style, Output& output)
+void appendTraceRow(TraceText& trace, const uint8_t* bytes, const RowStyle& style, Output& output,
+                    SideBand sideBand = SideBand{false, false, false})
 {
     const bool mixed = style.shape == RowShape::mixed;
     if (mixed && trace.row % 1000 == 999) {
@@ -107,7 +116,7 @@ void appendTraceRow(TraceText& trace, const uint8_t* bytes, const RowStyle& styl
         std::reverse_copy(bytes, bytes + style.busBytes, reversed);
         bytes = reversed;
     }
-    appendRow(trace.text, bytes, style.busBytes, shapeOfRow(style.shape, trace.row), mixed, trace.row);
+    appendRow(trace.text, bytes, style.busBytes, shapeOfRow(style.shape, trace.row), mixed, trace.row, sideBand);
     ++trace.row;
     if (trace.text.size() >= textBlockSize) {
         writeOut(output, trace.text.data(), trace.text.size());
@@ -210,8 +219,21 @@ TraceText makeTraceText()
     return trace;
 }
 
+void appendBeatRow(const Settings& settings, TraceText& trace, const uint8_t* bytes, SideBand sideBand, Output& output)
+{
+    const RowStyle style{settings.sizes.busBytes, settings.shape, settings.mostSignificantFirst};
+    appendTraceRow(trace, bytes, style, output, sideBand);
+}
+
 void writeComments(const Settings& settings, Output& output)
 {
+    if (settings.stream.layout != nullptr) {
+        for (int64_t i = 0; i < settings.comments; ++i) {
+            const std::string line = streamComment(settings, i);
+            writeOut(output, line.data(), line.size());
+        }
+        return;
+    }
     const FrameSizes& sizes = settings.sizes;
     const std::string bus = busName(sizes.busBytes * 8);
     for (int64_t i = 0; i < settings.comments; ++i) {

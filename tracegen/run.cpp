@@ -132,11 +132,16 @@ int run(int argc, char** argv)
     keepWholeFrames(output.frames);
     for (int64_t index = 0; input.file != nullptr ? readFrame(input, frame, frameSize) : index < settings.frames;
          ++index) {
-        if (input.file == nullptr) {
+        const bool streamed = settings.stream.layout != nullptr;
+        if (input.file == nullptr && streamed) {
+            drawStreamFrame(settings.stream, index, frame);
+        } else if (input.file == nullptr) {
             drawFrame(sizes, index, frame);
         }
         if (settings.writeRaw) {
             writeOut(output, frame, frameSize);
+        } else if (streamed) {
+            writeStreamFrame(settings, frame, trace, output);
         } else {
             writeTraceFrame(settings, frame, trace, output);
         }

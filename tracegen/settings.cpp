@@ -19,8 +19,8 @@ namespace tracegen {
 namespace {
 
 const char usageText[] =
-    "usage: tracegen [-rE] [-s 420|422|440|400] [-b BITS] [-D BITS] [-n FRAMES] [-c COMMENTS] [-S SHAPE]\n"
-    "                [-i RAW [-f FORMAT]] WIDTH HEIGHT OUTPUT\n"
+    "usage: tracegen [-rEK] [-s 420|422|440|400] [-b BITS] [-D BITS] [-A LAYOUT:BITS:PPC[:byte]]\n"
+    "                [-n FRAMES] [-c COMMENTS] [-S SHAPE] [-i RAW [-f FORMAT]] WIDTH HEIGHT OUTPUT\n"
     "  -s  chroma sampling (420)\n"
     "  -b  bus width in bits, a multiple of 8 from 8 to 512 (32); a row holds one number a byte\n"
     "  -D  bits a sample (8); from 9 to 16 a sample takes two bytes, little-endian\n"
@@ -34,6 +34,10 @@ const char usageText[] =
     "  -f  the raw input's format, planar or semi-planar (yuv420p, nv12, p010le, yuv420p:10, ...;\n"
     "      see framecmp --help); it gives the sampling and the depth\n"
     "  -r  write the raw planar frames instead of a trace\n"
+    "  -A  a stream of beats: each row one TDATA word of PPC (1, 2, 4, 8) pixels, pixel 0 in the\n"
+    "      low bits, components of BITS (8, 10, 12, 16) packed from bit 0 (:byte: each pixel in\n"
+    "      whole bytes); LAYOUT yuv422 uyvy422 yuv444 uyv444 rgb yuv420 mono\n"
+    "  -K  with -A: TUSER (first beat of a frame) and TLAST (last beat of a line) after TDATA\n"
     "  OUTPUT - is standard output.   --help, --version\n";
 
 struct ShapeName {
@@ -85,13 +89,20 @@ int32_t readBusBits(const char* text)
     return static_cast<int32_t>(bits);
 }
 
-// The raw input's format: it must be planar or semi-planar, of a sampling a bus trace carries.
-Format readInputFormat(const char* text)
+// Any format name framecmp takes; a stream's frames are checked against its layout later.
+Format readAnyFormat(const char* text)
 {
     Format format{};
     if (!parseFormat(text, format)) {
         failUsage(std::string("-f ") + text, "unknown format; the formats are " + knownFormatNames());
     }
+    return format;
+}
+
+// The raw input's format: it must be planar or semi-planar, of a sampling a bus trace carries.
+Format readInputFormat(const char* text)
+{
+    const Format format = readAnyFormat(text);
     if (format.layout->chroma == Chroma::packed || findSampling(format.layout->sampling) == nullptr) {
         failUsage(std::string("-f ") + text, "not a planar or semi-planar format of 4:2:0, 4:2:2, 4:4:0 or 4:0:0");
     }
@@ -154,6 +165,38 @@ void refuseOddSynthetic(const FrameSizes& sizes)
     }
 }
 
+// The stream's sizes: the frame as its format lays it out, TDATA the fewest whole bytes of
+// the pixel slots unless -b gives a wider one.
+FrameSizes streamSizes(const Stream& stream, int32_t busBits)
+{
+    const int32_t needed = (stream.pixelsPerBeat * stream.slotBits + 7) / 8 * 8;
+    const FrameLayout& frame = stream.frame;
+    return FrameSizes{frame.width,
+                      frame.height,
+                      stream.layout->sampling,
+                      (busBits != 0 ? busBits : needed) / 8,
+                      stream.bits,
+                      static_cast<int32_t>(frame.sampleBytes),
+                      0,
+                      static_cast<int32_t>(frame.frameSize),
+                      0,
+                      0,
+                      0};
+}
+
+// What a stream (-A) takes of the other options: the sampling and depth come from its layout.
+void refuseStreamOptions(const Settings& settings, int32_t sampling, int32_t depth)
+{
+    const StreamLayout& layout = *settings.stream.layout;
+    if (depth != 0) {
+        failUsage("-D", "-A gives the bits of a component");
+    }
+    if (sampling != 0 && sampling != layout.sampling) {
+        failUsage("-s " + std::to_string(sampling),
+                  std::string("the layout ") + layout.name + " is " + std::to_string(layout.sampling));
+    }
+}
+
 } // namespace
 
 Settings readArguments(int argc, char** argv)
@@ -165,16 +208,19 @@ Settings readArguments(int argc, char** argv)
     settings.comments = 2;
     int32_t sampling = 0; // 0 until -s or -f gives it
     int32_t depth = 0;
-    int32_t busBits = 32;
-    Format inputFormat{nullptr, 0};
+    int32_t busBits = 0; // 0 until -b gives it
+    const char* formatText = nullptr;
+    bool sideBand = false;
     opterr = 0;
     int opt = 0;
-    while ((opt = getopt_long(argc, argv, ":s:b:D:n:c:S:i:f:rEh", longOptions, nullptr)) != -1) {
+    while ((opt = getopt_long(argc, argv, ":s:b:D:n:c:S:i:f:A:rEKh", longOptions, nullptr)) != -1) {
         switch (opt) {
         case 's': sampling = readSampling(optarg); break;
         case 'b': busBits = readBusBits(optarg); break;
         case 'D': depth = readNumber("-D", optarg, 8, 16); break;
-        case 'f': inputFormat = readInputFormat(optarg); break;
+        case 'f': formatText = optarg; break;
+        case 'A': settings.stream = readStream(optarg); break;
+        case 'K': sideBand = true; break;
         case 'E': settings.mostSignificantFirst = true; break;
         case 'n': settings.frames = readNumber("-n", optarg, 0, INT32_MAX); break;
         case 'c': settings.comments = readNumber("-c", optarg, 0, INT32_MAX); break;
@@ -192,10 +238,25 @@ Settings readArguments(int argc, char** argv)
     }
     const int32_t width = readNumber("width", argv[optind], 1, INT32_MAX);
     const int32_t height = readNumber("height", argv[optind + 1], 1, INT32_MAX);
+    const bool streamed = settings.stream.layout != nullptr;
+    if (sideBand && !streamed) {
+        failUsage("-K", "TUSER and TLAST go with a stream, which -A gives");
+    }
+    settings.stream.sideBand = sideBand;
+    if (formatText != nullptr && settings.rawInput == nullptr) {
+        failUsage("-f", "describes the raw input, which -i names");
+    }
+    const Format inputFormat = formatText == nullptr ? Format{nullptr, 0}
+                               : streamed            ? readAnyFormat(formatText)
+                                                     : readInputFormat(formatText);
+    settings.outputPath = argv[optind + 2];
+    if (streamed) {
+        refuseStreamOptions(settings, sampling, depth);
+        settleStream(settings.stream, inputFormat, width, height, busBits);
+        settings.sizes = streamSizes(settings.stream, busBits);
+        return settings;
+    }
     if (inputFormat.layout != nullptr) {
-        if (settings.rawInput == nullptr) {
-            failUsage("-f", "describes the raw input, which -i names");
-        }
         if ((sampling != 0 && sampling != inputFormat.layout->sampling) || (depth != 0 && depth != inputFormat.depth)) {
             failUsage("-f", "the format's sampling and depth disagree with -s or -D");
         }
@@ -205,9 +266,9 @@ Settings readArguments(int argc, char** argv)
     }
     sampling = sampling != 0 ? sampling : 420;
     depth = depth != 0 ? depth : 8;
+    busBits = busBits != 0 ? busBits : 32;
     refuseGeometry(width, height, sampling, busBits, depth, settings.writeRaw);
     settings.sizes = makeFrameSizes(width, height, sampling, busBits, depth);
-    settings.outputPath = argv[optind + 2];
     if (settings.rawInput == nullptr) {
         refuseOddSynthetic(settings.sizes);
     }

@@ -42,6 +42,11 @@ PairLayout makePairLayout(const Options& options)
         fail("-F " + formatName(actualFormat),
              "ACTUAL's format must have the sampling and depth of EXPECTED's, " + formatName(options.format));
     }
+    // Planar RGB against YUV would compare G with Y: no two such frames are alike.
+    if (std::strcmp(actualFormat.layout->planeNames, options.format.layout->planeNames) != 0) {
+        fail("-F " + formatName(actualFormat), std::string("ACTUAL's planes are ") + actualFormat.layout->planeNames +
+                                                   ", EXPECTED's " + options.format.layout->planeNames);
+    }
     const FrameLayout expected = makeFrameLayout(options.format, options.width, options.height);
     const FrameLayout actual = makeFrameLayout(actualFormat, options.width, options.height);
     const bool sameFormat =

@@ -18,7 +18,8 @@ const std::string framecmp = FRAMECMP_BIN;
 const std::string traceframes = TRACEFRAMES_BIN;
 const std::string tracegen = TRACEGEN_BIN;
 
-// A format as the model knows it: how the planes are arranged ("planar", "gray", chroma
+// A format as the model knows it: how the planes are arranged ("planar", "gbr" (planar, the
+// planes named G, B, R), "gray", chroma
 // pairs "uv" or "vu", or a packed order as "yuyv"), how much luma a chroma sample covers,
 // the depth and, above 8 bits, whether the value sits in the high bits.
 struct ModelFormat {
@@ -85,6 +86,10 @@ const ModelFormat modelFormats[] = {
     {"gray:10", "gray", 1, 1, 10, false},
     {"yuv422p:9", "planar", 2, 1, 9, false},
     {"gray:9m", "gray", 1, 1, 9, true},
+    {"gbrp", "gbr", 1, 1, 8, false},
+    {"gbrp10le", "gbr", 1, 1, 10, false},
+    {"gbrp12le", "gbr", 1, 1, 12, false},
+    {"gbrp16le", "gbr", 1, 1, 16, false},
 };
 
 const ModelFormat& modelFormat(const std::string& name)
@@ -113,12 +118,13 @@ struct ModelPlane {
 // The empty planes of a frame: odd sizes round chroma up.
 std::vector<ModelPlane> emptyPlanes(const ModelFormat& format, int w, int h)
 {
-    std::vector<ModelPlane> planes = {{'Y', w, h, {}}};
+    const char* names = format.arrangement == "gbr" ? "GBR" : "YUV";
+    std::vector<ModelPlane> planes = {{names[0], w, h, {}}};
     if (format.arrangement != "gray") {
         const int cw = (w + format.coverX - 1) / format.coverX;
         const int ch = (h + format.coverY - 1) / format.coverY;
-        planes.push_back({'U', cw, ch, {}});
-        planes.push_back({'V', cw, ch, {}});
+        planes.push_back({names[1], cw, ch, {}});
+        planes.push_back({names[2], cw, ch, {}});
     }
     return planes;
 }
@@ -171,7 +177,7 @@ std::string packFrame(const ModelFormat& format, const std::vector<ModelPlane>& 
     for (const uint32_t sample : planes[0].samples) {
         put(sample);
     }
-    if (format.arrangement == "planar") {
+    if (format.arrangement == "planar" || format.arrangement == "gbr") {
         for (int p = 1; p < 3; ++p) {
             for (const uint32_t sample : planes[size_t(p)].samples) {
                 put(sample);
@@ -332,7 +338,7 @@ std::string modelReport(const ModelFormat& e, const ModelFormat& a, const std::v
     std::string worstText;
     for (size_t p = 0; p < worst.size(); ++p) {
         const ModelWorst& w = worst[p];
-        worstText += std::string("; ") + "YUV"[p];
+        worstText += std::string("; ") + ex[0][p].name;
         if (w.highestMse == 0) {
             worstText += " inf dB";
             continue;
@@ -480,6 +486,7 @@ TEST(FramecmpModel, PairsOfFormatsWithF)
         {"yuv440p12le", "yuv440p12le"},
         {"vyuy422:9m", "yuv422p:9"},
         {"yuv420p16le", "p016le"},
+        {"gbrp12le", "gbrp12le"},
     };
     std::mt19937 random(15);
     Scratch scratch;
@@ -611,6 +618,7 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"-s", "65536x32768", "plain.yuv", "plain.yuv"}, 2, "framecmp: 65536x32768: a frame of that size does not fit"},
         {{"-s", "2147483647x1", "-f", "i420", "plain.yuv", "plain.yuv"}, 2, "does not fit in 32 bits"},
         {{"-s", "3x2", "-f", "uyvy", "plain.yuv", "plain.yuv"}, 2, "need an even width"},
+        {{"-s", "3x2", "-f", "gbrp", "-F", "yuv444p", "plain.yuv", "plain.yuv"}, 2, "framecmp: -F yuv444p: ACTUAL's planes are YUV, EXPECTED's GBR\n"},
         {{"-f", "rgb24", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -f rgb24: unknown format"},
         {{"-n", "0", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -n 0: not a count from 1"},
         {{"-n", "99999999999999999999", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "not a count"},

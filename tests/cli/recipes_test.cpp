@@ -187,6 +187,11 @@ const Fault faults[] = {
      "[ \"$(id -u)\" = 0 ] && mkdir full && mount -t tmpfs -o size=64k tmpfs full 2>/dev/null || { echo skip; exit; }\n"
      "\"$4\" -r -n 30 64 64 full/r.yuv 2>/dev/null; echo \"status $? $(stat -c %s full/r.yuv)\"; umount full",
      "status 2 61440\n"},
+    // A stream of beats at a file-size limit: its comments and its whole frames, 16 beats each.
+    {"TracegenStreamKeepsWholeFrames",
+     "(ulimit -f 1; \"$4\" -A yuv422:10:2 -K -n 9 8 4 s.txt 2>/dev/null); "
+     "echo \"tracegen $? $(grep -c '^#' s.txt) $(grep -vc '^#' s.txt) $(tail -1 s.txt | cut -d' ' -f6-)\"",
+     "tracegen 2 2 32 0 1\n"},
     // A word printed without its leading zeros (%0h) is one number with -E; a longer run is
     // malformed.
     {"TraceframesWordWithoutLeadingZeros",
