@@ -2089,6 +2089,75 @@ static void takeBeat(FrameWriter& writer, const uint8_t* beat, const uint8_t* un
     }
 }
 
+// Beats inside a line, each with all its pixels, that one plan lays out: the plane pointers
+// advance by a beat's columns from one to the next.
+template <int32_t sampleBytes>
+static void unpackBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t busBytes, int64_t count, uint32_t mask,
+                          PlaneRows rows, const int32_t step[3])
+{
+    for (int64_t b = 0; b < count; ++b, beats += busBytes) {
+        for (int32_t k = 0; k < plan.count; ++k) {
+            const StreamSlot& slot = plan.slots[k];
+            const uint32_t value = componentAt(beats, slot.bit, mask);
+            uint8_t* sample = rows.at[slot.plane] + sampleBytes * slot.column;
+            sample[0] = static_cast<uint8_t>(value);
+            if constexpr (sampleBytes == 2) {
+                sample[1] = static_cast<uint8_t>(value >> 8);
+            }
+        }
+        for (int plane = 0; plane < 3; ++plane) {
+            rows.at[plane] += sampleBytes * step[plane];
+        }
+    }
+}
+
+// How many of `rows` beats at the stream's place can go through unpackBeatRun: those with
+// all their pixels up to the line's end, when every beat of the line starts at an even pixel
+// or the chroma is not halved; 0 when -K checks each beat.
+static int64_t beatRunLength(const FrameWriter& writer, int64_t rows)
+{
+    const StreamState& stream = *writer.stream;
+    const int32_t ppc = stream.layout->pixelsPerBeat;
+    const bool samePlan =
+        ppc % 2 == 0 || writer.geometry->chromaWidth == writer.geometry->width || writer.geometry->sampling == 400;
+    if (stream.sideBand || !samePlan) {
+        return 0;
+    }
+    return std::min(rows, int64_t{writer.geometry->width / ppc - stream.beat});
+}
+
+// Takes `count` beats with all their pixels, as takeBeat would one at a time.
+static void takeBeatRun(FrameWriter& writer, const uint8_t* beats, int64_t count)
+{
+    StreamState& stream = *writer.stream;
+    const StreamLayout& layout = *stream.layout;
+    const TraceGeometry& geometry = *writer.geometry;
+    const int32_t ppc = layout.pixelsPerBeat;
+    const int32_t chromaStep = geometry.chromaWidth == geometry.width ? ppc : ppc / 2;
+    const int32_t step[3] = {ppc, chromaStep, chromaStep};
+    const StreamPlan& plan = stream.plans[0][stream.line % 2];
+    const uint32_t mask = (uint32_t{1} << layout.bits) - 1;
+    const PlaneRows rows = planeRowsOf(geometry, writer.frame, stream.line, stream.beat * ppc);
+    if (geometry.sampleBytes == 1) {
+        unpackBeatRun<1>(plan, beats, geometry.busBytes, count, mask, rows, step);
+    } else {
+        unpackBeatRun<2>(plan, beats, geometry.busBytes, count, mask, rows, step);
+    }
+    if (!layout.byteAligned && ppc * layout.slotBits < geometry.busBytes * 8) {
+        for (int64_t b = 0; b < count; ++b) {
+            if (paddingSet(beats + b * geometry.busBytes, geometry.busBytes, ppc * layout.slotBits)) {
+                reportStreamError(stream, frameAndLine(writer) + ": padding bits set in beat " +
+                                              std::to_string(stream.beat + b));
+            }
+        }
+    }
+    stream.beat += static_cast<int32_t>(count);
+    stream.beatsInFrame += count;
+    if (stream.beat == stream.beatsPerLine) {
+        endStreamLine(writer);
+    }
+}
+
 // A beat read from one row, with its unknown bits when it has any.
 static void takeRowBeat(FrameWriter& writer, const RowValues& row, bool startOfFrame, bool endOfLine)
 {
@@ -2278,9 +2347,17 @@ static size_t decodeBeatRun(RowReader& reader, FrameWriter& writer, const char* 
     if (writer.reverseRows) {
         reverseRowBytes(writer.staging, rows, busBytes);
     }
-    for (int64_t r = 0; r < rows; ++r) {
+    for (int64_t r = 0; r < rows;) {
+        const int64_t run = beatRunLength(writer, rows - r);
+        if (run > 0) {
+            takeBeatRun(writer, writer.staging + r * busBytes, run);
+            reader.rowIndex += run;
+            r += run;
+            continue;
+        }
         writer.stream->rowIndex = ++reader.rowIndex;
         takeBeat(writer, writer.staging + r * busBytes, nullptr, false, false);
+        ++r;
     }
     return taken;
 }
@@ -2639,7 +2716,7 @@ static void reportUnknowns(const FrameWriter& writer)
 }
 
 // The side of the end report that only a stream has: the stream errors not shown, the frame
-// left unfinished, the side-band digits read as 0.
+// left unfinished.
 static void finishStream(const FrameWriter& writer)
 {
     const StreamState& stream = *writer.stream;
@@ -2651,9 +2728,6 @@ static void finishStream(const FrameWriter& writer)
     if (stream.beatsInFrame != 0) {
         std::fprintf(stderr, "read error, insufficient data (k=%lld)!\n",
                      static_cast<long long>(stream.beatsInFrame * writer.geometry->busBytes));
-    }
-    if (stream.sideBandUnknowns != 0) {
-        std::printf("side band = %lld unknown digits read as 0\n", static_cast<long long>(stream.sideBandUnknowns));
     }
 }
 
@@ -2706,7 +2780,7 @@ static RunFindings assembleFrames(int inputFd, int outputFd, int maskFd, const T
     RowReader reader{
         rowKernelOfThisRun(), -1, 0, 0, hasFastDecoder(geometry.busBytes) && !settings.verilog && !settings.sideBand,
         settings.maskGiven};
-    StreamState stream = makeStreamState(settings, geometry);
+    StreamState stream = settings.stream ? makeStreamState(settings, geometry) : StreamState{};
     FrameWriter writer{};
     writer.maskFd = maskFd;
     writer.mask = mask;
@@ -2735,6 +2809,9 @@ static RunFindings assembleFrames(int inputFd, int outputFd, int maskFd, const T
     }
     if (settings.maskGiven) {
         reportUnknowns(writer);
+    }
+    if (stream.sideBandUnknowns != 0) {
+        std::printf("side band = %lld unknown digits read as 0\n", static_cast<long long>(stream.sideBandUnknowns));
     }
     std::printf("Wrote %lld frames\n", static_cast<long long>(writer.framesWritten));
     std::free(dirtyMaskChunks);
