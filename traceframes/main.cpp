@@ -1373,11 +1373,11 @@ static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* t
     return taken;
 }
 
-// The bus widths with a fast decoder: 32, 64, 128, 256 and 512 bits, and 40 (a beat of two
-// pixels of 10-bit 4:2:2).
+// The bus widths with a fast decoder: 32, 64, 128, 256 and 512 bits, and for streams 40 (a
+// beat of two pixels of 10-bit 4:2:2), whose beats are unpacked whole, never split as rows.
 static bool hasFastDecoder(int32_t busBytes)
 {
-    return busBytes == 4 || busBytes == 5 || busBytes == 8 || busBytes == 16 || busBytes == 32 || busBytes == 64;
+    return busBytes == 4 || busBytes == 8 || busBytes == 16 || busBytes == 32 || busBytes == 64;
 }
 
 template <RowKernel kernel>
@@ -2777,9 +2777,13 @@ static RunFindings assembleFrames(int inputFd, int outputFd, int maskFd, const T
         }
         fail(allocationFailed);
     }
-    RowReader reader{
-        rowKernelOfThisRun(), -1, 0, 0, hasFastDecoder(geometry.busBytes) && !settings.verilog && !settings.sideBand,
-        settings.maskGiven};
+    RowReader reader{rowKernelOfThisRun(),
+                     -1,
+                     0,
+                     0,
+                     (hasFastDecoder(geometry.busBytes) || (settings.stream && geometry.busBytes == 5)) &&
+                         !settings.verilog && !settings.sideBand,
+                     settings.maskGiven};
     StreamState stream = settings.stream ? makeStreamState(settings, geometry) : StreamState{};
     FrameWriter writer{};
     writer.maskFd = maskFd;
