@@ -54,10 +54,13 @@ constexpr Failure maskIsInputOrOutput{"mask file is the input or output file!", 
 constexpr Failure maskNotOpened{"error opening mask file!", 5};
 constexpr Failure maskNotWritten{"error writing mask file!", 11};
 constexpr Failure unknownValues{"unknown values in the trace!", 15};
+constexpr Failure streamErrors{"stream errors in the trace!", 16};
 
-// Frame size as a multiple of the luma plane size, times two, by sampling index.
-constexpr int32_t picSizeMulDiv2[4] = {3, 4, 4, 2};
-constexpr int32_t samplingValues[4] = {420, 422, 440, 400};
+// Frame size as a multiple of the luma plane size, times two, by sampling index. 4:4:4
+// comes only from an AXI4-Stream video layout (-A).
+constexpr int32_t picSizeMulDiv2[5] = {3, 4, 4, 2, 6};
+constexpr int32_t samplingValues[5] = {420, 422, 440, 400, 444};
+constexpr int32_t streamOnlySamplingIndex = 4;
 
 // A row holds up to 64 bytes (a 512-bit bus); one number more is read to find rows that
 // hold too many.
@@ -126,6 +129,32 @@ struct TraceGeometry {
     int32_t lumaPlaneSize;
     int32_t frameSize;
     int32_t chromaPlaneSize;
+    int32_t chromaWidth; // in samples; 0 but for -A, whose odd widths round chroma up
+};
+
+// AXI4-Stream video (-A): each beat carries pixelsPerBeat slots, pixel 0 in the lowest bits;
+// a slot holds the pixel's components from bit 0 up, `bits` each, with no gaps.
+enum class StreamLayoutKind { yuv422, uyvy422, yuv444, uyv444, rgb, yuv420, mono };
+
+struct StreamLayoutInfo {
+    const char* name;
+    int32_t sampling;
+    int32_t components;
+    const char* format; // the 8-bit planar format of the frames written
+};
+
+constexpr StreamLayoutInfo streamLayouts[7] = {
+    {"yuv422", 422, 2, "yuv422p"}, {"uyvy422", 422, 2, "yuv422p"}, {"yuv444", 444, 3, "yuv444p"},
+    {"uyv444", 444, 3, "yuv444p"}, {"rgb", 444, 3, "gbrp"},        {"yuv420", 420, 2, "yuv420p"},
+    {"mono", 400, 1, "gray"},
+};
+
+struct StreamLayout {
+    StreamLayoutKind kind;
+    int32_t bits;
+    int32_t pixelsPerBeat;
+    bool byteAligned; // :byte, each slot rounded up to whole bytes; its padding is not checked
+    int32_t slotBits;
 };
 
 struct RunSettings {
@@ -141,6 +170,9 @@ struct RunSettings {
     bool verilog;   // -V: Verilog memory-file syntax
     bool maskGiven; // -X: unknown digits read as 0, their bits written to maskPath
     std::string maskPath;
+    bool stream; // -A: rows are beats of AXI4-Stream video in `layout`
+    StreamLayout layout;
+    bool sideBand; // -K: each beat is followed by its TUSER and TLAST digits
 };
 
 // A fixed block of input text; lines are found in [begin, end).
@@ -213,6 +245,8 @@ struct UnknownTally {
 // and written, so that a frame with a few unknown rows costs a few chunks, not the frame.
 constexpr int32_t maskChunkSize = 4096;
 
+struct StreamState;
+
 struct FrameWriter {
     const TraceGeometry* geometry;
     bool splitChroma;
@@ -233,6 +267,7 @@ struct FrameWriter {
     int64_t frameFirstUnknownRow;
     int32_t frameFirstUnknownOffset;
     UnknownTally unknowns;
+    StreamState* stream; // null but for -A
 };
 
 [[noreturn]] static void fail(const Failure& failure, const std::string& detail = std::string())
@@ -250,9 +285,9 @@ static void writeStandardOutput(const char* text, size_t length)
 
 // ---- Geometry ----
 
-static bool decodeSampling(int32_t value, TraceGeometry& geometry)
+static bool decodeSampling(int32_t value, TraceGeometry& geometry, bool allowStreamOnly)
 {
-    for (int32_t index = 0; index < 4; ++index) {
+    for (int32_t index = 0; index < (allowStreamOnly ? 5 : 4); ++index) {
         if (value == samplingValues[index]) {
             geometry.sampling = value;
             geometry.samplingIndex = index;
@@ -281,6 +316,46 @@ static bool setSizes(TraceGeometry& geometry)
     geometry.frameSize = frameSize;
     geometry.chromaPlaneSize = (geometry.frameSize - geometry.lumaPlaneSize) / 2;
     return true;
+}
+
+// -A: planar frames of the layout's sampling, chroma rounded up where the width or height is
+// odd (a 5x3 frame of 4:2:0 has chroma planes of 3x2), each size checked as it is formed.
+static bool setStreamSizes(TraceGeometry& geometry)
+{
+    const bool halfWidth = geometry.sampling == 422 || geometry.sampling == 420;
+    const bool halfHeight = geometry.sampling == 420;
+    const int32_t chromaWidth = geometry.sampling == 400 ? 0
+                                : halfWidth              ? geometry.width / 2 + geometry.width % 2
+                                                         : geometry.width;
+    const int32_t chromaHeight = halfHeight ? geometry.height / 2 + geometry.height % 2 : geometry.height;
+    int32_t lumaSamples = 0;
+    int32_t chromaSamples = 0;
+    int32_t lumaSize = 0;
+    int32_t chromaSize = 0;
+    int32_t bothChroma = 0;
+    int32_t frameSize = 0;
+    int32_t doubleFrameSize = 0;
+    if (__builtin_mul_overflow(geometry.width, geometry.height, &lumaSamples) ||
+        __builtin_mul_overflow(chromaWidth, chromaHeight, &chromaSamples) ||
+        __builtin_mul_overflow(lumaSamples, geometry.sampleBytes, &lumaSize) ||
+        __builtin_mul_overflow(chromaSamples, geometry.sampleBytes, &chromaSize) ||
+        __builtin_mul_overflow(chromaSize, 2, &bothChroma) ||
+        __builtin_add_overflow(lumaSize, bothChroma, &frameSize) ||
+        __builtin_mul_overflow(frameSize, 2, &doubleFrameSize)) {
+        return false;
+    }
+    geometry.lumaPlaneSize = lumaSize;
+    geometry.chromaPlaneSize = chromaSize;
+    geometry.frameSize = frameSize;
+    geometry.chromaWidth = chromaWidth;
+    return true;
+}
+
+// -A: the geometry must have the layout's sampling and a bus that holds a beat's slots.
+static bool fitsStreamLayout(const TraceGeometry& geometry, const StreamLayout& layout)
+{
+    return geometry.sampling == streamLayouts[static_cast<int>(layout.kind)].sampling &&
+           layout.slotBits * layout.pixelsPerBeat <= geometry.busBytes * 8;
 }
 
 // Rows must fill the luma plane and the frame exactly, or they would straddle their ends.
@@ -349,11 +424,40 @@ static TraceGeometry readGeometry(const char* text)
                       readDecimal(++text, INT32_MAX, sampling) && *text == ':' &&
                       readDecimal(++text, INT32_MAX, busBits) && *text == '\0';
     geometry.busBytes = busBits / 8;
-    if (!read || geometry.width == 0 || geometry.height == 0 || !decodeSampling(sampling, geometry) ||
+    if (!read || geometry.width == 0 || geometry.height == 0 || !decodeSampling(sampling, geometry, true) ||
         busBits % 8 != 0 || geometry.busBytes < 1 || geometry.busBytes > maxBusBytes) {
         fail(malformedGeometry);
     }
     return geometry;
+}
+
+// -A LAYOUT:BITS:PPC[:byte]: yuv422:10:2, uyv444:8:1:byte.
+static StreamLayout readStreamLayout(const char* text)
+{
+    StreamLayout layout{};
+    const char* colon = std::strchr(text, ':');
+    int32_t kind = -1;
+    for (int32_t k = 0; k < 7 && colon != nullptr; ++k) {
+        const size_t length = std::strlen(streamLayouts[k].name);
+        if (static_cast<size_t>(colon - text) == length && std::strncmp(text, streamLayouts[k].name, length) == 0) {
+            kind = k;
+        }
+    }
+    const char* at = colon != nullptr ? colon + 1 : text;
+    const bool read = kind >= 0 && readDecimal(at, 16, layout.bits) && *at == ':' &&
+                      readDecimal(++at, 8, layout.pixelsPerBeat) && (*at == '\0' || std::strcmp(at, ":byte") == 0);
+    const int32_t ppc = layout.pixelsPerBeat;
+    if (!read || (layout.bits != 8 && layout.bits != 10 && layout.bits != 12 && layout.bits != 16) ||
+        (ppc != 1 && ppc != 2 && ppc != 4 && ppc != 8)) {
+        fail(invalidArguments);
+    }
+    layout.kind = static_cast<StreamLayoutKind>(kind);
+    layout.byteAligned = *at != '\0';
+    layout.slotBits = streamLayouts[kind].components * layout.bits;
+    if (layout.byteAligned) {
+        layout.slotBits = (layout.slotBits + 7) / 8 * 8;
+    }
+    return layout;
 }
 
 static RunSettings readArguments(int argc, char** argv)
@@ -384,17 +488,33 @@ static RunSettings readArguments(int argc, char** argv)
             settings.maskGiven = true;
         } else if (argument[1] == 'V' && argument[2] == '\0') {
             settings.verilog = true;
+        } else if (argument[1] == 'A') {
+            settings.layout = readStreamLayout(optionValue(argc, argv, i));
+            settings.stream = true;
+        } else if (argument[1] == 'K' && argument[2] == '\0') {
+            settings.sideBand = true;
         } else {
             fail(unrecognizedOption, argument);
         }
     }
+    // A stream's samples take the layout's depth, not -D's; -K reads the stream's side band.
+    if ((settings.stream && settings.depth != 0) || (settings.sideBand && (!settings.stream || settings.verilog))) {
+        fail(invalidArguments);
+    }
     // A geometry given here is settled before any file is opened: its sizes and whether
-    // rows fill its frames too.
-    settings.geometry.sampleBytes = settings.depth > 8 ? 2 : 1;
-    if (settings.geometryGiven && !setSizes(settings.geometry)) {
+    // rows fill its frames too (a stream's beats need not: they fill lines).
+    settings.geometry.sampleBytes = settings.depth > 8 || settings.layout.bits > 8 ? 2 : 1;
+    if (settings.stream) {
+        settings.splitChroma = true;
+        if (settings.geometryGiven &&
+            (!fitsStreamLayout(settings.geometry, settings.layout) || !setStreamSizes(settings.geometry))) {
+            fail(malformedGeometry);
+        }
+    } else if (settings.geometryGiven &&
+               (settings.geometry.samplingIndex == streamOnlySamplingIndex || !setSizes(settings.geometry))) {
         fail(malformedGeometry);
     }
-    if (settings.geometryGiven) {
+    if (settings.geometryGiven && !settings.stream) {
         refuseMisalignedGeometry(settings.geometry);
     }
     if (!settings.inputGiven) {
@@ -637,11 +757,25 @@ static bool decodeGeometry(const std::string& path, int32_t sampleBytes, TraceGe
     geometry.sampleBytes = sampleBytes;
     const int32_t busBytes = numbers[3] >> 3;
     geometry.busBytes = (busBytes == 4 || busBytes == 8) ? busBytes : 0;
-    if (geometry.width == 0 || geometry.height == 0 || !decodeSampling(numbers[2], geometry) ||
+    if (geometry.width == 0 || geometry.height == 0 || !decodeSampling(numbers[2], geometry, false) ||
         geometry.busBytes == 0) {
         return false;
     }
     return setSizes(geometry);
+}
+
+// The name of the frames a stream writes, as framecmp takes it: yuv422p10le.
+static std::string streamFormatName(const StreamLayout& layout)
+{
+    const std::string base = streamLayouts[static_cast<int>(layout.kind)].format;
+    return layout.bits == 8 ? base : base + std::to_string(layout.bits) + "le";
+}
+
+static void reportStreamLayout(const StreamLayout& layout)
+{
+    std::printf("layout    = %s:%d:%d%s\n", streamLayouts[static_cast<int>(layout.kind)].name, layout.bits,
+                layout.pixelsPerBeat, layout.byteAligned ? ":byte" : "");
+    std::printf("format    = %s\n", streamFormatName(layout).c_str());
 }
 
 // The depth line only when -D was given, so that a report without it stays as it was.
@@ -1239,7 +1373,8 @@ static inline __attribute__((always_inline)) size_t decodeRowsWith(const char* t
     return taken;
 }
 
-// The bus widths with a fast decoder: 32, 64, 128, 256 and 512 bits.
+// The bus widths with a fast decoder: 32, 64, 128, 256 and 512 bits, and for streams 40 (a
+// beat of two pixels of 10-bit 4:2:2), whose beats are unpacked whole, never split as rows.
 static bool hasFastDecoder(int32_t busBytes)
 {
     return busBytes == 4 || busBytes == 8 || busBytes == 16 || busBytes == 32 || busBytes == 64;
@@ -1251,6 +1386,7 @@ decodeRowsOfWidth(const char* text, size_t available, int32_t busBytes, int64_t 
 {
     switch (busBytes) {
     case 4: return decodeRowsWith<kernel, 4>(text, available, maxRows, {out, 0, 0}, rows);
+    case 5: return decodeRowsWith<kernel, 5>(text, available, maxRows, {out, 0, 0}, rows);
     case 8: return decodeRowsWith<kernel, 8>(text, available, maxRows, {out, 0, 0}, rows);
     case 16: return decodeRowsWith<kernel, 16>(text, available, maxRows, {out, 0, 0}, rows);
     case 32: return decodeRowsWith<kernel, 32>(text, available, maxRows, {out, 0, 0}, rows);
@@ -1674,6 +1810,399 @@ static void placeRow(FrameWriter& writer, RowValues& row, int64_t rowIndex)
     advanceFill(writer, busBytes);
 }
 
+// ---- AXI4-Stream video (-A) ----
+
+// Where each component of a beat goes: the pixel it belongs to, its first bit in the beat,
+// its plane (0 to 2) and its column from the beat's first column in that plane.
+struct StreamSlot {
+    int32_t pixel;
+    int32_t bit;
+    int32_t plane;
+    int32_t column;
+};
+
+// The slots of a beat, in pixel order; they depend on whether the beat starts at an odd
+// pixel (only with one pixel a beat) and on whether its line is odd (4:2:0).
+struct StreamPlan {
+    StreamSlot slots[24];
+    int32_t count;
+};
+
+constexpr int32_t maxStreamErrorsShown = 20;
+// A beat is copied here with room behind it, since each component is read 8 bytes at a time.
+constexpr size_t beatCapacity = maxBusBytes + 16;
+
+struct StreamState {
+    const StreamLayout* layout;
+    StreamPlan plans[2][2]; // [beat starts at an odd pixel][odd line]
+    bool sideBand;
+    int32_t beatsPerLine;
+    int32_t line;
+    int32_t beat; // of the line
+    int64_t beatsInFrame;
+    bool startMissing; // -K: beats are discarded up to the next start of frame
+    int64_t errors;
+    int64_t sideBandUnknowns; // -X: x or z in TUSER or TLAST, read as 0
+    int64_t rowIndex;         // the row of the beat being placed
+};
+
+// The plane of component `c` of a pixel, or -1 when it is not used (the chroma slots of
+// the odd lines of 4:2:0). rgb's planes are G, B, R, in the order the pixel carries them.
+static int32_t componentPlane(StreamLayoutKind kind, bool oddPixel, bool oddLine, int32_t c)
+{
+    switch (kind) {
+    case StreamLayoutKind::yuv422: return c == 0 ? 0 : oddPixel ? 2 : 1;
+    case StreamLayoutKind::uyvy422: return c == 1 ? 0 : oddPixel ? 2 : 1;
+    case StreamLayoutKind::yuv420: return c == 0 ? 0 : oddLine ? -1 : oddPixel ? 2 : 1;
+    case StreamLayoutKind::uyv444: return c == 0 ? 1 : c == 1 ? 0 : 2;
+    case StreamLayoutKind::yuv444:
+    case StreamLayoutKind::rgb:
+    case StreamLayoutKind::mono: break;
+    }
+    return c;
+}
+
+static StreamPlan makeStreamPlan(const StreamLayout& layout, bool oddStart, bool oddLine)
+{
+    StreamPlan plan{};
+    const int32_t components = streamLayouts[static_cast<int>(layout.kind)].components;
+    const bool halfChroma = streamLayouts[static_cast<int>(layout.kind)].sampling != 444;
+    const int32_t first = oddStart ? 1 : 0;
+    for (int32_t p = 0; p < layout.pixelsPerBeat; ++p) {
+        for (int32_t c = 0; c < components; ++c) {
+            const int32_t plane = componentPlane(layout.kind, (first + p) % 2 != 0, oddLine, c);
+            if (plane < 0) {
+                continue;
+            }
+            const int32_t column = plane == 0 || !halfChroma ? p : (first + p) / 2 - first / 2;
+            plan.slots[plan.count++] = {p, p * layout.slotBits + c * layout.bits, plane, column};
+        }
+    }
+    return plan;
+}
+
+static uint32_t componentAt(const uint8_t* beat, int32_t bit, uint32_t mask)
+{
+    uint64_t word = 0;
+    std::memcpy(&word, beat + bit / 8, sizeof word);
+    return static_cast<uint32_t>(word >> (bit % 8)) & mask;
+}
+
+// Where the line's samples of each plane start, for the beat's first pixel.
+struct PlaneRows {
+    uint8_t* at[3];
+};
+
+static PlaneRows planeRowsOf(const TraceGeometry& geometry, uint8_t* frame, int32_t line, int32_t firstPixel)
+{
+    const auto sampleBytes = static_cast<size_t>(geometry.sampleBytes);
+    const bool halfHeight = geometry.sampling == 420;
+    const bool halfWidth = geometry.chromaWidth != geometry.width;
+    const size_t chromaRow = static_cast<size_t>(halfHeight ? line / 2 : line);
+    const size_t chromaColumn = static_cast<size_t>(halfWidth ? firstPixel / 2 : firstPixel);
+    uint8_t* chroma = frame + geometry.lumaPlaneSize +
+                      (chromaRow * static_cast<size_t>(geometry.chromaWidth) + chromaColumn) * sampleBytes;
+    const size_t lumaAt = (static_cast<size_t>(line) * static_cast<size_t>(geometry.width) + size_t(firstPixel));
+    return {{frame + lumaAt * sampleBytes, chroma, chroma + geometry.chromaPlaneSize}};
+}
+
+// Lays the components of the beat's first `pixels` pixels into their planes.
+static void unpackBeat(const StreamPlan& plan, const uint8_t* beat, int32_t pixels, uint32_t mask, int32_t sampleBytes,
+                       const PlaneRows& rows)
+{
+    for (int32_t k = 0; k < plan.count && plan.slots[k].pixel < pixels; ++k) {
+        const StreamSlot& slot = plan.slots[k];
+        const uint32_t value = componentAt(beat, slot.bit, mask);
+        if (sampleBytes == 1) {
+            rows.at[slot.plane][slot.column] = static_cast<uint8_t>(value);
+        } else {
+            uint8_t* sample = rows.at[slot.plane] + 2 * slot.column;
+            sample[0] = static_cast<uint8_t>(value);
+            sample[1] = static_cast<uint8_t>(value >> 8);
+        }
+    }
+}
+
+// -X: lays the unknown bits of the beat's components into the mask, counting each sample
+// the first time it turns unknown.
+static void unpackUnknownBits(FrameWriter& writer, const StreamPlan& plan, const uint8_t* unknown, int32_t pixels,
+                              uint32_t mask, const PlaneRows& rows)
+{
+    const int32_t sampleBytes = writer.geometry->sampleBytes;
+    for (int32_t k = 0; k < plan.count && plan.slots[k].pixel < pixels; ++k) {
+        const StreamSlot& slot = plan.slots[k];
+        const uint32_t bits = componentAt(unknown, slot.bit, mask);
+        if (bits == 0) {
+            continue;
+        }
+        uint8_t* sample = rows.at[slot.plane] + sampleBytes * slot.column;
+        const auto offset = static_cast<int32_t>(sample - writer.mask);
+        if (sample[0] == 0 && (sampleBytes == 1 || sample[1] == 0)) {
+            ++writer.frameUnknownSamples;
+        }
+        if (!writer.frameHasUnknowns) {
+            writer.frameHasUnknowns = true;
+            writer.frameFirstUnknownRow = writer.stream->rowIndex;
+            writer.frameFirstUnknownOffset = offset;
+        }
+        sample[0] = static_cast<uint8_t>(sample[0] | bits);
+        if (sampleBytes == 2) {
+            sample[1] = static_cast<uint8_t>(sample[1] | bits >> 8);
+        }
+        flagMaskChunk(writer, offset);
+        flagMaskChunk(writer, offset + sampleBytes - 1);
+    }
+}
+
+// Whether any bit of the beat from `fromBit` on is set.
+static bool paddingSet(const uint8_t* beat, int32_t busBytes, int32_t fromBit)
+{
+    const int32_t byte = fromBit / 8;
+    if (byte >= busBytes) {
+        return false;
+    }
+    if ((beat[byte] >> (fromBit % 8)) != 0) {
+        return true;
+    }
+    return std::any_of(beat + byte + 1, beat + busBytes, [](uint8_t b) { return b != 0; });
+}
+
+// One line on standard error for each of the first breaks of the stream; the rest are
+// counted and summed up at the end.
+static void reportStreamError(StreamState& stream, const std::string& text)
+{
+    if (++stream.errors <= maxStreamErrorsShown) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+}
+
+static std::string frameAndLine(const FrameWriter& writer)
+{
+    return "frame " + std::to_string(writer.framesWritten) + " line " + std::to_string(writer.stream->line);
+}
+
+// Forgets the frame being filled (its samples and its unknown bits) and starts it again.
+static void restartStreamFrame(FrameWriter& writer)
+{
+    std::memset(writer.frame, 0, static_cast<size_t>(writer.geometry->frameSize));
+    if (writer.mask != nullptr) {
+        for (int32_t index = 0; index < writer.dirtyMaskChunkCount; ++index) {
+            const auto [begin, end] = dirtyChunkBytes(writer, index);
+            std::memset(writer.mask + begin, 0, static_cast<size_t>(end - begin));
+            writer.maskChunkDirty[writer.dirtyMaskChunks[index]] = 0;
+        }
+        writer.dirtyMaskChunkCount = 0;
+    }
+    writer.frameUnknownSamples = 0;
+    writer.frameHasUnknowns = false;
+    StreamState& stream = *writer.stream;
+    stream.line = 0;
+    stream.beat = 0;
+    stream.beatsInFrame = 0;
+}
+
+// The line's end: the next beat starts the next line, or after the last line the next frame.
+static void endStreamLine(FrameWriter& writer)
+{
+    StreamState& stream = *writer.stream;
+    stream.beat = 0;
+    if (++stream.line == writer.geometry->height) {
+        writeFrame(writer);
+        std::memset(writer.frame, 0, static_cast<size_t>(writer.geometry->frameSize));
+        stream.line = 0;
+        stream.beatsInFrame = 0;
+    }
+}
+
+// -K: whether the beat may go into the frame, by its TUSER; reports a frame that does not
+// start with one, and one that another start interrupts (the interrupted frame is dropped).
+static bool admitBeat(FrameWriter& writer, bool startOfFrame)
+{
+    StreamState& stream = *writer.stream;
+    const bool atFrameStart = stream.line == 0 && stream.beat == 0;
+    if (atFrameStart && !startOfFrame) {
+        if (!stream.startMissing) {
+            reportStreamError(stream, "frame " + std::to_string(writer.framesWritten) +
+                                          ": no start of frame on its first beat");
+        }
+        stream.startMissing = true;
+        return false;
+    }
+    stream.startMissing = false;
+    if (startOfFrame && !atFrameStart) {
+        reportStreamError(stream, frameAndLine(writer) + ": start of frame after " +
+                                      std::to_string(int64_t{stream.beat} * stream.layout->pixelsPerBeat) +
+                                      " pixels; frame " + std::to_string(writer.framesWritten) + " dropped");
+        restartStreamFrame(writer);
+    }
+    return true;
+}
+
+// -K: the line ends at TLAST; one that comes early, or not on the line's last beat, is reported.
+static bool lineEndsAt(FrameWriter& writer, bool lastBeat, bool endOfLine)
+{
+    StreamState& stream = *writer.stream;
+    const int32_t width = writer.geometry->width;
+    if (!stream.sideBand || lastBeat == endOfLine) {
+        return lastBeat;
+    }
+    if (endOfLine) {
+        reportStreamError(stream, frameAndLine(writer) + ": end of line after " +
+                                      std::to_string(int64_t{stream.beat + 1} * stream.layout->pixelsPerBeat) +
+                                      " pixels, expected " + std::to_string(width));
+    } else {
+        reportStreamError(stream, frameAndLine(writer) + ": no end of line after " + std::to_string(width) + " pixels");
+    }
+    return true;
+}
+
+// One beat, its bytes in bus order with beatCapacity readable bytes at `beat`, and its
+// unknown bits (or null).
+static void takeBeat(FrameWriter& writer, const uint8_t* beat, const uint8_t* unknown, bool startOfFrame,
+                     bool endOfLine)
+{
+    StreamState& stream = *writer.stream;
+    const StreamLayout& layout = *stream.layout;
+    const TraceGeometry& geometry = *writer.geometry;
+    if (stream.sideBand && !admitBeat(writer, startOfFrame)) {
+        return;
+    }
+    const int32_t firstPixel = stream.beat * layout.pixelsPerBeat;
+    const int32_t pixels = std::min(layout.pixelsPerBeat, geometry.width - firstPixel);
+    const StreamPlan& plan = stream.plans[firstPixel % 2][stream.line % 2];
+    const uint32_t mask = (uint32_t{1} << layout.bits) - 1;
+    const PlaneRows rows = planeRowsOf(geometry, writer.frame, stream.line, firstPixel);
+    unpackBeat(plan, beat, pixels, mask, geometry.sampleBytes, rows);
+    if (unknown != nullptr && writer.mask != nullptr) {
+        unpackUnknownBits(writer, plan, unknown, pixels, mask,
+                          planeRowsOf(geometry, writer.mask, stream.line, firstPixel));
+    }
+    if (!layout.byteAligned && paddingSet(beat, geometry.busBytes, pixels * layout.slotBits)) {
+        reportStreamError(stream, frameAndLine(writer) + ": padding bits set in beat " + std::to_string(stream.beat));
+    }
+    ++stream.beatsInFrame;
+    if (lineEndsAt(writer, stream.beat == stream.beatsPerLine - 1, endOfLine)) {
+        endStreamLine(writer);
+    } else {
+        ++stream.beat;
+    }
+}
+
+// Beats inside a line, each with all its pixels, that one plan lays out: the plane pointers
+// advance by a beat's columns from one to the next.
+template <int32_t sampleBytes>
+static void unpackBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t busBytes, int64_t count, uint32_t mask,
+                          PlaneRows rows, const int32_t step[3])
+{
+    for (int64_t b = 0; b < count; ++b, beats += busBytes) {
+        for (int32_t k = 0; k < plan.count; ++k) {
+            const StreamSlot& slot = plan.slots[k];
+            const uint32_t value = componentAt(beats, slot.bit, mask);
+            uint8_t* sample = rows.at[slot.plane] + sampleBytes * slot.column;
+            sample[0] = static_cast<uint8_t>(value);
+            if constexpr (sampleBytes == 2) {
+                sample[1] = static_cast<uint8_t>(value >> 8);
+            }
+        }
+        for (int plane = 0; plane < 3; ++plane) {
+            rows.at[plane] += sampleBytes * step[plane];
+        }
+    }
+}
+
+// How many of `rows` beats at the stream's place can go through unpackBeatRun: those with
+// all their pixels up to the line's end, when every beat of the line starts at an even pixel
+// or the chroma is not halved; 0 when -K checks each beat.
+static int64_t beatRunLength(const FrameWriter& writer, int64_t rows)
+{
+    const StreamState& stream = *writer.stream;
+    const int32_t ppc = stream.layout->pixelsPerBeat;
+    const bool samePlan =
+        ppc % 2 == 0 || writer.geometry->chromaWidth == writer.geometry->width || writer.geometry->sampling == 400;
+    if (stream.sideBand || !samePlan) {
+        return 0;
+    }
+    return std::min(rows, int64_t{writer.geometry->width / ppc - stream.beat});
+}
+
+// Takes `count` beats with all their pixels, as takeBeat would one at a time.
+static void takeBeatRun(FrameWriter& writer, const uint8_t* beats, int64_t count)
+{
+    StreamState& stream = *writer.stream;
+    const StreamLayout& layout = *stream.layout;
+    const TraceGeometry& geometry = *writer.geometry;
+    const int32_t ppc = layout.pixelsPerBeat;
+    const int32_t chromaStep = geometry.chromaWidth == geometry.width ? ppc : ppc / 2;
+    const int32_t step[3] = {ppc, chromaStep, chromaStep};
+    const StreamPlan& plan = stream.plans[0][stream.line % 2];
+    const uint32_t mask = (uint32_t{1} << layout.bits) - 1;
+    const PlaneRows rows = planeRowsOf(geometry, writer.frame, stream.line, stream.beat * ppc);
+    if (geometry.sampleBytes == 1) {
+        unpackBeatRun<1>(plan, beats, geometry.busBytes, count, mask, rows, step);
+    } else {
+        unpackBeatRun<2>(plan, beats, geometry.busBytes, count, mask, rows, step);
+    }
+    if (!layout.byteAligned && ppc * layout.slotBits < geometry.busBytes * 8) {
+        for (int64_t b = 0; b < count; ++b) {
+            if (paddingSet(beats + b * geometry.busBytes, geometry.busBytes, ppc * layout.slotBits)) {
+                reportStreamError(stream, frameAndLine(writer) + ": padding bits set in beat " +
+                                              std::to_string(stream.beat + b));
+            }
+        }
+    }
+    stream.beat += static_cast<int32_t>(count);
+    stream.beatsInFrame += count;
+    if (stream.beat == stream.beatsPerLine) {
+        endStreamLine(writer);
+    }
+}
+
+// A beat read from one row, with its unknown bits when it has any.
+static void takeRowBeat(FrameWriter& writer, const RowValues& row, bool startOfFrame, bool endOfLine)
+{
+    uint8_t beat[beatCapacity] = {};
+    uint8_t unknown[beatCapacity] = {};
+    const auto busBytes = static_cast<size_t>(writer.geometry->busBytes);
+    std::copy(row.bytes, row.bytes + busBytes, beat);
+    std::copy(row.unknown, row.unknown + busBytes, unknown);
+    takeBeat(writer, beat, row.anyUnknown ? unknown : nullptr, startOfFrame, endOfLine);
+}
+
+// Where the side band of a -K row starts: the row ends in two fields of one character each,
+// TUSER and TLAST, after white space. Returns null when it does not.
+static const char* findSideBand(const char* text, const char* end)
+{
+    const auto blank = [](char c) { return charClasses.of[static_cast<unsigned char>(c)] == whiteSpaceClass; };
+    const char* p = end;
+    for (int field = 0; field < 2; ++field) {
+        while (p > text && blank(p[-1])) {
+            --p;
+        }
+        if (p - text < 2 || blank(p[-1]) || !blank(p[-2])) {
+            return nullptr;
+        }
+        --p;
+    }
+    return p;
+}
+
+// A side-band digit: 0 or 1; x or z, with -X, is read as 0 and counted. Returns -1 for any
+// other character.
+static int sideBandDigit(char c, bool readUnknowns, StreamState& stream)
+{
+    if (c == '0' || c == '1') {
+        return c - '0';
+    }
+    if (readUnknowns && charClasses.of[static_cast<unsigned char>(c)] == unknownDigitClass) {
+        ++stream.sideBandUnknowns;
+        return 0;
+    }
+    return -1;
+}
+
+static void placeBeat(const RowReader& reader, FrameWriter& writer, RowValues& row, int startOfFrame, int endOfLine);
+
 // A row with x or z digits, which only -X reads: malformed, and said why.
 [[noreturn]] static void failUnknownRow(int64_t rowIndex)
 {
@@ -1686,10 +2215,55 @@ static void placeRow(FrameWriter& writer, RowValues& row, int64_t rowIndex)
 // A row read whole, into the frame; x and z digits are refused unless -X was given.
 static void placeConvertedRow(const RowReader& reader, FrameWriter& writer, RowValues& row)
 {
+    if (writer.stream != nullptr) {
+        placeBeat(reader, writer, row, 0, 0);
+        return;
+    }
     if (row.anyUnknown && !reader.readUnknowns) {
         failUnknownRow(reader.rowIndex);
     }
     placeRow(writer, row, reader.rowIndex);
+}
+
+// A beat read whole, into the frame; with -K its TUSER and TLAST are the row's last two
+// fields, which `end` is moved before.
+static void placeBeat(const RowReader& reader, FrameWriter& writer, RowValues& row, int startOfFrame, int endOfLine)
+{
+    if (row.anyUnknown && !reader.readUnknowns) {
+        failUnknownRow(reader.rowIndex);
+    }
+    if (writer.reverseRows) {
+        reverseRowBytes(row.bytes, 1, writer.geometry->busBytes);
+        reverseRowBytes(row.unknown, 1, writer.geometry->busBytes);
+    }
+    writer.stream->rowIndex = reader.rowIndex;
+    takeRowBeat(writer, row, startOfFrame != 0, endOfLine != 0);
+}
+
+// -K: reads the side band at the row's end and cuts it off. An x or z there is refused
+// unless -X was given.
+static void readSideBand(const RowReader& reader, StreamState& stream, const char* text, const char*& end,
+                         int& startOfFrame, int& endOfLine)
+{
+    const char* band = findSideBand(text, end);
+    if (band == nullptr) {
+        fail(malformedRow, std::to_string(reader.rowIndex));
+    }
+    const char* last = band + 1;
+    while (charClasses.of[static_cast<unsigned char>(*last)] == whiteSpaceClass) {
+        ++last;
+    }
+    const bool unknownDigit = charClasses.of[static_cast<unsigned char>(*band)] == unknownDigitClass ||
+                              charClasses.of[static_cast<unsigned char>(*last)] == unknownDigitClass;
+    if (unknownDigit && !reader.readUnknowns) {
+        failUnknownRow(reader.rowIndex);
+    }
+    startOfFrame = sideBandDigit(*band, reader.readUnknowns, stream);
+    endOfLine = sideBandDigit(*last, reader.readUnknowns, stream);
+    if (startOfFrame < 0 || endOfLine < 0) {
+        fail(malformedRow, std::to_string(reader.rowIndex));
+    }
+    end = band;
 }
 
 // One row through the exact conversion, into the frame.
@@ -1697,12 +2271,21 @@ static void convertOneRow(const RowReader& reader, FrameWriter& writer, const ch
 {
     RowValues row{};
     const int32_t busBytes = writer.geometry->busBytes;
+    int startOfFrame = 0;
+    int endOfLine = 0;
+    if (writer.stream != nullptr && writer.stream->sideBand) {
+        readSideBand(reader, *writer.stream, text, end, startOfFrame, endOfLine);
+    }
     int count = writer.reverseRows ? convertWord(text, end, busBytes, row) : 0;
     if (count == 0) {
         count = convertNumbers(text, end, busBytes, row);
     }
     if (count != busBytes) {
         fail(malformedRow, std::to_string(reader.rowIndex));
+    }
+    if (writer.stream != nullptr) {
+        placeBeat(reader, writer, row, startOfFrame, endOfLine);
+        return;
     }
     placeConvertedRow(reader, writer, row);
 }
@@ -1753,10 +2336,39 @@ static void takeLongLine(RowReader& reader, FrameWriter& writer, InputBlock& in)
     }
 }
 
+// A run of beats through the fast decoder, as many as the staging area holds, each taken
+// into the frame in turn. Returns the number of characters taken.
+static size_t decodeBeatRun(RowReader& reader, FrameWriter& writer, const char* text, size_t available)
+{
+    const int32_t busBytes = writer.geometry->busBytes;
+    int64_t rows = 0;
+    const size_t taken = decodeRows(reader.kernel, text, available, busBytes,
+                                    static_cast<int64_t>(stagingSize) / busBytes, writer.staging, rows);
+    if (writer.reverseRows) {
+        reverseRowBytes(writer.staging, rows, busBytes);
+    }
+    for (int64_t r = 0; r < rows;) {
+        const int64_t run = beatRunLength(writer, rows - r);
+        if (run > 0) {
+            takeBeatRun(writer, writer.staging + r * busBytes, run);
+            reader.rowIndex += run;
+            r += run;
+            continue;
+        }
+        writer.stream->rowIndex = ++reader.rowIndex;
+        takeBeat(writer, writer.staging + r * busBytes, nullptr, false, false);
+        ++r;
+    }
+    return taken;
+}
+
 // A run of rows through the fast decoder: as many rows at `text` as it takes and the current
 // plane holds. Returns the number of characters taken.
 static size_t decodeRowRun(RowReader& reader, FrameWriter& writer, const char* text, size_t available)
 {
+    if (writer.stream != nullptr) {
+        return decodeBeatRun(reader, writer, text, available);
+    }
     const TraceGeometry& geometry = *writer.geometry;
     const int32_t busBytes = geometry.busBytes;
     const int32_t regionEnd = writer.fillCount < geometry.lumaPlaneSize ? geometry.lumaPlaneSize : geometry.frameSize;
@@ -2081,7 +2693,9 @@ static void reportUnknowns(const FrameWriter& writer)
         return;
     }
     const TraceGeometry& geometry = *writer.geometry;
-    const int32_t chromaWidth = geometry.sampling == 440 ? geometry.width : std::max(1, geometry.width / 2);
+    const int32_t chromaWidth = geometry.chromaWidth != 0  ? geometry.chromaWidth
+                                : geometry.sampling == 440 ? geometry.width
+                                                           : std::max(1, geometry.width / 2);
     int32_t offset = tally.firstOffset;
     const char* plane = "Y";
     int32_t planeWidth = geometry.width;
@@ -2101,10 +2715,46 @@ static void reportUnknowns(const FrameWriter& writer)
                 sample % planeWidth, sample / planeWidth);
 }
 
-// Converts the whole input and writes the end report. Returns whether any sample of the
-// frames written was unknown.
-static bool assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeometry& geometry,
-                           const RunSettings& settings)
+// The side of the end report that only a stream has: the stream errors not shown, the frame
+// left unfinished.
+static void finishStream(const FrameWriter& writer)
+{
+    const StreamState& stream = *writer.stream;
+    std::fflush(stdout);
+    if (stream.errors > maxStreamErrorsShown) {
+        std::fprintf(stderr, "and %lld more stream errors\n",
+                     static_cast<long long>(stream.errors - maxStreamErrorsShown));
+    }
+    if (stream.beatsInFrame != 0) {
+        std::fprintf(stderr, "read error, insufficient data (k=%lld)!\n",
+                     static_cast<long long>(stream.beatsInFrame * writer.geometry->busBytes));
+    }
+}
+
+static StreamState makeStreamState(const RunSettings& settings, const TraceGeometry& geometry)
+{
+    StreamState stream{};
+    stream.layout = &settings.layout;
+    for (int oddStart = 0; oddStart < 2; ++oddStart) {
+        for (int oddLine = 0; oddLine < 2; ++oddLine) {
+            stream.plans[oddStart][oddLine] = makeStreamPlan(settings.layout, oddStart != 0, oddLine != 0);
+        }
+    }
+    stream.sideBand = settings.sideBand;
+    const int32_t ppc = settings.layout.pixelsPerBeat;
+    stream.beatsPerLine = geometry.width / ppc + (geometry.width % ppc != 0 ? 1 : 0);
+    return stream;
+}
+
+// What a run found that fails it once every frame is written.
+struct RunFindings {
+    bool unknowns;
+    bool streamErrors;
+};
+
+// Converts the whole input and writes the end report.
+static RunFindings assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeometry& geometry,
+                                  const RunSettings& settings)
 {
     // Both blocks carry the slack of the fast decoder; the staging area follows the text.
     uint8_t* frame = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(geometry.frameSize) + bufferSlack, 1));
@@ -2127,8 +2777,14 @@ static bool assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeo
         }
         fail(allocationFailed);
     }
-    RowReader reader{rowKernelOfThisRun(), -1, 0, 0, hasFastDecoder(geometry.busBytes) && !settings.verilog,
+    RowReader reader{rowKernelOfThisRun(),
+                     -1,
+                     0,
+                     0,
+                     (hasFastDecoder(geometry.busBytes) || (settings.stream && geometry.busBytes == 5)) &&
+                         !settings.verilog && !settings.sideBand,
                      settings.maskGiven};
+    StreamState stream = settings.stream ? makeStreamState(settings, geometry) : StreamState{};
     FrameWriter writer{};
     writer.maskFd = maskFd;
     writer.mask = mask;
@@ -2142,18 +2798,24 @@ static bool assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeo
     writer.outputFd = outputFd;
     writer.frame = frame;
     writer.staging = reinterpret_cast<uint8_t*>(inputText + inputBlockSize + bufferSlack);
+    writer.stream = settings.stream ? &stream : nullptr;
     InputBlock in{inputFd, inputText, 0, 0, false};
     if (settings.verilog) {
         convertVerilogTrace(reader, writer, in);
     } else {
         convertTrace(reader, writer, in);
     }
-    if (writer.fillCount != 0) {
+    if (settings.stream) {
+        finishStream(writer);
+    } else if (writer.fillCount != 0) {
         std::fflush(stdout);
         std::fprintf(stderr, "read error, insufficient data (k=%d)!\n", writer.fillCount);
     }
     if (settings.maskGiven) {
         reportUnknowns(writer);
+    }
+    if (stream.sideBandUnknowns != 0) {
+        std::printf("side band = %lld unknown digits read as 0\n", static_cast<long long>(stream.sideBandUnknowns));
     }
     std::printf("Wrote %lld frames\n", static_cast<long long>(writer.framesWritten));
     std::free(dirtyMaskChunks);
@@ -2161,7 +2823,7 @@ static bool assembleFrames(int inputFd, int outputFd, int maskFd, const TraceGeo
     std::free(mask);
     std::free(inputText);
     std::free(frame);
-    return writer.unknowns.found;
+    return {writer.unknowns.found || stream.sideBandUnknowns != 0, stream.errors != 0};
 }
 
 // Careful tools end with an error when their report could not be written (a full disk, a
@@ -2203,20 +2865,32 @@ int main(int argc, char** argv)
     if (!settings.geometryGiven && !decodeGeometry(settings.inputPath, geometry.sampleBytes, geometry)) {
         fail(malformedName);
     }
+    if (settings.stream && !settings.geometryGiven &&
+        (!fitsStreamLayout(geometry, settings.layout) || !setStreamSizes(geometry))) {
+        fail(malformedName);
+    }
     reportGeometry(geometry, settings.depth);
-    if (!settings.geometryGiven) {
+    if (settings.stream) {
+        reportStreamLayout(settings.layout);
+    } else if (!settings.geometryGiven) {
         refuseMisalignedGeometry(geometry);
     }
 
-    const bool unknownsFound = assembleFrames(inputFd, outputFd, maskFd, geometry, settings);
+    const RunFindings findings = assembleFrames(inputFd, outputFd, maskFd, geometry, settings);
     if (maskFd >= 0 && close(maskFd) != 0) {
         fail(maskNotWritten);
     }
     closeOutput(outputFd);
     close(inputFd);
     finishStandardOutput();
-    if (unknownsFound) {
+    if (findings.streamErrors && findings.unknowns) {
+        std::fprintf(stderr, "%s\n", streamErrors.message);
+    }
+    if (findings.unknowns) {
         fail(unknownValues);
+    }
+    if (findings.streamErrors) {
+        fail(streamErrors);
     }
     return 0;
 }

@@ -356,3 +356,120 @@ inline std::string streamRows(const std::vector<StreamBeat>& beats, bool reverse
     }
     return rows;
 }
+
+// ---- AXI4-Stream video ----
+
+// A stream: its layout, the bits of a component, the pixels of a beat, slots of whole bytes
+// (:byte), and the picture.
+struct StreamShape {
+    std::string layout;
+    int bits;
+    int ppc;
+    bool byteAligned;
+    int width;
+    int height;
+};
+
+inline int streamComponents(const std::string& layout)
+{
+    return layout == "mono" ? 1 : layout == "yuv422" || layout == "uyvy422" || layout == "yuv420" ? 2 : 3;
+}
+
+inline int streamSampling(const std::string& layout)
+{
+    return layout == "mono" ? 400 : layout == "yuv420" ? 420 : streamComponents(layout) == 2 ? 422 : 444;
+}
+
+inline int streamSlotBits(const StreamShape& s)
+{
+    const int bits = streamComponents(s.layout) * s.bits;
+    return s.byteAligned ? (bits + 7) / 8 * 8 : bits;
+}
+
+// The planar frame: plane 0 width x height, planes 1 and 2 the chroma, rounded up.
+inline int streamChromaWidth(const StreamShape& s)
+{
+    const int sampling = streamSampling(s.layout);
+    return sampling == 400 ? 0 : sampling == 444 ? s.width : (s.width + 1) / 2;
+}
+
+inline int streamChromaHeight(const StreamShape& s)
+{
+    return streamSampling(s.layout) == 420 ? (s.height + 1) / 2 : s.height;
+}
+
+inline size_t streamFrameBytes(const StreamShape& s)
+{
+    const size_t sample = s.bits > 8 ? 2 : 1;
+    return (size_t(s.width) * size_t(s.height) + 2 * size_t(streamChromaWidth(s)) * size_t(streamChromaHeight(s))) *
+           sample;
+}
+
+// One sample of a planar frame, little-endian when it takes two bytes.
+inline unsigned planarSample(const StreamShape& s, const std::string& frame, int plane, int x, int y)
+{
+    const size_t sample = s.bits > 8 ? 2 : 1;
+    const size_t luma = size_t(s.width) * size_t(s.height);
+    const size_t chroma = size_t(streamChromaWidth(s)) * size_t(streamChromaHeight(s));
+    const size_t width = plane == 0 ? size_t(s.width) : size_t(streamChromaWidth(s));
+    const size_t at = (plane == 0 ? 0 : plane == 1 ? luma : luma + chroma) + size_t(y) * width + size_t(x);
+    unsigned value = uint8_t(frame.at(at * sample));
+    if (sample == 2) {
+        value |= unsigned(uint8_t(frame.at(at * sample + 1))) << 8;
+    }
+    return value;
+}
+
+// The components of pixel (x, y) in the order the slot carries them from bit 0; rgb's
+// planes are G, B, R; the chroma slots of 4:2:0's odd lines carry 0.
+inline std::vector<unsigned> streamPixel(const StreamShape& s, const std::string& frame, int x, int y)
+{
+    const auto at = [&](int plane) {
+        const bool half = plane != 0 && streamSampling(s.layout) != 444;
+        const int row = plane != 0 && streamSampling(s.layout) == 420 ? y / 2 : y;
+        return planarSample(s, frame, plane, half ? x / 2 : x, row);
+    };
+    const int chromaPlane = x % 2 == 0 ? 1 : 2;
+    if (s.layout == "yuv422") {
+        return {at(0), at(chromaPlane)};
+    }
+    if (s.layout == "uyvy422") {
+        return {at(chromaPlane), at(0)};
+    }
+    if (s.layout == "yuv420") {
+        return {at(0), y % 2 == 0 ? at(chromaPlane) : 0U};
+    }
+    if (s.layout == "uyv444") {
+        return {at(1), at(0), at(2)};
+    }
+    if (s.layout == "mono") {
+        return {at(0)};
+    }
+    return {at(0), at(1), at(2)};
+}
+
+// The beats of one planar frame, `busBytes` bytes each in bus order, set bit by bit: pixel
+// p of a beat from bit p x slot, its components one after another, the rest 0.
+inline std::vector<std::string> streamBeats(const StreamShape& s, int busBytes, const std::string& frame)
+{
+    std::vector<std::string> beats;
+    const int slot = streamSlotBits(s);
+    for (int y = 0; y < s.height; ++y) {
+        for (int first = 0; first < s.width; first += s.ppc) {
+            std::string beat(size_t(busBytes), '\0');
+            for (int p = 0; p < s.ppc && first + p < s.width; ++p) {
+                const std::vector<unsigned> components = streamPixel(s, frame, first + p, y);
+                for (size_t c = 0; c < components.size(); ++c) {
+                    for (int b = 0; b < s.bits; ++b) {
+                        const size_t bit = size_t(p * slot) + c * size_t(s.bits) + size_t(b);
+                        if (((components[c] >> b) & 1) != 0) {
+                            beat.at(bit / 8) = char(uint8_t(beat.at(bit / 8)) | 1U << (bit % 8));
+                        }
+                    }
+                }
+            }
+            beats.push_back(beat);
+        }
+    }
+    return beats;
+}
