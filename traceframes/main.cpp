@@ -1705,8 +1705,28 @@ static void splitChromaPairs(const uint8_t* bytes, size_t length, int32_t sample
 
 // -E: each of `rows` rows at `bytes` is a word printed most significant byte first; puts its
 // bytes back in bus order.
+// Rows narrower than 8 bytes, reversed a word at a time: the 8 bytes from the row's start
+// are read (the buffers have slack behind their last row), swapped, and the row's own bytes
+// written back.
+template <int32_t busBytes> static void reverseNarrowRows(uint8_t* bytes, int64_t rows)
+{
+    for (int64_t r = 0; r < rows; ++r, bytes += busBytes) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes, sizeof word);
+        word = __builtin_bswap64(word) >> (64 - 8 * busBytes);
+        std::memcpy(bytes, &word, busBytes);
+    }
+}
+
 static void reverseRowBytes(uint8_t* bytes, int64_t rows, int32_t busBytes)
 {
+    switch (busBytes) {
+    case 3: reverseNarrowRows<3>(bytes, rows); return;
+    case 5: reverseNarrowRows<5>(bytes, rows); return;
+    case 6: reverseNarrowRows<6>(bytes, rows); return;
+    case 7: reverseNarrowRows<7>(bytes, rows); return;
+    default: break;
+    }
     for (int64_t r = 0; r < rows; ++r, bytes += busBytes) {
         if (busBytes == 4) {
             uint32_t word = 0;
@@ -1881,11 +1901,20 @@ static StreamPlan makeStreamPlan(const StreamLayout& layout, bool oddStart, bool
     return plan;
 }
 
-static uint32_t componentAt(const uint8_t* beat, int32_t bit, uint32_t mask)
+// The 8 bytes at `bytes` as a little-endian number, whatever the processor's byte order.
+static uint64_t littleEndianWordAt(const uint8_t* bytes)
 {
     uint64_t word = 0;
-    std::memcpy(&word, beat + bit / 8, sizeof word);
-    return static_cast<uint32_t>(word >> (bit % 8)) & mask;
+    std::memcpy(&word, bytes, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    return word;
+}
+
+static uint32_t componentAt(const uint8_t* beat, int32_t bit, uint32_t mask)
+{
+    return static_cast<uint32_t>(littleEndianWordAt(beat + bit / 8) >> (bit % 8)) & mask;
 }
 
 // Where the line's samples of each plane start, for the beat's first pixel.
@@ -2111,6 +2140,59 @@ static void unpackBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t 
     }
 }
 
+// The same for beats of at most 8 bytes and a number of slots known when compiled: one load a
+// beat, each slot's shift and place held in registers. yuv422:10:2 on a 40-bit bus, say, is
+// the word V1 Y1 U0 Y0 from bit 39 down, its slots shifts 0, 10, 20 and 30.
+template <int32_t sampleBytes, int32_t slotCount>
+static void unpackNarrowBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t busBytes, int64_t count,
+                                uint32_t mask, PlaneRows rows, const int32_t step[3])
+{
+    uint32_t shifts[slotCount];
+    uint8_t* places[slotCount];
+    size_t strides[slotCount];
+    for (int32_t k = 0; k < slotCount; ++k) {
+        const StreamSlot& slot = plan.slots[k];
+        shifts[k] = static_cast<uint32_t>(slot.bit);
+        places[k] = rows.at[slot.plane] + sampleBytes * slot.column;
+        strides[k] = static_cast<size_t>(sampleBytes * step[slot.plane]);
+    }
+    for (int64_t b = 0; b < count; ++b, beats += busBytes) {
+        const uint64_t word = littleEndianWordAt(beats);
+        for (int32_t k = 0; k < slotCount; ++k) {
+            const auto value = static_cast<uint32_t>(word >> shifts[k]) & mask;
+            if constexpr (sampleBytes == 2) {
+                // Two bytes, low first, as the frames hold them; one store on a little-endian
+                // processor.
+                const uint8_t sample[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+                std::memcpy(places[k], sample, sizeof sample);
+            } else {
+                places[k][0] = static_cast<uint8_t>(value);
+            }
+            places[k] += strides[k];
+        }
+    }
+}
+
+// Picks the unpacker of a run: a narrow one where the beat fits a 64-bit word and its slots
+// are a count with one, the plan's loop elsewhere.
+template <int32_t sampleBytes>
+static void unpackAnyBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t busBytes, int64_t count,
+                             uint32_t mask, PlaneRows rows, const int32_t step[3])
+{
+    if (busBytes <= 8) {
+        switch (plan.count) {
+        case 1: unpackNarrowBeatRun<sampleBytes, 1>(plan, beats, busBytes, count, mask, rows, step); return;
+        case 2: unpackNarrowBeatRun<sampleBytes, 2>(plan, beats, busBytes, count, mask, rows, step); return;
+        case 3: unpackNarrowBeatRun<sampleBytes, 3>(plan, beats, busBytes, count, mask, rows, step); return;
+        case 4: unpackNarrowBeatRun<sampleBytes, 4>(plan, beats, busBytes, count, mask, rows, step); return;
+        case 6: unpackNarrowBeatRun<sampleBytes, 6>(plan, beats, busBytes, count, mask, rows, step); return;
+        case 8: unpackNarrowBeatRun<sampleBytes, 8>(plan, beats, busBytes, count, mask, rows, step); return;
+        default: break;
+        }
+    }
+    unpackBeatRun<sampleBytes>(plan, beats, busBytes, count, mask, rows, step);
+}
+
 // How many of `rows` beats at the stream's place can go through unpackBeatRun: those with
 // all their pixels up to the line's end, when every beat of the line starts at an even pixel
 // or the chroma is not halved; 0 when -K checks each beat.
@@ -2139,9 +2221,9 @@ static void takeBeatRun(FrameWriter& writer, const uint8_t* beats, int64_t count
     const uint32_t mask = (uint32_t{1} << layout.bits) - 1;
     const PlaneRows rows = planeRowsOf(geometry, writer.frame, stream.line, stream.beat * ppc);
     if (geometry.sampleBytes == 1) {
-        unpackBeatRun<1>(plan, beats, geometry.busBytes, count, mask, rows, step);
+        unpackAnyBeatRun<1>(plan, beats, geometry.busBytes, count, mask, rows, step);
     } else {
-        unpackBeatRun<2>(plan, beats, geometry.busBytes, count, mask, rows, step);
+        unpackAnyBeatRun<2>(plan, beats, geometry.busBytes, count, mask, rows, step);
     }
     if (!layout.byteAligned && ppc * layout.slotBits < geometry.busBytes * 8) {
         for (int64_t b = 0; b < count; ++b) {
