@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -1945,7 +1946,7 @@ static void unpackBeat(const StreamPlan& plan, const uint8_t* beat, int32_t pixe
         if (sampleBytes == 1) {
             rows.at[slot.plane][slot.column] = static_cast<uint8_t>(value);
         } else {
-            uint8_t* sample = rows.at[slot.plane] + 2 * slot.column;
+            uint8_t* sample = rows.at[slot.plane] + 2 * static_cast<size_t>(slot.column);
             sample[0] = static_cast<uint8_t>(value);
             sample[1] = static_cast<uint8_t>(value >> 8);
         }
@@ -1964,7 +1965,7 @@ static void unpackUnknownBits(FrameWriter& writer, const StreamPlan& plan, const
         if (bits == 0) {
             continue;
         }
-        uint8_t* sample = rows.at[slot.plane] + sampleBytes * slot.column;
+        uint8_t* sample = rows.at[slot.plane] + static_cast<size_t>(sampleBytes) * static_cast<size_t>(slot.column);
         const auto offset = static_cast<int32_t>(sample - writer.mask);
         if (sample[0] == 0 && (sampleBytes == 1 || sample[1] == 0)) {
             ++writer.frameUnknownSamples;
@@ -2128,14 +2129,14 @@ static void unpackBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t 
         for (int32_t k = 0; k < plan.count; ++k) {
             const StreamSlot& slot = plan.slots[k];
             const uint32_t value = componentAt(beats, slot.bit, mask);
-            uint8_t* sample = rows.at[slot.plane] + sampleBytes * slot.column;
+            uint8_t* sample = rows.at[slot.plane] + static_cast<size_t>(sampleBytes) * static_cast<size_t>(slot.column);
             sample[0] = static_cast<uint8_t>(value);
             if constexpr (sampleBytes == 2) {
                 sample[1] = static_cast<uint8_t>(value >> 8);
             }
         }
         for (int plane = 0; plane < 3; ++plane) {
-            rows.at[plane] += sampleBytes * step[plane];
+            rows.at[plane] += static_cast<size_t>(sampleBytes) * static_cast<size_t>(step[plane]);
         }
     }
 }
@@ -2153,8 +2154,8 @@ static void unpackNarrowBeatRun(const StreamPlan& plan, const uint8_t* beats, in
     for (int32_t k = 0; k < slotCount; ++k) {
         const StreamSlot& slot = plan.slots[k];
         shifts[k] = static_cast<uint32_t>(slot.bit);
-        places[k] = rows.at[slot.plane] + sampleBytes * slot.column;
-        strides[k] = static_cast<size_t>(sampleBytes * step[slot.plane]);
+        places[k] = rows.at[slot.plane] + static_cast<size_t>(sampleBytes) * static_cast<size_t>(slot.column);
+        strides[k] = static_cast<size_t>(sampleBytes) * static_cast<size_t>(step[slot.plane]);
     }
     for (int64_t b = 0; b < count; ++b, beats += busBytes) {
         const uint64_t word = littleEndianWordAt(beats);
@@ -2256,17 +2257,18 @@ static void takeRowBeat(FrameWriter& writer, const RowValues& row, bool startOfF
 static const char* findSideBand(const char* text, const char* end)
 {
     const auto blank = [](char c) { return charClasses.of[static_cast<unsigned char>(c)] == whiteSpaceClass; };
-    const char* p = end;
+    // Read backwards: each field is one character with white space before it.
+    const std::reverse_iterator<const char*> first(end);
+    const std::reverse_iterator<const char*> last(text);
+    auto at = first;
     for (int field = 0; field < 2; ++field) {
-        while (p > text && blank(p[-1])) {
-            --p;
-        }
-        if (p - text < 2 || blank(p[-1]) || !blank(p[-2])) {
+        at = std::find_if_not(at, last, blank);
+        if (last - at < 2 || !blank(at[1])) {
             return nullptr;
         }
-        --p;
+        ++at;
     }
-    return p;
+    return at.base();
 }
 
 // A side-band digit: 0 or 1; x or z, with -X, is read as 0 and counted. Returns -1 for any
@@ -2809,7 +2811,7 @@ static void finishStream(const FrameWriter& writer)
     }
     if (stream.beatsInFrame != 0) {
         std::fprintf(stderr, "read error, insufficient data (k=%lld)!\n",
-                     static_cast<long long>(stream.beatsInFrame * writer.geometry->busBytes));
+                     static_cast<long long>(stream.beatsInFrame) * writer.geometry->busBytes);
     }
 }
 
