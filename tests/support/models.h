@@ -83,20 +83,27 @@ inline std::string busOrder(const TraceShape& s, const std::string& planar)
 
 // Bytes in bus order as trace rows of busBytes two-digit numbers, blank-separated or packed,
 // each row's bytes reversed for a word printed most significant byte first.
+// One bus word as a row without its line feed: two-digit numbers, blank-separated or packed
+// into one number, reversed for a word printed most significant byte first.
+inline std::string wordRow(std::string word, bool reversed, bool packed)
+{
+    if (reversed) {
+        std::reverse(word.begin(), word.end());
+    }
+    std::string row;
+    for (size_t i = 0; i < word.size(); ++i) {
+        char number[4];
+        std::snprintf(number, sizeof number, "%02x", unsigned(uint8_t(word[i])));
+        row += (i > 0 && !packed ? " " : "") + std::string(number);
+    }
+    return row;
+}
+
 inline std::string traceRows(const std::string& bus, int busBytes, bool reversed, bool packed)
 {
     std::string rows;
     for (size_t at = 0; at + size_t(busBytes) <= bus.size(); at += size_t(busBytes)) {
-        std::string word = bus.substr(at, size_t(busBytes));
-        if (reversed) {
-            std::reverse(word.begin(), word.end());
-        }
-        for (size_t i = 0; i < word.size(); ++i) {
-            char number[4];
-            std::snprintf(number, sizeof number, "%02x", unsigned(uint8_t(word[i])));
-            rows += (i > 0 && !packed ? " " : "") + std::string(number);
-        }
-        rows += '\n';
+        rows += wordRow(bus.substr(at, size_t(busBytes)), reversed, packed) + '\n';
     }
     return rows;
 }
@@ -340,15 +347,7 @@ inline std::string streamRows(const std::vector<StreamBeat>& beats, bool reverse
 {
     std::string rows;
     for (const StreamBeat& beat : beats) {
-        std::string word = beat.tdata;
-        if (reversed) {
-            std::reverse(word.begin(), word.end());
-        }
-        for (size_t i = 0; i < word.size(); ++i) {
-            char number[4];
-            std::snprintf(number, sizeof number, "%02x", unsigned(uint8_t(word[i])));
-            rows += (i > 0 && !packed ? " " : "") + std::string(number);
-        }
+        rows += wordRow(beat.tdata, reversed, packed);
         if (sideBand) {
             rows += std::string(beat.startOfFrame ? " 1" : " 0") + (beat.endOfLine ? " 1" : " 0");
         }
