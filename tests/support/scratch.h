@@ -165,10 +165,10 @@ inline bool sanitizedBuild()
 #endif
 }
 
-// The large property tables run every case in the plain build and every fifth under the
-// sanitizers, whose runs cost ten times as much: a fifth of the cases still reach every path
+// The large property tables run every case in the plain build and every seventh under the
+// sanitizers, whose runs cost ten times as much: a seventh of the cases still reach every path
 // (an odd step, so that a choice made on alternate cases is taken both ways).
 inline bool caseRunsInThisBuild(size_t turn)
 {
-    return !sanitizedBuild() || turn % 5 == 0;
+    return !sanitizedBuild() || turn % 7 == 0;
 }
