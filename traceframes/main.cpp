@@ -2039,7 +2039,12 @@ static void endStreamLine(FrameWriter& writer)
     stream.beat = 0;
     if (++stream.line == writer.geometry->height) {
         writeFrame(writer);
-        std::memset(writer.frame, 0, static_cast<size_t>(writer.geometry->frameSize));
+        // Every sample of the next frame is written again, unless -K may cut a line short or
+        // an odd width leaves the last V of each line unwritten: then it starts from zero.
+        const TraceGeometry& geometry = *writer.geometry;
+        if (stream.sideBand || (geometry.width % 2 != 0 && geometry.chromaWidth != geometry.width)) {
+            std::memset(writer.frame, 0, static_cast<size_t>(geometry.frameSize));
+        }
         stream.line = 0;
         stream.beatsInFrame = 0;
     }
@@ -2141,10 +2146,19 @@ static void unpackBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t 
     }
 }
 
+// A beat of at most 8 bytes as one little-endian number; `reversed` (-E) when its bytes
+// stand most significant first: 8 bytes are read (the buffers have slack behind their last
+// row), swapped, and the beat's own bytes kept, as reverseRowBytes would put them.
+static uint64_t narrowBeatWord(const uint8_t* beat, int32_t busBytes, bool reversed)
+{
+    const uint64_t word = littleEndianWordAt(beat);
+    return reversed ? __builtin_bswap64(word) >> (64 - 8 * busBytes) : word;
+}
+
 // The same for beats of at most 8 bytes and a number of slots known when compiled: one load a
 // beat, each slot's shift and place held in registers. yuv422:10:2 on a 40-bit bus, say, is
 // the word V1 Y1 U0 Y0 from bit 39 down, its slots shifts 0, 10, 20 and 30.
-template <int32_t sampleBytes, int32_t slotCount>
+template <int32_t sampleBytes, int32_t slotCount, bool reversed>
 static void unpackNarrowBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t busBytes, int64_t count,
                                 uint32_t mask, PlaneRows rows, const int32_t step[3])
 {
@@ -2158,7 +2172,7 @@ static void unpackNarrowBeatRun(const StreamPlan& plan, const uint8_t* beats, in
         strides[k] = static_cast<size_t>(sampleBytes) * static_cast<size_t>(step[slot.plane]);
     }
     for (int64_t b = 0; b < count; ++b, beats += busBytes) {
-        const uint64_t word = littleEndianWordAt(beats);
+        const uint64_t word = narrowBeatWord(beats, busBytes, reversed);
         for (int32_t k = 0; k < slotCount; ++k) {
             const auto value = static_cast<uint32_t>(word >> shifts[k]) & mask;
             if constexpr (sampleBytes == 2) {
@@ -2174,24 +2188,114 @@ static void unpackNarrowBeatRun(const StreamPlan& plan, const uint8_t* beats, in
     }
 }
 
-// Picks the unpacker of a run: a narrow one where the beat fits a 64-bit word and its slots
-// are a count with one, the plan's loop elsewhere.
+template <int32_t sampleBytes, int32_t slotCount>
+static void unpackNarrowBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t busBytes, int64_t count,
+                                uint32_t mask, PlaneRows rows, const int32_t step[3], bool reversed)
+{
+    if (reversed) {
+        unpackNarrowBeatRun<sampleBytes, slotCount, true>(plan, beats, busBytes, count, mask, rows, step);
+    } else {
+        unpackNarrowBeatRun<sampleBytes, slotCount, false>(plan, beats, busBytes, count, mask, rows, step);
+    }
+}
+
+// Picks the unpacker of a run: a narrow one where the beat fits a 64-bit word (every slot
+// count a beat of at most 64 bits can hold has one), the plan's loop elsewhere. Only narrow
+// beats may come `reversed`.
 template <int32_t sampleBytes>
 static void unpackAnyBeatRun(const StreamPlan& plan, const uint8_t* beats, int32_t busBytes, int64_t count,
-                             uint32_t mask, PlaneRows rows, const int32_t step[3])
+                             uint32_t mask, PlaneRows rows, const int32_t step[3], bool reversed)
 {
     if (busBytes <= 8) {
         switch (plan.count) {
-        case 1: unpackNarrowBeatRun<sampleBytes, 1>(plan, beats, busBytes, count, mask, rows, step); return;
-        case 2: unpackNarrowBeatRun<sampleBytes, 2>(plan, beats, busBytes, count, mask, rows, step); return;
-        case 3: unpackNarrowBeatRun<sampleBytes, 3>(plan, beats, busBytes, count, mask, rows, step); return;
-        case 4: unpackNarrowBeatRun<sampleBytes, 4>(plan, beats, busBytes, count, mask, rows, step); return;
-        case 6: unpackNarrowBeatRun<sampleBytes, 6>(plan, beats, busBytes, count, mask, rows, step); return;
-        case 8: unpackNarrowBeatRun<sampleBytes, 8>(plan, beats, busBytes, count, mask, rows, step); return;
+        case 1: unpackNarrowBeatRun<sampleBytes, 1>(plan, beats, busBytes, count, mask, rows, step, reversed); return;
+        case 2: unpackNarrowBeatRun<sampleBytes, 2>(plan, beats, busBytes, count, mask, rows, step, reversed); return;
+        case 3: unpackNarrowBeatRun<sampleBytes, 3>(plan, beats, busBytes, count, mask, rows, step, reversed); return;
+        case 4: unpackNarrowBeatRun<sampleBytes, 4>(plan, beats, busBytes, count, mask, rows, step, reversed); return;
+        case 6: unpackNarrowBeatRun<sampleBytes, 6>(plan, beats, busBytes, count, mask, rows, step, reversed); return;
+        case 8: unpackNarrowBeatRun<sampleBytes, 8>(plan, beats, busBytes, count, mask, rows, step, reversed); return;
         default: break;
         }
     }
     unpackBeatRun<sampleBytes>(plan, beats, busBytes, count, mask, rows, step);
+}
+
+// 8-bit components of beats of 1, 2, 4 or 8 bytes, 16 bytes of beats at a time: a byte
+// shuffle a plane gathers that plane's samples of the 16 / busBytes beats side by side, and
+// one 16-byte store puts them in place. A store reaches past the samples it holds, into
+// samples of this run the next store writes, so the last beats, whose stores would reach past
+// the run, are left to the caller. Returns the beats unpacked; `rows` follows them.
+// yuv422:8:4 on a 64-bit bus, say, is the bytes Y0 U0 Y1 V0 Y2 U1 Y3 V1 a beat: luma gathers
+// bytes 0 2 4 6 8 10 12 14 of two beats, U bytes 1 5 9 13, V bytes 3 7 11 15.
+#ifdef TRACEFRAMES_X86
+__attribute__((target("ssse3"))) static int64_t unpackByteBeatsWithSsse3(const StreamPlan& plan, const uint8_t* beats,
+                                                                         int32_t busBytes, int64_t count,
+                                                                         PlaneRows& rows, const int32_t step[3],
+                                                                         bool reversed)
+{
+    const int32_t beatsPerBlock = 16 / busBytes;
+    alignas(16) int8_t order[3][16];
+    std::memset(order, -1, sizeof order); // -1: a byte the shuffle clears
+    bool used[3] = {};
+    int32_t narrowestStep = 16;
+    for (int32_t k = 0; k < plan.count; ++k) {
+        const StreamSlot& slot = plan.slots[k];
+        const int32_t byte = reversed ? busBytes - 1 - slot.bit / 8 : slot.bit / 8;
+        for (int32_t j = 0; j < beatsPerBlock; ++j) {
+            order[slot.plane][j * step[slot.plane] + slot.column] = static_cast<int8_t>(j * busBytes + byte);
+        }
+        used[slot.plane] = true;
+        narrowestStep = std::min(narrowestStep, step[slot.plane]);
+    }
+    // A plane the beats do not reach (chroma on the odd lines of 4:2:0) gets its shuffle's
+    // stores too, into `spare`, so that the loop has no branch.
+    alignas(16) uint8_t spare[16];
+    uint8_t* at[3];
+    size_t advance[3];
+    __m128i shuffles[3];
+    for (int plane = 0; plane < 3; ++plane) {
+        shuffles[plane] = _mm_load_si128(reinterpret_cast<const __m128i*>(order[plane]));
+        at[plane] = used[plane] ? rows.at[plane] : spare;
+        advance[plane] = used[plane] ? static_cast<size_t>(beatsPerBlock) * static_cast<size_t>(step[plane]) : 0;
+    }
+    int64_t done = 0;
+    for (; (count - done) * narrowestStep >= 16; done += beatsPerBlock, beats += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(beats));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at[0]), _mm_shuffle_epi8(block, shuffles[0]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at[1]), _mm_shuffle_epi8(block, shuffles[1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at[2]), _mm_shuffle_epi8(block, shuffles[2]));
+        at[0] += advance[0];
+        at[1] += advance[1];
+        at[2] += advance[2];
+    }
+    for (int plane = 0; plane < 3; ++plane) {
+        rows.at[plane] = used[plane] ? at[plane] : rows.at[plane];
+    }
+    return done;
+}
+#endif
+
+// Unpacks a run of beats with the processor's fastest unpacker: 8-bit beats of 1 to 8 bytes
+// by whole shuffles first where the row kernel says the processor has them (AVX2 and
+// AVX-512 processors all do), the rest one beat at a time.
+static void unpackBeatRunWith(RowKernel kernel, const StreamPlan& plan, const uint8_t* beats, int32_t busBytes,
+                              int64_t count, uint32_t mask, int32_t sampleBytes, PlaneRows rows, const int32_t step[3],
+                              bool reversed)
+{
+    if (sampleBytes == 2) {
+        unpackAnyBeatRun<2>(plan, beats, busBytes, count, mask, rows, step, reversed);
+        return;
+    }
+#ifdef TRACEFRAMES_X86
+    const bool shuffles = kernel == RowKernel::avx2 || kernel == RowKernel::avx512;
+    if (shuffles && (busBytes == 1 || busBytes == 2 || busBytes == 4 || busBytes == 8)) {
+        const int64_t done = unpackByteBeatsWithSsse3(plan, beats, busBytes, count, rows, step, reversed);
+        beats += done * busBytes;
+        count -= done;
+    }
+#endif
+    static_cast<void>(kernel);
+    unpackAnyBeatRun<1>(plan, beats, busBytes, count, mask, rows, step, reversed);
 }
 
 // How many of `rows` beats at the stream's place can go through unpackBeatRun: those with
@@ -2209,8 +2313,9 @@ static int64_t beatRunLength(const FrameWriter& writer, int64_t rows)
     return std::min(rows, int64_t{writer.geometry->width / ppc - stream.beat});
 }
 
-// Takes `count` beats with all their pixels, as takeBeat would one at a time.
-static void takeBeatRun(FrameWriter& writer, const uint8_t* beats, int64_t count)
+// Takes `count` beats with all their pixels, as takeBeat would one at a time; `reversed`
+// (-E) beats are narrow ones whose bytes still stand most significant first.
+static void takeBeatRun(FrameWriter& writer, RowKernel kernel, const uint8_t* beats, int64_t count, bool reversed)
 {
     StreamState& stream = *writer.stream;
     const StreamLayout& layout = *stream.layout;
@@ -2221,14 +2326,17 @@ static void takeBeatRun(FrameWriter& writer, const uint8_t* beats, int64_t count
     const StreamPlan& plan = stream.plans[0][stream.line % 2];
     const uint32_t mask = (uint32_t{1} << layout.bits) - 1;
     const PlaneRows rows = planeRowsOf(geometry, writer.frame, stream.line, stream.beat * ppc);
-    if (geometry.sampleBytes == 1) {
-        unpackAnyBeatRun<1>(plan, beats, geometry.busBytes, count, mask, rows, step);
-    } else {
-        unpackAnyBeatRun<2>(plan, beats, geometry.busBytes, count, mask, rows, step);
-    }
+    unpackBeatRunWith(kernel, plan, beats, geometry.busBytes, count, mask, geometry.sampleBytes, rows, step, reversed);
     if (!layout.byteAligned && ppc * layout.slotBits < geometry.busBytes * 8) {
         for (int64_t b = 0; b < count; ++b) {
-            if (paddingSet(beats + b * geometry.busBytes, geometry.busBytes, ppc * layout.slotBits)) {
+            const uint8_t* beat = beats + b * geometry.busBytes;
+            // A narrow beat's word holds the next beat's bytes above its own: shifted out.
+            const int32_t above = 64 - 8 * geometry.busBytes;
+            const bool padded =
+                geometry.busBytes <= 8
+                    ? narrowBeatWord(beat, geometry.busBytes, reversed) << above >> (above + ppc * layout.slotBits) != 0
+                    : paddingSet(beat, geometry.busBytes, ppc * layout.slotBits);
+            if (padded) {
                 reportStreamError(stream, frameAndLine(writer) + ": padding bits set in beat " +
                                               std::to_string(stream.beat + b));
             }
@@ -2428,19 +2536,25 @@ static size_t decodeBeatRun(RowReader& reader, FrameWriter& writer, const char* 
     int64_t rows = 0;
     const size_t taken = decodeRows(reader.kernel, text, available, busBytes,
                                     static_cast<int64_t>(stagingSize) / busBytes, writer.staging, rows);
-    if (writer.reverseRows) {
+    // Narrow beats are swapped as they are unpacked, a pass over the staging area the less.
+    const bool reverseWhileUnpacking = writer.reverseRows && busBytes <= 8;
+    if (writer.reverseRows && !reverseWhileUnpacking) {
         reverseRowBytes(writer.staging, rows, busBytes);
     }
     for (int64_t r = 0; r < rows;) {
+        uint8_t* beats = writer.staging + r * busBytes;
         const int64_t run = beatRunLength(writer, rows - r);
         if (run > 0) {
-            takeBeatRun(writer, writer.staging + r * busBytes, run);
+            takeBeatRun(writer, reader.kernel, beats, run, reverseWhileUnpacking);
             reader.rowIndex += run;
             r += run;
             continue;
         }
+        if (reverseWhileUnpacking) {
+            reverseRowBytes(beats, 1, busBytes);
+        }
         writer.stream->rowIndex = ++reader.rowIndex;
-        takeBeat(writer, writer.staging + r * busBytes, nullptr, false, false);
+        takeBeat(writer, beats, nullptr, false, false);
         ++r;
     }
     return taken;

@@ -327,6 +327,53 @@ TEST(FastDecoder, PlainMatchesTheCLibraryAndTheOthersMatchThePlain)
     }
 }
 
+// Runs of stream beats unpacked by each row kernel's unpacker land as the plain one lays
+// them, and nothing past the run is touched (the shuffles store 16 bytes at a time).
+TEST(StreamUnpack, EveryKernelLaysOutBeatsAsThePlainOne)
+{
+    const struct {
+        const char* layout;
+        int32_t busBytes;
+    } streams[] = {{"yuv422:8:4", 8}, {"uyvy422:8:4", 8}, {"yuv420:8:4", 8}, {"yuv422:8:2", 8},   {"mono:8:8", 8},
+                   {"mono:8:2", 2},   {"mono:8:1", 1},    {"yuv444:8:1", 4}, {"rgb:8:1:byte", 4}, {"yuv422:10:2", 5}};
+    std::mt19937 random(23);
+    for (const auto& stream : streams) {
+        const StreamLayout layout = readStreamLayout(stream.layout);
+        const int32_t sampleBytes = layout.bits > 8 ? 2 : 1;
+        const bool halfChroma = streamLayouts[static_cast<int>(layout.kind)].sampling != 444;
+        const int32_t chromaStep = halfChroma ? layout.pixelsPerBeat / 2 : layout.pixelsPerBeat;
+        const int32_t step[3] = {layout.pixelsPerBeat, chromaStep, chromaStep};
+        for (const bool oddLine : {false, true}) {
+            for (const bool reversed : {false, true}) {
+                const StreamPlan plan = makeStreamPlan(layout, false, oddLine);
+                const int64_t count = random() % 70;
+                std::vector<uint8_t> beats(size_t(count) * size_t(stream.busBytes) + 16);
+                std::generate(beats.begin(), beats.end(), [&] { return uint8_t(random()); });
+                const size_t planeBytes = size_t(count + 8) * size_t(layout.pixelsPerBeat) * size_t(sampleBytes);
+                std::vector<uint8_t> plain(3 * planeBytes, 0xa5);
+                const auto rowsIn = [&](std::vector<uint8_t>& frame) {
+                    return PlaneRows{{frame.data(), frame.data() + planeBytes, frame.data() + 2 * planeBytes}};
+                };
+                const uint32_t mask = (uint32_t{1} << layout.bits) - 1;
+                if (sampleBytes == 1) {
+                    unpackAnyBeatRun<1>(plan, beats.data(), stream.busBytes, count, mask, rowsIn(plain), step,
+                                        reversed);
+                } else {
+                    unpackAnyBeatRun<2>(plan, beats.data(), stream.busBytes, count, mask, rowsIn(plain), step,
+                                        reversed);
+                }
+                for (const auto& [kernel, name] : runnableKernels()) {
+                    std::vector<uint8_t> fast(3 * planeBytes, 0xa5);
+                    unpackBeatRunWith(kernel, plan, beats.data(), stream.busBytes, count, mask, sampleBytes,
+                                      rowsIn(fast), step, reversed);
+                    ASSERT_EQ(fast, plain) << name << ", " << stream.layout << ", " << count << " beats"
+                                           << (oddLine ? ", odd line" : "") << (reversed ? ", reversed" : "");
+                }
+            }
+        }
+    }
+}
+
 TEST(FastDecoder, TakesLongRunsOfEveryShape)
 {
     // Long runs of good rows, each of one shape, cross every window boundary.
