@@ -233,130 +233,10 @@ inline Wide wideOf(const std::string& digits)
     return value;
 }
 
-// ---- Streams of beats (tracegen -A) ----
-
-// One beat of a stream: its data word, least significant byte first, and the side band.
-struct StreamBeat {
-    std::string tdata;
-    bool startOfFrame;
-    bool endOfLine;
-};
-
-// A stream layout as the model knows it: the plane letters of an even and an odd pixel's
-// components from bit 0 up (Y or G the first plane, U or B the second, V or R the third),
-// how much luma a chroma sample covers, and whether odd lines carry chroma.
-struct StreamModelLayout {
-    std::string name;
-    std::string even;
-    std::string odd;
-    int coverX;
-    int coverY;
-};
-
-inline const StreamModelLayout streamModelLayouts[] = {
-    {"yuv422", "YU", "YV", 2, 1},   {"uyvy422", "UY", "VY", 2, 1}, {"yuv444", "YUV", "YUV", 1, 1},
-    {"uyv444", "UYV", "UYV", 1, 1}, {"rgb", "GBR", "GBR", 1, 1},   {"yuv420", "YU", "YV", 2, 2},
-    {"mono", "Y", "Y", 1, 1},
-};
-
-inline const StreamModelLayout& streamModelLayout(const std::string& name)
-{
-    for (const StreamModelLayout& layout : streamModelLayouts) {
-        if (layout.name == name) {
-            return layout;
-        }
-    }
-    return streamModelLayouts[0];
-}
-
-// The bytes of one planar frame of the layout at width x height: chroma planes round up.
-inline size_t streamFrameBytes(const std::string& layoutName, int bits, int width, int height)
-{
-    const StreamModelLayout& layout = streamModelLayout(layoutName);
-    const size_t luma = size_t(width) * size_t(height);
-    const size_t chroma = layout.even.size() == 1 ? 0
-                                                  : size_t((width + layout.coverX - 1) / layout.coverX) *
-                                                        size_t((height + layout.coverY - 1) / layout.coverY);
-    return (luma + 2 * chroma) * (bits > 8 ? 2 : 1);
-}
-
-// The beats of whole planar frames, pixel by pixel as a string of bits, least significant
-// first, cut into words of tdataBytes: each pixel's slot its components of `bits` bits
-// (rounded up to whole bytes with byteSlots), a line ceil(width / ppc) beats. A 4:2:0
-// stream's odd lines carry zero chroma.
-inline std::vector<StreamBeat> streamBeatsModel(const std::string& frames, const std::string& layoutName, int bits,
-                                                int ppc, bool byteSlots, int width, int height, int tdataBytes)
-{
-    const StreamModelLayout& layout = streamModelLayout(layoutName);
-    const size_t sample = bits > 8 ? 2 : 1;
-    const int chromaWidth = (width + layout.coverX - 1) / layout.coverX;
-    const int chromaHeight = (height + layout.coverY - 1) / layout.coverY;
-    const size_t frameSize = streamFrameBytes(layoutName, bits, width, height);
-    const auto value = [&](const std::string& frame, char letter, int x, int y) -> uint32_t {
-        const size_t plane = std::string("YUVGBR").find(letter) % 3;
-        size_t at = size_t(y) * size_t(width) + size_t(x);
-        if (plane != 0) {
-            at = size_t(width) * size_t(height) + (plane - 1) * size_t(chromaWidth) * size_t(chromaHeight) +
-                 size_t(y / layout.coverY) * size_t(chromaWidth) + size_t(x / layout.coverX);
-            if (layout.coverY == 2 && y % 2 == 1) {
-                return 0;
-            }
-        }
-        uint32_t v = uint8_t(frame[at * sample]);
-        if (sample == 2) {
-            v |= uint32_t(uint8_t(frame[at * sample + 1])) << 8;
-        }
-        return v;
-    };
-    const int slotBits =
-        byteSlots ? int(layout.even.size() * size_t(bits) + 7) / 8 * 8 : int(layout.even.size()) * bits;
-    std::vector<StreamBeat> beats;
-    for (size_t at = 0; at + frameSize <= frames.size(); at += frameSize) {
-        const std::string frame = frames.substr(at, frameSize);
-        for (int y = 0; y < height; ++y) {
-            for (int x0 = 0; x0 < width; x0 += ppc) {
-                std::string bitString(size_t(tdataBytes) * 8, '0');
-                for (int x = x0; x < std::min(width, x0 + ppc); ++x) {
-                    const std::string& letters = x % 2 == 0 ? layout.even : layout.odd;
-                    for (size_t c = 0; c < letters.size(); ++c) {
-                        const uint32_t v = value(frame, letters[c], x, y);
-                        for (int b = 0; b < bits; ++b) {
-                            bitString.at(size_t((x - x0) * slotBits) + c * size_t(bits) + size_t(b)) =
-                                (v >> b & 1) != 0 ? '1' : '0';
-                        }
-                    }
-                }
-                std::string tdata;
-                for (size_t byte = 0; byte < size_t(tdataBytes); ++byte) {
-                    int word = 0;
-                    for (int b = 7; b >= 0; --b) {
-                        word = word * 2 + (bitString[byte * 8 + size_t(b)] - '0');
-                    }
-                    tdata += char(word);
-                }
-                beats.push_back({tdata, y == 0 && x0 == 0, x0 + ppc >= width});
-            }
-        }
-    }
-    return beats;
-}
-
-// Beats as rows: TDATA as two-digit numbers (blank-separated, or packed into one number),
-// reversed for a word printed most significant byte first, then TUSER and TLAST when asked.
-inline std::string streamRows(const std::vector<StreamBeat>& beats, bool reversed, bool packed, bool sideBand)
-{
-    std::string rows;
-    for (const StreamBeat& beat : beats) {
-        rows += wordRow(beat.tdata, reversed, packed);
-        if (sideBand) {
-            rows += std::string(beat.startOfFrame ? " 1" : " 0") + (beat.endOfLine ? " 1" : " 0");
-        }
-        rows += '\n';
-    }
-    return rows;
-}
-
 // ---- AXI4-Stream video ----
+
+// The layouts of a stream, as -A names them.
+inline const char* const streamLayoutNames[] = {"yuv422", "uyvy422", "yuv444", "uyv444", "rgb", "yuv420", "mono"};
 
 // A stream: its layout, the bits of a component, the pixels of a beat, slots of whole bytes
 // (:byte), and the picture.
@@ -471,4 +351,42 @@ inline std::vector<std::string> streamBeats(const StreamShape& s, int busBytes, 
         }
     }
     return beats;
+}
+
+// One beat of a stream: its data word, least significant byte first, and the side band.
+struct StreamBeat {
+    std::string tdata;
+    bool startOfFrame;
+    bool endOfLine;
+};
+
+// The beats of whole planar frames with their side band: TUSER on each frame's first beat,
+// TLAST on each line's last.
+inline std::vector<StreamBeat> streamFramesBeats(const StreamShape& s, int busBytes, const std::string& frames)
+{
+    std::vector<StreamBeat> beats;
+    const size_t frameBytes = streamFrameBytes(s);
+    const auto lineBeats = size_t((s.width + s.ppc - 1) / s.ppc);
+    for (size_t at = 0; at + frameBytes <= frames.size(); at += frameBytes) {
+        const std::vector<std::string> words = streamBeats(s, busBytes, frames.substr(at, frameBytes));
+        for (size_t b = 0; b < words.size(); ++b) {
+            beats.push_back({words[b], b == 0, (b + 1) % lineBeats == 0});
+        }
+    }
+    return beats;
+}
+
+// Beats as rows: TDATA as two-digit numbers (blank-separated, or packed into one number),
+// reversed for a word printed most significant byte first, then TUSER and TLAST when asked.
+inline std::string streamRows(const std::vector<StreamBeat>& beats, bool reversed, bool packed, bool sideBand)
+{
+    std::string rows;
+    for (const StreamBeat& beat : beats) {
+        rows += wordRow(beat.tdata, reversed, packed);
+        if (sideBand) {
+            rows += std::string(beat.startOfFrame ? " 1" : " 0") + (beat.endOfLine ? " 1" : " 0");
+        }
+        rows += '\n';
+    }
+    return rows;
 }
