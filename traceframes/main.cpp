@@ -2173,6 +2173,8 @@ static void unpackNarrowBeatRun(const StreamPlan& plan, const uint8_t* beats, in
     }
     for (int64_t b = 0; b < count; ++b, beats += busBytes) {
         const uint64_t word = narrowBeatWord(beats, busBytes, reversed);
+        // Unrolled, so that each slot's place stays in a register.
+#pragma GCC unroll 8
         for (int32_t k = 0; k < slotCount; ++k) {
             const auto value = static_cast<uint32_t>(word >> shifts[k]) & mask;
             if constexpr (sampleBytes == 2) {
@@ -2196,6 +2198,69 @@ static void unpackNarrowBeatRun(const StreamPlan& plan, const uint8_t* beats, in
         unpackNarrowBeatRun<sampleBytes, slotCount, true>(plan, beats, busBytes, count, mask, rows, step);
     } else {
         unpackNarrowBeatRun<sampleBytes, slotCount, false>(plan, beats, busBytes, count, mask, rows, step);
+    }
+}
+
+// Narrow beats of 2-byte samples whose slots fill each plane's next columns side by side:
+// a beat's samples of a plane are gathered into one number and stored at once. yuv422:10:2,
+// say, stores Y0 and Y1 as one 4-byte number, U0 and V0 as one 2-byte number each.
+template <int32_t lumaCount, int32_t chromaCount>
+static void unpackGatheredBeatRun(const uint32_t shifts[3][4], const uint8_t* beats, int32_t busBytes, int64_t count,
+                                  uint32_t mask, PlaneRows rows, const int32_t step[3], bool reversed)
+{
+    const auto gather = [&](uint64_t word, int plane, int32_t samples) {
+        uint64_t gathered = 0;
+        for (int32_t i = 0; i < samples; ++i) {
+            gathered |= uint64_t{static_cast<uint32_t>(word >> shifts[plane][i]) & mask} << (16 * i);
+        }
+        return gathered;
+    };
+    for (int64_t b = 0; b < count; ++b, beats += busBytes) {
+        const uint64_t word = narrowBeatWord(beats, busBytes, reversed);
+        const uint64_t luma = gather(word, 0, lumaCount);
+        std::memcpy(rows.at[0], &luma, 2 * lumaCount);
+        rows.at[0] += 2 * static_cast<size_t>(step[0]);
+        if constexpr (chromaCount > 0) {
+            const uint64_t u = gather(word, 1, chromaCount);
+            const uint64_t v = gather(word, 2, chromaCount);
+            std::memcpy(rows.at[1], &u, 2 * chromaCount);
+            std::memcpy(rows.at[2], &v, 2 * chromaCount);
+            rows.at[1] += 2 * static_cast<size_t>(step[1]);
+            rows.at[2] += 2 * static_cast<size_t>(step[2]);
+        }
+    }
+}
+
+// Unpacks a run of narrow beats of 2-byte samples by gathered stores where the plan allows
+// (each plane's slots its columns 0, 1, ..., the same count of U and V, and a processor that
+// stores numbers little-endian, as the frames hold samples). Returns false, unpacking
+// nothing, where it does not.
+static bool unpackGathered(const StreamPlan& plan, const uint8_t* beats, int32_t busBytes, int64_t count, uint32_t mask,
+                           PlaneRows rows, const int32_t step[3], bool reversed)
+{
+    if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) {
+        return false;
+    }
+    uint32_t shifts[3][4] = {};
+    int32_t samples[3] = {};
+    for (int32_t k = 0; k < plan.count; ++k) {
+        const StreamSlot& slot = plan.slots[k];
+        if (slot.column != samples[slot.plane] || samples[slot.plane] == 4) {
+            return false;
+        }
+        shifts[slot.plane][samples[slot.plane]++] = static_cast<uint32_t>(slot.bit);
+    }
+    if (samples[1] != samples[2]) {
+        return false;
+    }
+    switch (samples[0] * 10 + samples[1]) {
+    case 10: unpackGatheredBeatRun<1, 0>(shifts, beats, busBytes, count, mask, rows, step, reversed); return true;
+    case 20: unpackGatheredBeatRun<2, 0>(shifts, beats, busBytes, count, mask, rows, step, reversed); return true;
+    case 40: unpackGatheredBeatRun<4, 0>(shifts, beats, busBytes, count, mask, rows, step, reversed); return true;
+    case 11: unpackGatheredBeatRun<1, 1>(shifts, beats, busBytes, count, mask, rows, step, reversed); return true;
+    case 21: unpackGatheredBeatRun<2, 1>(shifts, beats, busBytes, count, mask, rows, step, reversed); return true;
+    case 22: unpackGatheredBeatRun<2, 2>(shifts, beats, busBytes, count, mask, rows, step, reversed); return true;
+    default: return false;
     }
 }
 
@@ -2283,7 +2348,9 @@ static void unpackBeatRunWith(RowKernel kernel, const StreamPlan& plan, const ui
                               bool reversed)
 {
     if (sampleBytes == 2) {
-        unpackAnyBeatRun<2>(plan, beats, busBytes, count, mask, rows, step, reversed);
+        if (busBytes > 8 || !unpackGathered(plan, beats, busBytes, count, mask, rows, step, reversed)) {
+            unpackAnyBeatRun<2>(plan, beats, busBytes, count, mask, rows, step, reversed);
+        }
         return;
     }
 #ifdef TRACEFRAMES_X86

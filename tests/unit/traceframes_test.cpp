@@ -327,15 +327,17 @@ TEST(FastDecoder, PlainMatchesTheCLibraryAndTheOthersMatchThePlain)
     }
 }
 
-// Runs of stream beats unpacked by each row kernel's unpacker land as the plain one lays
-// them, and nothing past the run is touched (the shuffles store 16 bytes at a time).
+// Runs of stream beats unpacked by each row kernel's unpacker (byte shuffles, gathered
+// stores) land as the plain one lays them, and nothing past the run is touched (the shuffles
+// store 16 bytes at a time).
 TEST(StreamUnpack, EveryKernelLaysOutBeatsAsThePlainOne)
 {
     const struct {
         const char* layout;
         int32_t busBytes;
-    } streams[] = {{"yuv422:8:4", 8}, {"uyvy422:8:4", 8}, {"yuv420:8:4", 8}, {"yuv422:8:2", 8},   {"mono:8:8", 8},
-                   {"mono:8:2", 2},   {"mono:8:1", 1},    {"yuv444:8:1", 4}, {"rgb:8:1:byte", 4}, {"yuv422:10:2", 5}};
+    } streams[] = {{"yuv422:8:4", 8},  {"uyvy422:8:4", 8}, {"yuv420:8:4", 8},  {"yuv422:8:2", 8},   {"mono:8:8", 8},
+                   {"mono:8:2", 2},    {"mono:8:1", 1},    {"yuv444:8:1", 4},  {"rgb:8:1:byte", 4}, {"yuv422:10:2", 5},
+                   {"yuv444:10:2", 8}, {"mono:16:4", 8},   {"yuv420:12:2", 6}, {"uyv444:12:1", 5}};
     std::mt19937 random(23);
     for (const auto& stream : streams) {
         const StreamLayout layout = readStreamLayout(stream.layout);
