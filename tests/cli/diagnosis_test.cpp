@@ -22,9 +22,9 @@
 
 namespace {
 
-const std::string framecmp = FRAMECMP_BIN;
-const std::string traceframes = TRACEFRAMES_BIN;
-const std::string tracegen = TRACEGEN_BIN;
+const std::string framecmp = programPath(FRAMECMP_BIN);
+const std::string traceframes = programPath(TRACEFRAMES_BIN);
+const std::string tracegen = programPath(TRACEGEN_BIN);
 
 // ---- A model of 4:2:0 frames in bus order ----
 

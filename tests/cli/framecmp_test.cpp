@@ -14,9 +14,9 @@
 
 namespace {
 
-const std::string framecmp = FRAMECMP_BIN;
-const std::string traceframes = TRACEFRAMES_BIN;
-const std::string tracegen = TRACEGEN_BIN;
+const std::string framecmp = programPath(FRAMECMP_BIN);
+const std::string traceframes = programPath(TRACEFRAMES_BIN);
+const std::string tracegen = programPath(TRACEGEN_BIN);
 
 // A format as the model knows it: how the planes are arranged ("planar", "gbr" (planar, the
 // planes named G, B, R), "gray", chroma

@@ -11,9 +11,9 @@
 
 namespace {
 
-const std::string planepack = PLANEPACK_BIN;
-const std::string traceframes = TRACEFRAMES_BIN;
-const std::string tracegen = TRACEGEN_BIN;
+const std::string planepack = programPath(PLANEPACK_BIN);
+const std::string traceframes = programPath(TRACEFRAMES_BIN);
+const std::string tracegen = programPath(TRACEGEN_BIN);
 
 const std::string usage = "Usage: planepack in out w h order\n, where order 0 == YUYV,\n        order 1 == YVYU,\n"
                           "        order 2 == UYVY,\n        order 3 == VYUY,\n";

@@ -8,8 +8,8 @@
 
 namespace {
 
-const std::string traceframes = TRACEFRAMES_BIN;
-const std::string tracegen = TRACEGEN_BIN;
+const std::string traceframes = programPath(TRACEFRAMES_BIN);
+const std::string tracegen = programPath(TRACEGEN_BIN);
 const std::string trace = "clip_w176_144_420_32.txt";
 
 // The full path of `name` on PATH, or "" when it is not there.
@@ -401,9 +401,9 @@ TEST_P(Faults, NothingLostNothingHangs)
         GTEST_SKIP() << "bash or timeout is not installed";
     }
     Scratch scratch;
-    const RunResult result =
-        scratch.run(timeout, {"-k", "5", "30", bash, "-c", fault.script, "bash", traceframes, PLANEPACK_BIN,
-                              FRAMECMP_BIN, tracegen, sanitizedBuild() ? "sanitized" : "plain"});
+    const RunResult result = scratch.run(timeout, {"-k", "5", "30", bash, "-c", fault.script, "bash", traceframes,
+                                                   programPath(PLANEPACK_BIN), programPath(FRAMECMP_BIN), tracegen,
+                                                   sanitizedBuild() ? "sanitized" : "plain"});
     if (result.out == "skip\n") {
         GTEST_SKIP() << "needs root and a tmpfs";
     }

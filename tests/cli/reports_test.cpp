@@ -16,7 +16,7 @@
 
 namespace {
 
-const std::string framecmp = FRAMECMP_BIN;
+const std::string framecmp = programPath(FRAMECMP_BIN);
 
 // ---- The model ----
 

@@ -11,8 +11,8 @@
 
 namespace {
 
-const std::string traceframes = TRACEFRAMES_BIN;
-const std::string tracegen = TRACEGEN_BIN;
+const std::string traceframes = programPath(TRACEFRAMES_BIN);
+const std::string tracegen = programPath(TRACEGEN_BIN);
 
 // What traceframes makes of the rows of a trace: reverse each row's bytes (-E), then whole
 // frames in bus order, or with -P in planes.

@@ -9,8 +9,8 @@
 
 namespace {
 
-const std::string traceframes = TRACEFRAMES_BIN;
-const std::string tracegen = TRACEGEN_BIN;
+const std::string traceframes = programPath(TRACEFRAMES_BIN);
+const std::string tracegen = programPath(TRACEGEN_BIN);
 
 // The rows of the 4x2 4:2:0 example: luma 8 bytes, two chroma planes of 2.
 const std::string exampleRows = "00 01 02 03\n04 05 06 07\na0 b0 a1 b1\n";

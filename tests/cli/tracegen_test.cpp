@@ -12,8 +12,8 @@
 
 namespace {
 
-const std::string tracegen = TRACEGEN_BIN;
-const std::string traceframes = TRACEFRAMES_BIN;
+const std::string tracegen = programPath(TRACEGEN_BIN);
+const std::string traceframes = programPath(TRACEFRAMES_BIN);
 
 TEST(TracegenRoundTrip, RawFramesInTraceOut)
 {

@@ -156,12 +156,32 @@ inline bool answersHelpAndVersion(const Scratch& scratch, const std::string& pro
            version.out == name + " (yuvtools) " + YUVTOOLS_VERSION + "\n";
 }
 
+// The sanitized programs' build, when the black-box suites of a plain build run them (CI
+// builds those suites once): YUVTOOLS_SANITIZED_BUILD names its directory. Null otherwise.
+inline const char* sanitizedProgramsBuild()
+{
+    const char* build = std::getenv("YUVTOOLS_SANITIZED_BUILD");
+    return build != nullptr && *build != '\0' ? build : nullptr;
+}
+
+// A program this build made, at `built`, or its namesake in the sanitized build when the
+// suites run those.
+inline std::string programPath(const std::string& built)
+{
+    const char* sanitized = sanitizedProgramsBuild();
+    const std::string ownBuild = YUVTOOLS_BUILD_DIR;
+    if (sanitized == nullptr || built.rfind(ownBuild + "/", 0) != 0) {
+        return built;
+    }
+    return sanitized + built.substr(ownBuild.size());
+}
+
 inline bool sanitizedBuild()
 {
 #ifdef TESTS_SANITIZED
     return true;
 #else
-    return false;
+    return sanitizedProgramsBuild() != nullptr;
 #endif
 }
 

@@ -22,7 +22,7 @@ extern "C" const char* __asan_default_options() // NOLINT(bugprone-reserved-iden
 
 namespace {
 
-const std::string planepack = PLANEPACK_BIN;
+const std::string planepack = programPath(PLANEPACK_BIN);
 
 // ---- Row kernels ----
 

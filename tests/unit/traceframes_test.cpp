@@ -30,8 +30,8 @@ extern "C" const char* __asan_default_options() // NOLINT(bugprone-reserved-iden
 
 namespace {
 
-const std::string traceframes = TRACEFRAMES_BIN;
-const std::string tracegen = TRACEGEN_BIN;
+const std::string traceframes = programPath(TRACEFRAMES_BIN);
+const std::string tracegen = programPath(TRACEGEN_BIN);
 
 // Blocks of 61 bytes, so that short traces reach every refill and every line longer than a
 // block.
