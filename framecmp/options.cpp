@@ -159,10 +159,10 @@ static void readStride(const std::string& name, const char* text, BufferGeometry
 // One of the buffer options of EXPECTED or ACTUAL.
 static void readGeometry(int opt, const char* text, Options& options)
 {
-    static const char* const names[] = {"--stride", "--plane-rows", "--chroma-offset", "--frame-bytes"};
+    static const char* const names[] = {"stride", "plane-rows", "chroma-offset", "frame-bytes"};
     const bool expected = opt >= expectedStrideOption;
     const int which = (opt - strideOption) % geometryOptions;
-    const std::string name = expected ? "--expected-" + std::string(names[which] + 2) : std::string(names[which]);
+    const std::string name = (expected ? "--expected-" : "--") + std::string(names[which]);
     BufferGeometry& geometry = options.geometry[expected ? 0 : 1];
     if (which == 0) {
         readStride(name, text, geometry);
