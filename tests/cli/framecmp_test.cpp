@@ -950,14 +950,14 @@ struct BufferCase {
     std::string format;
     int width;
     int height;
-    int stridePad;       // the luma stride past a tight line
-    int chromaPad;       // the chroma stride past a chroma line; -1: --stride=Y alone
-    int extraRows;       // --plane-rows past the height; 0: not given
-    int chromaGap;       // --chroma-offset past the luma's last line; -1: not given
-    int framePad;        // --frame-bytes past the strided frame; 0: not given
-    bool cutLast;        // the file's last frame ends after its last line
-    bool expectedBuffer; // EXPECTED is the buffer (--expected-*), ACTUAL tight
-    std::string extra;   // "--skip=1", "--align=1" (ACTUAL a frame late) or ""
+    int stridePad;     // the luma stride past a tight line
+    int chromaPad;     // the chroma stride past a chroma line; -1: --stride=Y alone
+    int extraRows;     // --plane-rows past the height; 0: not given
+    int chromaGap;     // --chroma-offset past the luma's last line; -1: not given
+    int framePad;      // --frame-bytes past the strided frame; 0: not given
+    bool cutLast;      // the file's last frame ends after its last line
+    char buffer;       // the buffer: 'e' EXPECTED (--expected-*), 'a' ACTUAL, 'b' both, padding alike
+    std::string extra; // "--skip=1", "--align=1" (ACTUAL a frame late) or ""
 };
 
 LineShape lineShapeOf(const ModelFormat& f, int w, int h)
@@ -976,14 +976,16 @@ TEST(FramecmpBuffers, StridedAndPaddedFramesComparedInPlace)
 {
     // clang-format off
     const BufferCase cases[] = {
-        {"yuv420p", 7, 5, 9, -1, 3, -1, 0, false, false, ""},
-        {"yuv420p", 6, 4, 2, 3, 0, 5, 17, true, false, "--skip=1"},
-        {"nv12", 6, 3, 4, -1, 1, -1, 11, true, true, ""},
-        {"nv12", 8, 4, 0, 6, 0, 0, 0, false, false, "--align=1"},
-        {"yuv422p10le", 5, 3, 6, -1, 2, -1, 5, true, false, ""},
-        {"yuv422p10le", 4, 2, 1, 3, 0, 7, 0, false, true, "--skip=1"},
-        {"yuyv422", 6, 3, 8, -1, 2, -1, 9, true, false, "--align=1"},
-        {"yuyv422", 4, 2, 0, -1, 0, -1, 4, false, true, ""},
+        {"yuv420p", 7, 5, 9, -1, 3, -1, 0, false, 'a', ""},
+        {"yuv420p", 6, 4, 2, 3, 0, 5, 17, true, 'a', "--skip=1"},
+        {"yuv420p", 4, 2, 3, -1, 1, -1, 0, false, 'b', ""},
+        {"nv12", 6, 3, 4, -1, 1, -1, 11, true, 'e', ""},
+        {"nv12", 8, 4, 0, 6, 0, 0, 0, false, 'a', "--align=1"},
+        {"yuv422p10le", 5, 3, 6, -1, 2, -1, 5, true, 'a', ""},
+        {"yuv422p10le", 4, 2, 1, 3, 0, 7, 0, false, 'e', "--skip=1"},
+        {"yuv422p10le", 3, 2, 2, -1, 0, 1, 3, true, 'b', ""},
+        {"yuyv422", 6, 3, 8, -1, 2, -1, 9, true, 'a', "--align=1"},
+        {"yuyv422", 4, 2, 0, -1, 0, -1, 4, false, 'e', ""},
     };
     // clang-format on
     std::mt19937 random(20261209);
@@ -1002,18 +1004,24 @@ TEST(FramecmpBuffers, StridedAndPaddedFramesComparedInPlace)
             c.chromaGap >= 0 ? (s.height - 1) * b.stride[0] + s.lumaLine + size_t(c.chromaGap) : b.stride[0] * rows;
         b.frameBytes = std::max(b.stride[0] * rows, b.chromaStart + s.chromaPlanes * b.stride[1] * b.chromaRows) +
                        size_t(c.framePad);
-        const std::string prefix = c.expectedBuffer ? "--expected-" : "--";
-        std::vector<std::string> args = {"-s", std::to_string(c.width) + "x" + std::to_string(c.height), "-f", c.format,
-                                         prefix + "stride=" + std::to_string(b.stride[0]) +
-                                             (c.chromaPad >= 0 ? "," + std::to_string(b.stride[1]) : "")};
-        if (c.extraRows != 0) {
-            args.push_back(prefix + "plane-rows=" + std::to_string(rows));
-        }
-        if (c.chromaGap >= 0) {
-            args.push_back(prefix + "chroma-offset=" + std::to_string(b.chromaStart));
-        }
-        if (c.framePad != 0) {
-            args.push_back(prefix + "frame-bytes=" + std::to_string(b.frameBytes));
+        std::vector<std::string> args = {"-s", std::to_string(c.width) + "x" + std::to_string(c.height), "-f",
+                                         c.format};
+        for (const char file : {'e', 'a'}) {
+            if (c.buffer != file && c.buffer != 'b') {
+                continue;
+            }
+            const std::string prefix = file == 'e' ? "--expected-" : "--";
+            args.push_back(prefix + "stride=" + std::to_string(b.stride[0]) +
+                           (c.chromaPad >= 0 ? "," + std::to_string(b.stride[1]) : ""));
+            if (c.extraRows != 0) {
+                args.push_back(prefix + "plane-rows=" + std::to_string(rows));
+            }
+            if (c.chromaGap >= 0) {
+                args.push_back(prefix + "chroma-offset=" + std::to_string(b.chromaStart));
+            }
+            if (c.framePad != 0) {
+                args.push_back(prefix + "frame-bytes=" + std::to_string(b.frameBytes));
+            }
         }
         if (!c.extra.empty()) {
             args.push_back(c.extra);
@@ -1023,13 +1031,16 @@ TEST(FramecmpBuffers, StridedAndPaddedFramesComparedInPlace)
         const auto frames = randomFrames(random, f, c.width, c.height, 3);
         const auto lead = randomFrames(random, f, c.width, c.height, 1);
         const bool align = c.extra == "--align=1";
-        // A clip as a file holds it; a late ACTUAL starts with a frame of its own.
+        // A clip as a file holds it; a late ACTUAL starts with a frame of its own. Two buffers
+        // get the same padding, so that only the samples can tell them apart.
+        const auto seed = random();
         const auto write = [&](const std::vector<std::vector<ModelPlane>>& tight, bool buffered, bool late) {
+            std::mt19937 garbage(seed);
             std::vector<std::vector<ModelPlane>> clipFrames = late ? lead : std::vector<std::vector<ModelPlane>>();
             clipFrames.insert(clipFrames.end(), tight.begin(), tight.end());
             std::string clip;
             for (const std::vector<ModelPlane>& frame : clipFrames) {
-                clip += buffered ? bufferedFrame(packFrame(f, frame), s, b, random) : packFrame(f, frame);
+                clip += buffered ? bufferedFrame(packFrame(f, frame), s, b, garbage) : packFrame(f, frame);
             }
             if (buffered && c.cutLast) {
                 clip.resize(clip.size() - b.frameBytes + bufferedLinesEnd(s, b));
@@ -1047,12 +1058,14 @@ TEST(FramecmpBuffers, StridedAndPaddedFramesComparedInPlace)
         const std::vector<std::vector<ModelPlane>> damagedCompared(damaged.begin() + first, damaged.end());
         for (const bool damage : {false, true}) {
             const auto& buffer = damage ? damaged : frames;
-            scratch.write("e.yuv", write(c.expectedBuffer ? buffer : frames, c.expectedBuffer, false));
-            scratch.write("a.yuv", write(c.expectedBuffer ? frames : buffer, !c.expectedBuffer, align));
+            // The damage is in EXPECTED when it alone is the buffer, else in ACTUAL.
+            const bool inExpected = c.buffer == 'e';
+            scratch.write("e.yuv", write(inExpected ? buffer : frames, c.buffer != 'a', false));
+            scratch.write("a.yuv", write(inExpected ? frames : buffer, c.buffer != 'e', align));
             const RunResult result = scratch.run(framecmp, args);
-            const std::string report = !damage            ? "identical: " + std::to_string(3 - first) + " frames\n"
-                                       : c.expectedBuffer ? modelReport(f, f, damagedCompared, compared, {}, first)
-                                                          : modelReport(f, f, compared, damagedCompared, {}, first);
+            const std::string report = !damage      ? "identical: " + std::to_string(3 - first) + " frames\n"
+                                       : inExpected ? modelReport(f, f, damagedCompared, compared, {}, first)
+                                                    : modelReport(f, f, compared, damagedCompared, {}, first);
             EXPECT_EQ(result.out, aligned + report);
             EXPECT_EQ(result.status, damage ? 1 : 0);
             EXPECT_EQ(result.err, "");
