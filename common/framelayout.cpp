@@ -137,7 +137,7 @@ size_t chromaStride(const FrameLayout& tight, const Layout& layout, const Buffer
 
 // The strides against the lines they must hold.
 void checkStrides(const FrameLayout& tight, const Format& format, const BufferGeometry& geometry,
-                  const std::string& optionPrefix, size_t strides[2])
+                  const std::string& optionPrefix, const size_t strides[2])
 {
     const Layout& layout = *format.layout;
     const bool chromaLines = layout.chroma == Chroma::planar || layout.chroma == Chroma::interleaved;
@@ -162,8 +162,8 @@ FrameLayout placeInBuffer(const FrameLayout& tight, const Format& format, const 
                           const std::string& optionPrefix, const std::string& file)
 {
     const Layout& layout = *format.layout;
-    size_t strides[2] = {geometry.stride[0] != 0 ? static_cast<size_t>(geometry.stride[0]) : tight.lineBytes[0],
-                         chromaStride(tight, layout, geometry)};
+    const size_t strides[2] = {geometry.stride[0] != 0 ? static_cast<size_t>(geometry.stride[0]) : tight.lineBytes[0],
+                               chromaStride(tight, layout, geometry)};
     checkStrides(tight, format, geometry, optionPrefix, strides);
     const int64_t rows = geometry.planeRows != 0 ? geometry.planeRows : tight.height;
     if (rows < tight.height) {

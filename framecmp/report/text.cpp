@@ -302,7 +302,7 @@ bool noWholeFrame(const RunTally& tally, const Remainder rest[2])
 // The bytes of a file frame: "192", or "192 in EXPECTED, 256 in ACTUAL" when they differ.
 static std::string framesBytesText(const PairLayout& pair)
 {
-    const std::string expected = std::to_string(pair.expected.fileFrameSize);
+    std::string expected = std::to_string(pair.expected.fileFrameSize);
     if (pair.expected.fileFrameSize == pair.actual.fileFrameSize) {
         return expected;
     }
