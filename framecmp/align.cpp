@@ -73,15 +73,19 @@ static bool betterAlignment(const AlignScore& score, const AlignScore& best)
 
 // Gets ready to align on up to `reach` frames of a file: holds them, as they are read, when
 // it is a pipe; counts them when it can seek, with room for one to be read in place.
-static void prepareAlignment(const Input& input, Readahead& readahead, size_t file, Buffers& buffers, size_t frameSize,
-                             int64_t reach)
+static void prepareAlignment(const Input& input, Readahead& readahead, size_t file, Buffers& buffers,
+                             const FrameLayout& layout, int64_t reach)
 {
+    const size_t frameSize = layout.fileFrameSize;
     struct stat status {};
     readahead.start[file] = lseek(input.fd, 0, SEEK_CUR);
     readahead.seekable[file] = fstat(input.fd, &status) == 0 && S_ISREG(status.st_mode) && readahead.start[file] >= 0;
     if (readahead.seekable[file]) {
         const int64_t left = std::max<int64_t>(status.st_size - readahead.start[file], 0);
-        readahead.whole[file] = std::min<int64_t>(left / static_cast<int64_t>(frameSize), reach);
+        const auto pitch = static_cast<int64_t>(frameSize);
+        // A last frame may end after its last line.
+        const int64_t whole = left / pitch + (wholeFrame(layout, static_cast<size_t>(left % pitch)) ? 1 : 0);
+        readahead.whole[file] = std::min<int64_t>(whole, reach);
         if (readahead.whole[file] > 0) {
             frameRoom(buffers, file, frameSize, frameSize);
         }
@@ -91,22 +95,26 @@ static void prepareAlignment(const Input& input, Readahead& readahead, size_t fi
         const size_t got = readFrame(input, buffers, file, frameSize);
         const uint8_t* frame = frameOf(buffers, file);
         readahead.frames[file].emplace_back(frame, frame + got);
-        if (got < frameSize) {
+        if (!wholeFrame(layout, got)) {
             break;
         }
         ++readahead.whole[file];
+        if (got < frameSize) {
+            break;
+        }
     }
 }
 
 // Frame k of a file from where aligning starts: held, or read in place into `buffer`.
 static const uint8_t* alignFrame(const Input& input, const Readahead& readahead, size_t file, int64_t k,
-                                 size_t frameSize, uint8_t* buffer)
+                                 const FrameLayout& layout, uint8_t* buffer)
 {
+    const size_t frameSize = layout.fileFrameSize;
     if (!readahead.seekable[file]) {
         return readahead.frames[file][static_cast<size_t>(k)].data();
     }
     const off_t at = readahead.start[file] + static_cast<off_t>(k) * static_cast<off_t>(frameSize);
-    if (readUpTo(input, buffer, frameSize, at) < frameSize) {
+    if (!wholeFrame(layout, readUpTo(input, buffer, frameSize, at))) {
         fail(input.path, "changed while being read");
     }
     return buffer;
@@ -119,10 +127,9 @@ static const uint8_t* alignFrame(const Input& input, const Readahead& readahead,
 int64_t alignFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
                    Buffers& buffers)
 {
-    const size_t frameSize = pair.expected.frameSize;
     const int64_t reach = options.alignMax + alignWindow;
-    prepareAlignment(inputs[0], readahead, 0, buffers, frameSize, reach);
-    prepareAlignment(inputs[1], readahead, 1, buffers, frameSize, reach);
+    prepareAlignment(inputs[0], readahead, 0, buffers, pair.expected, reach);
+    prepareAlignment(inputs[1], readahead, 1, buffers, pair.actual, reach);
     int64_t best = 0;
     AlignScore bestScore{0, 0, 0};
     // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|, late first.
@@ -138,8 +145,8 @@ int64_t alignFiles(const Options& options, const PairLayout& pair, const Input i
         AlignScore score{0, 0, overlap};
         for (int64_t i = 0; i < overlap; ++i) {
             const uint8_t* expected =
-                alignFrame(inputs[0], readahead, 0, startExpected + i, frameSize, buffers.expected);
-            const uint8_t* actual = alignFrame(inputs[1], readahead, 1, startActual + i, frameSize, buffers.actual);
+                alignFrame(inputs[0], readahead, 0, startExpected + i, pair.expected, buffers.expected);
+            const uint8_t* actual = alignFrame(inputs[1], readahead, 1, startActual + i, pair.actual, buffers.actual);
             const AlignScore scored = scoreFrame(pair, options.criteria.tolerance, buffers, expected, actual);
             score.failing += scored.failing;
             score.psnr += scored.psnr;
@@ -150,7 +157,9 @@ int64_t alignFiles(const Options& options, const PairLayout& pair, const Input i
         }
     }
     const int64_t starts[2] = {best < 0 ? -best : 0, best > 0 ? best : 0};
+    const size_t frameSizes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
     for (size_t s = 0; s < 2; ++s) {
+        const size_t frameSize = frameSizes[s];
         if (!readahead.seekable[s]) {
             readahead.next[s] = static_cast<size_t>(std::min<int64_t>(starts[s], int64_t(readahead.frames[s].size())));
         } else if (lseek(inputs[s].fd,

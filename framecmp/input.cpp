@@ -180,13 +180,17 @@ void releaseBuffers(const Buffers& buffers)
 }
 
 // What is left of a file once one of the two has ended; `got` is what its last read gave.
-// A file that gave a whole frame is read one byte further, no more: it may never end. A
-// byte --align still holds counts as read, so that a pipe reads as a file does.
+// A file that gave a whole file frame is read one byte further, no more: it may never end.
+// A byte --align still holds counts as read, so that a pipe reads as a file does.
 Remainder countRemainder(const Input& input, const Readahead& readahead, size_t file, Buffers& buffers,
-                         size_t frameSize, size_t got)
+                         const FrameLayout& layout, size_t got)
 {
-    if (got < frameSize) {
+    const size_t frameSize = layout.fileFrameSize;
+    if (!wholeFrame(layout, got)) {
         return Remainder{0, got, false};
+    }
+    if (got < frameSize) {
+        return Remainder{1, 0, false};
     }
     const bool heldMore =
         readahead.next[file] < readahead.frames[file].size() && !readahead.frames[file][readahead.next[file]].empty();

@@ -79,8 +79,15 @@ void checkMaskEnd(const Input& mask, Buffers& buffers, size_t frameSize, const R
 
 void releaseBuffers(const Buffers& buffers);
 
+// Whether `got` bytes of a file frame hold a whole frame: every line, if not the padding
+// after the last (a file's last frame may end there).
+inline bool wholeFrame(const FrameLayout& layout, size_t got)
+{
+    return got >= layout.linesEnd;
+}
+
 Remainder countRemainder(const Input& input, const Readahead& readahead, size_t file, Buffers& buffers,
-                         size_t frameSize, size_t got);
+                         const FrameLayout& layout, size_t got);
 
 size_t nextFrame(const Input& input, Readahead& readahead, size_t file, Buffers& buffers, size_t frameSize);
 

@@ -46,17 +46,19 @@ static void drawLaterFrame(const Options& options, const PairLayout& pair, const
     if (options.picturePath == nullptr || tally.pictureWritten || options.pictureFrame <= frame) {
         return;
     }
-    const size_t frameSize = pair.expected.frameSize;
+    const FrameLayout* layouts[2] = {&pair.expected, &pair.actual};
     for (int64_t next = frame + 1; next <= options.pictureFrame; ++next) {
+        size_t got = 0;
         for (size_t file = 0; file < 2; ++file) {
-            if (nextFrame(inputs[file], readahead, file, buffers, frameSize) < frameSize) {
+            got = nextFrame(inputs[file], readahead, file, buffers, layouts[file]->fileFrameSize);
+            if (!wholeFrame(*layouts[file], got)) {
                 rest[file] = Remainder{next - frame - 1, 0, false};
                 rest[1 - file].more = true;
                 return;
             }
         }
         if (options.maskPath != nullptr) {
-            readMaskFrame(inputs[2], buffers, frameSize, frameSize);
+            readMaskFrame(inputs[2], buffers, pair.actual.fileFrameSize, got);
         }
     }
     const FrameResult drawn =
@@ -85,20 +87,19 @@ static void closeRun(const Options& options, LoopState& state)
 RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[3], Readahead& readahead,
                       Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state)
 {
-    const size_t frameSize = pair.expected.frameSize;
     RunTally tally = emptyTally();
     const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, pair); };
     for (;;) {
-        const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, frameSize);
-        const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, frameSize);
+        const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, pair.expected.fileFrameSize);
+        const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, pair.actual.fileFrameSize);
         if (options.maskPath != nullptr) {
-            readMaskFrame(inputs[2], buffers, frameSize, gotActual);
+            readMaskFrame(inputs[2], buffers, pair.actual.fileFrameSize, gotActual);
         }
-        if (gotExpected < frameSize || gotActual < frameSize) {
-            rest[0] = countRemainder(inputs[0], readahead, 0, buffers, frameSize, gotExpected);
-            rest[1] = countRemainder(inputs[1], readahead, 1, buffers, frameSize, gotActual);
+        if (!wholeFrame(pair.expected, gotExpected) || !wholeFrame(pair.actual, gotActual)) {
+            rest[0] = countRemainder(inputs[0], readahead, 0, buffers, pair.expected, gotExpected);
+            rest[1] = countRemainder(inputs[1], readahead, 1, buffers, pair.actual, gotActual);
             if (options.maskPath != nullptr) {
-                checkMaskEnd(inputs[2], buffers, frameSize, rest[1]);
+                checkMaskEnd(inputs[2], buffers, pair.actual.fileFrameSize, rest[1]);
             }
             closeRun(options, state);
             return tally;

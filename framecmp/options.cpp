@@ -49,6 +49,12 @@ static const char usageText[] =
     "  --ssim-min=S  a plane fails when its SSIM is below S (0 to 1); implies --ssim\n"
     "  --unknown=MASK  MASK, laid out as ACTUAL, holds its unknown bits: a sample whose mask\n"
     "                is not zero fails, and is counted unknown\n"
+    "  --stride=Y[,C]  ACTUAL's bytes from one line's start to the next, luma and chroma\n"
+    "  --plane-rows=R  rows allocated to ACTUAL's luma plane (the chroma's scaled down)\n"
+    "  --chroma-offset=N  bytes from ACTUAL's frame start to its first chroma plane\n"
+    "  --frame-bytes=N  bytes from one ACTUAL frame's start to the next\n"
+    "  --expected-stride, --expected-plane-rows, --expected-chroma-offset,\n"
+    "  --expected-frame-bytes  the same for EXPECTED\n"
     "  --help, --version\n"
     "a sample also fails when its padding bits are set\n"
     "exit status: 0 pass, 1 fail or lengths differ, 2 trouble\n";
@@ -124,6 +130,53 @@ static int64_t readSsimMin(const char* text)
     return value;
 }
 
+// The buffer options, ACTUAL's and then EXPECTED's, as getopt_long returns them.
+enum GeometryOption : int {
+    strideOption = 256,
+    planeRowsOption,
+    chromaOffsetOption,
+    frameBytesOption,
+    expectedStrideOption,
+    expectedPlaneRowsOption,
+    expectedChromaOffsetOption,
+    expectedFrameBytesOption,
+};
+
+constexpr int geometryOptions = 4;
+
+// --stride=Y[,C]: each from 1 to 2147483647.
+static void readStride(const std::string& name, const char* text, BufferGeometry& geometry)
+{
+    const char* comma = std::strchr(text, ',');
+    const std::string luma = comma == nullptr ? std::string(text) : std::string(text, comma);
+    geometry.stride[0] = readDecimal(luma.c_str(), 1, INT32_MAX);
+    geometry.stride[1] = comma == nullptr ? 0 : readDecimal(comma + 1, 1, INT32_MAX);
+    if (geometry.stride[0] < 0 || geometry.stride[1] < 0) {
+        failUsage(name + "=" + text, "not Y or Y,C, line strides in bytes from 1 to 2147483647");
+    }
+}
+
+// One of the buffer options of EXPECTED or ACTUAL.
+static void readGeometry(int opt, const char* text, Options& options)
+{
+    static const char* const names[] = {"stride", "plane-rows", "chroma-offset", "frame-bytes"};
+    const bool expected = opt >= expectedStrideOption;
+    const int which = (opt - strideOption) % geometryOptions;
+    const std::string name = (expected ? "--expected-" : "--") + std::string(names[which]);
+    BufferGeometry& geometry = options.geometry[expected ? 0 : 1];
+    if (which == 0) {
+        readStride(name, text, geometry);
+        return;
+    }
+    const int64_t value = readDecimal(text, which == 2 ? 0 : 1, INT32_MAX);
+    if (value < 0) {
+        failUsage(name + "=" + text, which == 2   ? "not a byte offset from 0 to 2147483647"
+                                     : which == 1 ? "not a row count from 1 to 2147483647"
+                                                  : "not a byte count from 1 to 2147483647");
+    }
+    (which == 1 ? geometry.planeRows : which == 2 ? geometry.chromaOffset : geometry.frameBytes) = value;
+}
+
 bool isStandardOutput(const char* path)
 {
     return path != nullptr && std::strcmp(path, "-") == 0;
@@ -150,17 +203,33 @@ bool reportsWanted(const Options& options)
 Options readOptions(int argc, char** argv)
 {
     static const option longOptions[] = {
-        {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
-        {"skip", required_argument, nullptr, 'S'},     {"align", required_argument, nullptr, 'A'},
-        {"csv", required_argument, nullptr, 'C'},      {"json", required_argument, nullptr, 'J'},
-        {"plot", required_argument, nullptr, 'G'},     {"ssim", no_argument, nullptr, 'M'},
-        {"ssim-min", required_argument, nullptr, 'N'}, {"picture-frame", required_argument, nullptr, 'P'},
-        {"unknown", required_argument, nullptr, 'U'},  {nullptr, 0, nullptr, 0}};
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {"skip", required_argument, nullptr, 'S'},
+        {"align", required_argument, nullptr, 'A'},
+        {"csv", required_argument, nullptr, 'C'},
+        {"json", required_argument, nullptr, 'J'},
+        {"plot", required_argument, nullptr, 'G'},
+        {"ssim", no_argument, nullptr, 'M'},
+        {"ssim-min", required_argument, nullptr, 'N'},
+        {"picture-frame", required_argument, nullptr, 'P'},
+        {"unknown", required_argument, nullptr, 'U'},
+        {"stride", required_argument, nullptr, strideOption},
+        {"plane-rows", required_argument, nullptr, planeRowsOption},
+        {"chroma-offset", required_argument, nullptr, chromaOffsetOption},
+        {"frame-bytes", required_argument, nullptr, frameBytesOption},
+        {"expected-stride", required_argument, nullptr, expectedStrideOption},
+        {"expected-plane-rows", required_argument, nullptr, expectedPlaneRowsOption},
+        {"expected-chroma-offset", required_argument, nullptr, expectedChromaOffsetOption},
+        {"expected-frame-bytes", required_argument, nullptr, expectedFrameBytesOption},
+        {nullptr, 0, nullptr, 0}};
     Options options{};
     options.criteria.psnrFloor = -1;
     options.alignMax = -1;
     options.criteria.ssimMin = -1;
     options.pictureFrame = -1;
+    options.geometry[0].chromaOffset = -1;
+    options.geometry[1].chromaOffset = -1;
     opterr = 0;
     int opt = 0;
     while ((opt = getopt_long(argc, argv, ":s:f:F:t:p:qln:i:h", longOptions, nullptr)) != -1) {
@@ -215,6 +284,14 @@ Options readOptions(int argc, char** argv)
             }
             break;
         case 'U': options.maskPath = optarg; break;
+        case strideOption:
+        case planeRowsOption:
+        case chromaOffsetOption:
+        case frameBytesOption:
+        case expectedStrideOption:
+        case expectedPlaneRowsOption:
+        case expectedChromaOffsetOption:
+        case expectedFrameBytesOption: readGeometry(opt, optarg, options); break;
         case 'h': printAndExit(usageText);
         case 'V': printAndExit("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");

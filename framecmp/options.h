@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/formats.h"
+#include "common/framelayout.h"
 
 namespace framecmp {
 
@@ -48,7 +49,8 @@ struct Options {
     int64_t pictureFrame; // the frame -i draws; -1 for the first failing one
     Format format;
     Format actualFormat;
-    int32_t width; // 0 until -s or a name gives it
+    BufferGeometry geometry[2]; // where EXPECTED's and ACTUAL's buffers put lines and frames
+    int32_t width;              // 0 until -s or a name gives it
     int32_t height;
     bool formatGiven;
     bool actualFormatGiven;

@@ -1,6 +1,7 @@
 // Fuzz driver for framecmp: options (formats of every depth, -F, -t, -p, --skip, --align,
 // -i with --picture-frame, the reports --csv, --json and --plot, --ssim and --ssim-min,
-// --unknown with either file as the mask),
+// --unknown with either file as the mask, the buffer layouts --stride, --plane-rows,
+// --chroma-offset, --frame-bytes and their --expected- forms),
 // geometry and file contents: frames whose bytes are those of the other displaced put the
 // search for a lost bus word to work. Reports are written in the scratch directory, or to
 // standard output as "-". The first line of the input is the argument list, blank-separated,

@@ -32,6 +32,17 @@ static SampleCoding sampleCodingOf(const Format& format)
     return SampleCoding{0, valueMask, 0xffffU & ~valueMask, format.depth};
 }
 
+// Whether two layouts of one format put every sample and frame at the same bytes.
+static bool samePlaces(const FrameLayout& a, const FrameLayout& b)
+{
+    for (int p = 0; p < a.planeCount; ++p) {
+        if (a.planes[p].offset != b.planes[p].offset || a.planes[p].rowStride != b.planes[p].rowStride) {
+            return false;
+        }
+    }
+    return a.fileFrameSize == b.fileFrameSize;
+}
+
 // The two layouts and codings. ACTUAL's format, when -F gives one, must have EXPECTED's
 // sampling and depth: then its planes are the same and so is its frame size.
 PairLayout makePairLayout(const Options& options)
@@ -47,10 +58,12 @@ PairLayout makePairLayout(const Options& options)
         fail("-F " + formatName(actualFormat), std::string("ACTUAL's planes are ") + actualFormat.layout->planeNames +
                                                    ", EXPECTED's " + options.format.layout->planeNames);
     }
-    const FrameLayout expected = makeFrameLayout(options.format, options.width, options.height);
-    const FrameLayout actual = makeFrameLayout(actualFormat, options.width, options.height);
-    const bool sameFormat =
-        actualFormat.layout == options.format.layout && actualFormat.msbAligned == options.format.msbAligned;
+    const FrameLayout expected = placeInBuffer(makeFrameLayout(options.format, options.width, options.height),
+                                               options.format, options.geometry[0], "--expected-", "EXPECTED");
+    const FrameLayout actual = placeInBuffer(makeFrameLayout(actualFormat, options.width, options.height), actualFormat,
+                                             options.geometry[1], "--", "ACTUAL");
+    const bool sameFormat = actualFormat.layout == options.format.layout &&
+                            actualFormat.msbAligned == options.format.msbAligned && samePlaces(expected, actual);
     return PairLayout{expected, actual, sampleCodingOf(options.format), sampleCodingOf(actualFormat), sameFormat};
 }
 

@@ -24,8 +24,9 @@ struct SampleCoding {
     int32_t depth;
 };
 
-// The two files' frames: their layouts (same planes and frame size, the samples possibly
-// elsewhere) and codings.
+// The two files' frames: their layouts (the same planes, the samples possibly elsewhere and
+// the file frames of different sizes) and codings. sameFormat: one format, its samples and
+// frames at the same bytes, so that equal bytes are equal frames.
 struct PairLayout {
     FrameLayout expected;
     FrameLayout actual;

@@ -38,10 +38,14 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
     const FrameLayout& layout = pair.expected;
     FrameResult result{frame, false, false, false, {}, false, {}};
     // A mask all clear leaves the frame to be compared as without one.
-    const uint8_t* mask = buffers.mask != nullptr && anySet(buffers.mask, layout.frameSize) ? buffers.mask : nullptr;
-    if (mask == nullptr && pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
+    const uint8_t* mask =
+        buffers.mask != nullptr && anySet(buffers.mask, pair.actual.linesEnd) ? buffers.mask : nullptr;
+    // Equal bytes are equal frames when both files place the samples alike; the padding of
+    // containers is looked for in one sweep only where lines leave no gaps between them.
+    if (mask == nullptr && pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.linesEnd) == 0 &&
         (pair.expectedCoding.paddingMask == 0 ||
-         !framePadded(buffers.expected, layout.frameSize, pair.expectedCoding.paddingMask))) {
+         (layout.linesEnd == layout.frameSize &&
+          !framePadded(buffers.expected, layout.frameSize, pair.expectedCoding.paddingMask)))) {
         for (int p = 0; p < std::min(layout.planeCount, 3); ++p) {
             result.planes[p] = equalPlane(layout.planes[p], criteria.ssim);
         }

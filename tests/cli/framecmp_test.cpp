@@ -10,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "support/models.h"
 #include "support/scratch.h"
 
 namespace {
@@ -656,6 +657,20 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"--unknown=mask3", "a_w2_3_400_32.yuv", "c_w2_3_400_32.yuv"}, 2, "framecmp: mask3: the mask runs longer than ACTUAL"},
         {{"--unknown=missing", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: missing: cannot open"},
         {{"--csv", "mask1", "--unknown=mask1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: mask1: is one of the files compared"},
+        {{"--stride=1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --stride=1: shorter than a line of 2 bytes\n"},
+        {{"--stride=2x", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --stride=2x: not Y or Y,C"},
+        {{"--expected-stride=4,", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --expected-stride=4,: not Y or Y,C"},
+        {{"--stride=4,2", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --stride=4,2: gray has no chroma lines of their own"},
+        {{"-f", "nv12", "-s", "4x2", "--stride=4,3", "plain.yuv", "plain.yuv"}, 2, "framecmp: --stride=4,3: shorter than a chroma line of 4 bytes"},
+        {{"--plane-rows=0", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --plane-rows=0: not a row count"},
+        {{"--expected-plane-rows=2", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --expected-plane-rows=2: fewer than the frame's 3 rows"},
+        {{"--chroma-offset=6", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --chroma-offset=6: gray has no chroma plane"},
+        {{"-f", "yuv420p", "-s", "4x4", "--chroma-offset=15", "plain.yuv", "plain.yuv"}, 2, "--chroma-offset=15: inside the luma plane, whose last line ends at byte 16"},
+        {{"--chroma-offset=-1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --chroma-offset=-1: not a byte offset"},
+        {{"--expected-frame-bytes=5", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --expected-frame-bytes=5: shorter than the strided frame of 6 bytes"},
+        {{"--frame-bytes=2147483648", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --frame-bytes=2147483648: not a byte count"},
+        {{"--stride=2147483647", "--plane-rows=2147483647", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: ACTUAL's buffer: a frame of 4611686014132420609 bytes is over the 32-bit frame limit"},
+        {{"--stride=4", "--frame-bytes=16", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 1, ""},
     };
     // clang-format on
     for (const StatusCase& c : cases) {
@@ -927,6 +942,135 @@ TEST(FramecmpReport, PictureOfTenBitFormats)
 #else
     EXPECT_EQ(result.status, 2);
 #endif
+}
+
+// A frame buffer as hardware writes it, built by the model from a tight clip: lines at a
+// stride, spare rows or the chroma at an offset, frames at a pitch, garbage in between.
+struct BufferCase {
+    std::string format;
+    int width;
+    int height;
+    int stridePad;     // the luma stride past a tight line
+    int chromaPad;     // the chroma stride past a chroma line; -1: --stride=Y alone
+    int extraRows;     // --plane-rows past the height; 0: not given
+    int chromaGap;     // --chroma-offset past the luma's last line; -1: not given
+    int framePad;      // --frame-bytes past the strided frame; 0: not given
+    bool cutLast;      // the file's last frame ends after its last line
+    char buffer;       // the buffer: 'e' EXPECTED (--expected-*), 'a' ACTUAL, 'b' both, padding alike
+    std::string extra; // "--skip=1", "--align=1" (ACTUAL a frame late) or ""
+};
+
+LineShape lineShapeOf(const ModelFormat& f, int w, int h)
+{
+    const size_t bytes = f.depth > 8 ? 2 : 1;
+    const auto cw = size_t((w + f.coverX - 1) / f.coverX);
+    const auto ch = size_t((h + f.coverY - 1) / f.coverY);
+    if (isPacked(f) || f.arrangement == "gray") {
+        return {size_t(w) * bytes * (isPacked(f) ? 2 : 1), size_t(h), 0, 0, 0};
+    }
+    const bool planar = f.arrangement == "planar" || f.arrangement == "gbr";
+    return {size_t(w) * bytes, size_t(h), planar ? 2U : 1U, cw * bytes * (planar ? 1 : 2), ch};
+}
+
+TEST(FramecmpBuffers, StridedAndPaddedFramesComparedInPlace)
+{
+    // clang-format off
+    const BufferCase cases[] = {
+        {"yuv420p", 7, 5, 9, -1, 3, -1, 0, false, 'a', ""},
+        {"yuv420p", 6, 4, 2, 3, 0, 5, 17, true, 'a', "--skip=1"},
+        {"yuv420p", 4, 2, 3, -1, 1, -1, 0, false, 'b', ""},
+        {"nv12", 6, 3, 4, -1, 1, -1, 11, true, 'e', ""},
+        {"nv12", 8, 4, 0, 6, 0, 0, 0, false, 'a', "--align=1"},
+        {"yuv422p10le", 5, 3, 6, -1, 2, -1, 5, true, 'a', ""},
+        {"yuv422p10le", 4, 2, 1, 3, 0, 7, 0, false, 'e', "--skip=1"},
+        {"yuv422p10le", 3, 2, 2, -1, 0, 1, 3, true, 'b', ""},
+        {"yuyv422", 6, 3, 8, -1, 2, -1, 9, true, 'a', "--align=1"},
+        {"yuyv422", 4, 2, 0, -1, 0, -1, 4, false, 'e', ""},
+    };
+    // clang-format on
+    std::mt19937 random(20261209);
+    Scratch scratch;
+    for (const BufferCase& c : cases) {
+        const ModelFormat& f = modelFormat(c.format);
+        const LineShape s = lineShapeOf(f, c.width, c.height);
+        BufferShape b{};
+        b.stride[0] = s.lumaLine + size_t(c.stridePad);
+        b.stride[1] = c.chromaPad >= 0            ? s.chromaLine + size_t(c.chromaPad)
+                      : f.arrangement == "planar" ? (b.stride[0] + size_t(f.coverX) - 1) / size_t(f.coverX)
+                                                  : b.stride[0];
+        const size_t rows = size_t(c.height + c.extraRows);
+        b.chromaRows = (rows + size_t(f.coverY) - 1) / size_t(f.coverY);
+        b.chromaStart =
+            c.chromaGap >= 0 ? (s.height - 1) * b.stride[0] + s.lumaLine + size_t(c.chromaGap) : b.stride[0] * rows;
+        b.frameBytes = std::max(b.stride[0] * rows, b.chromaStart + s.chromaPlanes * b.stride[1] * b.chromaRows) +
+                       size_t(c.framePad);
+        std::vector<std::string> args = {"-s", std::to_string(c.width) + "x" + std::to_string(c.height), "-f",
+                                         c.format};
+        for (const char file : {'e', 'a'}) {
+            if (c.buffer != file && c.buffer != 'b') {
+                continue;
+            }
+            const std::string prefix = file == 'e' ? "--expected-" : "--";
+            args.push_back(prefix + "stride=" + std::to_string(b.stride[0]) +
+                           (c.chromaPad >= 0 ? "," + std::to_string(b.stride[1]) : ""));
+            if (c.extraRows != 0) {
+                args.push_back(prefix + "plane-rows=" + std::to_string(rows));
+            }
+            if (c.chromaGap >= 0) {
+                args.push_back(prefix + "chroma-offset=" + std::to_string(b.chromaStart));
+            }
+            if (c.framePad != 0) {
+                args.push_back(prefix + "frame-bytes=" + std::to_string(b.frameBytes));
+            }
+        }
+        if (!c.extra.empty()) {
+            args.push_back(c.extra);
+        }
+        args.insert(args.end(), {"e.yuv", "a.yuv"});
+        SCOPED_TRACE(joined(args));
+        const auto frames = randomFrames(random, f, c.width, c.height, 3);
+        const auto lead = randomFrames(random, f, c.width, c.height, 1);
+        const bool align = c.extra == "--align=1";
+        // A clip as a file holds it; a late ACTUAL starts with a frame of its own. Two buffers
+        // get the same padding, so that only the samples can tell them apart.
+        const auto seed = random();
+        const auto write = [&](const std::vector<std::vector<ModelPlane>>& tight, bool buffered, bool late) {
+            std::mt19937 garbage(seed);
+            std::vector<std::vector<ModelPlane>> clipFrames = late ? lead : std::vector<std::vector<ModelPlane>>();
+            clipFrames.insert(clipFrames.end(), tight.begin(), tight.end());
+            std::string clip;
+            for (const std::vector<ModelPlane>& frame : clipFrames) {
+                clip += buffered ? bufferedFrame(packFrame(f, frame), s, b, garbage) : packFrame(f, frame);
+            }
+            if (buffered && c.cutLast) {
+                clip.resize(clip.size() - b.frameBytes + bufferedLinesEnd(s, b));
+            }
+            return clip;
+        };
+        // Frame 2 of the buffer is damaged in one sample, somewhere in one plane.
+        auto damaged = frames;
+        ModelPlane& plane = damaged[2][random() % damaged[2].size()];
+        uint32_t& sample = plane.samples[random() % plane.samples.size()];
+        sample = containerOf(f, (valueOf(f, sample) + 1) & ((1U << f.depth) - 1));
+        const std::string aligned = align ? "ACTUAL starts 1 frame late; compared from there\n" : "";
+        const long first = c.extra == "--skip=1" ? 1 : 0;
+        const std::vector<std::vector<ModelPlane>> compared(frames.begin() + first, frames.end());
+        const std::vector<std::vector<ModelPlane>> damagedCompared(damaged.begin() + first, damaged.end());
+        for (const bool damage : {false, true}) {
+            const auto& buffer = damage ? damaged : frames;
+            // The damage is in EXPECTED when it alone is the buffer, else in ACTUAL.
+            const bool inExpected = c.buffer == 'e';
+            scratch.write("e.yuv", write(inExpected ? buffer : frames, c.buffer != 'a', false));
+            scratch.write("a.yuv", write(inExpected ? frames : buffer, c.buffer != 'e', align));
+            const RunResult result = scratch.run(framecmp, args);
+            const std::string report = !damage      ? "identical: " + std::to_string(3 - first) + " frames\n"
+                                       : inExpected ? modelReport(f, f, damagedCompared, compared, {}, first)
+                                                    : modelReport(f, f, compared, damagedCompared, {}, first);
+            EXPECT_EQ(result.out, aligned + report);
+            EXPECT_EQ(result.status, damage ? 1 : 0);
+            EXPECT_EQ(result.err, "");
+        }
+    }
 }
 
 struct OffsetCase {

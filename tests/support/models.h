@@ -1,12 +1,14 @@
 // Small models the tests hold the programs to: the shape of a trace's frames, the report
 // traceframes prints for it, frames in bus order and in planes, and the C library's reading
-// of rows and of whole traces; planepack's packing pixel by pixel; and the numbers at the
-// edges of 32-bit sizes, read in 128-bit integers.
+// of rows and of whole traces; planepack's packing pixel by pixel; the numbers at the
+// edges of 32-bit sizes, read in 128-bit integers; and tight frames written into the strided
+// and padded buffers hardware writes.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -192,6 +194,63 @@ inline std::string packModel(const std::string& input, int width, int height, in
         packed += block.substr(inFrame, 2 * luma);
     }
     return packed;
+}
+
+// ---- Frames in a buffer's layout ----
+
+// The lines of a tight frame: `height` luma lines of lumaLine bytes (a packed format's whole
+// lines), then chromaPlanes (0, 1 or 2) planes of chromaHeight lines of chromaLine bytes.
+struct LineShape {
+    size_t lumaLine;
+    size_t height;
+    size_t chromaPlanes;
+    size_t chromaLine;
+    size_t chromaHeight;
+};
+
+// Where a buffer puts those lines: the bytes from one luma and one chroma line's start to the
+// next, where the first chroma plane starts, the rows each chroma plane takes (the second
+// follows the first after them) and the bytes from one frame's start to the next.
+struct BufferShape {
+    size_t stride[2];
+    size_t chromaStart;
+    size_t chromaRows;
+    size_t frameBytes;
+};
+
+inline size_t chromaLineAt(const BufferShape& b, size_t plane, size_t y)
+{
+    return b.chromaStart + plane * b.stride[1] * b.chromaRows + y * b.stride[1];
+}
+
+// The byte after a frame's last line in the buffer: where the file's last frame may end.
+inline size_t bufferedLinesEnd(const LineShape& s, const BufferShape& b)
+{
+    if (s.chromaPlanes == 0) {
+        return (s.height - 1) * b.stride[0] + s.lumaLine;
+    }
+    return chromaLineAt(b, s.chromaPlanes - 1, s.chromaHeight - 1) + s.chromaLine;
+}
+
+// A tight frame written line by line into a buffer, every byte between and after the lines
+// garbage from `random`.
+inline std::string bufferedFrame(const std::string& tight, const LineShape& s, const BufferShape& b,
+                                 std::mt19937& random)
+{
+    std::string buffer(b.frameBytes, '\0');
+    for (char& c : buffer) {
+        c = char(random());
+    }
+    size_t from = 0;
+    for (size_t y = 0; y < s.height; ++y, from += s.lumaLine) {
+        buffer.replace(y * b.stride[0], s.lumaLine, tight, from, s.lumaLine);
+    }
+    for (size_t p = 0; p < s.chromaPlanes; ++p) {
+        for (size_t y = 0; y < s.chromaHeight; ++y, from += s.chromaLine) {
+            buffer.replace(chromaLineAt(b, p, y), s.chromaLine, tight, from, s.chromaLine);
+        }
+    }
+    return buffer;
 }
 
 // ---- Sizes at the edges of 32-bit arithmetic ----
