@@ -34,6 +34,8 @@ static const char usageText[] =
     "  -F FORMAT     ACTUAL's format, of EXPECTED's sampling and depth (default: EXPECTED's)\n"
     "  -t N          a sample fails when it differs by more than N (default 0)\n"
     "  -p DB         a plane fails when its PSNR is below DB; without -t, only PSNR decides\n"
+    "                -t, -p and --ssim-min take PLANES=VALUE[,PLANES=VALUE...] as well, as\n"
+    "                -t Y=0,UV=1 -p Y=45,UV=40: a plane no criterion names is held exact\n"
     "  -q            print nothing, exit status only (not with -l)\n"
     "  -l            list every failing sample: frame plane x y expected actual\n"
     "  -n COUNT      stop after COUNT failing frames\n"
@@ -77,21 +79,6 @@ static Format readFormat(const char* option, const char* text)
     return format;
 }
 
-// A PSNR floor: decimal dB with at most two decimals, from 0 to 999.99, in hundredths.
-static int64_t readFloor(const char* text)
-{
-    const char* point = std::strchr(text, '.');
-    const std::string whole = point == nullptr ? std::string(text) : std::string(text, point);
-    const std::string fraction = point == nullptr ? std::string("00") : std::string(point + 1) + "00";
-    const int64_t units = readDecimal(whole.c_str(), 0, 999);
-    const bool fractionValid = point == nullptr || (point[1] != '\0' && std::strlen(point + 1) <= 2);
-    const int64_t hundredths = fractionValid ? readDecimal(fraction.substr(0, 2).c_str(), 0, 99) : -1;
-    if (units < 0 || hundredths < 0) {
-        failUsage(std::string("-p ") + text, "not a PSNR in dB from 0 to 999.99, at most two decimals");
-    }
-    return units * 100 + hundredths;
-}
-
 // --skip=N or --skip=N:M.
 static void readSkip(const char* text, Options& options)
 {
@@ -107,21 +94,83 @@ static void readSkip(const char* text, Options& options)
     options.skipGiven = true;
 }
 
-// An SSIM threshold: a decimal from 0 to 1 with at most six decimals, in millionths.
-static int64_t readSsimMin(const char* text)
+// -t, -p or --ssim-min: one value, kept as before, or per-plane values resolved later.
+static void readCriterionOption(CriterionKind kind, const char* text, Options& options)
 {
-    const char* point = std::strchr(text, '.');
-    const std::string whole = point == nullptr ? std::string(text) : std::string(text, point);
-    const std::string fraction = point == nullptr ? std::string() : std::string(point + 1);
-    const int64_t units = readDecimal(whole.c_str(), 0, 1);
-    const bool fractionValid = point == nullptr || (!fraction.empty() && fraction.size() <= 6);
-    const int64_t millionths =
-        fractionValid ? readDecimal((fraction + "000000").substr(0, 6).c_str(), 0, ssimUnits - 1) : -1;
-    const int64_t value = units * ssimUnits + millionths;
-    if (units < 0 || millionths < 0 || value > ssimUnits) {
-        failUsage(std::string("--ssim-min=") + text, "not an SSIM from 0 to 1, at most six decimals");
+    static const char* const flags[3] = {"-t ", "-p ", "--ssim-min="};
+    static const char* const meanings[3] = {"not a tolerance from 0 to 65535",
+                                            "not a PSNR in dB from 0 to 999.99, at most two decimals",
+                                            "not an SSIM from 0 to 1, at most six decimals"};
+    const auto index = static_cast<size_t>(kind);
+    CriterionGiven& given = options.given[index];
+    const std::string why = readCriterion(kind, text, given);
+    if (!why.empty()) {
+        failUsage(flags[index] + std::string(text),
+                  std::strchr(text, '=') == nullptr
+                      ? meanings[index]
+                      : why + "; give VALUE or PLANES=VALUE[,PLANES=VALUE...], as Y=0,UV=1");
     }
-    return value;
+    Criteria& criteria = options.criteria;
+    criteria.perPlane = false;
+    for (const CriterionGiven& each : options.given) {
+        criteria.perPlane = criteria.perPlane || !each.groups.empty();
+    }
+    const int64_t single = given.groups.empty() ? given.value : -1;
+    switch (kind) {
+    case CriterionKind::tolerance:
+        criteria.tolerance = static_cast<int32_t>(std::max<int64_t>(single, 0));
+        criteria.toleranceGiven = single >= 0;
+        break;
+    case CriterionKind::psnr: criteria.psnrFloor = single; break;
+    case CriterionKind::ssim:
+        criteria.ssimMin = single;
+        criteria.ssim = true;
+        break;
+    }
+}
+
+Criteria criteriaOf(const Criteria& criteria, int plane)
+{
+    if (!criteria.perPlane) {
+        return criteria;
+    }
+    Criteria judged = criteria;
+    const PlaneCriteria& own = criteria.planes[plane];
+    judged.tolerance = own.tolerance;
+    judged.toleranceGiven = own.toleranceGiven;
+    judged.psnrFloor = own.psnrFloor;
+    judged.ssimMin = own.ssimMin;
+    return judged;
+}
+
+void resolvePlaneCriteria(Options& options)
+{
+    Criteria& criteria = options.criteria;
+    if (!criteria.perPlane) {
+        return;
+    }
+    const FrameLayout layout = makeFrameLayout(options.format, 1, 1);
+    const std::string letters = std::string(options.format.layout->planeNames).substr(0, size_t(layout.planeCount));
+    static const char* const flags[3] = {"-t ", "-p ", "--ssim-min="};
+    for (size_t k = 0; k < 3; ++k) {
+        const char letter = unknownPlane(options.given[k], letters);
+        if (letter != '\0') {
+            fail(flags[k] + options.given[k].text,
+                 formatName(options.format) + " has no plane " + letter + "; its planes are " + letters);
+        }
+    }
+    int32_t lowest = INT32_MAX;
+    for (size_t p = 0; p < letters.size(); ++p) {
+        const int64_t values[3] = {criterionFor(options.given[0], letters[p]),
+                                   criterionFor(options.given[1], letters[p]),
+                                   criterionFor(options.given[2], letters[p])};
+        // A plane no criterion names is held exact.
+        const bool named = values[0] >= 0 || values[1] >= 0 || values[2] >= 0;
+        const auto tolerance = static_cast<int32_t>(std::max<int64_t>(values[0], 0));
+        criteria.planes[p] = PlaneCriteria{tolerance, values[0] >= 0 || !named, values[1], values[2]};
+        lowest = std::min(lowest, tolerance);
+    }
+    criteria.tolerance = lowest;
 }
 
 bool isStandardOutput(const char* path)
@@ -174,16 +223,8 @@ Options readOptions(int argc, char** argv)
             options.actualFormat = readFormat("-F", optarg);
             options.actualFormatGiven = true;
             break;
-        case 't': {
-            const int64_t tolerance = readDecimal(optarg, 0, 65535);
-            if (tolerance < 0) {
-                failUsage(std::string("-t ") + optarg, "not a tolerance from 0 to 65535");
-            }
-            options.criteria.tolerance = static_cast<int32_t>(tolerance);
-            options.criteria.toleranceGiven = true;
-            break;
-        }
-        case 'p': options.criteria.psnrFloor = readFloor(optarg); break;
+        case 't': readCriterionOption(CriterionKind::tolerance, optarg, options); break;
+        case 'p': readCriterionOption(CriterionKind::psnr, optarg, options); break;
         case 'q': options.text.quiet = true; break;
         case 'l': options.text.listSamples = true; break;
         case 'n':
@@ -204,10 +245,7 @@ Options readOptions(int argc, char** argv)
         case 'J': options.jsonPath = optarg; break;
         case 'G': options.plotPath = optarg; break;
         case 'M': options.criteria.ssim = true; break;
-        case 'N':
-            options.criteria.ssimMin = readSsimMin(optarg);
-            options.criteria.ssim = true;
-            break;
+        case 'N': readCriterionOption(CriterionKind::ssim, optarg, options); break;
         case 'P':
             options.pictureFrame = readDecimal(optarg, 0, INT64_MAX / 4);
             if (options.pictureFrame < 0) {

@@ -9,21 +9,36 @@
 #include <vector>
 
 #include "common/formats.h"
+#include "framecmp/criteria.h"
 
 namespace framecmp {
 
 // --ssim-min in millionths.
 constexpr int64_t ssimUnits = 1000000;
 
+// What one plane is held to under per-plane criteria.
+struct PlaneCriteria {
+    int32_t tolerance;
+    bool toleranceGiven;
+    int64_t psnrFloor;
+    int64_t ssimMin;
+};
+
 // What makes a sample or a plane fail: the comparison, the search for lost bus words and
-// --align judge by these alone.
+// --align judge by these alone. Under per-plane criteria each plane is judged by its own
+// (`planes`), and the search and --align by the lowest tolerance.
 struct Criteria {
     int32_t tolerance;   // a sample fails beyond it
     bool toleranceGiven; // without -t, -p or --ssim-min alone decide
     int64_t psnrFloor;   // hundredths of a dB; -1 without -p
     int64_t ssimMin;     // millionths; -1 without --ssim-min
     bool ssim;           // SSIM computed (--ssim or --ssim-min)
+    bool perPlane;       // some criterion given as PLANES=VALUE
+    PlaneCriteria planes[3];
 };
+
+// The criteria plane `plane` is judged by: its own under per-plane criteria, else all of them.
+Criteria criteriaOf(const Criteria& criteria, int plane);
 
 // What the text report on standard output shows.
 struct TextChoices {
@@ -34,6 +49,7 @@ struct TextChoices {
 // The command line.
 struct Options {
     Criteria criteria;
+    CriterionGiven given[3]; // -t, -p and --ssim-min as given
     TextChoices text;
     const char* expectedPath;
     const char* actualPath;
@@ -62,5 +78,8 @@ bool reportsWanted(const Options& options);
 Options readOptions(int argc, char** argv);
 
 void completeFromNames(Options& options);
+
+// Per-plane criteria held to the planes of EXPECTED's format: a letter it has not is trouble.
+void resolvePlaneCriteria(Options& options);
 
 } // namespace framecmp

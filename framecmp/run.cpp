@@ -36,6 +36,7 @@ int run(int argc, char** argv)
     options.text.quiet = options.text.quiet || isStandardOutput(options.csvPath) ||
                          isStandardOutput(options.jsonPath) || isStandardOutput(options.plotPath);
     completeFromNames(options);
+    resolvePlaneCriteria(options);
     const PairLayout pair = makePairLayout(options);
     refuseOutputsOverInputs(options);
     checkOutputs(options);
@@ -71,7 +72,7 @@ int run(int argc, char** argv)
     } else if (masked) {
         skipFrames(inputs[2], buffers, 2, pair.expected.frameSize, options.skip[1]);
     }
-    startReports(reports, options, firstFrame, options.skip[1] - options.skip[0] + aligned);
+    startReports(reports, options, pair, firstFrame, options.skip[1] - options.skip[0] + aligned);
     Remainder rest[2] = {};
     LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}};
     const RunTally tally = compareFiles(options, pair, inputs, readahead, buffers, firstFrame, rest, reports, state);

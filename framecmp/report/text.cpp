@@ -114,13 +114,14 @@ static std::string bytesText(int32_t bytes)
     return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
-void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Criteria& criteria)
+std::string frameLineText(const FrameResult& result, const PairLayout& pair, const Criteria& criteria)
 {
     std::string line = "frame " + std::to_string(result.frame) + ":";
     for (int p = 0; p < pair.expected.planeCount; ++p) {
         const PlaneResult& plane = result.planes[p];
-        line += (p == 0 ? " " : "; ") + planeText(pair.expected.planes[p], plane, pair, criteria) +
-                ssimText(plane.ssim, plane.belowSsimMin, criteria);
+        const Criteria judged = criteriaOf(criteria, p);
+        line += (p == 0 ? " " : "; ") + planeText(pair.expected.planes[p], plane, pair, judged) +
+                ssimText(plane.ssim, plane.belowSsimMin, judged);
     }
     if (result.displaced) {
         const Displacement& found = result.displacement;
@@ -128,7 +129,12 @@ void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Crite
                 " on, " + bytesText(found.bytes) + (found.lost ? " lost" : " extra") + ": ACTUAL is EXPECTED " +
                 bytesText(found.bytes) + (found.lost ? " early" : " late");
     }
-    say(line + "\n");
+    return line;
+}
+
+void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Criteria& criteria)
+{
+    say(frameLineText(result, pair, criteria) + "\n");
 }
 
 void sayFailingSample(const FailingSample& sample, const PairLayout& pair)
@@ -197,9 +203,18 @@ bool reportEnds(const Options& options, const PairLayout& pair, const RunTally& 
     return !partialsAlike;
 }
 
-// The criteria a passing clip met: "-t 1", "-p 38.00", "--ssim-min 0.5", as given.
-static std::string criteriaText(const Options& options)
+std::string criteriaText(const Options& options)
 {
+    if (options.criteria.perPlane) {
+        static const char* const flags[3] = {"-t ", "-p ", "--ssim-min "};
+        std::string given;
+        for (size_t k = 0; k < 3; ++k) {
+            if (options.given[k].given) {
+                given += (given.empty() ? "" : " ") + (flags[k] + options.given[k].text);
+            }
+        }
+        return given;
+    }
     std::string text;
     if (options.criteria.toleranceGiven) {
         text += "-t " + std::to_string(options.criteria.tolerance);

@@ -24,6 +24,8 @@ std::string floorText(int64_t floor);
 
 // A compared frame's line: "frame 3: Y 128 differ, ...; U ...", and the displacement it
 // starts.
+std::string frameLineText(const FrameResult& result, const PairLayout& pair, const Criteria& criteria);
+
 void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Criteria& criteria);
 
 // A failing sample as -l lists it: "frame plane x y expected actual", and " unknown" after
@@ -38,6 +40,10 @@ void reportAlignment(int64_t offset);
 
 bool reportEnds(const Options& options, const PairLayout& pair, const RunTally& tally, const Remainder rest[2],
                 const Buffers& buffers);
+
+// The criteria a passing clip met: "-t 1", "-p 38.00", "--ssim-min 0.5"; per-plane ones
+// as given: "-t Y=0,UV=1 -p Y=45".
+std::string criteriaText(const Options& options);
 
 void reportSummary(const Options& options, const PairLayout& pair, const RunTally& tally, bool endsDiffer);
 

@@ -378,7 +378,7 @@ const Fault faults[] = {
      "\"$3\" -s 8x8 -f gray -p 40 --ssim --csv - e.yuv a.yuv | cut -d, -f1-3,8-\n"
      "\"$3\" -s 8x8 -f gray -p 40 --ssim --json - e.yuv a.yuv | grep '\"ssim_[la]'\n"
      "\"$3\" -s 8x8 -f gray -p 40 --ssim e.yuv a.yuv | tail -1",
-     "frame,plane,failing,first_x,first_y,pass\n0,Y,1,7,7,1\n1,Y,1,1,1,0\n"
+     "frame,plane,failing,first_x,first_y,pass,reason\n0,Y,1,7,7,1,\n1,Y,1,1,1,0,psnr\n"
      "  \"ssim_lowest\": {\"Y\": {\"value\": 0.000881, \"frame\": 1}},\n  \"ssim_average\": {\"Y\": 0.499108}}}\n"
      "1 of 2 frames fail, first at frame 1; Y lowest 20.17 dB at frame 1, max 200 at frame 1, average 23.18 dB, "
      "SSIM lowest 0.000881 at frame 1, average 0.499108\n"},

@@ -164,7 +164,8 @@ struct ReportCase {
     int floor;     // -1: no -p (whole dB)
     int every;     // damage every so many samples; 0 none
     int spread;
-    int unknownEvery = 0; // --unknown, a sample in about so many marked; 0 no mask
+    int unknownEvery = 0;     // --unknown, a sample in about so many marked; 0 no mask
+    int chromaTolerance = -1; // per plane: -t Y=tolerance,UV=this (-1: one -t for all)
 };
 
 // A mask of ACTUAL: about one sample in `every` with one of its value's bits set.
@@ -185,9 +186,17 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
     const ModelFormat yuv10{"yuv420p10le", 3, 10};
     const ModelFormat gray8{"gray", 1, 8};
     const ReportCase cases[] = {
-        {yuv8, 16, 8, 3, -1, -1, 7, 3},   {yuv8, 17, 9, 4, 2, -1, 3, 5},    {yuv8, 8, 8, 2, -1, -1, 0, 0},
-        {yuv10, 12, 10, 3, 4, -1, 5, 40}, {yuv10, 9, 7, 2, -1, 40, 2, 200}, {gray8, 20, 4, 5, -1, 30, 4, 60},
-        {gray8, 6, 6, 1, 0, -1, 1, 1},    {yuv8, 17, 9, 3, 2, -1, 7, 3, 5}, {yuv10, 9, 7, 3, -1, 40, 2, 200, 11},
+        {yuv8, 16, 8, 3, -1, -1, 7, 3},
+        {yuv8, 17, 9, 4, 2, -1, 3, 5},
+        {yuv8, 8, 8, 2, -1, -1, 0, 0},
+        {yuv10, 12, 10, 3, 4, -1, 5, 40},
+        {yuv10, 9, 7, 2, -1, 40, 2, 200},
+        {gray8, 20, 4, 5, -1, 30, 4, 60},
+        {gray8, 6, 6, 1, 0, -1, 1, 1},
+        {yuv8, 17, 9, 3, 2, -1, 7, 3, 5},
+        {yuv10, 9, 7, 3, -1, 40, 2, 200, 11},
+        {yuv8, 17, 9, 4, 0, -1, 3, 3, 0, 2},
+        {yuv10, 12, 10, 3, 30, 40, 2, 60, 9, 20},
     };
     std::mt19937 random(17);
     Scratch scratch;
@@ -210,7 +219,11 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
                                          "-f",     c.format.name,
                                          "--csv",  "r.csv",
                                          "--json", "r.json"};
-        if (c.tolerance >= 0) {
+        const bool perPlane = c.chromaTolerance >= 0;
+        if (perPlane) {
+            args.insert(args.end(),
+                        {"-t", "Y=" + std::to_string(c.tolerance) + ",UV=" + std::to_string(c.chromaTolerance)});
+        } else if (c.tolerance >= 0) {
             args.insert(args.end(), {"-t", std::to_string(c.tolerance)});
         }
         if (c.floor >= 0) {
@@ -228,11 +241,12 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
         const std::vector<std::string> csv = lines(scratch.read("r.csv"));
         ASSERT_EQ(csv.size(), size_t(1 + c.frames * c.format.planes));
         EXPECT_EQ(csv[0], std::string("frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass") +
-                              (masked ? ",unknown" : ""));
+                              (masked ? ",unknown,reason" : ",reason"));
         EXPECT_EQ(json["format"].text, c.format.name);
         EXPECT_EQ(json["actual_format"].text, c.format.name);
         EXPECT_EQ(json["width"].value, c.width);
-        EXPECT_EQ(json["criteria"]["tolerance"].value, std::max(c.tolerance, 0));
+        EXPECT_EQ(json["criteria"]["tolerance"].kind, perPlane ? Json::null : Json::number);
+        EXPECT_EQ(json["criteria"]["tolerance"].value, perPlane ? 0 : std::max(c.tolerance, 0));
         EXPECT_EQ(json["criteria"]["psnr_min"].kind, c.floor >= 0 ? Json::number : Json::null);
         EXPECT_EQ(json["criteria"]["ssim_min"].kind, Json::null);
         EXPECT_EQ(json["displacements"].kind, Json::array);
@@ -248,9 +262,10 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
             bool unknown = false;
             for (int p = 0; p < c.format.planes; ++p) {
                 SCOPED_TRACE("frame " + std::to_string(f) + " plane " + planeNames[p]);
+                const int tolerance = perPlane && p > 0 ? c.chromaTolerance : std::max(c.tolerance, 0);
                 const PlaneModel m =
                     modelPlane(expected[size_t(f)][size_t(p)], actual[size_t(f)][size_t(p)],
-                               masks[size_t(f)][size_t(p)], planeSize(c.width, c.height, p), std::max(c.tolerance, 0));
+                               masks[size_t(f)][size_t(p)], planeSize(c.width, c.height, p), tolerance);
                 const Json& plane = frame["planes"][std::string(1, planeNames[p])];
                 EXPECT_EQ(plane["failing"].value, double(m.failing));
                 if (masked) {
@@ -272,13 +287,20 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
                     EXPECT_EQ(plane["first"][1].value, m.firstY);
                 }
                 const bool samplesDecide = c.tolerance >= 0 || c.floor < 0;
-                const bool planeFails =
-                    (samplesDecide && m.failing != 0) || m.unknown != 0 ||
-                    (c.floor >= 0 && m.mse != 0 && std::round(modelPsnr(m.mse, c.format.depth) * 100) < c.floor * 100);
+                const bool belowFloor =
+                    c.floor >= 0 && m.mse != 0 && std::round(modelPsnr(m.mse, c.format.depth) * 100) < c.floor * 100;
+                const bool planeFails = (samplesDecide && m.failing != 0) || m.unknown != 0 || belowFloor;
+                // Each criterion the plane fails, in one order.
+                std::string reason = samplesDecide && m.failing != m.unknown ? "samples" : "";
+                reason += belowFloor ? (reason.empty() ? "psnr" : "+psnr") : "";
+                reason += m.unknown != 0 ? (reason.empty() ? "unknown" : "+unknown") : "";
+                EXPECT_EQ(plane["reason"].kind, planeFails ? Json::string : Json::null);
+                EXPECT_EQ(plane["reason"].text, reason);
                 fails = fails || planeFails;
                 // The CSV line says the same with the same digits.
                 const std::vector<std::string> row = fields(csv[size_t(1 + f * c.format.planes + p)]);
-                ASSERT_EQ(row.size(), masked ? 11U : 10U);
+                ASSERT_EQ(row.size(), masked ? 12U : 11U);
+                EXPECT_EQ(row.back(), reason);
                 EXPECT_EQ(row[0], std::to_string(f));
                 EXPECT_EQ(row[1], std::string(1, planeNames[p]));
                 EXPECT_EQ(row[2], std::to_string(m.failing));
