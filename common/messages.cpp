@@ -6,8 +6,26 @@
 #include <cstdlib>
 #include <cstring>
 
+static TroubleHook troubleHook = nullptr;
+
+void setTroubleHook(TroubleHook hook)
+{
+    troubleHook = hook;
+}
+
+// The hook run once: trouble inside it ends the run without it.
+static void runTroubleHook(const std::string& message)
+{
+    const TroubleHook hook = troubleHook;
+    troubleHook = nullptr;
+    if (hook != nullptr) {
+        hook(message);
+    }
+}
+
 [[noreturn]] void fail(const std::string& what, const std::string& why)
 {
+    runTroubleHook(std::string(programName) + ": " + what + ": " + why);
     removePendingTemporaries();
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s: %s\n", programName, what.c_str(), why.c_str());
@@ -16,6 +34,7 @@
 
 [[noreturn]] void failUsage(const std::string& what, const std::string& why)
 {
+    runTroubleHook(std::string(programName) + ": " + what + ": " + why);
     removePendingTemporaries();
     std::fprintf(stderr, "%s: %s: %s\nTry '%s --help' for more information.\n", programName, what.c_str(), why.c_str(),
                  programName);

@@ -75,6 +75,26 @@ static void diagnoseAndSay(const Options& options, const PairLayout& pair, const
     }
 }
 
+// A failing frame's line kept for the JUnit file.
+static void keepFailingLine(const Options& options, const PairLayout& pair, LoopState& state)
+{
+    if (options.junitPath == nullptr) {
+        return;
+    }
+    if (state.firstFailingLine.empty()) {
+        state.firstFailingLine = frameLineText(state.result, pair, options.criteria);
+    }
+    if (!options.junitFrames) {
+        return;
+    }
+    if (state.failingLines.size() < junitFramesMax) {
+        state.failingLines.push_back(
+            JunitFrame{state.result.frame, frameLineText(state.result, pair, options.criteria)});
+    } else {
+        ++state.moreFailing;
+    }
+}
+
 // The latest displacement's run closed, and said when it was more than one frame.
 static void closeRun(const Options& options, LoopState& state)
 {
@@ -113,6 +133,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         noteFrame(tally, pair.expected.planeCount, state.result);
         if (fails) {
             diagnoseAndSay(options, pair, buffers, state);
+            keepFailingLine(options, pair, state);
         }
         reportFrame(reports, pair, options, state.result);
         if (drawsFrame(options, tally, frame, fails)) {

@@ -22,7 +22,8 @@ namespace framecmp {
 static const char usageText[] =
     "usage: framecmp [-qlh] [-s WIDTHxHEIGHT] [-f FORMAT] [-F FORMAT] [-t N] [-p DB] [-n COUNT]\n"
     "                [-i PICTURE.png [--picture-frame=N]] [--skip=N[:M]] [--align=MAX] [--csv FILE]\n"
-    "                [--json FILE] [--plot FILE.svg] [--ssim] [--ssim-min=S] [--unknown=MASK]\n"
+    "                [--json FILE] [--plot FILE.svg] [--junit=FILE [--junit-frames]] [--ssim]\n"
+    "                [--ssim-min=S] [--unknown=MASK]\n"
     "                EXPECTED ACTUAL\n"
     "  -s WxH        picture size (default: from the file names, as clip_w176_144_420...)\n"
     "  -f FORMAT     EXPECTED's format: yuv420p nv12 nv21 yuv422p nv16 yuv440p yuv444p nv24 gray\n"
@@ -47,6 +48,8 @@ static const char usageText[] =
     "  --csv FILE    write every frame and plane as CSV (- for standard output)\n"
     "  --json FILE   write every frame, the criteria and the summary as JSON (- likewise)\n"
     "  --plot FILE   write PSNR (and SSIM) per frame as an SVG plot\n"
+    "  --junit=FILE  write the verdict as JUnit XML, as CI dashboards show it, also on trouble\n"
+    "  --junit-frames  with --junit, a test case per failing frame (at most 1000)\n"
     "  --ssim        compute each plane's SSIM as ffmpeg's ssim filter does\n"
     "  --ssim-min=S  a plane fails when its SSIM is below S (0 to 1); implies --ssim\n"
     "  --unknown=MASK  MASK, laid out as ACTUAL, holds its unknown bits: a sample whose mask\n"
@@ -193,7 +196,8 @@ static void checkReports(const Options& options)
 
 bool reportsWanted(const Options& options)
 {
-    return options.csvPath != nullptr || options.jsonPath != nullptr || options.plotPath != nullptr;
+    return options.csvPath != nullptr || options.jsonPath != nullptr || options.plotPath != nullptr ||
+           options.junitPath != nullptr;
 }
 
 Options readOptions(int argc, char** argv)
@@ -204,7 +208,8 @@ Options readOptions(int argc, char** argv)
         {"csv", required_argument, nullptr, 'C'},      {"json", required_argument, nullptr, 'J'},
         {"plot", required_argument, nullptr, 'G'},     {"ssim", no_argument, nullptr, 'M'},
         {"ssim-min", required_argument, nullptr, 'N'}, {"picture-frame", required_argument, nullptr, 'P'},
-        {"unknown", required_argument, nullptr, 'U'},  {nullptr, 0, nullptr, 0}};
+        {"unknown", required_argument, nullptr, 'U'},  {"junit", required_argument, nullptr, 'X'},
+        {"junit-frames", no_argument, nullptr, 'Y'},   {nullptr, 0, nullptr, 0}};
     Options options{};
     options.criteria.psnrFloor = -1;
     options.alignMax = -1;
@@ -253,6 +258,8 @@ Options readOptions(int argc, char** argv)
             }
             break;
         case 'U': options.maskPath = optarg; break;
+        case 'X': options.junitPath = optarg; break;
+        case 'Y': options.junitFrames = true; break;
         case 'h': printAndExit(usageText);
         case 'V': printAndExit("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");
@@ -264,6 +271,9 @@ Options readOptions(int argc, char** argv)
     }
     if (options.pictureFrame >= 0 && options.picturePath == nullptr) {
         failUsage("--picture-frame", "draws the picture of -i, which is not given");
+    }
+    if (options.junitFrames && options.junitPath == nullptr) {
+        failUsage("--junit-frames", "adds to the file of --junit, which is not given");
     }
     options.expectedPath = argv[optind];
     options.actualPath = argv[optind + 1];

@@ -57,6 +57,8 @@ struct Options {
     const char* csvPath; // "-" for standard output
     const char* jsonPath;
     const char* plotPath;
+    const char* junitPath;
+    bool junitFrames;     // a test case per failing frame
     const char* maskPath; // --unknown: ACTUAL's unknown bits; null without
     int64_t stopAfter;    // failing frames; 0 is no limit
     int64_t skip[2];      // frames of EXPECTED and ACTUAL

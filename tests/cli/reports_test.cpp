@@ -676,4 +676,117 @@ TEST(FramecmpPlot, ThinningKeepsTheLowest)
     EXPECT_EQ(marks, 1U);
 }
 
+// ---- JUnit ----
+
+// What xmllint reads at `path` of the file: a strict parser's answer, not a search of the text.
+std::string xpath(const Scratch& scratch, const std::string& file, const std::string& path)
+{
+    const RunResult read = scratch.run("/usr/bin/env", {"xmllint", "--xpath", path, file});
+    return read.out.substr(0, read.out.size() - (read.out.empty() ? 0 : 1)); // its line's end
+
+}
+
+// The JUnit file of runs that pass, fail, stop, end early and meet trouble: well formed and
+// valid against tests/junit.xsd (the format as CI servers read it), the run's test case
+// failing with its first failing frame's line as the text report prints it, or with the
+// length line, or in error with the message said on standard error; names of any bytes; a
+// test case per failing frame up to 1000.
+TEST(FramecmpJunit, ParsedAndValidated)
+{
+    if (!haveProgram("xmllint")) {
+        GTEST_SKIP() << "xmllint is not installed (tools/need libxml2-utils)";
+    }
+    struct JunitCase {
+        std::string name;
+        std::vector<std::string> args; // before --junit=j.xml e.yuv ACTUAL
+        std::string actual;            // ACTUAL's content: "same", "damaged", "longer", "each" or "nothing"
+        int status;
+        std::string message;       // the failure's, or the error's; "" for a pass
+        int testcases;             // test cases in all
+        std::string lastCase;      // the last test case's name
+        std::string failingFrames; // property
+        std::string attached;      // in system-out
+    };
+    const std::string actualName = "out\x01tab\t\xff.yuv";
+    const std::string escapedName = "out\\x01tab\t\\xFF.yuv";
+    const JunitCase cases[] = {
+        {"pass", {}, "same", 0, "", 1, "a.yuv", "0", ""},
+        {"fail",
+         {"--csv", "r.csv", "--json", "r.json"},
+         "damaged",
+         1,
+         "frame 1: ",
+         1,
+         "a.yuv",
+         "2",
+         "[[ATTACHMENT|r.csv]]\n[[ATTACHMENT|r.json]]\n"},
+        {"quiet", {"-q"}, "damaged", 1, "frame 1: ", 1, "a.yuv", "2", ""},
+        {"perPlane", {"-t", "Y=1,UV=0", "--junit-frames"}, "damaged", 1, "frame 3: ", 2, "frame 3", "1", ""},
+        {"stopped", {"-n", "1"}, "damaged", 1, "frame 1: ", 1, "a.yuv", "1", ""},
+        {"longer", {}, "longer", 1, "EXPECTED ends after 4 frames, ACTUAL has 5", 1, "a.yuv", "0", ""},
+        {"cap", {"--junit-frames"}, "each", 1, "frame 0: ", 1002, "3 more failing frames", "1003", ""},
+        {"trouble",
+         {"--unknown=short.yuv"},
+         "damaged",
+         2,
+         "framecmp: short.yuv: the mask ends before ACTUAL",
+         1,
+         "a.yuv",
+         "",
+         ""},
+        {"name", {}, "damaged", 1, "frame 1: ", 1, escapedName, "2", ""},
+    };
+    Scratch scratch;
+    for (const JunitCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool many = c.actual == "each";
+        const std::string size = many ? "1x1" : "8x8";
+        const size_t frameSize = many ? 1 : 96;
+        const size_t frames = many ? 1003 : 4;
+        std::string expected(frameSize * frames, '\x40');
+        std::string actual = expected;
+        if (c.actual == "damaged") {
+            actual[frameSize * 1 + 3] = '\x41';
+            actual[frameSize * 3 + 70] = '\x43';
+        } else if (c.actual == "longer") {
+            actual += std::string(frameSize, '\x40');
+        } else if (many) {
+            actual.assign(actual.size(), '\x42');
+        }
+        const std::string actualPath = c.name == "name" ? actualName : "a.yuv";
+        scratch.write("e.yuv", expected);
+        scratch.write(actualPath, actual);
+        scratch.write("short.yuv", std::string(10, '\0'));
+        std::remove(scratch.path("j.xml").c_str());
+        std::vector<std::string> args = {"-s", size, "-f", many ? "gray" : "yuv420p"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"--junit=j.xml", "e.yuv", actualPath});
+        const RunResult run = scratch.run(framecmp, args);
+        ASSERT_EQ(run.status, c.status) << run.err;
+        ASSERT_TRUE(scratch.exists("j.xml"));
+        EXPECT_EQ(scratch.run("/usr/bin/env", {"xmllint", "--noout", "j.xml"}).status, 0);
+        const RunResult valid = scratch.run("/usr/bin/env", {"xmllint", "--noout", "--schema",
+                                                             std::string(PROJECT_ROOT) + "/tests/junit.xsd", "j.xml"});
+        EXPECT_EQ(valid.status, 0) << valid.err;
+        EXPECT_EQ(xpath(scratch, "j.xml", "count(/testsuites/testsuite[@name='framecmp']/testcase)"),
+                  std::to_string(c.testcases));
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//testcase[1]/@name)"), c.name == "name" ? escapedName : "a.yuv");
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//testcase[last()]/@name)"), c.lastCase);
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//testcase[1]/@classname)"), "framecmp");
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//property[@name='failing_frames']/@value)"), c.failingFrames);
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//testcase[1]/system-out)"), c.attached);
+        const std::string problem = c.status == 2 ? "error" : "failure";
+        const std::string message = xpath(scratch, "j.xml", "string(//testcase[1]/" + problem + "/@message)");
+        EXPECT_EQ(message.substr(0, c.message.size()), c.message);
+        EXPECT_EQ(xpath(scratch, "j.xml", "count(//testcase[1]/failure | //testcase[1]/error)"),
+                  c.message.empty() ? "0" : "1");
+        if (c.status == 2) {
+            EXPECT_EQ(run.err, message + "\n");
+        } else if (c.message.rfind("frame ", 0) == 0 && c.name != "quiet") {
+            // The message is the frame's line as the text report prints it.
+            EXPECT_NE(run.out.find(message + "\n"), std::string::npos) << run.out;
+        }
+    }
+}
+
 } // namespace
