@@ -284,30 +284,79 @@ Options readOptions(int argc, char** argv)
     return options;
 }
 
-// Fills in what -s and -f left open from the names, which must agree where both tell.
+// The formats the names give: a viewer's format part counts where the name's own marker,
+// when it has one, gives the same sampling (the marker wins). EXPECTED's sets -f, ACTUAL's -F;
+// a format only ACTUAL's name gives is EXPECTED's too.
+static void formatsFromNames(Options& options, const NameFields markers[2], const ViewerFields viewers[2])
+{
+    bool usable[2];
+    for (int i = 0; i < 2; ++i) {
+        usable[i] =
+            viewers[i].formatted && (!markers[i].found || viewers[i].format.layout->sampling == markers[i].sampling);
+    }
+    if (!options.formatGiven) {
+        const NameFields& marked = markers[0].found ? markers[0] : markers[1];
+        if (usable[0] || (!marked.found && usable[1])) {
+            options.format = viewers[usable[0] ? 0 : 1].format;
+            options.formatNamed = true;
+        } else {
+            options.format = planarFormatOf(marked.found ? marked.sampling : 420);
+        }
+    }
+    if (!options.actualFormatGiven && usable[1]) {
+        options.actualFormat = viewers[1].format;
+        options.actualFormatGiven = true;
+    }
+}
+
+static std::string sizeText(int32_t width, int32_t height)
+{
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Fills in what -s, -f and -F left open from the names: our _w marker, else the parts raw
+// viewers read (WxH, a pixel format). Options win field by field; two names that both give
+// a size must give one.
 void completeFromNames(Options& options)
 {
+    options.formatNamed = options.formatGiven;
+    const char* paths[2] = {options.expectedPath, options.actualPath};
+    const ViewerFields viewers[2] = {readViewerFields(paths[0]), readViewerFields(paths[1])};
     if (options.width != 0 && options.formatGiven) {
+        // The markers are not read: -s and -f say all they would.
+        const NameFields none[2] = {};
+        formatsFromNames(options, none, viewers);
         return;
     }
-    const NameFields expected = readNameFields(options.expectedPath);
-    const NameFields actual = readNameFields(options.actualPath);
-    if (expected.found && actual.found &&
-        (expected.width != actual.width || expected.height != actual.height || expected.sampling != actual.sampling)) {
+    const NameFields markers[2] = {readNameFields(paths[0]), readNameFields(paths[1])};
+    if (markers[0].found && markers[1].found &&
+        (markers[0].width != markers[1].width || markers[0].height != markers[1].height ||
+         markers[0].sampling != markers[1].sampling)) {
         fail(options.actualPath,
              std::string("the geometry in the name disagrees with that of ") + options.expectedPath);
     }
-    const NameFields& named = expected.found ? expected : actual;
     if (options.width == 0) {
-        if (!named.found) {
-            failUsage("geometry", "give -s WIDTHxHEIGHT, or names with _wWIDTH_HEIGHT_SAMPLING in them");
+        bool sized[2];
+        int32_t widths[2];
+        int32_t heights[2];
+        for (int i = 0; i < 2; ++i) {
+            sized[i] = markers[i].found || viewers[i].sized;
+            widths[i] = markers[i].found ? markers[i].width : viewers[i].width;
+            heights[i] = markers[i].found ? markers[i].height : viewers[i].height;
         }
-        options.width = named.width;
-        options.height = named.height;
+        if (sized[0] && sized[1] && (widths[0] != widths[1] || heights[0] != heights[1])) {
+            fail(options.actualPath, "the size in its name, " + sizeText(widths[1], heights[1]) + ", disagrees with " +
+                                         sizeText(widths[0], heights[0]) + " in the name of " + options.expectedPath);
+        }
+        if (!sized[0] && !sized[1]) {
+            failUsage("geometry",
+                      "give -s WIDTHxHEIGHT, or names with _wWIDTH_HEIGHT_SAMPLING or a WIDTHxHEIGHT part in them");
+        }
+        const int named = sized[0] ? 0 : 1;
+        options.width = widths[named];
+        options.height = heights[named];
     }
-    if (!options.formatGiven) {
-        options.format = planarFormatOf(named.found ? named.sampling : 420);
-    }
+    formatsFromNames(options, markers, viewers);
 }
 
 } // namespace framecmp

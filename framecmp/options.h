@@ -69,6 +69,7 @@ struct Options {
     int32_t width; // 0 until -s or a name gives it
     int32_t height;
     bool formatGiven;
+    bool formatNamed; // EXPECTED's format given by -f or a format part of a name
     bool actualFormatGiven;
     bool skipGiven;
 };
@@ -79,6 +80,7 @@ bool reportsWanted(const Options& options);
 
 Options readOptions(int argc, char** argv);
 
+// Fills in what -s, -f and -F left open from the names (see the .cpp).
 void completeFromNames(Options& options);
 
 // Per-plane criteria held to the planes of EXPECTED's format: a letter it has not is trouble.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/namescan.h"
 #include "framecmp/criteria.h"
 
 namespace {
@@ -94,6 +95,50 @@ TEST(FramecmpParsing, Criteria)
         EXPECT_EQ(lacked, c.groups.empty() || c.text.find_first_not_of("Y=0123456789.,") == std::string::npos
                               ? '\0'
                               : c.text[c.text.find_first_not_of("Y=0123456789.,")]);
+    }
+}
+
+struct ViewerNameCase {
+    std::string path;
+    int width; // 0: no size part
+    int height;
+    std::string format; // formatName of the format part; "" for none
+};
+
+TEST(FramecmpParsing, NamesAsRawViewersReadThem)
+{
+    const ViewerNameCase cases[] = {
+        {"clip_1920x1080_yuv420p10le.yuv", 1920, 1080, "yuv420p10le"},
+        {"out-352x288-nv12.raw", 352, 288, "nv12"},
+        {"a.352X288.gray10le", 352, 288, "gray10le"},
+        {"runs/b_1920x1080_p010le.yuv", 1920, 1080, "p010le"},
+        {"dir_640x480_nv12/clip.yuv", 0, 0, ""},                       // a directory's name is not the file's
+        {"a_176x144_b_352x288_nv12_yuv420p.yuv", 352, 288, "yuv420p"}, // the rightmost of each
+        {"clip_0x480_nv21.yuv", 0, 0, "nv21"},
+        {"clip_1920x1080x3.yuv", 0, 0, ""},
+        {"clip_2147483648x2.yuv", 0, 0, ""},
+        {"clip_2147483647x1.yuv", 2147483647, 1, ""},
+        {"clip_x480_4x_+4x2.yuv", 0, 0, ""},
+        {"nv12:10_4x4.yuv", 4, 4, ""}, // LAYOUT:DEPTH is framecmp's, not a viewer's
+        {"clip_w176_144_420.yuv", 0, 0, ""},
+        {"p010_4x2_uyvy.yuv", 4, 2, "uyvy422"},
+        {"YUV420P_4x2.yuv", 4, 2, ""},
+        {"", 0, 0, ""},
+        {"-", 0, 0, ""},
+        {"__..--", 0, 0, ""},
+    };
+    for (const ViewerNameCase& c : cases) {
+        SCOPED_TRACE(c.path);
+        const ViewerFields fields = readViewerFields(c.path);
+        EXPECT_EQ(fields.sized, c.width != 0);
+        if (c.width != 0) {
+            EXPECT_EQ(fields.width, c.width);
+            EXPECT_EQ(fields.height, c.height);
+        }
+        EXPECT_EQ(fields.formatted, !c.format.empty());
+        if (fields.formatted) {
+            EXPECT_EQ(formatName(fields.format), c.format);
+        }
     }
 }
 
