@@ -55,6 +55,13 @@ const Recipe recipes[] = {
      "awk '/^#/ { print; next } { print $4 $3 $2 $1 }' " + trace + " > words.txt\n"
      "\"$1\" -E -P -G 176x144:420:32 -O words.yuv words.txt",
      {"words.yuv"}},
+    // The CI command of README.md as it stands there, framecmp found on PATH: the names
+    // alone give the geometry, as raw viewers name files.
+    {"ReportsForCi", {"sed", "cp"},
+     "\"$1\" -P -O golden_176x144_yuv420p.yuv " + trace + " && cp golden_176x144_yuv420p.yuv out_176x144_yuv420p.yuv\n"
+     "sed -n '/^## Reports for CI/,/^```$/p' '" PROJECT_ROOT "/README.md' | sed '1,/^```sh$/d; /^```$/d' > ci.sh\n"
+     "PATH=\"$(dirname \"$1\"):$PATH\" bash -e ci.sh && [ \"$(cat cmp.status)\" = 0 ] && [ -s cmp.json ]",
+     {"out_176x144_yuv420p.yuv"}},
     {"ManyTracesWithXargs", {"xargs", "mkdir", "cp"},
      "mkdir traces && for n in a b c; do cp " + trace + " traces/${n}_w176_144_420_32.txt; done\n"
      "printf '%s\\0' traces/*.txt | xargs -0 -P 2 -n 1 \"$1\" -P",
