@@ -354,6 +354,13 @@ std::string undrawnFrameText(const Options& options, const RunTally& tally, int6
            std::to_string(frames[shorter]);
 }
 
+void sayTenBitNote()
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "framecmp: every second byte is below 4, as in 10-bit little-endian samples: for 10-bit "
+                         "frames give -f yuv420p10le (or the format)\n");
+}
+
 // The notes on a picture not drawn, and the text report flushed. A --picture-frame that
 // drew nothing is said even under -q: the status does not tell it.
 void finishOutput(const Options& options, const RunTally& tally, const std::string& undrawn)

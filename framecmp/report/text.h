@@ -60,6 +60,9 @@ bool reportNoWholeFrame(const Options& options, const PairLayout& pair, const Re
 std::string undrawnFrameText(const Options& options, const RunTally& tally, int64_t firstFrame,
                              const Remainder rest[2]);
 
+// The note on frames that look 10-bit when no format was named, on standard error.
+void sayTenBitNote();
+
 void finishOutput(const Options& options, const RunTally& tally, const std::string& undrawn);
 
 } // namespace framecmp

@@ -605,6 +605,9 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
     };
     scratch.write("p_2x2_yuv420p10le.yuv", sixSamples("\x01\x00"));
     scratch.write("q_2x2_p010le.yuv", sixSamples("\x40\x00"));
+    // Samples of 10 bits, little-endian, as 8-bit frames: every high byte below 4.
+    scratch.write("ten_w4_2_420.yuv", std::string("\x10\x01\xff\x03\x00\x00\x04\x00\x20\x02\x33\x00", 12));
+    scratch.write("eight_w4_2_420.yuv", std::string(12, 'y'));
     scratch.write("mask1", std::string(frame.size(), '\0'));
     scratch.write("mask3", std::string(3 * frame.size(), '\0'));
     std::filesystem::create_directory(scratch.path("dir"));
@@ -618,6 +621,10 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"a_w2_3_400_32.yuv", "d_w4_3_420.yuv"}, 2, "framecmp: d_w4_3_420.yuv: the geometry in the name disagrees"},
         {{"bad_w2_3_444_32.yuv", "a_w2_3_400_32.yuv"}, 2, "framecmp: bad_w2_3_444_32.yuv: the geometry in the name"},
         {{"v_2x3_gray.yuv", "w-2x3.raw"}, 0, ""},
+        {{"ten_w4_2_420.yuv", "ten_w4_2_420.yuv"}, 0, "framecmp: every second byte is below 4, as in 10-bit little-endian samples: for 10-bit frames give -f yuv420p10le (or the format)\n"},
+        {{"-f", "yuv420p", "ten_w4_2_420.yuv", "ten_w4_2_420.yuv"}, 0, ""},
+        {{"-q", "ten_w4_2_420.yuv", "ten_w4_2_420.yuv"}, 0, ""},
+        {{"ten_w4_2_420.yuv", "eight_w4_2_420.yuv"}, 1, ""},
         {{"-s", "4x3", "v_2x3_gray.yuv", "x_4x3_gray.yuv"}, 0, ""},
         {{"v_2x3_gray.yuv", "x_4x3_gray.yuv"}, 2, "framecmp: x_4x3_gray.yuv: the size in its name, 4x3, disagrees with 2x3 in the name of v_2x3_gray.yuv\n"},
         {{"a_w2_3_400_32.yuv", "x_4x3_gray.yuv"}, 2, "the size in its name, 4x3, disagrees with 2x3"},
