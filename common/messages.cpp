@@ -23,21 +23,22 @@ static void runTroubleHook(const std::string& message)
     }
 }
 
+// The message is said before the hook runs: trouble in the hook says its own after it.
 [[noreturn]] void fail(const std::string& what, const std::string& why)
 {
-    runTroubleHook(std::string(programName) + ": " + what + ": " + why);
-    removePendingTemporaries();
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s: %s\n", programName, what.c_str(), why.c_str());
+    runTroubleHook(std::string(programName) + ": " + what + ": " + why);
+    removePendingTemporaries();
     std::exit(statusTrouble);
 }
 
 [[noreturn]] void failUsage(const std::string& what, const std::string& why)
 {
-    runTroubleHook(std::string(programName) + ": " + what + ": " + why);
-    removePendingTemporaries();
     std::fprintf(stderr, "%s: %s: %s\nTry '%s --help' for more information.\n", programName, what.c_str(), why.c_str(),
                  programName);
+    runTroubleHook(std::string(programName) + ": " + what + ": " + why);
+    removePendingTemporaries();
     std::exit(statusTrouble);
 }
 

@@ -379,6 +379,12 @@ const Fault faults[] = {
      "average 66.19 dB, SSIM lowest 0.997336 at frame 0, average 0.997336\nstatus 0\n"},
     // The CSV's verdict a plane (with -p alone, failing still counts the samples that differ),
     // and the SSIM summary of the JSON and the text.
+    // Trouble once both files are open: the JUnit file says it, and the CSV's path keeps what it held.
+    {"FramecmpJunitOnTrouble",
+     "head -c 96 /dev/zero > e.yuv; mkdir d; echo old > r.csv\n"
+     "\"$3\" -s 8x8 --csv r.csv --junit=j.xml e.yuv d 2>/dev/null; echo $?; cat r.csv; ls | grep -c 'r.csv.\\|j.xml.'\n"
+     "grep -c '<error message=\"framecmp: d: cannot read: Is a directory\"/>' j.xml",
+     "2\nold\n0\n1\n"},
     {"FramecmpVerdictsAndSsimSummary",
      "head -c 64 /dev/zero > z.yuv; { head -c 63 /dev/zero; printf '\\001'; } > y.yuv\n"
      "{ head -c 9 /dev/zero; printf '\\310'; head -c 54 /dev/zero; } > x.yuv; cat z.yuv z.yuv > e.yuv; cat y.yuv x.yuv > a.yuv\n"

@@ -267,6 +267,8 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
                     modelPlane(expected[size_t(f)][size_t(p)], actual[size_t(f)][size_t(p)],
                                masks[size_t(f)][size_t(p)], planeSize(c.width, c.height, p), tolerance);
                 const Json& plane = frame["planes"][std::string(1, planeNames[p])];
+                EXPECT_EQ(json["criteria"]["per_plane"][std::string(1, planeNames[p])]["tolerance"].value,
+                          c.tolerance < 0 && c.floor >= 0 ? 0 : tolerance);
                 EXPECT_EQ(plane["failing"].value, double(m.failing));
                 if (masked) {
                     EXPECT_EQ(plane["unknown"].value, double(m.unknown));
@@ -683,7 +685,6 @@ std::string xpath(const Scratch& scratch, const std::string& file, const std::st
 {
     const RunResult read = scratch.run("/usr/bin/env", {"xmllint", "--xpath", path, file});
     return read.out.substr(0, read.out.size() - (read.out.empty() ? 0 : 1)); // its line's end
-
 }
 
 // The JUnit file of runs that pass, fail, stop, end early and meet trouble: well formed and
