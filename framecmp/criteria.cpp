@@ -1,5 +1,6 @@
 #include "framecmp/criteria.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/messages.h"
@@ -97,12 +98,10 @@ int64_t criterionFor(const CriterionGiven& given, char letter)
     if (given.groups.empty()) {
         return given.value;
     }
-    for (const PlaneGroup& group : given.groups) {
-        if (group.planes.find(letter) != std::string::npos) {
-            return group.value;
-        }
-    }
-    return -1;
+    const auto group = std::find_if(given.groups.begin(), given.groups.end(), [letter](const PlaneGroup& named) {
+        return named.planes.find(letter) != std::string::npos;
+    });
+    return group == given.groups.end() ? -1 : group->value;
 }
 
 char unknownPlane(const CriterionGiven& given, const std::string& planeLetters)

@@ -37,7 +37,8 @@ struct JunitTrouble {
     Clock::time_point start;
 };
 
-JunitTrouble junitTrouble{};
+// Set while run() is on the stack, which trouble ends the process from.
+const JunitTrouble* junitTrouble = nullptr;
 
 double secondsSince(Clock::time_point start)
 {
@@ -47,9 +48,9 @@ double secondsSince(Clock::time_point start)
 // Trouble as the JUnit file's error, written and put in place before the run ends.
 void writeJunitOnTrouble(const std::string& message)
 {
-    const Options& options = *junitTrouble.options;
-    const JunitRun run{options.actualPath, secondsSince(junitTrouble.start), "", "", message, {}, {}, {}, 0};
-    SafeOutput out = writeJunit(options.junitPath, junitXml(run));
+    const Options& options = *junitTrouble->options;
+    const JunitRun trouble{options.actualPath, secondsSince(junitTrouble->start), "", "", message, {}, {}, {}, 0};
+    SafeOutput out = writeJunit(options.junitPath, junitXml(trouble));
     placeSafeOutput(out, "cannot write the JUnit file");
 }
 
@@ -133,8 +134,9 @@ int run(int argc, char** argv)
     const bool masked = options.maskPath != nullptr;
     const Input inputs[3] = {openInput(options.expectedPath), openInput(options.actualPath),
                              masked ? openInput(options.maskPath) : Input{nullptr, -1}};
+    const JunitTrouble trouble{&options, start};
     if (options.junitPath != nullptr) {
-        junitTrouble = JunitTrouble{&options, start};
+        junitTrouble = &trouble;
         setTroubleHook(writeJunitOnTrouble);
     }
     refuseOneStream(options, inputs);
@@ -208,6 +210,7 @@ int run(int argc, char** argv)
     }
     placeOutputs(reports);
     setTroubleHook(nullptr);
+    junitTrouble = nullptr;
     placeSafeOutput(junit, "cannot write the JUnit file");
     return status;
 }
