@@ -153,8 +153,8 @@ void resolvePlaneCriteria(Options& options)
     if (!criteria.perPlane) {
         return;
     }
-    const FrameLayout layout = makeFrameLayout(options.format, 1, 1);
-    const std::string letters = std::string(options.format.layout->planeNames).substr(0, size_t(layout.planeCount));
+    const size_t planeCount = options.format.layout->chroma == Chroma::none ? 1 : 3;
+    const std::string letters = std::string(options.format.layout->planeNames).substr(0, planeCount);
     static const char* const flags[3] = {"-t ", "-p ", "--ssim-min="};
     for (size_t k = 0; k < 3; ++k) {
         const char letter = unknownPlane(options.given[k], letters);

@@ -632,6 +632,8 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"-F", "nv12:10", "p_2x2_yuv420p10le.yuv", "q_2x2_p010le.yuv"}, 1, ""},
         {{"-t", "Y=0,UV=1", "-p", "U=40", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -t Y=0,UV=1: gray has no plane U; its planes are Y\n"},
         {{"-t", "Y=0,Y=1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -t Y=0,Y=1: plane Y is named twice"},
+        {{"-s", "2x2", "-f", "uyvy", "-t", "Y=0,UV=1", "plain.yuv", "plain.yuv"}, 0, ""},
+        {{"-s", "1x2", "-f", "gbrp", "-p", "RGB=30", "--ssim-min=Y=0.5", "plain.yuv", "plain.yuv"}, 2, "framecmp: --ssim-min=Y=0.5: gbrp has no plane Y; its planes are GBR\n"},
         {{"--junit-frames", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --junit-frames: adds to the file of --junit"},
         {{"--junit=a_w2_3_400_32.yuv", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: a_w2_3_400_32.yuv: is one of the files compared"},
         {{"a_w2_3_400_32.yuv", "missing.yuv"}, 2, "framecmp: missing.yuv: cannot open: No such file or directory"},
