@@ -6,19 +6,39 @@
 #include <cstdlib>
 #include <cstring>
 
+static TroubleHook troubleHook = nullptr;
+
+void setTroubleHook(TroubleHook hook)
+{
+    troubleHook = hook;
+}
+
+// The hook run once: trouble inside it ends the run without it.
+static void runTroubleHook(const std::string& message)
+{
+    const TroubleHook hook = troubleHook;
+    troubleHook = nullptr;
+    if (hook != nullptr) {
+        hook(message);
+    }
+}
+
+// The message is said before the hook runs: trouble in the hook says its own after it.
 [[noreturn]] void fail(const std::string& what, const std::string& why)
 {
-    removePendingTemporaries();
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s: %s\n", programName, what.c_str(), why.c_str());
+    runTroubleHook(std::string(programName) + ": " + what + ": " + why);
+    removePendingTemporaries();
     std::exit(statusTrouble);
 }
 
 [[noreturn]] void failUsage(const std::string& what, const std::string& why)
 {
-    removePendingTemporaries();
     std::fprintf(stderr, "%s: %s: %s\nTry '%s --help' for more information.\n", programName, what.c_str(), why.c_str(),
                  programName);
+    runTroubleHook(std::string(programName) + ": " + what + ": " + why);
+    removePendingTemporaries();
     std::exit(statusTrouble);
 }
 

@@ -10,6 +10,12 @@ extern const char programName[];
 
 constexpr int statusTrouble = 2;
 
+// What a run does last when trouble ends it, before its temporary files go: given the
+// message said on standard error ("program: what: why"), once. Null for nothing.
+using TroubleHook = void (*)(const std::string& message);
+
+void setTroubleHook(TroubleHook hook);
+
 [[noreturn]] void fail(const std::string& what, const std::string& why);
 
 [[noreturn]] void failUsage(const std::string& what, const std::string& why);

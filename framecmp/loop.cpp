@@ -77,6 +77,54 @@ static void diagnoseAndSay(const Options& options, const PairLayout& pair, const
     }
 }
 
+// Whether a frame's bytes look like 10-bit little-endian samples read as 8-bit ones: every
+// odd-numbered byte (a high byte) below 4, and not every even-numbered one.
+static bool looksTenBit(const uint8_t* frame, size_t size)
+{
+    if (size < 2) {
+        return false;
+    }
+    bool lowBytesHigher = false;
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        if (frame[i + 1] >= 4) {
+            return false;
+        }
+        lowBytesHigher = lowBytesHigher || frame[i] >= 4;
+    }
+    return lowBytesHigher;
+}
+
+// A note when no format was named and both first frames look like 10-bit samples read as
+// 8-bit ones: the verdict stands, but it is likely about the wrong samples.
+static void noteTenBit(const Options& options, const PairLayout& pair, const Buffers& buffers)
+{
+    const size_t size = pair.expected.frameSize;
+    if (!options.formatNamed && !options.text.quiet && pair.expectedCoding.depth == 8 &&
+        looksTenBit(buffers.expected, size) && looksTenBit(buffers.actual, size)) {
+        sayTenBitNote();
+    }
+}
+
+// A failing frame's line kept for the JUnit file.
+static void keepFailingLine(const Options& options, const PairLayout& pair, LoopState& state)
+{
+    if (options.junitPath == nullptr) {
+        return;
+    }
+    if (state.firstFailingLine.empty()) {
+        state.firstFailingLine = frameLineText(state.result, pair, options.criteria);
+    }
+    if (!options.junitFrames) {
+        return;
+    }
+    if (state.failingLines.size() < junitFramesMax) {
+        state.failingLines.push_back(
+            JunitFrame{state.result.frame, frameLineText(state.result, pair, options.criteria)});
+    } else {
+        ++state.moreFailing;
+    }
+}
+
 // The latest displacement's run closed, and said when it was more than one frame.
 static void closeRun(const Options& options, LoopState& state)
 {
@@ -104,6 +152,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             closeRun(options, state);
             return tally;
         }
+        if (tally.framesCompared == 0) {
+            noteTenBit(options, pair, buffers);
+        }
         const int64_t frame = firstFrame + tally.framesCompared++;
         if (options.criteria.ssim && state.ssimBuffers.sums[0].empty()) {
             state.ssimBuffers = makeSsimBuffers(pair.expected);
@@ -114,6 +165,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         noteFrame(tally, pair.expected.planeCount, state.result);
         if (fails) {
             diagnoseAndSay(options, pair, buffers, state);
+            keepFailingLine(options, pair, state);
         }
         reportFrame(reports, pair, options, state.result);
         if (drawsFrame(options, tally, frame, fails)) {

@@ -15,16 +15,21 @@
 #include "framecmp/input.h"
 #include "framecmp/options.h"
 #include "framecmp/report/files.h"
+#include "framecmp/report/junit.h"
 
 #include "framecmp/tally.h"
 namespace framecmp {
 
 // What the frame loop carries from one frame to the next: SSIM's sums, the latest frame's
-// result, the displacements found.
+// result, the displacements found; with --junit, the first failing frame's line and, with
+// --junit-frames, those of the first failing frames and how many more fail.
 struct LoopState {
     SsimBuffers ssimBuffers;
     FrameResult result;
     Diagnosis diagnosis;
+    std::string firstFailingLine;
+    std::vector<JunitFrame> failingLines;
+    int64_t moreFailing;
 };
 
 // `inputs` are EXPECTED, ACTUAL and the mask (fd -1 without --unknown).

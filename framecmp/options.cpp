@@ -22,9 +22,11 @@ namespace framecmp {
 static const char usageText[] =
     "usage: framecmp [-qlh] [-s WIDTHxHEIGHT] [-f FORMAT] [-F FORMAT] [-t N] [-p DB] [-n COUNT]\n"
     "                [-i PICTURE.png [--picture-frame=N]] [--skip=N[:M]] [--align=MAX] [--csv FILE]\n"
-    "                [--json FILE] [--plot FILE.svg] [--ssim] [--ssim-min=S] [--unknown=MASK]\n"
+    "                [--json FILE] [--plot FILE.svg] [--junit=FILE [--junit-frames]] [--ssim]\n"
+    "                [--ssim-min=S] [--unknown=MASK]\n"
     "                EXPECTED ACTUAL\n"
-    "  -s WxH        picture size (default: from the file names, as clip_w176_144_420...)\n"
+    "  -s WxH        picture size (default: from the file names, as clip_w176_144_420... or\n"
+    "                clip_176x144_yuv420p.yuv, whose format part sets -f, and -F in ACTUAL's)\n"
     "  -f FORMAT     EXPECTED's format: yuv420p nv12 nv21 yuv422p nv16 yuv440p yuv444p nv24 gray\n"
     "                yuyv422 yvyu422 uyvy422 vyuy422 gbrp (8 bits); ffmpeg's names above 8\n"
     "                bits (yuv420p10le, p010le, y210le, gbrp10le, ...); LAYOUT:DEPTH (value\n"
@@ -34,6 +36,8 @@ static const char usageText[] =
     "  -F FORMAT     ACTUAL's format, of EXPECTED's sampling and depth (default: EXPECTED's)\n"
     "  -t N          a sample fails when it differs by more than N (default 0)\n"
     "  -p DB         a plane fails when its PSNR is below DB; without -t, only PSNR decides\n"
+    "                -t, -p and --ssim-min take PLANES=VALUE[,PLANES=VALUE...] as well, as\n"
+    "                -t Y=0,UV=1 -p Y=45,UV=40: a plane no criterion names is held exact\n"
     "  -q            print nothing, exit status only (not with -l)\n"
     "  -l            list every failing sample: frame plane x y expected actual\n"
     "  -n COUNT      stop after COUNT failing frames\n"
@@ -45,6 +49,8 @@ static const char usageText[] =
     "  --csv FILE    write every frame and plane as CSV (- for standard output)\n"
     "  --json FILE   write every frame, the criteria and the summary as JSON (- likewise)\n"
     "  --plot FILE   write PSNR (and SSIM) per frame as an SVG plot\n"
+    "  --junit=FILE  write the verdict as JUnit XML, as CI dashboards show it, also on trouble\n"
+    "  --junit-frames  with --junit, a test case per failing frame (at most 1000)\n"
     "  --ssim        compute each plane's SSIM as ffmpeg's ssim filter does\n"
     "  --ssim-min=S  a plane fails when its SSIM is below S (0 to 1); implies --ssim\n"
     "  --unknown=MASK  MASK, laid out as ACTUAL, holds its unknown bits: a sample whose mask\n"
@@ -83,21 +89,6 @@ static Format readFormat(const char* option, const char* text)
     return format;
 }
 
-// A PSNR floor: decimal dB with at most two decimals, from 0 to 999.99, in hundredths.
-static int64_t readFloor(const char* text)
-{
-    const char* point = std::strchr(text, '.');
-    const std::string whole = point == nullptr ? std::string(text) : std::string(text, point);
-    const std::string fraction = point == nullptr ? std::string("00") : std::string(point + 1) + "00";
-    const int64_t units = readDecimal(whole.c_str(), 0, 999);
-    const bool fractionValid = point == nullptr || (point[1] != '\0' && std::strlen(point + 1) <= 2);
-    const int64_t hundredths = fractionValid ? readDecimal(fraction.substr(0, 2).c_str(), 0, 99) : -1;
-    if (units < 0 || hundredths < 0) {
-        failUsage(std::string("-p ") + text, "not a PSNR in dB from 0 to 999.99, at most two decimals");
-    }
-    return units * 100 + hundredths;
-}
-
 // --skip=N or --skip=N:M.
 static void readSkip(const char* text, Options& options)
 {
@@ -113,21 +104,83 @@ static void readSkip(const char* text, Options& options)
     options.skipGiven = true;
 }
 
-// An SSIM threshold: a decimal from 0 to 1 with at most six decimals, in millionths.
-static int64_t readSsimMin(const char* text)
+// -t, -p or --ssim-min: one value, kept as before, or per-plane values resolved later.
+static void readCriterionOption(CriterionKind kind, const char* text, Options& options)
 {
-    const char* point = std::strchr(text, '.');
-    const std::string whole = point == nullptr ? std::string(text) : std::string(text, point);
-    const std::string fraction = point == nullptr ? std::string() : std::string(point + 1);
-    const int64_t units = readDecimal(whole.c_str(), 0, 1);
-    const bool fractionValid = point == nullptr || (!fraction.empty() && fraction.size() <= 6);
-    const int64_t millionths =
-        fractionValid ? readDecimal((fraction + "000000").substr(0, 6).c_str(), 0, ssimUnits - 1) : -1;
-    const int64_t value = units * ssimUnits + millionths;
-    if (units < 0 || millionths < 0 || value > ssimUnits) {
-        failUsage(std::string("--ssim-min=") + text, "not an SSIM from 0 to 1, at most six decimals");
+    static const char* const flags[3] = {"-t ", "-p ", "--ssim-min="};
+    static const char* const meanings[3] = {"not a tolerance from 0 to 65535",
+                                            "not a PSNR in dB from 0 to 999.99, at most two decimals",
+                                            "not an SSIM from 0 to 1, at most six decimals"};
+    const auto index = static_cast<size_t>(kind);
+    CriterionGiven& given = options.given[index];
+    const std::string why = readCriterion(kind, text, given);
+    if (!why.empty()) {
+        failUsage(flags[index] + std::string(text),
+                  std::strchr(text, '=') == nullptr
+                      ? meanings[index]
+                      : why + "; give VALUE or PLANES=VALUE[,PLANES=VALUE...], as Y=0,UV=1");
     }
-    return value;
+    Criteria& criteria = options.criteria;
+    criteria.perPlane = false;
+    for (const CriterionGiven& each : options.given) {
+        criteria.perPlane = criteria.perPlane || !each.groups.empty();
+    }
+    const int64_t single = given.groups.empty() ? given.value : -1;
+    switch (kind) {
+    case CriterionKind::tolerance:
+        criteria.tolerance = static_cast<int32_t>(std::max<int64_t>(single, 0));
+        criteria.toleranceGiven = single >= 0;
+        break;
+    case CriterionKind::psnr: criteria.psnrFloor = single; break;
+    case CriterionKind::ssim:
+        criteria.ssimMin = single;
+        criteria.ssim = true;
+        break;
+    }
+}
+
+Criteria criteriaOf(const Criteria& criteria, int plane)
+{
+    if (!criteria.perPlane) {
+        return criteria;
+    }
+    Criteria judged = criteria;
+    const PlaneCriteria& own = criteria.planes[plane];
+    judged.tolerance = own.tolerance;
+    judged.toleranceGiven = own.toleranceGiven;
+    judged.psnrFloor = own.psnrFloor;
+    judged.ssimMin = own.ssimMin;
+    return judged;
+}
+
+void resolvePlaneCriteria(Options& options)
+{
+    Criteria& criteria = options.criteria;
+    if (!criteria.perPlane) {
+        return;
+    }
+    const size_t planeCount = options.format.layout->chroma == Chroma::none ? 1 : 3;
+    const std::string letters = std::string(options.format.layout->planeNames).substr(0, planeCount);
+    static const char* const flags[3] = {"-t ", "-p ", "--ssim-min="};
+    for (size_t k = 0; k < 3; ++k) {
+        const char letter = unknownPlane(options.given[k], letters);
+        if (letter != '\0') {
+            fail(flags[k] + options.given[k].text,
+                 formatName(options.format) + " has no plane " + letter + "; its planes are " + letters);
+        }
+    }
+    int32_t lowest = INT32_MAX;
+    for (size_t p = 0; p < letters.size(); ++p) {
+        const int64_t values[3] = {criterionFor(options.given[0], letters[p]),
+                                   criterionFor(options.given[1], letters[p]),
+                                   criterionFor(options.given[2], letters[p])};
+        // A plane no criterion names is held exact.
+        const bool named = values[0] >= 0 || values[1] >= 0 || values[2] >= 0;
+        const auto tolerance = static_cast<int32_t>(std::max<int64_t>(values[0], 0));
+        criteria.planes[p] = PlaneCriteria{tolerance, values[0] >= 0 || !named, values[1], values[2]};
+        lowest = std::min(lowest, tolerance);
+    }
+    criteria.tolerance = lowest;
 }
 
 // The buffer options, ACTUAL's and then EXPECTED's, as getopt_long returns them.
@@ -197,7 +250,8 @@ static void checkReports(const Options& options)
 
 bool reportsWanted(const Options& options)
 {
-    return options.csvPath != nullptr || options.jsonPath != nullptr || options.plotPath != nullptr;
+    return options.csvPath != nullptr || options.jsonPath != nullptr || options.plotPath != nullptr ||
+           options.junitPath != nullptr;
 }
 
 Options readOptions(int argc, char** argv)
@@ -222,6 +276,8 @@ Options readOptions(int argc, char** argv)
         {"expected-plane-rows", required_argument, nullptr, expectedPlaneRowsOption},
         {"expected-chroma-offset", required_argument, nullptr, expectedChromaOffsetOption},
         {"expected-frame-bytes", required_argument, nullptr, expectedFrameBytesOption},
+        {"junit", required_argument, nullptr, 'X'},
+        {"junit-frames", no_argument, nullptr, 'Y'},
         {nullptr, 0, nullptr, 0}};
     Options options{};
     options.criteria.psnrFloor = -1;
@@ -243,16 +299,8 @@ Options readOptions(int argc, char** argv)
             options.actualFormat = readFormat("-F", optarg);
             options.actualFormatGiven = true;
             break;
-        case 't': {
-            const int64_t tolerance = readDecimal(optarg, 0, 65535);
-            if (tolerance < 0) {
-                failUsage(std::string("-t ") + optarg, "not a tolerance from 0 to 65535");
-            }
-            options.criteria.tolerance = static_cast<int32_t>(tolerance);
-            options.criteria.toleranceGiven = true;
-            break;
-        }
-        case 'p': options.criteria.psnrFloor = readFloor(optarg); break;
+        case 't': readCriterionOption(CriterionKind::tolerance, optarg, options); break;
+        case 'p': readCriterionOption(CriterionKind::psnr, optarg, options); break;
         case 'q': options.text.quiet = true; break;
         case 'l': options.text.listSamples = true; break;
         case 'n':
@@ -273,10 +321,7 @@ Options readOptions(int argc, char** argv)
         case 'J': options.jsonPath = optarg; break;
         case 'G': options.plotPath = optarg; break;
         case 'M': options.criteria.ssim = true; break;
-        case 'N':
-            options.criteria.ssimMin = readSsimMin(optarg);
-            options.criteria.ssim = true;
-            break;
+        case 'N': readCriterionOption(CriterionKind::ssim, optarg, options); break;
         case 'P':
             options.pictureFrame = readDecimal(optarg, 0, INT64_MAX / 4);
             if (options.pictureFrame < 0) {
@@ -292,6 +337,8 @@ Options readOptions(int argc, char** argv)
         case expectedPlaneRowsOption:
         case expectedChromaOffsetOption:
         case expectedFrameBytesOption: readGeometry(opt, optarg, options); break;
+        case 'X': options.junitPath = optarg; break;
+        case 'Y': options.junitFrames = true; break;
         case 'h': printAndExit(usageText);
         case 'V': printAndExit("framecmp (yuvtools) " YUVTOOLS_VERSION "\n");
         case ':': failUsage(argv[optind - 1], "needs a value");
@@ -304,6 +351,9 @@ Options readOptions(int argc, char** argv)
     if (options.pictureFrame >= 0 && options.picturePath == nullptr) {
         failUsage("--picture-frame", "draws the picture of -i, which is not given");
     }
+    if (options.junitFrames && options.junitPath == nullptr) {
+        failUsage("--junit-frames", "adds to the file of --junit, which is not given");
+    }
     options.expectedPath = argv[optind];
     options.actualPath = argv[optind + 1];
     if (options.text.quiet && options.text.listSamples) {
@@ -313,30 +363,79 @@ Options readOptions(int argc, char** argv)
     return options;
 }
 
-// Fills in what -s and -f left open from the names, which must agree where both tell.
+// The formats the names give: a viewer's format part counts where the name's own marker,
+// when it has one, gives the same sampling (the marker wins). EXPECTED's sets -f, ACTUAL's -F;
+// a format only ACTUAL's name gives is EXPECTED's too.
+static void formatsFromNames(Options& options, const NameFields markers[2], const ViewerFields viewers[2])
+{
+    bool usable[2];
+    for (int i = 0; i < 2; ++i) {
+        usable[i] =
+            viewers[i].formatted && (!markers[i].found || viewers[i].format.layout->sampling == markers[i].sampling);
+    }
+    if (!options.formatGiven) {
+        const NameFields& marked = markers[0].found ? markers[0] : markers[1];
+        if (usable[0] || (!marked.found && usable[1])) {
+            options.format = viewers[usable[0] ? 0 : 1].format;
+            options.formatNamed = true;
+        } else {
+            options.format = planarFormatOf(marked.found ? marked.sampling : 420);
+        }
+    }
+    if (!options.actualFormatGiven && usable[1]) {
+        options.actualFormat = viewers[1].format;
+        options.actualFormatGiven = true;
+    }
+}
+
+static std::string sizeText(int32_t width, int32_t height)
+{
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Fills in what -s, -f and -F left open from the names: our _w marker, else the parts raw
+// viewers read (WxH, a pixel format). Options win field by field; two names that both give
+// a size must give one.
 void completeFromNames(Options& options)
 {
+    options.formatNamed = options.formatGiven;
+    const char* paths[2] = {options.expectedPath, options.actualPath};
+    const ViewerFields viewers[2] = {readViewerFields(paths[0]), readViewerFields(paths[1])};
     if (options.width != 0 && options.formatGiven) {
+        // The markers are not read: -s and -f say all they would.
+        const NameFields none[2] = {};
+        formatsFromNames(options, none, viewers);
         return;
     }
-    const NameFields expected = readNameFields(options.expectedPath);
-    const NameFields actual = readNameFields(options.actualPath);
-    if (expected.found && actual.found &&
-        (expected.width != actual.width || expected.height != actual.height || expected.sampling != actual.sampling)) {
+    const NameFields markers[2] = {readNameFields(paths[0]), readNameFields(paths[1])};
+    if (markers[0].found && markers[1].found &&
+        (markers[0].width != markers[1].width || markers[0].height != markers[1].height ||
+         markers[0].sampling != markers[1].sampling)) {
         fail(options.actualPath,
              std::string("the geometry in the name disagrees with that of ") + options.expectedPath);
     }
-    const NameFields& named = expected.found ? expected : actual;
     if (options.width == 0) {
-        if (!named.found) {
-            failUsage("geometry", "give -s WIDTHxHEIGHT, or names with _wWIDTH_HEIGHT_SAMPLING in them");
+        bool sized[2];
+        int32_t widths[2];
+        int32_t heights[2];
+        for (int i = 0; i < 2; ++i) {
+            sized[i] = markers[i].found || viewers[i].sized;
+            widths[i] = markers[i].found ? markers[i].width : viewers[i].width;
+            heights[i] = markers[i].found ? markers[i].height : viewers[i].height;
         }
-        options.width = named.width;
-        options.height = named.height;
+        if (sized[0] && sized[1] && (widths[0] != widths[1] || heights[0] != heights[1])) {
+            fail(options.actualPath, "the size in its name, " + sizeText(widths[1], heights[1]) + ", disagrees with " +
+                                         sizeText(widths[0], heights[0]) + " in the name of " + options.expectedPath);
+        }
+        if (!sized[0] && !sized[1]) {
+            failUsage("geometry",
+                      "give -s WIDTHxHEIGHT, or names with _wWIDTH_HEIGHT_SAMPLING or a WIDTHxHEIGHT part in them");
+        }
+        const int named = sized[0] ? 0 : 1;
+        options.width = widths[named];
+        options.height = heights[named];
     }
-    if (!options.formatGiven) {
-        options.format = planarFormatOf(named.found ? named.sampling : 420);
-    }
+    formatsFromNames(options, markers, viewers);
 }
 
 } // namespace framecmp

@@ -22,7 +22,8 @@ namespace framecmp {
 // No file written may be one of the files compared: writing it would destroy that file.
 void refuseOutputsOverInputs(const Options& options)
 {
-    for (const char* output : {options.picturePath, options.csvPath, options.jsonPath, options.plotPath}) {
+    for (const char* output :
+         {options.picturePath, options.csvPath, options.jsonPath, options.plotPath, options.junitPath}) {
         struct stat written {};
         if (output == nullptr || isStandardOutput(output) || stat(output, &written) != 0) {
             continue;
@@ -78,16 +79,19 @@ static bool sameOutput(const OutputIdentity& a, const OutputIdentity& b)
 // that cannot be written. Both are said before anything is written.
 void checkOutputs(const Options& options)
 {
-    const char* flags[4] = {"-i", "--csv", "--json", "--plot"};
-    const char* paths[4] = {options.picturePath, options.csvPath, options.jsonPath, options.plotPath};
-    OutputIdentity identities[4];
+    constexpr int outputs = 5;
+    const char* flags[outputs] = {"-i", "--csv", "--json", "--plot", "--junit"};
+    const char* paths[outputs] = {options.picturePath, options.csvPath, options.jsonPath, options.plotPath,
+                                  options.junitPath};
+    OutputIdentity identities[outputs];
     const OutputIdentity textReport = outputIdentity("-", true);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < outputs; ++i) {
         if (paths[i] == nullptr) {
             continue;
         }
-        // "-" is standard output for a report, a file of that name for the picture.
-        const bool standardOutput = i != 0 && isStandardOutput(paths[i]);
+        // "-" is standard output for a report, a file of that name for the picture and the
+        // JUnit file.
+        const bool standardOutput = i != 0 && i != 4 && isStandardOutput(paths[i]);
         identities[i] = outputIdentity(paths[i], standardOutput);
         // The text report on standard output would be lost under a file put in its place.
         if (!options.text.quiet && !standardOutput && sameOutput(textReport, identities[i])) {
@@ -99,8 +103,8 @@ void checkOutputs(const Options& options)
             }
         }
     }
-    for (int i = 0; i < 4; ++i) {
-        if (paths[i] != nullptr && (i == 0 || !isStandardOutput(paths[i]))) {
+    for (int i = 0; i < outputs; ++i) {
+        if (paths[i] != nullptr && (i == 0 || i == 4 || !isStandardOutput(paths[i]))) {
             checkWritable(paths[i]);
         }
     }

@@ -51,13 +51,11 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
         }
         return result;
     }
-    // Without -t, -p or --ssim-min alone decide: failing samples are counted but only
-    // padding fails.
-    const bool samplesDecide = criteria.toleranceGiven || (criteria.psnrFloor < 0 && criteria.ssimMin < 0);
     const int32_t depth = pair.expectedCoding.depth;
     for (int p = 0; p < layout.planeCount; ++p) {
+        const Criteria judged = criteriaOf(criteria, p);
         const PlaneTally tally =
-            comparePlane(p, pair, criteria.tolerance, buffers.expected, buffers.actual, mask, buffers, frame, listing);
+            comparePlane(p, pair, judged.tolerance, buffers.expected, buffers.actual, mask, buffers, frame, listing);
         const double mse = meanSquare(tally, layout.planes[p]);
         const double ssim =
             criteria.ssim ? planeSsim(p, pair, buffers.expected, buffers.actual, ssimBuffers) : std::nan("");
@@ -73,13 +71,19 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
                           tally.firstY,
                           tally.firstExpected,
                           tally.firstActual,
-                          belowFloor(mse, depth, criteria.psnrFloor),
-                          belowSsimMin(ssim, criteria),
+                          belowFloor(mse, depth, judged.psnrFloor),
+                          belowSsimMin(ssim, judged),
                           false};
-        // Under --ssim-min, a plane too small for SSIM is held to the tolerance instead.
-        const bool judgedBySamples = criteria.ssimMin >= 0 && underSsimWindow(layout.planes[p]);
-        plane.fails = tally.padded != 0 || tally.unknown != 0 || (samplesDecide && tally.failing != 0) ||
-                      plane.belowFloor || plane.belowSsimMin || (judgedBySamples && tally.failing != 0);
+        // Without -t, -p or --ssim-min alone decide: failing samples are counted but only
+        // padding fails. Under --ssim-min, a plane too small for SSIM is held to the
+        // tolerance instead.
+        const bool samplesDecide = judged.toleranceGiven || (judged.psnrFloor < 0 && judged.ssimMin < 0) ||
+                                   (judged.ssimMin >= 0 && underSsimWindow(layout.planes[p]));
+        plane.reasons =
+            static_cast<uint8_t>((samplesDecide && tally.failing != tally.unknown ? failSamples : 0) |
+                                 (plane.belowFloor ? failPsnr : 0) | (plane.belowSsimMin ? failSsim : 0) |
+                                 (tally.padded != 0 ? failPadding : 0) | (tally.unknown != 0 ? failUnknown : 0));
+        plane.fails = plane.reasons != 0;
         result.planes[p] = plane;
         result.differs = result.differs || tally.largest != 0 || tally.padded != 0 || tally.unknown != 0;
         result.unknown = result.unknown || tally.unknown != 0;

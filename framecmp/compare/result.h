@@ -17,6 +17,16 @@ struct Displacement {
     bool lost;
 };
 
+// Why a plane fails, one bit a criterion: its samples beyond the tolerance, its PSNR, its
+// SSIM, padding set, unknown samples.
+enum FailReason : uint8_t {
+    failSamples = 1,
+    failPsnr = 2,
+    failSsim = 4,
+    failPadding = 8,
+    failUnknown = 16,
+};
+
 // One plane of one frame. The first failing sample keeps its containers. Unknown samples
 // (--unknown) are among the failing.
 struct PlaneResult {
@@ -32,9 +42,10 @@ struct PlaneResult {
     int32_t firstY;
     uint32_t firstExpected;
     uint32_t firstActual;
-    bool belowFloor;   // its PSNR, to the hundredth, under -p
-    bool belowSsimMin; // its SSIM, to the millionth, under --ssim-min
-    bool fails;        // under every criterion
+    bool belowFloor;     // its PSNR, to the hundredth, under -p
+    bool belowSsimMin;   // its SSIM, to the millionth, under --ssim-min
+    bool fails;          // under every criterion
+    uint8_t reasons = 0; // FailReason bits; none when it passes
 };
 
 struct FrameResult {

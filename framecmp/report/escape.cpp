@@ -100,4 +100,41 @@ std::string xmlText(const std::string& bytes)
     return text;
 }
 
+// Bytes for an XML attribute or text that keeps them all: what XML 1.0 cannot carry (control
+// characters, U+FFFE, U+FFFF, bytes of no valid UTF-8) as the text \xNN of each byte; in an
+// attribute, tabs and line ends as character references, which its normalisation keeps.
+std::string xmlEscaped(const std::string& bytes, bool attribute)
+{
+    std::string text;
+    for (size_t i = 0; i < bytes.size();) {
+        uint32_t codePoint = 0;
+        const size_t length = utf8Length(bytes, i, codePoint);
+        const bool allowed = length != 0 &&
+                             (codePoint >= 0x20 || codePoint == '\t' || codePoint == '\n' || codePoint == '\r') &&
+                             codePoint != 0xfffe && codePoint != 0xffff;
+        if (!allowed) {
+            for (size_t k = 0; k < (length == 0 ? 1 : length); ++k) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\x%02X",
+                              static_cast<unsigned>(static_cast<uint8_t>(bytes[i + k])));
+                text += escape;
+            }
+            i += length == 0 ? 1 : length;
+            continue;
+        }
+        switch (codePoint) {
+        case '&': text += "&amp;"; break;
+        case '<': text += "&lt;"; break;
+        case '>': text += "&gt;"; break;
+        case '"': text += "&quot;"; break;
+        case '\t': text += attribute ? "&#9;" : "\t"; break;
+        case '\n': text += attribute ? "&#10;" : "\n"; break;
+        case '\r': text += "&#13;"; break;
+        default: text.append(bytes, i, length);
+        }
+        i += length;
+    }
+    return text;
+}
+
 } // namespace framecmp

@@ -15,4 +15,6 @@ std::string jsonString(const std::string& bytes);
 
 std::string xmlText(const std::string& bytes);
 
+std::string xmlEscaped(const std::string& bytes, bool attribute);
+
 } // namespace framecmp

@@ -97,13 +97,60 @@ Reports openReports(const Options& options)
                    SafeOutput{"", "", "", nullptr, false}};
 }
 
+std::string reasonText(uint8_t reasons)
+{
+    static const char* const names[] = {"samples", "psnr", "ssim", "padding", "unknown"};
+    std::string text;
+    for (unsigned bit = 0; bit < 5; ++bit) {
+        if ((reasons & (1U << bit)) != 0) {
+            text += (text.empty() ? "" : "+") + std::string(names[bit]);
+        }
+    }
+    return text;
+}
+
+// A criterion's number as the JSON gives it: null when absent or given per plane.
+static std::string criterionJson(int64_t value, bool perPlane, const std::string& number)
+{
+    return value < 0 || perPlane ? std::string("null") : number;
+}
+
+// The criteria: each one's number when one value is given for every plane, and what each
+// plane is held to.
+static std::string criteriaJson(const Options& options, const PairLayout& pair)
+{
+    const Criteria& criteria = options.criteria;
+    std::string text = "{\"tolerance\": " +
+                       (options.given[0].groups.empty() ? std::to_string(criteria.tolerance) : std::string("null")) +
+                       ", \"psnr_min\": " +
+                       criterionJson(criteria.psnrFloor, !options.given[1].groups.empty(),
+                                     criteria.psnrFloor < 0 ? "" : floorText(criteria.psnrFloor)) +
+                       ", \"ssim_min\": " +
+                       criterionJson(criteria.ssimMin, !options.given[2].groups.empty(),
+                                     numberText(double(criteria.ssimMin) / ssimUnits, ssimForm, "null")) +
+                       ",\n  \"per_plane\": {";
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
+        const Criteria judged = criteriaOf(criteria, p);
+        text +=
+            std::string(p == 0 ? "" : ", ") + "\"" + pair.expected.planes[p].name + "\": {\"tolerance\": " +
+            (judged.toleranceGiven || (judged.psnrFloor < 0 && judged.ssimMin < 0) ? std::to_string(judged.tolerance)
+                                                                                   : std::string("null")) +
+            ", \"psnr_min\": " + (judged.psnrFloor < 0 ? std::string("null") : floorText(judged.psnrFloor)) +
+            ", \"ssim_min\": " +
+            (judged.ssimMin < 0 ? std::string("null")
+                                : numberText(double(judged.ssimMin) / ssimUnits, ssimForm, "null")) +
+            "}";
+    }
+    return text + "}}";
+}
+
 // The CSV's header and the JSON up to its list of frames.
-void startReports(Reports& reports, const Options& options, int64_t firstFrame, int64_t offset)
+void startReports(Reports& reports, const Options& options, const PairLayout& pair, int64_t firstFrame, int64_t offset)
 {
     reports.firstFrame = firstFrame;
     if (reports.csv.out.file != nullptr) {
         put(reports.csv, std::string("frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass") +
-                             (options.maskPath != nullptr ? ",unknown\n" : "\n"));
+                             (options.maskPath != nullptr ? ",unknown,reason\n" : ",reason\n"));
     }
     if (reports.json.out.file == nullptr) {
         return;
@@ -111,15 +158,10 @@ void startReports(Reports& reports, const Options& options, int64_t firstFrame, 
     const Format& actualFormat = options.actualFormatGiven ? options.actualFormat : options.format;
     put(reports.json,
         "{\"expected\": " + jsonString(options.expectedPath) + ",\n\"actual\": " + jsonString(options.actualPath) +
-            ",\n\"format\": " + jsonString(formatName(options.format)) +
-            ", \"actual_format\": " + jsonString(formatName(actualFormat)) +
-            ",\n\"width\": " + std::to_string(options.width) + ", \"height\": " + std::to_string(options.height) +
-            ",\n\"criteria\": {\"tolerance\": " + std::to_string(options.criteria.tolerance) + ", \"psnr_min\": " +
-            (options.criteria.psnrFloor < 0 ? std::string("null") : floorText(options.criteria.psnrFloor)) +
-            ", \"ssim_min\": " +
-            numberText(options.criteria.ssimMin < 0 ? HUGE_VAL : double(options.criteria.ssimMin) / ssimUnits, ssimForm,
-                       "null") +
-            "},\n\"offset\": " + std::to_string(offset) + ",\n\"frames\": [");
+            ",\n\"format\": " + jsonString(formatName(options.format)) + ", \"actual_format\": " +
+            jsonString(formatName(actualFormat)) + ",\n\"width\": " + std::to_string(options.width) +
+            ", \"height\": " + std::to_string(options.height) + ",\n\"criteria\": " + criteriaJson(options, pair) +
+            ",\n\"offset\": " + std::to_string(offset) + ",\n\"frames\": [");
 }
 
 // With --unknown, each line ends in its plane's unknown samples.
@@ -134,7 +176,8 @@ static void reportFrameCsv(ReportFile& csv, const PairLayout& pair, const FrameR
                      numberText(psnrOf(plane.mse, pair.expectedCoding.depth), psnrForm, "inf") + "," +
                      numberText(plane.ssim, ssimForm, "") + "," +
                      (failing ? std::to_string(plane.firstX) + "," + std::to_string(plane.firstY) : ",") +
-                     (plane.fails ? ",0" : ",1") + (masked ? "," + std::to_string(plane.unknown) : "") + "\n");
+                     (plane.fails ? ",0" : ",1") + (masked ? "," + std::to_string(plane.unknown) : "") + "," +
+                     reasonText(plane.reasons) + "\n");
     }
 }
 
@@ -154,7 +197,7 @@ static void reportFrameJson(Reports& reports, const PairLayout& pair, const Fram
                 ", \"ssim\": " + numberText(plane.ssim, ssimForm, "null") + ", \"first\": " +
                 (plane.firstX >= 0 ? "[" + std::to_string(plane.firstX) + ", " + std::to_string(plane.firstY) + "]"
                                    : std::string("null")) +
-                "}";
+                ", \"reason\": " + (plane.fails ? jsonString(reasonText(plane.reasons)) : std::string("null")) + "}";
     }
     put(reports.json, text + "}}");
     reports.jsonFramesWritten = true;

@@ -43,7 +43,10 @@ void put(ReportFile& report, const std::string& text);
 
 Reports openReports(const Options& options);
 
-void startReports(Reports& reports, const Options& options, int64_t firstFrame, int64_t offset);
+void startReports(Reports& reports, const Options& options, const PairLayout& pair, int64_t firstFrame, int64_t offset);
+
+// Why a plane fails, as the reports say it: "samples", "psnr+ssim", ...; "" when it passes.
+std::string reasonText(uint8_t reasons);
 
 void reportFrame(Reports& reports, const PairLayout& pair, const Options& options, const FrameResult& result);
 

@@ -114,13 +114,14 @@ static std::string bytesText(int32_t bytes)
     return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
-void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Criteria& criteria)
+std::string frameLineText(const FrameResult& result, const PairLayout& pair, const Criteria& criteria)
 {
     std::string line = "frame " + std::to_string(result.frame) + ":";
     for (int p = 0; p < pair.expected.planeCount; ++p) {
         const PlaneResult& plane = result.planes[p];
-        line += (p == 0 ? " " : "; ") + planeText(pair.expected.planes[p], plane, pair, criteria) +
-                ssimText(plane.ssim, plane.belowSsimMin, criteria);
+        const Criteria judged = criteriaOf(criteria, p);
+        line += (p == 0 ? " " : "; ") + planeText(pair.expected.planes[p], plane, pair, judged) +
+                ssimText(plane.ssim, plane.belowSsimMin, judged);
     }
     if (result.displaced) {
         const Displacement& found = result.displacement;
@@ -128,7 +129,12 @@ void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Crite
                 " on, " + bytesText(found.bytes) + (found.lost ? " lost" : " extra") + ": ACTUAL is EXPECTED " +
                 bytesText(found.bytes) + (found.lost ? " early" : " late");
     }
-    say(line + "\n");
+    return line;
+}
+
+void sayFrameLine(const FrameResult& result, const PairLayout& pair, const Criteria& criteria)
+{
+    say(frameLineText(result, pair, criteria) + "\n");
 }
 
 void sayFailingSample(const FailingSample& sample, const PairLayout& pair)
@@ -169,37 +175,47 @@ static std::string framesText(int64_t count)
     return std::to_string(count) + (count == 1 ? " frame" : " frames");
 }
 
-// Reports lengths that differ and partial frames; returns whether the ends differ.
+// Reports lengths that differ and partial frames, their lines into `lines` even under -q;
+// returns whether the ends differ.
 bool reportEnds(const Options& options, const PairLayout& pair, const RunTally& tally, const Remainder rest[2],
-                const Buffers& buffers)
+                const Buffers& buffers, std::string& lines)
 {
     const char* names[2] = {"EXPECTED", "ACTUAL"};
     const int64_t frames[2] = {tally.framesCompared + rest[0].wholeFrames, tally.framesCompared + rest[1].wholeFrames};
     const bool partialsAlike = frames[0] == frames[1] && rest[0].partialBytes == rest[1].partialBytes &&
                                (rest[0].partialBytes == 0 || pair.sameFormat) &&
                                std::memcmp(buffers.expected, buffers.actual, rest[0].partialBytes) == 0;
-    if (options.text.quiet) {
-        return !partialsAlike;
-    }
     if (frames[0] != frames[1]) {
         const int shorter = frames[0] < frames[1] ? 0 : 1;
         const int longer = 1 - shorter;
-        say(std::string(names[shorter]) + " ends after " + framesText(frames[shorter]) + ", " + names[longer] +
-            " has " + (rest[longer].more ? std::string("more") : std::to_string(frames[longer])) + "\n");
+        lines += (std::string(names[shorter]) + " ends after " + framesText(frames[shorter]) + ", " + names[longer] +
+                  " has " + (rest[longer].more ? std::string("more") : std::to_string(frames[longer])) + "\n");
     }
     for (int i = 0; i < 2; ++i) {
         if (rest[i].partialBytes != 0) {
-            say(std::string(names[i]) + " ends with a partial frame " + std::to_string(frames[i]) + " of " +
-                std::to_string(rest[i].partialBytes) + " bytes" + (partialsAlike && i == 1 ? ", alike in both" : "") +
-                "\n");
+            lines += (std::string(names[i]) + " ends with a partial frame " + std::to_string(frames[i]) + " of " +
+                      std::to_string(rest[i].partialBytes) + " bytes" +
+                      (partialsAlike && i == 1 ? ", alike in both" : "") + "\n");
         }
+    }
+    if (!options.text.quiet) {
+        say(lines);
     }
     return !partialsAlike;
 }
 
-// The criteria a passing clip met: "-t 1", "-p 38.00", "--ssim-min 0.5", as given.
-static std::string criteriaText(const Options& options)
+std::string criteriaText(const Options& options)
 {
+    if (options.criteria.perPlane) {
+        static const char* const flags[3] = {"-t ", "-p ", "--ssim-min "};
+        std::string given;
+        for (size_t k = 0; k < 3; ++k) {
+            if (options.given[k].given) {
+                given += (given.empty() ? "" : " ") + (flags[k] + options.given[k].text);
+            }
+        }
+        return given;
+    }
     std::string text;
     if (options.criteria.toleranceGiven) {
         text += "-t " + std::to_string(options.criteria.tolerance);
@@ -248,33 +264,35 @@ static std::string worstText(const PairLayout& pair, const RunTally& tally)
     return text;
 }
 
-void reportSummary(const Options& options, const PairLayout& pair, const RunTally& tally, bool endsDiffer)
+std::string summaryText(const Options& options, const PairLayout& pair, const RunTally& tally, bool endsDiffer)
 {
     if (tally.stopped) {
         // -n: how many frames the files hold is not known, only where the run stopped.
-        say("stopped after " + std::to_string(tally.framesFailing) +
-            (tally.framesFailing == 1 ? " failing frame" : " failing frames") + ", at frame " +
-            std::to_string(tally.lastFailing) +
-            (tally.framesFailing > 1 ? ", first at frame " + std::to_string(tally.firstFailing) : "") +
-            worstText(pair, tally) + "\n");
-    } else if (tally.framesFailing != 0) {
-        say(std::to_string(tally.framesFailing) + " of " + std::to_string(tally.framesCompared) +
-            " frames fail, first at frame " + std::to_string(tally.firstFailing) + worstText(pair, tally) + "\n");
-    } else if (tally.framesDiffering != 0) {
+        return ("stopped after " + std::to_string(tally.framesFailing) +
+                (tally.framesFailing == 1 ? " failing frame" : " failing frames") + ", at frame " +
+                std::to_string(tally.lastFailing) +
+                (tally.framesFailing > 1 ? ", first at frame " + std::to_string(tally.firstFailing) : "") +
+                worstText(pair, tally));
+    }
+    if (tally.framesFailing != 0) {
+        return (std::to_string(tally.framesFailing) + " of " + std::to_string(tally.framesCompared) +
+                " frames fail, first at frame " + std::to_string(tally.firstFailing) + worstText(pair, tally));
+    }
+    if (tally.framesDiffering != 0) {
         const std::string passed = endsDiffer ? "first " + framesText(tally.framesCompared) + " pass, "
                                               : "pass: " + framesText(tally.framesCompared) + ", ";
-        say(passed + std::to_string(tally.framesDiffering) + " differ within " + criteriaText(options) +
-            (endsDiffer ? ", lengths differ" : "") + worstText(pair, tally) + "\n");
-    } else if (endsDiffer) {
-        say("first " + framesText(tally.framesCompared) + " identical, lengths differ\n");
-    } else {
-        say("identical: " + framesText(tally.framesCompared) + "\n");
+        return (passed + std::to_string(tally.framesDiffering) + " differ within " + criteriaText(options) +
+                (endsDiffer ? ", lengths differ" : "") + worstText(pair, tally));
     }
+    if (endsDiffer) {
+        return "first " + framesText(tally.framesCompared) + " identical, lengths differ";
+    }
+    return "identical: " + framesText(tally.framesCompared);
 }
 
 // A --skip that leaves a file no frame to compare: said, and the run fails, so that a typo
 // does not pass as identical.
-bool reportNothingLeft(const Options& options, const RunTally& tally, const Remainder rest[2])
+bool reportNothingLeft(const Options& options, const RunTally& tally, const Remainder rest[2], std::string& lines)
 {
     if (!options.skipGiven || tally.framesCompared != 0) {
         return false;
@@ -284,8 +302,11 @@ bool reportNothingLeft(const Options& options, const RunTally& tally, const Rema
     for (int i = 0; i < 2; ++i) {
         if (rest[i].wholeFrames == 0) {
             nothing = true;
+            const std::string line =
+                std::string(names[i]) + " has no frame left after skipping " + framesText(options.skip[i]) + "\n";
+            lines += line;
             if (!options.text.quiet) {
-                say(std::string(names[i]) + " has no frame left after skipping " + framesText(options.skip[i]) + "\n");
+                say(line);
             }
         }
     }
@@ -311,14 +332,16 @@ static std::string framesBytesText(const PairLayout& pair)
 
 // "no whole frame: EXPECTED has 100 bytes, ACTUAL 100, a frame is 192"; returns whether the
 // two parts differ (parts of two formats cannot be compared, and differ).
-bool reportNoWholeFrame(const Options& options, const PairLayout& pair, const Remainder rest[2], const Buffers& buffers)
+bool reportNoWholeFrame(const Options& options, const PairLayout& pair, const Remainder rest[2], const Buffers& buffers,
+                        std::string& lines)
 {
     const size_t bytes = rest[0].partialBytes;
     const bool alike =
         bytes == rest[1].partialBytes && pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, bytes) == 0;
+    lines += "no whole frame: EXPECTED has " + std::to_string(bytes) + " bytes, ACTUAL " +
+             std::to_string(rest[1].partialBytes) + ", a frame is " + framesBytesText(pair) + "\n";
     if (!options.text.quiet) {
-        say("no whole frame: EXPECTED has " + std::to_string(bytes) + " bytes, ACTUAL " +
-            std::to_string(rest[1].partialBytes) + ", a frame is " + framesBytesText(pair) + "\n");
+        say(lines);
     }
     return !alike;
 }
@@ -339,6 +362,13 @@ std::string undrawnFrameText(const Options& options, const RunTally& tally, int6
     const int shorter = rest[0].more || (!rest[1].more && frames[1] < frames[0]) ? 1 : 0;
     return "no frame " + frame + ": " + (shorter == 0 ? "EXPECTED" : "ACTUAL") + " has " +
            std::to_string(frames[shorter]);
+}
+
+void sayTenBitNote()
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "framecmp: every second byte is below 4, as in 10-bit little-endian samples: for 10-bit "
+                         "frames give -f yuv420p10le (or the format)\n");
 }
 
 // The notes on a picture not drawn, and the text report flushed. A --picture-frame that

@@ -593,6 +593,22 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
     scratch.write("d_w4_3_420.yuv", frame);
     scratch.write("bad_w2_3_444_32.yuv", frame);
     scratch.write("plain.yuv", frame);
+    scratch.write("v_2x3_gray.yuv", frame);
+    scratch.write("w-2x3.raw", frame);
+    scratch.write("x_4x3_gray.yuv", frame);
+    // One 2x2 frame of six 10-bit samples of 1, planar and as P010 (value in the high bits).
+    const auto sixSamples = [](const char* container) {
+        std::string bytes;
+        for (int i = 0; i < 6; ++i) {
+            bytes.append(container, 2);
+        }
+        return bytes;
+    };
+    scratch.write("p_2x2_yuv420p10le.yuv", sixSamples("\x01\x00"));
+    scratch.write("q_2x2_p010le.yuv", sixSamples("\x40\x00"));
+    // Samples of 10 bits, little-endian, as 8-bit frames: every high byte below 4.
+    scratch.write("ten_w4_2_420.yuv", std::string("\x10\x01\xff\x03\x00\x00\x04\x00\x20\x02\x33\x00", 12));
+    scratch.write("eight_w4_2_420.yuv", std::string(12, 'y'));
     scratch.write("mask1", std::string(frame.size(), '\0'));
     scratch.write("mask3", std::string(3 * frame.size(), '\0'));
     std::filesystem::create_directory(scratch.path("dir"));
@@ -605,6 +621,22 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"-f", "gray", "plain.yuv", "plain.yuv"}, 2, "framecmp: geometry: give -s WIDTHxHEIGHT"},
         {{"a_w2_3_400_32.yuv", "d_w4_3_420.yuv"}, 2, "framecmp: d_w4_3_420.yuv: the geometry in the name disagrees"},
         {{"bad_w2_3_444_32.yuv", "a_w2_3_400_32.yuv"}, 2, "framecmp: bad_w2_3_444_32.yuv: the geometry in the name"},
+        {{"v_2x3_gray.yuv", "w-2x3.raw"}, 0, ""},
+        {{"ten_w4_2_420.yuv", "ten_w4_2_420.yuv"}, 0, "framecmp: every second byte is below 4, as in 10-bit little-endian samples: for 10-bit frames give -f yuv420p10le (or the format)\n"},
+        {{"-f", "yuv420p", "ten_w4_2_420.yuv", "ten_w4_2_420.yuv"}, 0, ""},
+        {{"-q", "ten_w4_2_420.yuv", "ten_w4_2_420.yuv"}, 0, ""},
+        {{"ten_w4_2_420.yuv", "eight_w4_2_420.yuv"}, 1, ""},
+        {{"-s", "4x3", "v_2x3_gray.yuv", "x_4x3_gray.yuv"}, 0, ""},
+        {{"v_2x3_gray.yuv", "x_4x3_gray.yuv"}, 2, "framecmp: x_4x3_gray.yuv: the size in its name, 4x3, disagrees with 2x3 in the name of v_2x3_gray.yuv\n"},
+        {{"a_w2_3_400_32.yuv", "x_4x3_gray.yuv"}, 2, "the size in its name, 4x3, disagrees with 2x3"},
+        {{"p_2x2_yuv420p10le.yuv", "q_2x2_p010le.yuv"}, 0, ""},
+        {{"-F", "nv12:10", "p_2x2_yuv420p10le.yuv", "q_2x2_p010le.yuv"}, 1, ""},
+        {{"-t", "Y=0,UV=1", "-p", "U=40", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -t Y=0,UV=1: gray has no plane U; its planes are Y\n"},
+        {{"-t", "Y=0,Y=1", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -t Y=0,Y=1: plane Y is named twice"},
+        {{"-s", "2x2", "-f", "uyvy", "-t", "Y=0,UV=1", "plain.yuv", "plain.yuv"}, 0, ""},
+        {{"-s", "1x2", "-f", "gbrp", "-p", "RGB=30", "--ssim-min=Y=0.5", "plain.yuv", "plain.yuv"}, 2, "framecmp: --ssim-min=Y=0.5: gbrp has no plane Y; its planes are GBR\n"},
+        {{"--junit-frames", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --junit-frames: adds to the file of --junit"},
+        {{"--junit=a_w2_3_400_32.yuv", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: a_w2_3_400_32.yuv: is one of the files compared"},
         {{"a_w2_3_400_32.yuv", "missing.yuv"}, 2, "framecmp: missing.yuv: cannot open: No such file or directory"},
         {{"-s", "2x3", "a_w2_3_400_32.yuv", "dir"}, 2, "framecmp: dir: cannot read: Is a directory"},
         {{"a_w2_3_400_32.yuv"}, 2, "framecmp: arguments: two files"},

@@ -55,6 +55,13 @@ const Recipe recipes[] = {
      "awk '/^#/ { print; next } { print $4 $3 $2 $1 }' " + trace + " > words.txt\n"
      "\"$1\" -E -P -G 176x144:420:32 -O words.yuv words.txt",
      {"words.yuv"}},
+    // The CI command of README.md as it stands there, framecmp found on PATH: the names
+    // alone give the geometry, as raw viewers name files.
+    {"ReportsForCi", {"sed", "cp"},
+     "\"$1\" -P -O golden_176x144_yuv420p.yuv " + trace + " && cp golden_176x144_yuv420p.yuv out_176x144_yuv420p.yuv\n"
+     "sed -n '/^## Reports for CI/,/^```$/p' '" PROJECT_ROOT "/README.md' | sed '1,/^```sh$/d; /^```$/d' > ci.sh\n"
+     "PATH=\"$(dirname \"$1\"):$PATH\" bash -e ci.sh && [ \"$(cat cmp.status)\" = 0 ] && [ -s cmp.json ]",
+     {"out_176x144_yuv420p.yuv"}},
     {"ManyTracesWithXargs", {"xargs", "mkdir", "cp"},
      "mkdir traces && for n in a b c; do cp " + trace + " traces/${n}_w176_144_420_32.txt; done\n"
      "printf '%s\\0' traces/*.txt | xargs -0 -P 2 -n 1 \"$1\" -P",
@@ -372,13 +379,19 @@ const Fault faults[] = {
      "average 66.19 dB, SSIM lowest 0.997336 at frame 0, average 0.997336\nstatus 0\n"},
     // The CSV's verdict a plane (with -p alone, failing still counts the samples that differ),
     // and the SSIM summary of the JSON and the text.
+    // Trouble once both files are open: the JUnit file says it, and the CSV's path keeps what it held.
+    {"FramecmpJunitOnTrouble",
+     "head -c 96 /dev/zero > e.yuv; mkdir d; echo old > r.csv\n"
+     "\"$3\" -s 8x8 --csv r.csv --junit=j.xml e.yuv d 2>/dev/null; echo $?; cat r.csv; ls | grep -c 'r.csv.\\|j.xml.'\n"
+     "grep -c '<error message=\"framecmp: d: cannot read: Is a directory\"/>' j.xml",
+     "2\nold\n0\n1\n"},
     {"FramecmpVerdictsAndSsimSummary",
      "head -c 64 /dev/zero > z.yuv; { head -c 63 /dev/zero; printf '\\001'; } > y.yuv\n"
      "{ head -c 9 /dev/zero; printf '\\310'; head -c 54 /dev/zero; } > x.yuv; cat z.yuv z.yuv > e.yuv; cat y.yuv x.yuv > a.yuv\n"
      "\"$3\" -s 8x8 -f gray -p 40 --ssim --csv - e.yuv a.yuv | cut -d, -f1-3,8-\n"
      "\"$3\" -s 8x8 -f gray -p 40 --ssim --json - e.yuv a.yuv | grep '\"ssim_[la]'\n"
      "\"$3\" -s 8x8 -f gray -p 40 --ssim e.yuv a.yuv | tail -1",
-     "frame,plane,failing,first_x,first_y,pass\n0,Y,1,7,7,1\n1,Y,1,1,1,0\n"
+     "frame,plane,failing,first_x,first_y,pass,reason\n0,Y,1,7,7,1,\n1,Y,1,1,1,0,psnr\n"
      "  \"ssim_lowest\": {\"Y\": {\"value\": 0.000881, \"frame\": 1}},\n  \"ssim_average\": {\"Y\": 0.499108}}}\n"
      "1 of 2 frames fail, first at frame 1; Y lowest 20.17 dB at frame 1, max 200 at frame 1, average 23.18 dB, "
      "SSIM lowest 0.000881 at frame 1, average 0.499108\n"},

@@ -164,7 +164,8 @@ struct ReportCase {
     int floor;     // -1: no -p (whole dB)
     int every;     // damage every so many samples; 0 none
     int spread;
-    int unknownEvery = 0; // --unknown, a sample in about so many marked; 0 no mask
+    int unknownEvery = 0;     // --unknown, a sample in about so many marked; 0 no mask
+    int chromaTolerance = -1; // per plane: -t Y=tolerance,UV=this (-1: one -t for all)
 };
 
 // A mask of ACTUAL: about one sample in `every` with one of its value's bits set.
@@ -185,9 +186,17 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
     const ModelFormat yuv10{"yuv420p10le", 3, 10};
     const ModelFormat gray8{"gray", 1, 8};
     const ReportCase cases[] = {
-        {yuv8, 16, 8, 3, -1, -1, 7, 3},   {yuv8, 17, 9, 4, 2, -1, 3, 5},    {yuv8, 8, 8, 2, -1, -1, 0, 0},
-        {yuv10, 12, 10, 3, 4, -1, 5, 40}, {yuv10, 9, 7, 2, -1, 40, 2, 200}, {gray8, 20, 4, 5, -1, 30, 4, 60},
-        {gray8, 6, 6, 1, 0, -1, 1, 1},    {yuv8, 17, 9, 3, 2, -1, 7, 3, 5}, {yuv10, 9, 7, 3, -1, 40, 2, 200, 11},
+        {yuv8, 16, 8, 3, -1, -1, 7, 3},
+        {yuv8, 17, 9, 4, 2, -1, 3, 5},
+        {yuv8, 8, 8, 2, -1, -1, 0, 0},
+        {yuv10, 12, 10, 3, 4, -1, 5, 40},
+        {yuv10, 9, 7, 2, -1, 40, 2, 200},
+        {gray8, 20, 4, 5, -1, 30, 4, 60},
+        {gray8, 6, 6, 1, 0, -1, 1, 1},
+        {yuv8, 17, 9, 3, 2, -1, 7, 3, 5},
+        {yuv10, 9, 7, 3, -1, 40, 2, 200, 11},
+        {yuv8, 17, 9, 4, 0, -1, 3, 3, 0, 2},
+        {yuv10, 12, 10, 3, 30, 40, 2, 60, 9, 20},
     };
     std::mt19937 random(17);
     Scratch scratch;
@@ -210,7 +219,11 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
                                          "-f",     c.format.name,
                                          "--csv",  "r.csv",
                                          "--json", "r.json"};
-        if (c.tolerance >= 0) {
+        const bool perPlane = c.chromaTolerance >= 0;
+        if (perPlane) {
+            args.insert(args.end(),
+                        {"-t", "Y=" + std::to_string(c.tolerance) + ",UV=" + std::to_string(c.chromaTolerance)});
+        } else if (c.tolerance >= 0) {
             args.insert(args.end(), {"-t", std::to_string(c.tolerance)});
         }
         if (c.floor >= 0) {
@@ -228,11 +241,12 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
         const std::vector<std::string> csv = lines(scratch.read("r.csv"));
         ASSERT_EQ(csv.size(), size_t(1 + c.frames * c.format.planes));
         EXPECT_EQ(csv[0], std::string("frame,plane,failing,max_diff,mse,psnr,ssim,first_x,first_y,pass") +
-                              (masked ? ",unknown" : ""));
+                              (masked ? ",unknown,reason" : ",reason"));
         EXPECT_EQ(json["format"].text, c.format.name);
         EXPECT_EQ(json["actual_format"].text, c.format.name);
         EXPECT_EQ(json["width"].value, c.width);
-        EXPECT_EQ(json["criteria"]["tolerance"].value, std::max(c.tolerance, 0));
+        EXPECT_EQ(json["criteria"]["tolerance"].kind, perPlane ? Json::null : Json::number);
+        EXPECT_EQ(json["criteria"]["tolerance"].value, perPlane ? 0 : std::max(c.tolerance, 0));
         EXPECT_EQ(json["criteria"]["psnr_min"].kind, c.floor >= 0 ? Json::number : Json::null);
         EXPECT_EQ(json["criteria"]["ssim_min"].kind, Json::null);
         EXPECT_EQ(json["displacements"].kind, Json::array);
@@ -248,10 +262,13 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
             bool unknown = false;
             for (int p = 0; p < c.format.planes; ++p) {
                 SCOPED_TRACE("frame " + std::to_string(f) + " plane " + planeNames[p]);
+                const int tolerance = perPlane && p > 0 ? c.chromaTolerance : std::max(c.tolerance, 0);
                 const PlaneModel m =
                     modelPlane(expected[size_t(f)][size_t(p)], actual[size_t(f)][size_t(p)],
-                               masks[size_t(f)][size_t(p)], planeSize(c.width, c.height, p), std::max(c.tolerance, 0));
+                               masks[size_t(f)][size_t(p)], planeSize(c.width, c.height, p), tolerance);
                 const Json& plane = frame["planes"][std::string(1, planeNames[p])];
+                EXPECT_EQ(json["criteria"]["per_plane"][std::string(1, planeNames[p])]["tolerance"].value,
+                          c.tolerance < 0 && c.floor >= 0 ? 0 : tolerance);
                 EXPECT_EQ(plane["failing"].value, double(m.failing));
                 if (masked) {
                     EXPECT_EQ(plane["unknown"].value, double(m.unknown));
@@ -272,13 +289,20 @@ TEST(FramecmpReports, CsvAndJsonHoldEveryFrameAsTheModelSays)
                     EXPECT_EQ(plane["first"][1].value, m.firstY);
                 }
                 const bool samplesDecide = c.tolerance >= 0 || c.floor < 0;
-                const bool planeFails =
-                    (samplesDecide && m.failing != 0) || m.unknown != 0 ||
-                    (c.floor >= 0 && m.mse != 0 && std::round(modelPsnr(m.mse, c.format.depth) * 100) < c.floor * 100);
+                const bool belowFloor =
+                    c.floor >= 0 && m.mse != 0 && std::round(modelPsnr(m.mse, c.format.depth) * 100) < c.floor * 100;
+                const bool planeFails = (samplesDecide && m.failing != 0) || m.unknown != 0 || belowFloor;
+                // Each criterion the plane fails, in one order.
+                std::string reason = samplesDecide && m.failing != m.unknown ? "samples" : "";
+                reason += belowFloor ? (reason.empty() ? "psnr" : "+psnr") : "";
+                reason += m.unknown != 0 ? (reason.empty() ? "unknown" : "+unknown") : "";
+                EXPECT_EQ(plane["reason"].kind, planeFails ? Json::string : Json::null);
+                EXPECT_EQ(plane["reason"].text, reason);
                 fails = fails || planeFails;
                 // The CSV line says the same with the same digits.
                 const std::vector<std::string> row = fields(csv[size_t(1 + f * c.format.planes + p)]);
-                ASSERT_EQ(row.size(), masked ? 11U : 10U);
+                ASSERT_EQ(row.size(), masked ? 12U : 11U);
+                EXPECT_EQ(row.back(), reason);
                 EXPECT_EQ(row[0], std::to_string(f));
                 EXPECT_EQ(row[1], std::string(1, planeNames[p]));
                 EXPECT_EQ(row[2], std::to_string(m.failing));
@@ -652,6 +676,118 @@ TEST(FramecmpPlot, ThinningKeepsTheLowest)
         ++marks;
     }
     EXPECT_EQ(marks, 1U);
+}
+
+// ---- JUnit ----
+
+// What xmllint reads at `path` of the file: a strict parser's answer, not a search of the text.
+std::string xpath(const Scratch& scratch, const std::string& file, const std::string& path)
+{
+    const RunResult read = scratch.run("/usr/bin/env", {"xmllint", "--xpath", path, file});
+    return read.out.substr(0, read.out.size() - (read.out.empty() ? 0 : 1)); // its line's end
+}
+
+// The JUnit file of runs that pass, fail, stop, end early and meet trouble: well formed and
+// valid against tests/junit.xsd (the format as CI servers read it), the run's test case
+// failing with its first failing frame's line as the text report prints it, or with the
+// length line, or in error with the message said on standard error; names of any bytes; a
+// test case per failing frame up to 1000.
+TEST(FramecmpJunit, ParsedAndValidated)
+{
+    if (!haveProgram("xmllint")) {
+        GTEST_SKIP() << "xmllint is not installed (tools/need libxml2-utils)";
+    }
+    struct JunitCase {
+        std::string name;
+        std::vector<std::string> args; // before --junit=j.xml e.yuv ACTUAL
+        std::string actual;            // ACTUAL's content: "same", "damaged", "longer", "each" or "nothing"
+        int status;
+        std::string message;       // the failure's, or the error's; "" for a pass
+        int testcases;             // test cases in all
+        std::string lastCase;      // the last test case's name
+        std::string failingFrames; // property
+        std::string attached;      // in system-out
+    };
+    const std::string actualName = "out\x01tab\t\xff.yuv";
+    const std::string escapedName = "out\\x01tab\t\\xFF.yuv";
+    const JunitCase cases[] = {
+        {"pass", {}, "same", 0, "", 1, "a.yuv", "0", ""},
+        {"fail",
+         {"--csv", "r.csv", "--json", "r.json"},
+         "damaged",
+         1,
+         "frame 1: ",
+         1,
+         "a.yuv",
+         "2",
+         "[[ATTACHMENT|r.csv]]\n[[ATTACHMENT|r.json]]\n"},
+        {"quiet", {"-q"}, "damaged", 1, "frame 1: ", 1, "a.yuv", "2", ""},
+        {"perPlane", {"-t", "Y=1,UV=0", "--junit-frames"}, "damaged", 1, "frame 3: ", 2, "frame 3", "1", ""},
+        {"stopped", {"-n", "1"}, "damaged", 1, "frame 1: ", 1, "a.yuv", "1", ""},
+        {"longer", {}, "longer", 1, "EXPECTED ends after 4 frames, ACTUAL has 5", 1, "a.yuv", "0", ""},
+        {"cap", {"--junit-frames"}, "each", 1, "frame 0: ", 1002, "3 more failing frames", "1003", ""},
+        {"trouble",
+         {"--unknown=short.yuv"},
+         "damaged",
+         2,
+         "framecmp: short.yuv: the mask ends before ACTUAL",
+         1,
+         "a.yuv",
+         "",
+         ""},
+        {"name", {}, "damaged", 1, "frame 1: ", 1, escapedName, "2", ""},
+    };
+    Scratch scratch;
+    for (const JunitCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool many = c.actual == "each";
+        const std::string size = many ? "1x1" : "8x8";
+        const size_t frameSize = many ? 1 : 96;
+        const size_t frames = many ? 1003 : 4;
+        std::string expected(frameSize * frames, '\x40');
+        std::string actual = expected;
+        if (c.actual == "damaged") {
+            actual[frameSize * 1 + 3] = '\x41';
+            actual[frameSize * 3 + 70] = '\x43';
+        } else if (c.actual == "longer") {
+            actual += std::string(frameSize, '\x40');
+        } else if (many) {
+            actual.assign(actual.size(), '\x42');
+        }
+        const std::string actualPath = c.name == "name" ? actualName : "a.yuv";
+        scratch.write("e.yuv", expected);
+        scratch.write(actualPath, actual);
+        scratch.write("short.yuv", std::string(10, '\0'));
+        std::remove(scratch.path("j.xml").c_str());
+        std::vector<std::string> args = {"-s", size, "-f", many ? "gray" : "yuv420p"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"--junit=j.xml", "e.yuv", actualPath});
+        const RunResult run = scratch.run(framecmp, args);
+        ASSERT_EQ(run.status, c.status) << run.err;
+        ASSERT_TRUE(scratch.exists("j.xml"));
+        EXPECT_EQ(scratch.run("/usr/bin/env", {"xmllint", "--noout", "j.xml"}).status, 0);
+        const RunResult valid = scratch.run("/usr/bin/env", {"xmllint", "--noout", "--schema",
+                                                             std::string(PROJECT_ROOT) + "/tests/junit.xsd", "j.xml"});
+        EXPECT_EQ(valid.status, 0) << valid.err;
+        EXPECT_EQ(xpath(scratch, "j.xml", "count(/testsuites/testsuite[@name='framecmp']/testcase)"),
+                  std::to_string(c.testcases));
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//testcase[1]/@name)"), c.name == "name" ? escapedName : "a.yuv");
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//testcase[last()]/@name)"), c.lastCase);
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//testcase[1]/@classname)"), "framecmp");
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//property[@name='failing_frames']/@value)"), c.failingFrames);
+        EXPECT_EQ(xpath(scratch, "j.xml", "string(//testcase[1]/system-out)"), c.attached);
+        const std::string problem = c.status == 2 ? "error" : "failure";
+        const std::string message = xpath(scratch, "j.xml", "string(//testcase[1]/" + problem + "/@message)");
+        EXPECT_EQ(message.substr(0, c.message.size()), c.message);
+        EXPECT_EQ(xpath(scratch, "j.xml", "count(//testcase[1]/failure | //testcase[1]/error)"),
+                  c.message.empty() ? "0" : "1");
+        if (c.status == 2) {
+            EXPECT_EQ(run.err, message + "\n");
+        } else if (c.message.rfind("frame ", 0) == 0 && c.name != "quiet") {
+            // The message is the frame's line as the text report prints it.
+            EXPECT_NE(run.out.find(message + "\n"), std::string::npos) << run.out;
+        }
+    }
 }
 
 } // namespace
