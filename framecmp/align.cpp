@@ -119,10 +119,10 @@ static const uint8_t* alignFrame(const Input& input, const Readahead& readahead,
 int64_t alignFiles(const Options& options, const PairLayout& pair, const Input inputs[2], Readahead& readahead,
                    Buffers& buffers)
 {
-    const size_t frameSize = pair.expected.frameSize;
+    const size_t sizes[2] = {pair.files[0].bytes, pair.files[1].bytes};
     const int64_t reach = options.alignMax + alignWindow;
-    prepareAlignment(inputs[0], readahead, 0, buffers, frameSize, reach);
-    prepareAlignment(inputs[1], readahead, 1, buffers, frameSize, reach);
+    prepareAlignment(inputs[0], readahead, 0, buffers, sizes[0], reach);
+    prepareAlignment(inputs[1], readahead, 1, buffers, sizes[1], reach);
     int64_t best = 0;
     AlignScore bestScore{0, 0, 0};
     // 0, 1, -1, 2, -2, ...: the first of equal scores has the smallest |offset|, late first.
@@ -138,8 +138,10 @@ int64_t alignFiles(const Options& options, const PairLayout& pair, const Input i
         AlignScore score{0, 0, overlap};
         for (int64_t i = 0; i < overlap; ++i) {
             const uint8_t* expected =
-                alignFrame(inputs[0], readahead, 0, startExpected + i, frameSize, buffers.expected);
-            const uint8_t* actual = alignFrame(inputs[1], readahead, 1, startActual + i, frameSize, buffers.actual);
+                readyFrame(pair, buffers, 0,
+                           alignFrame(inputs[0], readahead, 0, startExpected + i, sizes[0], frameOf(buffers, 0)));
+            const uint8_t* actual = readyFrame(
+                pair, buffers, 1, alignFrame(inputs[1], readahead, 1, startActual + i, sizes[1], frameOf(buffers, 1)));
             const AlignScore scored = scoreFrame(pair, options.criteria.tolerance, buffers, expected, actual);
             score.failing += scored.failing;
             score.psnr += scored.psnr;
@@ -154,7 +156,7 @@ int64_t alignFiles(const Options& options, const PairLayout& pair, const Input i
         if (!readahead.seekable[s]) {
             readahead.next[s] = static_cast<size_t>(std::min<int64_t>(starts[s], int64_t(readahead.frames[s].size())));
         } else if (lseek(inputs[s].fd,
-                         readahead.start[s] + static_cast<off_t>(starts[s]) * static_cast<off_t>(frameSize),
+                         readahead.start[s] + static_cast<off_t>(starts[s]) * static_cast<off_t>(sizes[s]),
                          SEEK_SET) < 0) {
             failSystem(inputs[s].path, "cannot seek");
         }

@@ -27,6 +27,14 @@
 
 namespace framecmp {
 
+// The frames just read made ready to compare: word-packed ones unpacked.
+static void unpackFrames(const PairLayout& pair, Buffers& buffers, bool masked)
+{
+    for (size_t file = 0; file < (masked ? 3U : 2U); ++file) {
+        readyFrame(pair, buffers, file, frameOf(buffers, file));
+    }
+}
+
 // Whether -i draws this frame: the one --picture-frame names, else the first failing one.
 static bool drawsFrame(const Options& options, const RunTally& tally, int64_t frame, bool fails)
 {
@@ -46,9 +54,9 @@ static void drawLaterFrame(const Options& options, const PairLayout& pair, const
     if (options.picturePath == nullptr || tally.pictureWritten || options.pictureFrame <= frame) {
         return;
     }
-    const size_t frameSize = pair.expected.frameSize;
     for (int64_t next = frame + 1; next <= options.pictureFrame; ++next) {
         for (size_t file = 0; file < 2; ++file) {
+            const size_t frameSize = pair.files[file].bytes;
             if (nextFrame(inputs[file], readahead, file, buffers, frameSize) < frameSize) {
                 rest[file] = Remainder{next - frame - 1, 0, false};
                 rest[1 - file].more = true;
@@ -56,9 +64,10 @@ static void drawLaterFrame(const Options& options, const PairLayout& pair, const
             }
         }
         if (options.maskPath != nullptr) {
-            readMaskFrame(inputs[2], buffers, frameSize, frameSize);
+            readMaskFrame(inputs[2], buffers, pair.files[1].bytes, pair.files[1].bytes);
         }
     }
+    unpackFrames(pair, buffers, options.maskPath != nullptr);
     const FrameResult drawn =
         compareFrame(options.criteria, pair, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
     reports.picture = writePicture(options.picturePath, pair, buffers, drawn, options.criteria.tolerance);
@@ -85,24 +94,25 @@ static void closeRun(const Options& options, LoopState& state)
 RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[3], Readahead& readahead,
                       Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state)
 {
-    const size_t frameSize = pair.expected.frameSize;
+    const size_t sizes[2] = {pair.files[0].bytes, pair.files[1].bytes};
     RunTally tally = emptyTally();
     const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, pair); };
     for (;;) {
-        const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, frameSize);
-        const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, frameSize);
+        const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, sizes[0]);
+        const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, sizes[1]);
         if (options.maskPath != nullptr) {
-            readMaskFrame(inputs[2], buffers, frameSize, gotActual);
+            readMaskFrame(inputs[2], buffers, sizes[1], gotActual);
         }
-        if (gotExpected < frameSize || gotActual < frameSize) {
-            rest[0] = countRemainder(inputs[0], readahead, 0, buffers, frameSize, gotExpected);
-            rest[1] = countRemainder(inputs[1], readahead, 1, buffers, frameSize, gotActual);
+        if (gotExpected < sizes[0] || gotActual < sizes[1]) {
+            rest[0] = countRemainder(inputs[0], readahead, 0, buffers, sizes[0], gotExpected);
+            rest[1] = countRemainder(inputs[1], readahead, 1, buffers, sizes[1], gotActual);
             if (options.maskPath != nullptr) {
-                checkMaskEnd(inputs[2], buffers, frameSize, rest[1]);
+                checkMaskEnd(inputs[2], buffers, sizes[1], rest[1]);
             }
             closeRun(options, state);
             return tally;
         }
+        unpackFrames(pair, buffers, options.maskPath != nullptr);
         const int64_t frame = firstFrame + tally.framesCompared++;
         if (options.criteria.ssim && state.ssimBuffers.sums[0].empty()) {
             state.ssimBuffers = makeSsimBuffers(pair.expected);

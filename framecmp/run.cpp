@@ -52,8 +52,9 @@ int run(int argc, char** argv)
         refuseMaskStream(inputs, inputs[2]);
     }
     Buffers buffers = allocateBuffers(pair.expected, masked);
-    skipFrames(inputs[0], buffers, 0, pair.expected.frameSize, options.skip[0]);
-    skipFrames(inputs[1], buffers, 1, pair.expected.frameSize, options.skip[1]);
+    allocateWorkingFrames(buffers, pair);
+    skipFrames(inputs[0], buffers, 0, pair.files[0].bytes, options.skip[0]);
+    skipFrames(inputs[1], buffers, 1, pair.files[1].bytes, options.skip[1]);
     Reports reports = openReports(options);
     Readahead readahead{};
     int64_t firstFrame = options.skip[0];
@@ -63,13 +64,13 @@ int run(int argc, char** argv)
         firstFrame += offset < 0 ? -offset : 0;
         aligned = offset;
         if (masked) {
-            skipFrames(inputs[2], buffers, 2, pair.expected.frameSize, options.skip[1] + std::max<int64_t>(offset, 0));
+            skipFrames(inputs[2], buffers, 2, pair.files[1].bytes, options.skip[1] + std::max<int64_t>(offset, 0));
         }
         if (!options.text.quiet) {
             reportAlignment(offset);
         }
     } else if (masked) {
-        skipFrames(inputs[2], buffers, 2, pair.expected.frameSize, options.skip[1]);
+        skipFrames(inputs[2], buffers, 2, pair.files[1].bytes, options.skip[1]);
     }
     startReports(reports, options, firstFrame, options.skip[1] - options.skip[0] + aligned);
     Remainder rest[2] = {};

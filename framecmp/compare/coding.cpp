@@ -32,26 +32,52 @@ static SampleCoding sampleCodingOf(const Format& format)
     return SampleCoding{0, valueMask, 0xffffU & ~valueMask, format.depth};
 }
 
+// ACTUAL's planes put in the order of EXPECTED's names: R, G, B against gbrp's G, B, R.
+static void orderPlanesAs(const FrameLayout& expected, FrameLayout& actual)
+{
+    const FrameLayout given = actual;
+    for (int p = 0; p < expected.planeCount; ++p) {
+        for (int q = 0; q < given.planeCount; ++q) {
+            if (given.planes[q].name == expected.planes[p].name) {
+                actual.planes[p] = given.planes[q];
+            }
+        }
+    }
+}
+
 // The two layouts and codings. ACTUAL's format, when -F gives one, must have EXPECTED's
-// sampling and depth: then its planes are the same and so is its frame size.
+// sampling and depth: then its planes are the same (a words layout's in its working frame).
 PairLayout makePairLayout(const Options& options)
 {
     const Format& actualFormat = options.actualFormatGiven ? options.actualFormat : options.format;
+    // RGB against YUV would compare G with Y: no two such frames are alike.
+    const bool rgb[2] = {isRgb(*options.format.layout), isRgb(*actualFormat.layout)};
+    if (rgb[0] != rgb[1]) {
+        fail("-F " + formatName(actualFormat), std::string("EXPECTED is ") + (rgb[0] ? "RGB" : "YUV") + ", ACTUAL is " +
+                                                   (rgb[1] ? "RGB" : "YUV") + ": convert one first");
+    }
     if (actualFormat.layout->sampling != options.format.layout->sampling ||
         actualFormat.depth != options.format.depth) {
         fail("-F " + formatName(actualFormat),
              "ACTUAL's format must have the sampling and depth of EXPECTED's, " + formatName(options.format));
     }
-    // Planar RGB against YUV would compare G with Y: no two such frames are alike.
-    if (std::strcmp(actualFormat.layout->planeNames, options.format.layout->planeNames) != 0) {
-        fail("-F " + formatName(actualFormat), std::string("ACTUAL's planes are ") + actualFormat.layout->planeNames +
-                                                   ", EXPECTED's " + options.format.layout->planeNames);
-    }
     const FrameLayout expected = makeFrameLayout(options.format, options.width, options.height);
-    const FrameLayout actual = makeFrameLayout(actualFormat, options.width, options.height);
-    const bool sameFormat =
-        actualFormat.layout == options.format.layout && actualFormat.msbAligned == options.format.msbAligned;
-    return PairLayout{expected, actual, sampleCodingOf(options.format), sampleCodingOf(actualFormat), sameFormat};
+    FrameLayout actual = makeFrameLayout(actualFormat, options.width, options.height);
+    orderPlanesAs(expected, actual);
+    const FileFrame files[2] = {fileFrameOf(options.format, expected), fileFrameOf(actualFormat, actual)};
+    const bool unpacked = files[0].packing != Packing::none || files[1].packing != Packing::none;
+    // Two files of one format hold alike bytes where their samples are alike; a working
+    // frame's bytes are not the file's, so that shortcut is not taken for them.
+    const bool sameFormat = !unpacked && actualFormat.layout == options.format.layout &&
+                            actualFormat.msbAligned == options.format.msbAligned;
+    const bool busDiagnosis = !unpacked && !rgb[0];
+    return PairLayout{expected,
+                      actual,
+                      sampleCodingOf(options.format),
+                      sampleCodingOf(actualFormat),
+                      sameFormat,
+                      {files[0], files[1]},
+                      busDiagnosis};
 }
 
 // Copies every step-th sample side by side, so the row kernels see one plane only.

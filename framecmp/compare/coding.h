@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/formats.h"
+#include "framecmp/compare/unpack.h"
 #include "framecmp/options.h"
 
 namespace framecmp {
@@ -25,13 +26,17 @@ struct SampleCoding {
 };
 
 // The two files' frames: their layouts (same planes and frame size, the samples possibly
-// elsewhere) and codings.
+// elsewhere, a words layout's in its working frame) and codings; the frames as the files
+// hold them; and whether the search for a lost bus word applies (it walks YUV frames of
+// samples the file addresses one by one).
 struct PairLayout {
     FrameLayout expected;
     FrameLayout actual;
     SampleCoding expectedCoding;
     SampleCoding actualCoding;
     bool sameFormat;
+    FileFrame files[2];
+    bool busDiagnosis;
 };
 
 PairLayout makePairLayout(const Options& options);

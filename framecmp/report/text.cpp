@@ -299,6 +299,16 @@ bool noWholeFrame(const RunTally& tally, const Remainder rest[2])
            rest[0].partialBytes + rest[1].partialBytes != 0;
 }
 
+// The bytes a frame takes in the files: "192", or "192 in EXPECTED, 128 in ACTUAL".
+static std::string frameBytesText(const PairLayout& pair)
+{
+    const std::string expected = std::to_string(pair.files[0].bytes);
+    if (pair.files[0].bytes == pair.files[1].bytes) {
+        return expected;
+    }
+    return expected + " in EXPECTED, " + std::to_string(pair.files[1].bytes) + " in ACTUAL";
+}
+
 // "no whole frame: EXPECTED has 100 bytes, ACTUAL 100, a frame is 192"; returns whether the
 // two parts differ (parts of two formats cannot be compared, and differ).
 bool reportNoWholeFrame(const Options& options, const PairLayout& pair, const Remainder rest[2], const Buffers& buffers)
@@ -308,7 +318,7 @@ bool reportNoWholeFrame(const Options& options, const PairLayout& pair, const Re
         bytes == rest[1].partialBytes && pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, bytes) == 0;
     if (!options.text.quiet) {
         say("no whole frame: EXPECTED has " + std::to_string(bytes) + " bytes, ACTUAL " +
-            std::to_string(rest[1].partialBytes) + ", a frame is " + std::to_string(pair.expected.frameSize) + "\n");
+            std::to_string(rest[1].partialBytes) + ", a frame is " + frameBytesText(pair) + "\n");
     }
     return !alike;
 }
