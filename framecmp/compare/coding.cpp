@@ -45,6 +45,27 @@ static void orderPlanesAs(const FrameLayout& expected, FrameLayout& actual)
     }
 }
 
+static bool alike(const FrameLayout& a, const FrameLayout& b)
+{
+    if (a.frameSize != b.frameSize || a.planeCount != b.planeCount || a.sampleBytes != b.sampleBytes) {
+        return false;
+    }
+    for (int p = 0; p < a.planeCount; ++p) {
+        const Plane& x = a.planes[p];
+        const Plane& y = b.planes[p];
+        if (x.offset != y.offset || x.rowStride != y.rowStride || x.step != y.step || x.width != y.width ||
+            x.height != y.height) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static bool alike(const SampleCoding& a, const SampleCoding& b)
+{
+    return a.shift == b.shift && a.valueMask == b.valueMask && a.paddingMask == b.paddingMask;
+}
+
 // The two layouts and codings. ACTUAL's format, when -F gives one, must have EXPECTED's
 // sampling and depth: then its planes are the same (a words layout's in its working frame).
 PairLayout makePairLayout(const Options& options)
@@ -71,13 +92,10 @@ PairLayout makePairLayout(const Options& options)
     const bool sameFormat = !unpacked && actualFormat.layout == options.format.layout &&
                             actualFormat.msbAligned == options.format.msbAligned;
     const bool busDiagnosis = !unpacked && !rgb[0];
-    return PairLayout{expected,
-                      actual,
-                      sampleCodingOf(options.format),
-                      sampleCodingOf(actualFormat),
-                      sameFormat,
-                      {files[0], files[1]},
-                      busDiagnosis};
+    const SampleCoding codings[2] = {sampleCodingOf(options.format), sampleCodingOf(actualFormat)};
+    const bool sameFrames = sameFormat || (alike(expected, actual) && alike(codings[0], codings[1]));
+    return PairLayout{expected,     actual,    codings[0], codings[1], sameFormat, {files[0], files[1]},
+                      busDiagnosis, sameFrames};
 }
 
 // Copies every step-th sample side by side, so the row kernels see one plane only.

@@ -26,9 +26,9 @@ struct SampleCoding {
 };
 
 // The two files' frames: their layouts (same planes and frame size, the samples possibly
-// elsewhere, a words layout's in its working frame) and codings; the frames as the files
-// hold them; and whether the search for a lost bus word applies (it walks YUV frames of
-// samples the file addresses one by one).
+// elsewhere, a words layout's in its working frame) and codings, and whether the files hold
+// one format; the frames as the files hold them; and whether the search for a lost bus word
+// applies (it walks YUV frames of samples the file addresses one by one).
 struct PairLayout {
     FrameLayout expected;
     FrameLayout actual;
@@ -37,6 +37,9 @@ struct PairLayout {
     bool sameFormat;
     FileFrame files[2];
     bool busDiagnosis;
+    // The frames compared (working frames for word-packed files) are laid out and coded
+    // alike, so that equal bytes are equal samples.
+    bool sameFrames;
 };
 
 PairLayout makePairLayout(const Options& options);

@@ -39,7 +39,7 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
     FrameResult result{frame, false, false, false, {}, false, {}};
     // A mask all clear leaves the frame to be compared as without one.
     const uint8_t* mask = buffers.mask != nullptr && anySet(buffers.mask, layout.frameSize) ? buffers.mask : nullptr;
-    if (mask == nullptr && pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
+    if (mask == nullptr && pair.sameFrames && std::memcmp(buffers.expected, buffers.actual, layout.frameSize) == 0 &&
         (pair.expectedCoding.paddingMask == 0 ||
          !framePadded(buffers.expected, layout.frameSize, pair.expectedCoding.paddingMask))) {
         for (int p = 0; p < std::min(layout.planeCount, 3); ++p) {
