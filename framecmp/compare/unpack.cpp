@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <string>
@@ -18,9 +19,9 @@ constexpr size_t v210LineAlign = 128;
 // Word-packed semi-planar lines (xv20, xv15) hold three samples a word.
 constexpr size_t xvWordSamples = 3;
 
-size_t wordsFor(size_t samples, size_t perWord)
+size_t wordsFor(size_t count, size_t each)
 {
-    return (samples + perWord - 1) / perWord;
+    return (count + each - 1) / each;
 }
 
 uint32_t wordAt(const uint8_t* at)
@@ -122,12 +123,12 @@ template <typename Place> void threeAWordLine(const uint8_t* line, size_t count,
     constexpr uint32_t padding = 0xc0000000U;
     for (size_t w = 0; w * xvWordSamples < count; ++w) {
         const uint32_t word = wordAt(line + 4 * w);
-        uint16_t* last = nullptr;
-        for (size_t s = 0; s < xvWordSamples && w * xvWordSamples + s < count; ++s) {
-            last = place(w * xvWordSamples + s);
-            *last = fieldOf(word, static_cast<uint32_t>(10 * s));
+        const size_t first = w * xvWordSamples;
+        const size_t inWord = std::min(xvWordSamples, count - first);
+        for (size_t s = 0; s < inWord; ++s) {
+            *place(first + s) = fieldOf(word, static_cast<uint32_t>(10 * s));
         }
-        *last |= markOf(word, padding);
+        *place(first + inWord - 1) |= markOf(word, padding);
     }
 }
 

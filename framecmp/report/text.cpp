@@ -302,7 +302,7 @@ bool noWholeFrame(const RunTally& tally, const Remainder rest[2])
 // The bytes a frame takes in the files: "192", or "192 in EXPECTED, 128 in ACTUAL".
 static std::string frameBytesText(const PairLayout& pair)
 {
-    const std::string expected = std::to_string(pair.files[0].bytes);
+    std::string expected = std::to_string(pair.files[0].bytes);
     if (pair.files[0].bytes == pair.files[1].bytes) {
         return expected;
     }
