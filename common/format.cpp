@@ -30,11 +30,14 @@ bool parseFormat(const char* text, Format& format)
     const char* colon = std::strchr(text, ':');
     const std::string layoutName = colon == nullptr ? std::string(text) : std::string(text, colon);
     const Layout* layout = findLayout(layoutName.c_str());
-    if (layout == nullptr) {
+    if (layout == nullptr && colon == nullptr) {
+        layout = findLayout(littleEndian.c_str());
+    }
+    if (layout == nullptr || (layout->onlyDepth != 0 && colon != nullptr)) {
         return false;
     }
     if (colon == nullptr) {
-        format = Format{layout, lowestDepth, false};
+        format = Format{layout, layout->onlyDepth != 0 ? layout->onlyDepth : lowestDepth, false};
         return true;
     }
     std::string depthText = colon + 1;
@@ -53,6 +56,9 @@ bool parseFormat(const char* text, Format& format)
 
 std::string formatName(const Format& format)
 {
+    if (format.layout->onlyDepth != 0) {
+        return format.layout->name;
+    }
     for (const FormatName& entry : formatNames) {
         Format named{};
         if (parseFormat(entry.name, named) && named.layout == format.layout && named.depth == format.depth &&

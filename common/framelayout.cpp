@@ -25,8 +25,10 @@ bool frameFits(const Format& format, int32_t width, int32_t height)
     switch (layout.chroma) {
     case Chroma::none: return true;
     case Chroma::planar:
-    case Chroma::interleaved: return w * h * bytes + 2 * chromaSize <= INT32_MAX;
+    case Chroma::interleaved:
+    case Chroma::words: return w * h * bytes + 2 * chromaSize <= INT32_MAX;
     case Chroma::packed: return 2 * w * bytes * h <= INT32_MAX;
+    case Chroma::pixel: return static_cast<size_t>(layout.pixelSamples) * w * bytes * h <= INT32_MAX;
     }
     return false;
 }
@@ -53,6 +55,7 @@ FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t height)
     switch (layout.chroma) {
     case Chroma::none: break;
     case Chroma::planar:
+    case Chroma::words:
         frame.planes[1] = Plane{layout.planeNames[1],
                                 chromaWidth,
                                 chromaHeight,
@@ -89,6 +92,16 @@ FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t height)
         frame.planes[2] = Plane{layout.planeNames[2], width / 2, height, at(layout.vAt), rowStride, 4 * bytes, 2, 1};
         frame.planeCount = 3;
         frame.frameSize = rowStride * h;
+        break;
+    }
+    case Chroma::pixel: {
+        const size_t step = static_cast<size_t>(layout.pixelSamples) * bytes;
+        const int32_t places[3] = {layout.lumaAt, layout.uAt, layout.vAt};
+        for (int p = 0; p < 3; ++p) {
+            frame.planes[p] = Plane{layout.planeNames[p], width, height, at(places[p]), step * w, step, 1, 1};
+        }
+        frame.planeCount = 3;
+        frame.frameSize = step * w * h;
         break;
     }
     }

@@ -57,7 +57,8 @@ int32_t coveringCount(int32_t lumaCount, int32_t cover);
 bool frameFits(const Format& format, int32_t width, int32_t height);
 
 // The planes of a frame of `format` at width x height, or a failure for a size no frame of
-// 32 bits holds (frameFits).
+// 32 bits holds (frameFits). A `words` layout gets the planes of its working frame: the
+// planar layout of its sampling, 16-bit containers.
 FrameLayout makeFrameLayout(const Format& format, int32_t width, int32_t height);
 
 // A tight layout of `format` (makeFrameLayout) placed in a buffer of `geometry`: the

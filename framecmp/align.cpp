@@ -145,8 +145,11 @@ int64_t alignFiles(const Options& options, const PairLayout& pair, const Input i
         AlignScore score{0, 0, overlap};
         for (int64_t i = 0; i < overlap; ++i) {
             const uint8_t* expected =
-                alignFrame(inputs[0], readahead, 0, startExpected + i, pair.expected, buffers.expected);
-            const uint8_t* actual = alignFrame(inputs[1], readahead, 1, startActual + i, pair.actual, buffers.actual);
+                readyFrame(pair, buffers, 0,
+                           alignFrame(inputs[0], readahead, 0, startExpected + i, pair.expected, frameOf(buffers, 0)));
+            const uint8_t* actual =
+                readyFrame(pair, buffers, 1,
+                           alignFrame(inputs[1], readahead, 1, startActual + i, pair.actual, frameOf(buffers, 1)));
             const AlignScore scored = scoreFrame(pair, options.criteria.tolerance, buffers, expected, actual);
             score.failing += scored.failing;
             score.psnr += scored.psnr;
@@ -159,11 +162,10 @@ int64_t alignFiles(const Options& options, const PairLayout& pair, const Input i
     const int64_t starts[2] = {best < 0 ? -best : 0, best > 0 ? best : 0};
     const size_t frameSizes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
     for (size_t s = 0; s < 2; ++s) {
-        const size_t frameSize = frameSizes[s];
         if (!readahead.seekable[s]) {
             readahead.next[s] = static_cast<size_t>(std::min<int64_t>(starts[s], int64_t(readahead.frames[s].size())));
         } else if (lseek(inputs[s].fd,
-                         readahead.start[s] + static_cast<off_t>(starts[s]) * static_cast<off_t>(frameSize),
+                         readahead.start[s] + static_cast<off_t>(starts[s]) * static_cast<off_t>(frameSizes[s]),
                          SEEK_SET) < 0) {
             failSystem(inputs[s].path, "cannot seek");
         }

@@ -74,6 +74,9 @@ size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset)
 // cppcheck-suppress constParameter ; the reference returned lets the caller replace the buffer
 uint8_t*& frameOf(Buffers& buffers, size_t file)
 {
+    if (buffers.fileFrames[file] != nullptr) {
+        return buffers.fileFrames[file];
+    }
     return file == 0 ? buffers.expected : file == 1 ? buffers.actual : buffers.mask;
 }
 
@@ -133,7 +136,31 @@ Buffers allocateBuffers(const FrameLayout& layout, bool withMask)
                    allocate(rowLength),
                    withMask ? allocate(first) : nullptr,
                    withMask ? allocate(rowLength) : nullptr,
-                   {first, first, withMask ? first : 0}};
+                   {first, first, withMask ? first : 0},
+                   {nullptr, nullptr, nullptr}};
+}
+
+void allocateWorkingFrames(Buffers& buffers, const PairLayout& pair)
+{
+    for (size_t file = 0; file < 3; ++file) {
+        uint8_t*& frame = file == 0 ? buffers.expected : file == 1 ? buffers.actual : buffers.mask;
+        const size_t of = std::min<size_t>(file, 1);
+        if (frame != nullptr && pair.files[of].packing != Packing::none) {
+            buffers.fileFrames[file] = frame;
+            frame = allocate((of == 0 ? pair.expected : pair.actual).frameSize);
+        }
+    }
+}
+
+const uint8_t* readyFrame(const PairLayout& pair, Buffers& buffers, size_t file, const uint8_t* fileFrame)
+{
+    const size_t of = std::min<size_t>(file, 1);
+    if (pair.files[of].packing == Packing::none) {
+        return fileFrame;
+    }
+    uint8_t* frame = file == 0 ? buffers.expected : file == 1 ? buffers.actual : buffers.mask;
+    unpackFrame(pair.files[of], of == 0 ? pair.expected : pair.actual, fileFrame, frame);
+    return frame;
 }
 
 // The mask read from the stream of EXPECTED or ACTUAL would take its bytes.
@@ -171,6 +198,9 @@ void checkMaskEnd(const Input& mask, Buffers& buffers, size_t frameSize, const R
 
 void releaseBuffers(const Buffers& buffers)
 {
+    for (uint8_t* fileFrame : buffers.fileFrames) {
+        std::free(fileFrame);
+    }
     std::free(buffers.expected);
     std::free(buffers.actual);
     std::free(buffers.expectedRow);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/formats.h"
+#include "framecmp/compare/coding.h"
 #include "framecmp/options.h"
 
 namespace framecmp {
@@ -29,7 +30,10 @@ struct Buffers {
     uint8_t* actualRow;
     uint8_t* mask; // null without --unknown
     uint8_t* maskRow;
-    size_t capacity[3]; // bytes of the expected, the actual and the mask frame buffer
+    size_t capacity[3]; // bytes of the expected, the actual and the mask file frame buffer
+    // Word-packed files: the file frames as read, unpacked into the frames above; null for
+    // a file that holds its samples where its layout says.
+    uint8_t* fileFrames[3];
 };
 
 // What is known of a file once the other has ended: the whole frames it holds beyond those
@@ -57,6 +61,7 @@ void refuseOneStream(const Options& options, const Input inputs[2]);
 
 size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset = -1);
 
+// The buffer a file's frames are read into: its file frame buffer.
 uint8_t*& frameOf(Buffers& buffers, size_t file);
 
 uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSize);
@@ -66,6 +71,14 @@ size_t readFrame(const Input& input, Buffers& buffers, size_t file, size_t frame
 void skipFrames(const Input& input, Buffers& buffers, size_t file, size_t frameSize, int64_t count);
 
 Buffers allocateBuffers(const FrameLayout& layout, bool withMask);
+
+// Gives each word-packed file (the mask as ACTUAL) a working frame to unpack into, its
+// frame buffer then holding the file frame.
+void allocateWorkingFrames(Buffers& buffers, const PairLayout& pair);
+
+// The frame of `file` as read from the file (its file frame), which is compared as read or
+// after unpacking (readyFrame).
+const uint8_t* readyFrame(const PairLayout& pair, Buffers& buffers, size_t file, const uint8_t* fileFrame);
 
 void refuseMaskStream(const Input inputs[2], const Input& mask);
 

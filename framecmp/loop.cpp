@@ -27,6 +27,14 @@
 
 namespace framecmp {
 
+// The frames just read made ready to compare: word-packed ones unpacked.
+static void unpackFrames(const PairLayout& pair, Buffers& buffers, bool masked)
+{
+    for (size_t file = 0; file < (masked ? 3U : 2U); ++file) {
+        readyFrame(pair, buffers, file, frameOf(buffers, file));
+    }
+}
+
 // Whether -i draws this frame: the one --picture-frame names, else the first failing one.
 static bool drawsFrame(const Options& options, const RunTally& tally, int64_t frame, bool fails)
 {
@@ -61,6 +69,7 @@ static void drawLaterFrame(const Options& options, const PairLayout& pair, const
             readMaskFrame(inputs[2], buffers, pair.actual.fileFrameSize, got);
         }
     }
+    unpackFrames(pair, buffers, options.maskPath != nullptr);
     const FrameResult drawn =
         compareFrame(options.criteria, pair, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
     reports.picture = writePicture(options.picturePath, pair, buffers, drawn, options.criteria.tolerance);
@@ -152,6 +161,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             closeRun(options, state);
             return tally;
         }
+        unpackFrames(pair, buffers, options.maskPath != nullptr);
         if (tally.framesCompared == 0) {
             noteTenBit(options, pair, buffers);
         }

@@ -144,6 +144,7 @@ int run(int argc, char** argv)
         refuseMaskStream(inputs, inputs[2]);
     }
     Buffers buffers = allocateBuffers(pair.expected, masked);
+    allocateWorkingFrames(buffers, pair);
     skipFrames(inputs[0], buffers, 0, pair.expected.fileFrameSize, options.skip[0]);
     skipFrames(inputs[1], buffers, 1, pair.actual.fileFrameSize, options.skip[1]);
     Reports reports = openReports(options);

@@ -103,7 +103,7 @@ Format readAnyFormat(const char* text)
 Format readInputFormat(const char* text)
 {
     const Format format = readAnyFormat(text);
-    if (format.layout->chroma == Chroma::packed || findSampling(format.layout->sampling) == nullptr) {
+    if (!planarOrSemiPlanar(*format.layout) || findSampling(format.layout->sampling) == nullptr) {
         failUsage(std::string("-f ") + text, "not a planar or semi-planar format of 4:2:0, 4:2:2, 4:4:0 or 4:0:0");
     }
     return format;

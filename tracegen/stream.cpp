@@ -165,7 +165,7 @@ void settleStream(Stream& stream, const Format& input, int32_t width, int32_t he
     if (input.layout != nullptr) {
         const std::string what = "-f " + formatName(input);
         const bool rgb = std::strcmp(input.layout->planeNames, "GBR") == 0;
-        if (input.layout->chroma == Chroma::packed) {
+        if (!planarOrSemiPlanar(*input.layout)) {
             failUsage(what, "-A takes planar or semi-planar frames");
         }
         if (input.layout->sampling != layout.sampling || rgb != layout.rgb || input.depth != stream.bits) {

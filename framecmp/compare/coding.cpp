@@ -43,28 +43,85 @@ static bool samePlaces(const FrameLayout& a, const FrameLayout& b)
     return a.fileFrameSize == b.fileFrameSize;
 }
 
+// ACTUAL's planes put in the order of EXPECTED's names: R, G, B against gbrp's G, B, R.
+static void orderPlanesAs(const FrameLayout& expected, FrameLayout& actual)
+{
+    const FrameLayout given = actual;
+    for (int p = 0; p < expected.planeCount; ++p) {
+        for (int q = 0; q < given.planeCount; ++q) {
+            if (given.planes[q].name == expected.planes[p].name) {
+                actual.planes[p] = given.planes[q];
+            }
+        }
+    }
+}
+
+static bool alike(const FrameLayout& a, const FrameLayout& b)
+{
+    if (a.frameSize != b.frameSize || a.planeCount != b.planeCount || a.sampleBytes != b.sampleBytes) {
+        return false;
+    }
+    for (int p = 0; p < a.planeCount; ++p) {
+        const Plane& x = a.planes[p];
+        const Plane& y = b.planes[p];
+        if (x.offset != y.offset || x.rowStride != y.rowStride || x.step != y.step || x.width != y.width ||
+            x.height != y.height) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static bool alike(const SampleCoding& a, const SampleCoding& b)
+{
+    return a.shift == b.shift && a.valueMask == b.valueMask && a.paddingMask == b.paddingMask;
+}
+
 // The two layouts and codings. ACTUAL's format, when -F gives one, must have EXPECTED's
-// sampling and depth: then its planes are the same and so is its frame size.
+// sampling and depth: then its planes are the same (a words layout's in its working frame).
 PairLayout makePairLayout(const Options& options)
 {
     const Format& actualFormat = options.actualFormatGiven ? options.actualFormat : options.format;
+    // RGB against YUV would compare G with Y: no two such frames are alike.
+    const bool rgb[2] = {isRgb(*options.format.layout), isRgb(*actualFormat.layout)};
+    if (rgb[0] != rgb[1]) {
+        fail("-F " + formatName(actualFormat), std::string("EXPECTED is ") + (rgb[0] ? "RGB" : "YUV") + ", ACTUAL is " +
+                                                   (rgb[1] ? "RGB" : "YUV") + ": convert one first");
+    }
     if (actualFormat.layout->sampling != options.format.layout->sampling ||
         actualFormat.depth != options.format.depth) {
         fail("-F " + formatName(actualFormat),
              "ACTUAL's format must have the sampling and depth of EXPECTED's, " + formatName(options.format));
     }
-    // Planar RGB against YUV would compare G with Y: no two such frames are alike.
-    if (std::strcmp(actualFormat.layout->planeNames, options.format.layout->planeNames) != 0) {
-        fail("-F " + formatName(actualFormat), std::string("ACTUAL's planes are ") + actualFormat.layout->planeNames +
-                                                   ", EXPECTED's " + options.format.layout->planeNames);
+    FrameLayout layouts[2] = {makeFrameLayout(options.format, options.width, options.height),
+                              makeFrameLayout(actualFormat, options.width, options.height)};
+    orderPlanesAs(layouts[0], layouts[1]);
+    const Format* formats[2] = {&options.format, &actualFormat};
+    FileFrame files[2] = {};
+    for (size_t f = 0; f < 2; ++f) {
+        const char* prefix = f == 0 ? "--expected-" : "--";
+        const char* who = f == 0 ? "EXPECTED" : "ACTUAL";
+        files[f] = fileFrameOf(*formats[f], layouts[f]);
+        if (files[f].packing == Packing::none) {
+            layouts[f] = placeInBuffer(layouts[f], *formats[f], options.geometry[f], prefix, who);
+            files[f].bytes = layouts[f].fileFrameSize;
+        } else {
+            placeWords(files[f], layouts[f], options.geometry[f], prefix, who);
+        }
     }
-    const FrameLayout expected = placeInBuffer(makeFrameLayout(options.format, options.width, options.height),
-                                               options.format, options.geometry[0], "--expected-", "EXPECTED");
-    const FrameLayout actual = placeInBuffer(makeFrameLayout(actualFormat, options.width, options.height), actualFormat,
-                                             options.geometry[1], "--", "ACTUAL");
-    const bool sameFormat = actualFormat.layout == options.format.layout &&
-                            actualFormat.msbAligned == options.format.msbAligned && samePlaces(expected, actual);
-    return PairLayout{expected, actual, sampleCodingOf(options.format), sampleCodingOf(actualFormat), sameFormat};
+    const bool unpacked = files[0].packing != Packing::none || files[1].packing != Packing::none;
+    // Two files of one format hold alike bytes where their samples are alike; a working
+    // frame's bytes are not the file's, so that shortcut is not taken for them.
+    const bool sameFormat = !unpacked && actualFormat.layout == options.format.layout &&
+                            actualFormat.msbAligned == options.format.msbAligned && samePlaces(layouts[0], layouts[1]);
+    const bool busDiagnosis = !unpacked && !rgb[0];
+    const SampleCoding codings[2] = {sampleCodingOf(options.format), sampleCodingOf(actualFormat)};
+    const bool sameFrames = sameFormat || (alike(layouts[0], layouts[1]) && alike(codings[0], codings[1]));
+    const size_t comparedBytes[2] = {files[0].packing != Packing::none ? layouts[0].frameSize : layouts[0].linesEnd,
+                                     files[1].packing != Packing::none ? layouts[1].frameSize : layouts[1].linesEnd};
+    return PairLayout{layouts[0],   layouts[1], codings[0],
+                      codings[1],   sameFormat, {files[0], files[1]},
+                      busDiagnosis, sameFrames, {comparedBytes[0], comparedBytes[1]}};
 }
 
 // Copies every step-th sample side by side, so the row kernels see one plane only.

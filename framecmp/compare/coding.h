@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/formats.h"
+#include "framecmp/compare/unpack.h"
 #include "framecmp/options.h"
 
 namespace framecmp {
@@ -24,15 +25,25 @@ struct SampleCoding {
     int32_t depth;
 };
 
-// The two files' frames: their layouts (the same planes, the samples possibly elsewhere and
-// the file frames of different sizes) and codings. sameFormat: one format, its samples and
-// frames at the same bytes, so that equal bytes are equal frames.
+// The two files' frames: their layouts (the same planes, the samples possibly elsewhere, a
+// words layout's in its working frame, the file frames of different sizes) and codings;
+// sameFormat: one format, its samples and frames at the same bytes; the frames as the files
+// hold them; and whether the search for a lost bus word applies (it walks YUV frames of
+// samples the file addresses one by one).
 struct PairLayout {
     FrameLayout expected;
     FrameLayout actual;
     SampleCoding expectedCoding;
     SampleCoding actualCoding;
     bool sameFormat;
+    FileFrame files[2];
+    bool busDiagnosis;
+    // The frames compared (working frames for word-packed files) are laid out and coded
+    // alike, so that equal bytes are equal samples.
+    bool sameFrames;
+    // The bytes from a compared frame's start that hold all its samples: a working frame's
+    // all, a frame compared in place up to its last line's end.
+    size_t comparedBytes[2];
 };
 
 PairLayout makePairLayout(const Options& options);

@@ -39,12 +39,13 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
     FrameResult result{frame, false, false, false, {}, false, {}};
     // A mask all clear leaves the frame to be compared as without one.
     const uint8_t* mask =
-        buffers.mask != nullptr && anySet(buffers.mask, pair.actual.linesEnd) ? buffers.mask : nullptr;
-    // Equal bytes are equal frames when both files place the samples alike; the padding of
-    // containers is looked for in one sweep only where lines leave no gaps between them.
-    if (mask == nullptr && pair.sameFormat && std::memcmp(buffers.expected, buffers.actual, layout.linesEnd) == 0 &&
+        buffers.mask != nullptr && anySet(buffers.mask, pair.comparedBytes[1]) ? buffers.mask : nullptr;
+    // Equal bytes are equal frames when both frames place and code the samples alike; the
+    // padding of containers is looked for in one sweep only where lines leave no gaps.
+    const size_t extent = pair.comparedBytes[0];
+    if (mask == nullptr && pair.sameFrames && std::memcmp(buffers.expected, buffers.actual, extent) == 0 &&
         (pair.expectedCoding.paddingMask == 0 ||
-         (layout.linesEnd == layout.frameSize &&
+         (extent == layout.frameSize &&
           !framePadded(buffers.expected, layout.frameSize, pair.expectedCoding.paddingMask)))) {
         for (int p = 0; p < std::min(layout.planeCount, 3); ++p) {
             result.planes[p] = equalPlane(layout.planes[p], criteria.ssim);

@@ -122,7 +122,7 @@ void diagnoseFrame(const Criteria& criteria, const PairLayout& pair, const Buffe
     if (!runGoesOn) {
         closeDisplacementRun(diagnosis);
     }
-    if (failing < displacementLeast) {
+    if (failing < displacementLeast || !pair.busDiagnosis) {
         closeDisplacementRun(diagnosis);
         return;
     }

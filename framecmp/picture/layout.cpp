@@ -58,10 +58,11 @@ static int32_t windowStart(int32_t centre, int32_t cells, int32_t size)
 }
 
 // Every colour the picture uses, as the difference map and the zoom use them.
-static std::string legendText(bool masked)
+static std::string legendText(bool masked, bool rgb)
 {
-    return std::string("difference: white luma, magenta chroma, ") + (masked ? "yellow unknown, " : "") +
-           "dark alike; zoom outline: red or cyan fails" + (masked ? ", yellow or blue unknown" : "");
+    return std::string(rgb ? "difference: white any, " : "difference: white luma, magenta chroma, ") +
+           (masked ? "yellow unknown, " : "") + "dark alike; zoom outline: red or cyan fails" +
+           (masked ? ", yellow or blue unknown" : "");
 }
 
 PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn, bool masked)
@@ -97,7 +98,7 @@ PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn
         x += picture.panelWidth[i] + (i < 3 ? pictureGap : 0);
     }
     picture.masked = masked;
-    picture.legend = legendText(masked);
+    picture.legend = legendText(masked, pair.expected.planes[0].name != 'Y');
     picture.width = std::max<int64_t>(x, textWidth(picture.legend, picture.scale));
     const int64_t zoomHeight = int64_t{picture.windowHeight} * picture.zoom;
     picture.legendY = band + std::max<int64_t>(height, zoomHeight);

@@ -42,8 +42,13 @@ static uint8_t clampByte(int32_t value)
     return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
 }
 
-// Luma and the chroma covering (x, y) at the full depth; mid-grey chroma for a luma-only
-// layout.
+static bool rgbPlanes(const FrameLayout& layout)
+{
+    return layout.planes[0].name != 'Y';
+}
+
+// Luma and the chroma covering (x, y) at the full depth, mid-grey chroma for a luma-only
+// layout; or red, green and blue, whatever the order of their planes.
 static void samplesAt(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame, int32_t x, int32_t y,
                       int32_t yuv[3])
 {
@@ -53,7 +58,9 @@ static void samplesAt(const FrameLayout& layout, const SampleCoding& coding, con
     yuv[2] = grey;
     for (int p = 0; p < layout.planeCount; ++p) {
         const Plane& plane = layout.planes[p];
-        yuv[p] =
+        const char name = plane.name;
+        const int at = !rgbPlanes(layout) ? p : name == 'R' ? 0 : name == 'G' ? 1 : 2;
+        yuv[at] =
             valueOf(containerAt(frame + sampleOffset(plane, x / plane.coverX, y / plane.coverY), 0, layout.sampleBytes),
                     coding);
     }
@@ -96,9 +103,15 @@ static bool pixelUnknown(const PairLayout& pair, const Buffers& buffers, int32_t
     return false;
 }
 
-// BT.601 studio range to RGB, from samples shifted down to 8 bits.
-static void putColour(const int32_t yuv[3], int32_t shift, uint8_t* rgb)
+// BT.601 studio range to RGB, from samples shifted down to 8 bits; RGB samples as they are.
+static void putColour(const int32_t yuv[3], int32_t shift, bool rgbSamples, uint8_t* rgb)
 {
+    if (rgbSamples) {
+        for (int i = 0; i < 3; ++i) {
+            rgb[i] = static_cast<uint8_t>(yuv[i] >> shift);
+        }
+        return;
+    }
     const int32_t c = 298 * ((yuv[0] >> shift) - 16);
     const int32_t d = (yuv[1] >> shift) - 128;
     const int32_t e = (yuv[2] >> shift) - 128;
@@ -108,10 +121,12 @@ static void putColour(const int32_t yuv[3], int32_t shift, uint8_t* rgb)
 }
 
 // The map: white where luma differs, magenta where only the chroma covering a pixel does,
-// over a dim copy of the expected luma.
-static void putDifference(const int32_t expected[3], const int32_t actual[3], int32_t shift, uint8_t* rgb)
+// over a dim copy of the expected luma (RGB: white where any differs, over dim red).
+static void putDifference(const int32_t expected[3], const int32_t actual[3], int32_t shift, bool rgbSamples,
+                          uint8_t* rgb)
 {
-    const bool lumaDiffers = expected[0] != actual[0];
+    const bool lumaDiffers =
+        expected[0] != actual[0] || (rgbSamples && (expected[1] != actual[1] || expected[2] != actual[2]));
     const bool chromaDiffers = expected[1] != actual[1] || expected[2] != actual[2];
     const auto dim = static_cast<uint8_t>((expected[0] >> shift) / 5);
     rgb[0] = lumaDiffers || chromaDiffers ? 255 : dim;
@@ -180,7 +195,7 @@ static void zoomRow(const PairLayout& pair, const PictureLayout& picture, const 
         int32_t actual[3];
         samplesAt(pair.actual, pair.actualCoding, buffers.actual, frameX, frameY, actual);
         uint8_t colour[3];
-        putColour(actual, shift, colour);
+        putColour(actual, shift, rgbPlanes(pair.actual), colour);
         const bool unknown = picture.masked && pixelUnknown(pair, buffers, frameX, frameY);
         const bool fails = unknown || pixelFails(pair, buffers, frameX, frameY, tolerance);
         const uint8_t* outline =
@@ -204,13 +219,14 @@ static void frameRow(const PairLayout& pair, const PictureLayout& picture, const
         samplesAt(pair.expected, pair.expectedCoding, buffers.expected, x, y, expected);
         samplesAt(pair.actual, pair.actualCoding, buffers.actual, x, y, actual);
         const size_t at = 3 * static_cast<size_t>(x);
-        putColour(expected, shift, row + 3 * static_cast<size_t>(picture.panelX[0]) + at);
-        putColour(actual, shift, row + 3 * static_cast<size_t>(picture.panelX[1]) + at);
+        const bool rgb = rgbPlanes(pair.expected);
+        putColour(expected, shift, rgb, row + 3 * static_cast<size_t>(picture.panelX[0]) + at);
+        putColour(actual, shift, rgb, row + 3 * static_cast<size_t>(picture.panelX[1]) + at);
         uint8_t* difference = row + 3 * static_cast<size_t>(picture.panelX[2]) + at;
         if (picture.masked && pixelUnknown(pair, buffers, x, y)) {
             std::memcpy(difference, unknownYellow, 3);
         } else {
-            putDifference(expected, actual, shift, difference);
+            putDifference(expected, actual, shift, rgb, difference);
         }
     }
 }

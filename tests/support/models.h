@@ -1,8 +1,8 @@
 // Small models the tests hold the programs to: the shape of a trace's frames, the report
 // traceframes prints for it, frames in bus order and in planes, and the C library's reading
 // of rows and of whole traces; planepack's packing pixel by pixel; the numbers at the
-// edges of 32-bit sizes, read in 128-bit integers; and tight frames written into the strided
-// and padded buffers hardware writes.
+// edges of 32-bit sizes, read in 128-bit integers; tight frames written into the strided
+// and padded buffers hardware writes; and frames packed into 32-bit words.
 #pragma once
 
 #include <algorithm>
@@ -448,4 +448,97 @@ inline std::string streamRows(const std::vector<StreamBeat>& beats, bool reverse
         rows += '\n';
     }
     return rows;
+}
+
+// ---- Frames packed into 32-bit words (framecmp -f y410, xv30le, x2rgb10le, x2bgr10le, xv20, xv15) ----
+
+// One field of a word: the plane and sample index of the 10-bit value it holds, plane -1
+// for a field past the width.
+struct WordField {
+    int plane;
+    size_t index;
+};
+
+// The words of one frame in file order, each its three fields from bit 0 up (0-9, 10-19,
+// 20-29), and the bits of a word that are padding. Planes are Y, U, V (R, G, B for
+// x2rgb10le), chroma of `chromaWidth` x `chromaHeight`.
+struct WordFrame {
+    std::vector<std::vector<WordField>> words;
+    uint32_t padding;
+};
+
+inline WordFrame wordFrameModel(const std::string& format, int width, int height, int chromaWidth, int chromaHeight)
+{
+    WordFrame frame;
+    const auto w = size_t(width);
+    if (format == "xv20" || format == "xv15") {
+        frame.padding = 0xc0000000U;
+        // Three samples a word, a line's last word filled with fields past the width.
+        const auto lines = [&](int rows, size_t count, const auto& fieldOf) {
+            for (int y = 0; y < rows; ++y) {
+                for (size_t k = 0; k < count; k += 3) {
+                    std::vector<WordField> word;
+                    for (size_t s = k; s < k + 3; ++s) {
+                        word.push_back(s < count ? fieldOf(size_t(y), s) : WordField{-1, 0});
+                    }
+                    frame.words.push_back(word);
+                }
+            }
+        };
+        lines(height, w, [&](size_t y, size_t s) { return WordField{0, y * w + s}; });
+        const auto cw = size_t(chromaWidth);
+        lines(chromaHeight, 2 * cw, [&](size_t y, size_t s) { return WordField{1 + int(s % 2), y * cw + s / 2}; });
+        return frame;
+    }
+    // One word a pixel: y410 U Y V A, xv30le U Y V and padding, x2rgb10le B G R and X,
+    // x2bgr10le R G B and X.
+    const bool rgb = format == "x2rgb10le";
+    const bool bgr = format == "x2bgr10le";
+    const int planes[3] = {rgb ? 2 : bgr ? 0 : 1, rgb || bgr ? 1 : 0, rgb ? 0 : 2};
+    frame.padding = format == "xv30le" ? 0xc0000000U : 0;
+    for (size_t i = 0; i < w * size_t(height); ++i) {
+        frame.words.push_back({{planes[0], i}, {planes[1], i}, {planes[2], i}});
+    }
+    return frame;
+}
+
+// A frame of 10-bit samples (bit 15 of a sample: set its word's padding) packed into words,
+// little-endian; `spare` fills bits 30-31 where they are not padding (y410's alpha).
+inline std::string packWordsModel(const WordFrame& frame, const std::vector<uint32_t>* planes, uint32_t spare)
+{
+    std::string bytes;
+    for (const std::vector<WordField>& fields : frame.words) {
+        uint32_t word = frame.padding == 0 ? spare << 30U : 0;
+        for (size_t f = 0; f < fields.size(); ++f) {
+            if (fields[f].plane >= 0) {
+                const uint32_t sample = planes[fields[f].plane][fields[f].index];
+                word |= (sample & 0x3ffU) << (10 * f);
+                word |= (sample & 0x8000U) != 0 ? frame.padding : 0;
+            }
+        }
+        for (int b = 0; b < 4; ++b) {
+            bytes += char(word >> (8 * b) & 0xffU);
+        }
+    }
+    return bytes;
+}
+
+// Where framecmp notes a word's padding: bit 15 moved from any of a word's samples to its
+// last sample inside the picture; cleared where the format has no padding.
+inline void markWordsModel(const WordFrame& frame, std::vector<uint32_t>* planes)
+{
+    for (const std::vector<WordField>& fields : frame.words) {
+        bool padded = false;
+        uint32_t* last = nullptr;
+        for (const WordField& field : fields) {
+            if (field.plane >= 0) {
+                last = &planes[field.plane][field.index];
+                padded = padded || (*last & 0x8000U) != 0;
+                *last &= ~0x8000U;
+            }
+        }
+        if (padded && frame.padding != 0) {
+            *last |= 0x8000U;
+        }
+    }
 }

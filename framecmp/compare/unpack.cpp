@@ -1,0 +1,294 @@
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "common/messages.h"
+#include "framecmp/compare/unpack.h"
+
+namespace framecmp {
+
+namespace {
+
+constexpr uint32_t tenBits = 0x3ffU;
+
+// v210 holds six pixels in four words, lines rounded up to 128 bytes (48 pixels).
+constexpr size_t v210GroupPixels = 6;
+constexpr size_t v210LineAlign = 128;
+
+// Word-packed semi-planar lines (xv20, xv15) hold three samples a word.
+constexpr size_t xvWordSamples = 3;
+
+size_t wordsFor(size_t count, size_t each)
+{
+    return (count + each - 1) / each;
+}
+
+uint32_t wordAt(const uint8_t* at)
+{
+    return uint32_t{at[0]} | uint32_t{at[1]} << 8U | uint32_t{at[2]} << 16U | uint32_t{at[3]} << 24U;
+}
+
+// The padding mark a word's last sample takes: bit 15 when any bit of `padding` is set.
+uint16_t markOf(uint32_t word, uint32_t padding)
+{
+    return static_cast<uint16_t>((word & padding) != 0 ? paddingMark : 0);
+}
+
+uint16_t fieldOf(uint32_t word, uint32_t shift)
+{
+    return static_cast<uint16_t>(word >> shift & tenBits);
+}
+
+uint16_t* rowOf(uint8_t* frame, const Plane& plane, size_t y)
+{
+    // The working frame's planes start at even offsets of a block malloc aligns.
+    return reinterpret_cast<uint16_t*>(frame + plane.offset + y * plane.rowStride); // NOLINT
+}
+
+// One line of v210. Whole groups a word at a time; the last, partial group a sample at a
+// time, its padding marked on the last sample inside the width.
+void v210Line(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width)
+{
+    constexpr uint32_t padding = 0xc0000000U;
+    const size_t groups = width / v210GroupPixels;
+    for (size_t g = 0; g < groups; ++g) {
+        const uint8_t* at = line + 16 * g;
+        const uint32_t w0 = wordAt(at);
+        const uint32_t w1 = wordAt(at + 4);
+        const uint32_t w2 = wordAt(at + 8);
+        const uint32_t w3 = wordAt(at + 12);
+        uint16_t* ys = y + 6 * g;
+        uint16_t* us = u + 3 * g;
+        uint16_t* vs = v + 3 * g;
+        us[0] = fieldOf(w0, 0);
+        ys[0] = fieldOf(w0, 10);
+        vs[0] = fieldOf(w0, 20) | markOf(w0, padding);
+        ys[1] = fieldOf(w1, 0);
+        us[1] = fieldOf(w1, 10);
+        ys[2] = fieldOf(w1, 20) | markOf(w1, padding);
+        vs[1] = fieldOf(w2, 0);
+        ys[3] = fieldOf(w2, 10);
+        us[2] = fieldOf(w2, 20) | markOf(w2, padding);
+        ys[4] = fieldOf(w3, 0);
+        vs[2] = fieldOf(w3, 10);
+        ys[5] = fieldOf(w3, 20) | markOf(w3, padding);
+    }
+    const size_t done = groups * v210GroupPixels;
+    if (done == width) {
+        return;
+    }
+    // The samples of a group in word order: plane (0 Y, 1 U, 2 V) and index in the group.
+    static const uint8_t planeOf[12] = {1, 0, 2, 0, 1, 0, 2, 0, 1, 0, 2, 0};
+    static const uint8_t indexOf[12] = {0, 0, 0, 1, 1, 2, 1, 3, 2, 4, 2, 5};
+    uint16_t* rows[3] = {y + done, u + done / 2, v + done / 2};
+    const size_t widths[3] = {width - done, (width - done + 1) / 2, (width - done + 1) / 2};
+    for (size_t w = 0; w < 4; ++w) {
+        const uint32_t word = wordAt(line + 16 * groups + 4 * w);
+        uint16_t* last = nullptr;
+        for (size_t s = 0; s < 3; ++s) {
+            const size_t slot = 3 * w + s;
+            if (indexOf[slot] < widths[planeOf[slot]]) {
+                last = &rows[planeOf[slot]][indexOf[slot]];
+                *last = fieldOf(word, static_cast<uint32_t>(10 * s));
+            }
+        }
+        if (last != nullptr) {
+            *last |= markOf(word, padding);
+        }
+    }
+}
+
+// One line of a format of one word a pixel: where the three planes' fields stand, and the
+// padding bits, marked on the third plane's sample.
+struct PixelWord {
+    uint32_t shifts[3];
+    uint32_t padding;
+};
+
+void pixelWordLine(const uint8_t* line, uint16_t* rows[3], size_t width, const PixelWord& word)
+{
+    for (size_t x = 0; x < width; ++x) {
+        const uint32_t w = wordAt(line + 4 * x);
+        rows[0][x] = fieldOf(w, word.shifts[0]);
+        rows[1][x] = fieldOf(w, word.shifts[1]);
+        rows[2][x] = fieldOf(w, word.shifts[2]) | markOf(w, word.padding);
+    }
+}
+
+// One line of three samples a word: sample k goes where `place` puts it; samples past
+// `count` are not read.
+template <typename Place> void threeAWordLine(const uint8_t* line, size_t count, Place place)
+{
+    constexpr uint32_t padding = 0xc0000000U;
+    for (size_t w = 0; w * xvWordSamples < count; ++w) {
+        const uint32_t word = wordAt(line + 4 * w);
+        const size_t first = w * xvWordSamples;
+        const size_t inWord = std::min(xvWordSamples, count - first);
+        for (size_t s = 0; s < inWord; ++s) {
+            *place(first + s) = fieldOf(word, static_cast<uint32_t>(10 * s));
+        }
+        *place(first + inWord - 1) |= markOf(word, padding);
+    }
+}
+
+void unpackXv(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame)
+{
+    const Plane& luma = working.planes[0];
+    const Plane& u = working.planes[1];
+    const Plane& v = working.planes[2];
+    for (size_t y = 0; y < static_cast<size_t>(luma.height); ++y) {
+        uint16_t* row = rowOf(frame, luma, y);
+        threeAWordLine(from + y * file.lineBytes[0], static_cast<size_t>(luma.width),
+                       [&](size_t k) { return row + k; });
+    }
+    for (size_t y = 0; y < static_cast<size_t>(u.height); ++y) {
+        uint16_t* rows[2] = {rowOf(frame, u, y), rowOf(frame, v, y)};
+        threeAWordLine(from + file.chromaAt + y * file.lineBytes[1], 2 * static_cast<size_t>(u.width),
+                       [&](size_t k) { return rows[k % 2] + k / 2; });
+    }
+}
+
+PixelWord pixelWordOf(Packing packing)
+{
+    // Fields for the working planes in order (Y, U, V or R, G, B) and the padding bits.
+    switch (packing) {
+    case Packing::v410: return PixelWord{{12, 2, 22}, 0x3U};
+    case Packing::y410: return PixelWord{{10, 0, 20}, 0};
+    case Packing::xv30: return PixelWord{{10, 0, 20}, 0xc0000000U};
+    case Packing::x2rgb10: return PixelWord{{20, 10, 0}, 0};
+    default: return PixelWord{{0, 10, 20}, 0}; // x2bgr10
+    }
+}
+
+} // namespace
+
+FileFrame fileFrameOf(const Format& format, const FrameLayout& working)
+{
+    const Layout& layout = *format.layout;
+    const auto width = static_cast<size_t>(working.width);
+    const auto height = static_cast<size_t>(working.height);
+    if (layout.chroma != Chroma::words) {
+        return FileFrame{Packing::none, {0, 0}, 0, working.frameSize};
+    }
+    FileFrame file{layout.packing, {4 * width, 0}, 0, 0};
+    if (layout.packing == Packing::v210) {
+        const size_t groupBytes = 16;
+        const size_t raw = wordsFor(width, v210GroupPixels) * groupBytes;
+        file.lineBytes[0] = wordsFor(raw, v210LineAlign) * v210LineAlign;
+    }
+    // The working frame fits in 32 bits, so width and height are below 2^31 and the luma
+    // samples below 2^30: none of these products overflows 64 bits.
+    file.bytes = file.lineBytes[0] * height;
+    if (layout.packing == Packing::xv) {
+        file.lineBytes[0] = 4 * wordsFor(width, xvWordSamples);
+        file.lineBytes[1] = 4 * wordsFor(2 * static_cast<size_t>(working.planes[1].width), xvWordSamples);
+        file.chromaAt = file.lineBytes[0] * height;
+        file.bytes = file.chromaAt + file.lineBytes[1] * static_cast<size_t>(working.planes[1].height);
+    }
+    if (file.bytes > INT32_MAX) {
+        fail(std::to_string(working.width) + "x" + std::to_string(working.height),
+             "a frame of that size does not fit in 32 bits");
+    }
+    return file;
+}
+
+// The bytes of a line's words, without v210's rounding: luma (or every) line, chroma line.
+static void wordLines(const FileFrame& file, const FrameLayout& working, size_t lines[2])
+{
+    const auto width = static_cast<size_t>(working.width);
+    lines[0] = file.lineBytes[0];
+    lines[1] = file.lineBytes[1];
+    if (file.packing == Packing::v210) {
+        lines[0] = wordsFor(width, v210GroupPixels) * 16;
+    }
+}
+
+static std::string strideText(const std::string& optionPrefix, const BufferGeometry& geometry)
+{
+    std::string text = optionPrefix + "stride=" + std::to_string(geometry.stride[0]);
+    return geometry.stride[1] != 0 ? text + "," + std::to_string(geometry.stride[1]) : text;
+}
+
+void placeWords(FileFrame& file, FrameLayout& working, const BufferGeometry& geometry, const std::string& optionPrefix,
+                const std::string& who)
+{
+    const bool chromaLines = file.packing == Packing::xv;
+    size_t lines[2] = {};
+    wordLines(file, working, lines);
+    if (geometry.stride[0] != 0) {
+        file.lineBytes[0] = static_cast<size_t>(geometry.stride[0]);
+        file.lineBytes[1] = geometry.stride[1] != 0 ? static_cast<size_t>(geometry.stride[1]) : file.lineBytes[0];
+    }
+    if (!chromaLines && geometry.stride[1] != 0 && geometry.stride[1] != geometry.stride[0]) {
+        fail(strideText(optionPrefix, geometry), "words of all planes share their lines: give one stride");
+    }
+    if (file.lineBytes[0] < lines[0] || (chromaLines && file.lineBytes[1] < lines[1])) {
+        const size_t shortLine = file.lineBytes[0] < lines[0] ? lines[0] : lines[1];
+        fail(strideText(optionPrefix, geometry), "shorter than a line of " + std::to_string(shortLine) + " bytes");
+    }
+    const auto height = static_cast<size_t>(working.height);
+    const int64_t rows = geometry.planeRows != 0 ? geometry.planeRows : working.height;
+    if (rows < working.height) {
+        fail(optionPrefix + "plane-rows=" + std::to_string(rows),
+             "fewer than the frame's " + std::to_string(working.height) + " rows");
+    }
+    // Every value is below 2^31, so no product or sum here leaves 64 bits.
+    const size_t lumaLinesEnd = file.lineBytes[0] * (height - 1) + lines[0];
+    size_t linesEnd = lumaLinesEnd;
+    size_t strided = file.lineBytes[0] * static_cast<size_t>(rows);
+    if (geometry.chromaOffset >= 0 && !chromaLines) {
+        fail(optionPrefix + "chroma-offset=" + std::to_string(geometry.chromaOffset),
+             "words of all planes share their lines: there is no chroma plane");
+    }
+    if (chromaLines) {
+        const auto chromaRows = static_cast<size_t>(working.planes[1].height);
+        const auto allocated = static_cast<size_t>(coveringCount(static_cast<int32_t>(rows), working.planes[1].coverY));
+        file.chromaAt = geometry.chromaOffset >= 0 ? static_cast<size_t>(geometry.chromaOffset) : strided;
+        if (file.chromaAt < lumaLinesEnd) {
+            fail(optionPrefix + "chroma-offset=" + std::to_string(geometry.chromaOffset),
+                 "inside the luma plane, whose last line ends at byte " + std::to_string(lumaLinesEnd));
+        }
+        linesEnd = file.chromaAt + file.lineBytes[1] * (chromaRows - 1) + lines[1];
+        strided = std::max(strided, file.chromaAt + file.lineBytes[1] * allocated);
+    }
+    if (strided > INT32_MAX) {
+        fail(who + "'s buffer",
+             "a frame of " + std::to_string(strided) + " bytes is over the 32-bit frame limit of 2147483647 bytes");
+    }
+    if (geometry.frameBytes != 0 && static_cast<size_t>(geometry.frameBytes) < strided) {
+        fail(optionPrefix + "frame-bytes=" + std::to_string(geometry.frameBytes),
+             "shorter than the strided frame of " + std::to_string(strided) + " bytes");
+    }
+    file.bytes = geometry.frameBytes != 0 ? static_cast<size_t>(geometry.frameBytes) : strided;
+    working.fileFrameSize = file.bytes;
+    working.linesEnd = linesEnd;
+    working.lineBytes[0] = file.lineBytes[0];
+    working.lineBytes[1] = file.lineBytes[1];
+}
+
+void unpackFrame(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame)
+{
+    const Plane* planes = working.planes;
+    const auto height = static_cast<size_t>(working.height);
+    const auto width = static_cast<size_t>(working.width);
+    switch (file.packing) {
+    case Packing::none: return;
+    case Packing::v210:
+        for (size_t y = 0; y < height; ++y) {
+            v210Line(from + y * file.lineBytes[0], rowOf(frame, planes[0], y), rowOf(frame, planes[1], y),
+                     rowOf(frame, planes[2], y), width);
+        }
+        return;
+    case Packing::xv: unpackXv(file, working, from, frame); return;
+    default: {
+        const PixelWord word = pixelWordOf(file.packing);
+        for (size_t y = 0; y < height; ++y) {
+            uint16_t* rows[3] = {rowOf(frame, planes[0], y), rowOf(frame, planes[1], y), rowOf(frame, planes[2], y)};
+            pixelWordLine(from + y * file.lineBytes[0], rows, width, word);
+        }
+    }
+    }
+}
+
+} // namespace framecmp

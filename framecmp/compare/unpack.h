@@ -1,0 +1,39 @@
+// Files of word-packed formats (v210, xv20, ...): the bytes a frame takes in the file, and
+// its samples unpacked into a working frame laid out as the planar layout of its sampling.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/formats.h"
+
+namespace framecmp {
+
+// Where a file's frame stands in the file: its size and, for a words layout, its lines.
+struct FileFrame {
+    Packing packing;     // none: the file holds the frame as its FrameLayout says
+    size_t lineBytes[2]; // from one line's start to the next: the luma (or every) line, the chroma line
+    size_t chromaAt;     // semi-planar words layouts: where the chroma lines start
+    size_t bytes;        // the frame in the file
+};
+
+// The file frame of `format` at width x height, whose working frame is `working`; a
+// failure when it does not fit the 32-bit frame limit.
+FileFrame fileFrameOf(const Format& format, const FrameLayout& working);
+
+// Where a buffer puts the words' lines and frames (--stride and its kin), checked against
+// the lines they must hold: the file frame's strides, chroma place and size, and the
+// working frame's file frame and lines' end, which a last frame may stop at.
+void placeWords(FileFrame& file, FrameLayout& working, const BufferGeometry& geometry, const std::string& optionPrefix,
+                const std::string& who);
+
+// Bit 15 of a working container: set where the word holding the sample has padding set,
+// so that the sample fails as a 16-bit container's padding does.
+constexpr uint32_t paddingMark = 0x8000U;
+
+// Unpacks a file frame of a words layout into `frame`, laid out as `working`. Samples past
+// the width in a line's last word, and the bytes after it, are not read.
+void unpackFrame(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame);
+
+} // namespace framecmp
