@@ -27,6 +27,54 @@
 
 namespace framecmp {
 
+// A band of each file and the rows being compared fit a core's second-level cache.
+size_t frameBandSize = size_t{256} << 10U;
+
+bool regularFiles(const Input inputs[2])
+{
+    for (size_t file = 0; file < 2; ++file) {
+        struct stat status {};
+        if (fstat(inputs[file].fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool comparesInBands(const Options& options, const Readahead& readahead)
+{
+    for (size_t file = 0; file < 2; ++file) {
+        if (readahead.next[file] < readahead.frames[file].size()) {
+            return false;
+        }
+    }
+    return options.maskPath == nullptr && !options.text.listSamples && !options.criteria.ssim;
+}
+
+void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, int32_t tolerance,
+                        size_t got[2], FrameProgress& progress)
+{
+    const size_t frameSize = pair.expected.frameSize;
+    bool ended[2] = {false, false};
+    got[0] = 0;
+    got[1] = 0;
+    reserveFrame(inputs[0], buffers, 0, frameSize);
+    reserveFrame(inputs[1], buffers, 1, frameSize);
+    while ((got[0] < frameSize && !ended[0]) || (got[1] < frameSize && !ended[1])) {
+        for (size_t file = 0; file < 2; ++file) {
+            if (got[file] < frameSize && !ended[file]) {
+                const size_t before = got[file];
+                got[file] = readBand(inputs[file], buffers, file, frameSize, before, frameBandSize);
+                ended[file] = got[file] - before < std::min(frameBandSize, frameSize - before);
+            }
+        }
+        // Once a file ends, its frame is not compared: there is nothing more to compare.
+        if (!ended[0] && !ended[1]) {
+            compareArrived(progress, pair, tolerance, buffers, got);
+        }
+    }
+}
+
 // Whether -i draws this frame: the one --picture-frame names, else the first failing one.
 static bool drawsFrame(const Options& options, const RunTally& tally, int64_t frame, bool fails)
 {
@@ -87,10 +135,20 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
 {
     const size_t frameSize = pair.expected.frameSize;
     RunTally tally = emptyTally();
+    const bool files = regularFiles(inputs);
     const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, pair); };
     for (;;) {
-        const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, frameSize);
-        const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, frameSize);
+        const bool banded = files && comparesInBands(options, readahead);
+        FrameProgress progress = startFrameProgress(pair);
+        size_t got[2] = {};
+        if (banded) {
+            readComparingBands(inputs, buffers, pair, options.criteria.tolerance, got, progress);
+        } else {
+            got[0] = nextFrame(inputs[0], readahead, 0, buffers, frameSize);
+            got[1] = nextFrame(inputs[1], readahead, 1, buffers, frameSize);
+        }
+        const size_t gotExpected = got[0];
+        const size_t gotActual = got[1];
         if (options.maskPath != nullptr) {
             readMaskFrame(inputs[2], buffers, frameSize, gotActual);
         }
@@ -107,8 +165,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         if (options.criteria.ssim && state.ssimBuffers.sums[0].empty()) {
             state.ssimBuffers = makeSsimBuffers(pair.expected);
         }
-        state.result = compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
-                                    options.text.listSamples ? &listing : nullptr);
+        state.result = banded ? finishFrame(progress, options.criteria, pair, frame)
+                              : compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
+                                             options.text.listSamples ? &listing : nullptr);
         const bool fails = state.result.fails;
         noteFrame(tally, pair.expected.planeCount, state.result);
         if (fails) {
