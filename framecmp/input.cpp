@@ -86,12 +86,13 @@ constexpr size_t hugePageBuffer = size_t{4} << 20U;
 static void askHugePages(uint8_t* block, size_t size)
 {
 #ifdef MADV_HUGEPAGE
+    // madvise takes whole pages: the block's first page boundary on.
     const auto pageSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    const size_t start = (reinterpret_cast<uintptr_t>(block) + pageSize - 1) / pageSize * pageSize;
-    const size_t end = reinterpret_cast<uintptr_t>(block) + size;
-    if (size >= hugePageBuffer && end > start) {
+    const size_t misalignment = reinterpret_cast<uintptr_t>(block) % pageSize;
+    const size_t skip = misalignment == 0 ? 0 : pageSize - misalignment;
+    if (size >= hugePageBuffer && size > skip) {
         // Only advice: a system without huge pages leaves the buffer as it is.
-        madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+        madvise(block + skip, size - skip, MADV_HUGEPAGE);
     }
 #else
     static_cast<void>(block);

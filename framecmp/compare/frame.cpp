@@ -127,12 +127,12 @@ static bool extendEqual(FrameProgress& progress, const PairLayout& pair, const B
     const uint32_t paddingMask = pair.expectedCoding.paddingMask;
     const size_t from = progress.equalBytes;
     const size_t length = end - from;
-    if (std::memcmp(buffers.expected + from, buffers.actual + from, length) != 0 ||
-        (paddingMask != 0 && framePadded(buffers.expected + from, length, paddingMask))) {
-        return false;
+    const bool equal = std::memcmp(buffers.expected + from, buffers.actual + from, length) == 0 &&
+                       (paddingMask == 0 || !framePadded(buffers.expected + from, length, paddingMask));
+    if (equal) {
+        progress.equalBytes = end;
     }
-    progress.equalBytes = end;
-    return true;
+    return equal;
 }
 
 void compareArrived(FrameProgress& progress, const PairLayout& pair, int32_t tolerance, const Buffers& buffers,
