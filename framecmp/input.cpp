@@ -108,16 +108,13 @@ uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSiz
     size_t& capacity = buffers.capacity[file];
     if (length > capacity) {
         const size_t grown = std::min(std::max(length, 2 * capacity), frameSize + 1);
-        // Not realloc: the huge pages are asked for before the block is first touched.
-        auto* block = static_cast<uint8_t*>(std::malloc(grown));
+        auto* block = static_cast<uint8_t*>(std::realloc(frame, grown));
         if (block == nullptr) {
             failAllocation(grown);
         }
+        // Huge pages for those not yet touched: a buffer grown at once to a whole frame
+        // (reserveFrame) is almost all of them.
         askHugePages(block, grown);
-        if (frame != nullptr) {
-            std::memcpy(block, frame, capacity);
-        }
-        std::free(frame);
         frame = block;
         capacity = grown;
     }
