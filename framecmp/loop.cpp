@@ -54,18 +54,19 @@ bool comparesInBands(const Options& options, const Readahead& readahead)
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, int32_t tolerance,
                         size_t got[2], FrameProgress& progress)
 {
-    const size_t frameSize = pair.expected.frameSize;
+    // Each file's own frame: the two layouts place the same samples.
+    const size_t frameSizes[2] = {pair.expected.frameSize, pair.actual.frameSize};
     bool ended[2] = {false, false};
     got[0] = 0;
     got[1] = 0;
-    reserveFrame(inputs[0], buffers, 0, frameSize);
-    reserveFrame(inputs[1], buffers, 1, frameSize);
-    while ((got[0] < frameSize && !ended[0]) || (got[1] < frameSize && !ended[1])) {
+    reserveFrame(inputs[0], buffers, 0, frameSizes[0]);
+    reserveFrame(inputs[1], buffers, 1, frameSizes[1]);
+    while ((got[0] < frameSizes[0] && !ended[0]) || (got[1] < frameSizes[1] && !ended[1])) {
         for (size_t file = 0; file < 2; ++file) {
-            if (got[file] < frameSize && !ended[file]) {
+            if (got[file] < frameSizes[file] && !ended[file]) {
                 const size_t before = got[file];
-                got[file] = readBand(inputs[file], buffers, file, frameSize, before, frameBandSize);
-                ended[file] = got[file] - before < std::min(frameBandSize, frameSize - before);
+                got[file] = readBand(inputs[file], buffers, file, frameSizes[file], before, frameBandSize);
+                ended[file] = got[file] - before < std::min(frameBandSize, frameSizes[file] - before);
             }
         }
         // Once a file ends, its frame is not compared: there is nothing more to compare.

@@ -99,8 +99,9 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
 FrameProgress startFrameProgress(const PairLayout& pair)
 {
     const PlaneTally empty = emptyPlaneTally();
-    // Two formats of one sampling hold the same samples in other bytes: only rows tell.
-    return FrameProgress{0, !pair.sameFormat, {0, 0, 0}, {empty, empty, empty}};
+    // Two layouts of the same samples hold them in other bytes: only rows tell.
+    const bool sameBytes = pair.sameFormat && pair.expected.frameSize == pair.actual.frameSize;
+    return FrameProgress{0, !sameBytes, {0, 0, 0}, {empty, empty, empty}};
 }
 
 // How many rows of a plane, from the first, lie whole in a frame's first `bytes` bytes.
