@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +81,28 @@ uint8_t*& frameOf(Buffers& buffers, size_t file)
     return file == 0 ? buffers.expected : file == 1 ? buffers.actual : buffers.mask;
 }
 
+// Frame buffers from this size on ask for huge pages: a buffer of a large frame is otherwise
+// first touched 4 KiB at a time, a fault a page, which costs as much as the comparison of a
+// few such frames.
+constexpr size_t hugePageBuffer = size_t{4} << 20U;
+
+static void askHugePages(uint8_t* block, size_t size)
+{
+#ifdef MADV_HUGEPAGE
+    // madvise takes whole pages: the block's first page boundary on.
+    const auto pageSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t misalignment = reinterpret_cast<uintptr_t>(block) % pageSize;
+    const size_t skip = misalignment == 0 ? 0 : pageSize - misalignment;
+    if (size >= hugePageBuffer && size > skip) {
+        // Only advice: a system without huge pages leaves the buffer as it is.
+        madvise(block + skip, size - skip, MADV_HUGEPAGE);
+    }
+#else
+    static_cast<void>(block);
+    static_cast<void>(size);
+#endif
+}
+
 // Makes room for `length` bytes in the frame buffer of `file` (0 EXPECTED, 1 ACTUAL, 2 the mask), doubling it at least,
 // never past a frame and one byte.
 uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSize)
@@ -88,11 +111,14 @@ uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSiz
     size_t& capacity = buffers.capacity[file];
     if (length > capacity) {
         const size_t grown = std::min(std::max(length, 2 * capacity), frameSize + 1);
-        void* block = std::realloc(frame, grown);
+        auto* block = static_cast<uint8_t*>(std::realloc(frame, grown));
         if (block == nullptr) {
             failAllocation(grown);
         }
-        frame = static_cast<uint8_t*>(block);
+        // Huge pages for those not yet touched: a buffer grown at once to a whole frame
+        // (reserveFrame) is almost all of them.
+        askHugePages(block, grown);
+        frame = block;
         capacity = grown;
     }
     return frame;
@@ -111,6 +137,22 @@ size_t readFrame(const Input& input, Buffers& buffers, size_t file, size_t frame
         }
         frameRoom(buffers, file, got + 1, frameSize);
     }
+}
+
+void reserveFrame(const Input& input, Buffers& buffers, size_t file, size_t frameSize)
+{
+    struct stat status {};
+    const off_t at = lseek(input.fd, 0, SEEK_CUR);
+    if (buffers.capacity[file] <= frameSize && at >= 0 && fstat(input.fd, &status) == 0 &&
+        status.st_size - at >= static_cast<off_t>(frameSize)) {
+        frameRoom(buffers, file, frameSize + 1, frameSize);
+    }
+}
+
+size_t readBand(const Input& input, Buffers& buffers, size_t file, size_t frameSize, size_t got, size_t band)
+{
+    const size_t length = std::min(band, frameSize - got);
+    return got + readUpTo(input, frameRoom(buffers, file, got + length, frameSize) + got, length);
 }
 
 // Reads past the first `count` frames, or to the end when there are fewer.

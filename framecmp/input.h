@@ -68,6 +68,14 @@ uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSiz
 
 size_t readFrame(const Input& input, Buffers& buffers, size_t file, size_t frameSize);
 
+// Gives a file's frame buffer a whole frame at once when the file holds one more from where
+// it stands: read in bands, the buffer would otherwise be copied each time it grew.
+void reserveFrame(const Input& input, Buffers& buffers, size_t file, size_t frameSize);
+
+// Reads the next `band` bytes of a frame, or what is left of it, after the `got` bytes
+// already in its buffer, which grows as they come; returns the bytes of the frame now in.
+size_t readBand(const Input& input, Buffers& buffers, size_t file, size_t frameSize, size_t got, size_t band);
+
 void skipFrames(const Input& input, Buffers& buffers, size_t file, size_t frameSize, int64_t count);
 
 Buffers allocateBuffers(const FrameLayout& layout, bool withMask);

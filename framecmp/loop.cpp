@@ -35,6 +35,61 @@ static void unpackFrames(const PairLayout& pair, Buffers& buffers, bool masked)
     }
 }
 
+// A band of each file and the rows being compared fit a core's second-level cache.
+size_t frameBandSize = size_t{256} << 10U;
+
+bool regularFiles(const Input inputs[2])
+{
+    for (size_t file = 0; file < 2; ++file) {
+        struct stat status {};
+        if (fstat(inputs[file].fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Bands need the frames as the files hold them: none word-packed, none held by --align, and
+// no mask, listing or SSIM, which want whole frames.
+bool comparesInBands(const Options& options, const PairLayout& pair, const Readahead& readahead)
+{
+    for (size_t file = 0; file < 2; ++file) {
+        if (readahead.next[file] < readahead.frames[file].size() || pair.files[file].packing != Packing::none) {
+            return false;
+        }
+    }
+    return options.maskPath == nullptr && !options.text.listSamples && !options.criteria.ssim;
+}
+
+void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
+                        size_t got[2], FrameProgress& progress)
+{
+    // Each file's own frame: the two layouts place the same samples.
+    const size_t frameSizes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
+    bool ended[2] = {false, false};
+    got[0] = 0;
+    got[1] = 0;
+    reserveFrame(inputs[0], buffers, 0, frameSizes[0]);
+    reserveFrame(inputs[1], buffers, 1, frameSizes[1]);
+    while ((got[0] < frameSizes[0] && !ended[0]) || (got[1] < frameSizes[1] && !ended[1])) {
+        for (size_t file = 0; file < 2; ++file) {
+            if (got[file] < frameSizes[file] && !ended[file]) {
+                const size_t before = got[file];
+                got[file] = readBand(inputs[file], buffers, file, frameSizes[file], before, frameBandSize);
+                ended[file] = got[file] - before < std::min(frameBandSize, frameSizes[file] - before);
+            }
+        }
+        // Once a file ends, its frame is compared only if it is whole all the same (a last
+        // frame may end after its last line): the rest is a partial frame.
+        if (!ended[0] && !ended[1]) {
+            compareArrived(progress, pair, criteria, buffers, got);
+        }
+    }
+    if ((ended[0] || ended[1]) && wholeFrame(pair.expected, got[0]) && wholeFrame(pair.actual, got[1])) {
+        compareArrived(progress, pair, criteria, buffers, got);
+    }
+}
+
 // Whether -i draws this frame: the one --picture-frame names, else the first failing one.
 static bool drawsFrame(const Options& options, const RunTally& tally, int64_t frame, bool fails)
 {
@@ -145,10 +200,20 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
                       Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state)
 {
     RunTally tally = emptyTally();
+    const bool files = regularFiles(inputs);
     const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, pair); };
     for (;;) {
-        const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, pair.expected.fileFrameSize);
-        const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, pair.actual.fileFrameSize);
+        const bool banded = files && comparesInBands(options, pair, readahead);
+        FrameProgress progress = startFrameProgress(pair);
+        size_t got[2] = {};
+        if (banded) {
+            readComparingBands(inputs, buffers, pair, options.criteria, got, progress);
+        } else {
+            got[0] = nextFrame(inputs[0], readahead, 0, buffers, pair.expected.fileFrameSize);
+            got[1] = nextFrame(inputs[1], readahead, 1, buffers, pair.actual.fileFrameSize);
+        }
+        const size_t gotExpected = got[0];
+        const size_t gotActual = got[1];
         if (options.maskPath != nullptr) {
             readMaskFrame(inputs[2], buffers, pair.actual.fileFrameSize, gotActual);
         }
@@ -169,8 +234,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         if (options.criteria.ssim && state.ssimBuffers.sums[0].empty()) {
             state.ssimBuffers = makeSsimBuffers(pair.expected);
         }
-        state.result = compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
-                                    options.text.listSamples ? &listing : nullptr);
+        state.result = banded ? finishFrame(progress, options.criteria, pair, frame)
+                              : compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
+                                             options.text.listSamples ? &listing : nullptr);
         const bool fails = state.result.fails;
         noteFrame(tally, pair.expected.planeCount, state.result);
         if (fails) {

@@ -32,6 +32,24 @@ struct LoopState {
     int64_t moreFailing;
 };
 
+// Bytes of each file read at a time when a frame pair is compared as it comes: the bands of
+// both stay in the processor's cache until they are compared.
+extern size_t frameBandSize;
+
+// Whether both inputs are regular files. Only these are read in bands, alternately: a pipe's
+// writer may fill one before the other (a whole frame of EXPECTED, then of ACTUAL) and wait.
+bool regularFiles(const Input inputs[2]);
+
+// Whether the frames are compared in bands as they are read: not when the work wants whole
+// frames in order (a mask, -l's listing, SSIM) or a frame --align held back comes next.
+bool comparesInBands(const Options& options, const PairLayout& pair, const Readahead& readahead);
+
+// Reads the next frame of EXPECTED and ACTUAL a band of each at a time, comparing what has
+// come of both after each; `got` says how much of each frame came (less than a frame where
+// a file ended).
+void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
+                        size_t got[2], FrameProgress& progress);
+
 // `inputs` are EXPECTED, ACTUAL and the mask (fd -1 without --unknown).
 RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[3], Readahead& readahead,
                       Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state);

@@ -32,6 +32,48 @@ static PlaneResult equalPlane(const Plane& plane, bool ssim)
     return PlaneResult{0, 0, -1, -1, 0, 0, 0, value, -1, -1, 0, 0, false, false, false};
 }
 
+// A plane's result from its tally and SSIM, judged by the plane's own criteria.
+static PlaneResult judgePlane(const PlaneTally& tally, double ssim, const Plane& plane, const Criteria& judged,
+                              int32_t depth)
+{
+    const double mse = meanSquare(tally, plane);
+    PlaneResult result{tally.failing,
+                       tally.unknown,
+                       tally.firstUnknownX,
+                       tally.firstUnknownY,
+                       tally.padded,
+                       tally.largest,
+                       mse,
+                       ssim,
+                       tally.firstX,
+                       tally.firstY,
+                       tally.firstExpected,
+                       tally.firstActual,
+                       belowFloor(mse, depth, judged.psnrFloor),
+                       belowSsimMin(ssim, judged),
+                       false};
+    // Without -t, -p or --ssim-min alone decide: failing samples are counted but only
+    // padding fails. Under --ssim-min, a plane too small for SSIM is held to the
+    // tolerance instead.
+    const bool samplesDecide = judged.toleranceGiven || (judged.psnrFloor < 0 && judged.ssimMin < 0) ||
+                               (judged.ssimMin >= 0 && underSsimWindow(plane));
+    result.reasons =
+        static_cast<uint8_t>((samplesDecide && tally.failing != tally.unknown ? failSamples : 0) |
+                             (result.belowFloor ? failPsnr : 0) | (result.belowSsimMin ? failSsim : 0) |
+                             (tally.padded != 0 ? failPadding : 0) | (tally.unknown != 0 ? failUnknown : 0));
+    result.fails = result.reasons != 0;
+    return result;
+}
+
+// A judged plane into the frame's result.
+static void addPlane(FrameResult& result, int planeIndex, const PlaneResult& plane)
+{
+    result.planes[planeIndex] = plane;
+    result.differs = result.differs || plane.largest != 0 || plane.padded != 0 || plane.unknown != 0;
+    result.unknown = result.unknown || plane.unknown != 0;
+    result.fails = result.fails || plane.fails;
+}
+
 FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers, int64_t frame,
                          SsimBuffers& ssimBuffers, const SampleListing* listing)
 {
@@ -52,43 +94,97 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
         }
         return result;
     }
-    const int32_t depth = pair.expectedCoding.depth;
     for (int p = 0; p < layout.planeCount; ++p) {
         const Criteria judged = criteriaOf(criteria, p);
         const PlaneTally tally =
             comparePlane(p, pair, judged.tolerance, buffers.expected, buffers.actual, mask, buffers, frame, listing);
-        const double mse = meanSquare(tally, layout.planes[p]);
         const double ssim =
             criteria.ssim ? planeSsim(p, pair, buffers.expected, buffers.actual, ssimBuffers) : std::nan("");
-        PlaneResult plane{tally.failing,
-                          tally.unknown,
-                          tally.firstUnknownX,
-                          tally.firstUnknownY,
-                          tally.padded,
-                          tally.largest,
-                          mse,
-                          ssim,
-                          tally.firstX,
-                          tally.firstY,
-                          tally.firstExpected,
-                          tally.firstActual,
-                          belowFloor(mse, depth, judged.psnrFloor),
-                          belowSsimMin(ssim, judged),
-                          false};
-        // Without -t, -p or --ssim-min alone decide: failing samples are counted but only
-        // padding fails. Under --ssim-min, a plane too small for SSIM is held to the
-        // tolerance instead.
-        const bool samplesDecide = judged.toleranceGiven || (judged.psnrFloor < 0 && judged.ssimMin < 0) ||
-                                   (judged.ssimMin >= 0 && underSsimWindow(layout.planes[p]));
-        plane.reasons =
-            static_cast<uint8_t>((samplesDecide && tally.failing != tally.unknown ? failSamples : 0) |
-                                 (plane.belowFloor ? failPsnr : 0) | (plane.belowSsimMin ? failSsim : 0) |
-                                 (tally.padded != 0 ? failPadding : 0) | (tally.unknown != 0 ? failUnknown : 0));
-        plane.fails = plane.reasons != 0;
-        result.planes[p] = plane;
-        result.differs = result.differs || tally.largest != 0 || tally.padded != 0 || tally.unknown != 0;
-        result.unknown = result.unknown || tally.unknown != 0;
-        result.fails = result.fails || plane.fails;
+        addPlane(result, p, judgePlane(tally, ssim, layout.planes[p], judged, pair.expectedCoding.depth));
+    }
+    return result;
+}
+
+FrameProgress startFrameProgress(const PairLayout& pair)
+{
+    const PlaneTally empty = emptyPlaneTally();
+    // Two layouts of the same samples hold them in other bytes: only rows tell.
+    const bool sameBytes = pair.sameFrames;
+    return FrameProgress{0, !sameBytes, {0, 0, 0}, {empty, empty, empty}};
+}
+
+// How many rows of a plane, from the first, lie whole in a frame's first `bytes` bytes.
+static int32_t wholeRows(const Plane& plane, size_t sampleBytes, size_t bytes)
+{
+    if (plane.width <= 0 || plane.height <= 0) {
+        return plane.height;
+    }
+    const size_t firstRowEnd = sampleOffset(plane, plane.width - 1, 0) + sampleBytes;
+    if (bytes < firstRowEnd) {
+        return 0;
+    }
+    if (plane.rowStride == 0) {
+        return plane.height;
+    }
+    const size_t rows = (bytes - firstRowEnd) / plane.rowStride + 1;
+    return static_cast<int32_t>(std::min(rows, static_cast<size_t>(plane.height)));
+}
+
+// Whether the bytes from progress.equalBytes to `end` are equal in both frames with their
+// padding clear; if so they are counted equal.
+static bool extendEqual(FrameProgress& progress, const PairLayout& pair, const Buffers& buffers, size_t end)
+{
+    const uint32_t paddingMask = pair.expectedCoding.paddingMask;
+    const size_t from = progress.equalBytes;
+    const size_t length = end - from;
+    const bool equal = std::memcmp(buffers.expected + from, buffers.actual + from, length) == 0 &&
+                       (paddingMask == 0 || !framePadded(buffers.expected + from, length, paddingMask));
+    if (equal) {
+        progress.equalBytes = end;
+    }
+    return equal;
+}
+
+void compareArrived(FrameProgress& progress, const PairLayout& pair, const Criteria& criteria, const Buffers& buffers,
+                    const size_t got[2])
+{
+    const FrameLayout& layout = pair.expected;
+    const size_t bytes = layout.sampleBytes;
+    if (!progress.differs) {
+        // Padding is looked at a whole container at a time.
+        const size_t end = std::min(got[0], got[1]) / bytes * bytes;
+        if (end <= progress.equalBytes || extendEqual(progress, pair, buffers, end)) {
+            return;
+        }
+        // The rows that lie whole in the equal bytes show nothing: they are passed over.
+        progress.differs = true;
+        for (int p = 0; p < layout.planeCount; ++p) {
+            progress.nextRow[p] = wholeRows(layout.planes[p], bytes, progress.equalBytes);
+        }
+    }
+    const uint8_t* const frames[3] = {buffers.expected, buffers.actual, nullptr};
+    for (int p = 0; p < layout.planeCount; ++p) {
+        const int32_t end = std::min(wholeRows(layout.planes[p], bytes, got[0]),
+                                     wholeRows(pair.actual.planes[p], pair.actual.sampleBytes, got[1]));
+        if (end > progress.nextRow[p]) {
+            comparePlaneRows(p, pair, criteriaOf(criteria, p).tolerance, frames, buffers, 0, nullptr,
+                             progress.nextRow[p], end, progress.tallies[p]);
+            progress.nextRow[p] = end;
+        }
+    }
+}
+
+FrameResult finishFrame(const FrameProgress& progress, const Criteria& criteria, const PairLayout& pair, int64_t frame)
+{
+    const FrameLayout& layout = pair.expected;
+    FrameResult result{frame, false, false, false, {}, false, {}};
+    for (int p = 0; p < std::min(layout.planeCount, 3); ++p) {
+        result.planes[p] = equalPlane(layout.planes[p], criteria.ssim);
+        if (progress.differs) {
+            addPlane(result, p,
+                     judgePlane(progress.tallies[p], std::nan(""), layout.planes[p], criteriaOf(criteria, p),
+                                pair.expectedCoding.depth));
+        }
     }
     return result;
 }

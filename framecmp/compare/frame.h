@@ -24,4 +24,25 @@ namespace framecmp {
 FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers, int64_t frame,
                          SsimBuffers& ssimBuffers, const SampleListing* listing);
 
+// A frame pair compared as its files' bytes come in, each part while it is still in cache:
+// the bytes found equal from the frame's start (padding clear), and once a byte differs or
+// a padding bit is set, each plane's rows compared so far and their tally.
+struct FrameProgress {
+    size_t equalBytes;
+    bool differs; // rows are compared
+    int32_t nextRow[3];
+    PlaneTally tallies[3];
+};
+
+FrameProgress startFrameProgress(const PairLayout& pair);
+
+// Compares what has come of both frames since the last call: `got` bytes of EXPECTED and
+// ACTUAL from the frame's start. Neither a mask nor a listing is taken: both want the
+// whole frame in order.
+void compareArrived(FrameProgress& progress, const PairLayout& pair, const Criteria& criteria, const Buffers& buffers,
+                    const size_t got[2]);
+
+// The result once both frames are whole and compared, as compareFrame gives it.
+FrameResult finishFrame(const FrameProgress& progress, const Criteria& criteria, const PairLayout& pair, int64_t frame);
+
 } // namespace framecmp

@@ -81,22 +81,26 @@ static const uint8_t* rowPiece(const uint8_t* frame, const Plane& plane, size_t 
     return row;
 }
 
-// The plane loop: every row in pieces the row kernels take, each file's samples from where
-// its layout puts them.
-PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* expectedFrame,
-                        const uint8_t* actualFrame, const uint8_t* maskFrame, const Buffers& buffers, int64_t frame,
-                        const SampleListing* listing)
+PlaneTally emptyPlaneTally()
+{
+    return PlaneTally{0, 0, -1, -1, 0, 0, 0, -1, -1, 0, 0};
+}
+
+// The plane loop: rows `firstRow` to `endRow` (not included) in pieces the row kernels take,
+// each file's samples from where its layout puts them, added to `tally`.
+void comparePlaneRows(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* const frames[3],
+                      const Buffers& buffers, int64_t frame, const SampleListing* listing, int32_t firstRow,
+                      int32_t endRow, PlaneTally& tally)
 {
     const Plane& expectedPlane = pair.expected.planes[planeIndex];
     const Plane& actualPlane = pair.actual.planes[planeIndex];
     const size_t bytes = pair.expected.sampleBytes;
     const SampleCoding codings[2] = {pair.expectedCoding, pair.actualCoding};
-    PlaneTally tally{0, 0, -1, -1, 0, 0, 0, -1, -1, 0, 0};
-    for (int32_t y = 0; y < expectedPlane.height; ++y) {
+    for (int32_t y = firstRow; y < endRow; ++y) {
         for (size_t x = 0; x < static_cast<size_t>(expectedPlane.width); x += kernelSpan) {
             const size_t length = std::min(static_cast<size_t>(expectedPlane.width) - x, kernelSpan);
-            const uint8_t* rows[3] = {rowPiece(expectedFrame, expectedPlane, bytes, x, y, length, buffers.expectedRow),
-                                      rowPiece(actualFrame, actualPlane, bytes, x, y, length, buffers.actualRow),
+            const uint8_t* rows[3] = {rowPiece(frames[0], expectedPlane, bytes, x, y, length, buffers.expectedRow),
+                                      rowPiece(frames[1], actualPlane, bytes, x, y, length, buffers.actualRow),
                                       nullptr};
             const RowTally row = bytes == 1 ? compareRow8(rows[0], rows[1], length, tolerance)
                                             : compareRow16(rows[0], rows[1], length, codings, tolerance);
@@ -104,8 +108,8 @@ PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t toleranc
             tally.padded += row.padded;
             tally.sumOfSquares += row.sumOfSquares;
             tally.largest = std::max(tally.largest, row.largest);
-            if (maskFrame != nullptr) {
-                rows[2] = rowPiece(maskFrame, actualPlane, bytes, x, y, length, buffers.maskRow);
+            if (frames[2] != nullptr) {
+                rows[2] = rowPiece(frames[2], actualPlane, bytes, x, y, length, buffers.maskRow);
                 rows[2] = anySet(rows[2], length * bytes) ? rows[2] : nullptr;
             }
             if (rows[2] != nullptr || (row.failing != 0 && (tally.firstX < 0 || listing != nullptr))) {
@@ -114,6 +118,16 @@ PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t toleranc
             }
         }
     }
+}
+
+PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* expectedFrame,
+                        const uint8_t* actualFrame, const uint8_t* maskFrame, const Buffers& buffers, int64_t frame,
+                        const SampleListing* listing)
+{
+    const uint8_t* const frames[3] = {expectedFrame, actualFrame, maskFrame};
+    PlaneTally tally = emptyPlaneTally();
+    comparePlaneRows(planeIndex, pair, tolerance, frames, buffers, frame, listing, 0,
+                     pair.expected.planes[planeIndex].height, tally);
     return tally;
 }
 

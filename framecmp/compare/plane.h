@@ -47,6 +47,16 @@ using SampleListing = std::function<void(const FailingSample&)>;
 // Whether any byte is set.
 bool anySet(const uint8_t* data, size_t size);
 
+// A plane's tally before its first row.
+PlaneTally emptyPlaneTally();
+
+// Compares rows `firstRow` to `endRow` (not included) of one plane of `frames` (EXPECTED,
+// ACTUAL and the mask, null when none is), adding what they show to `tally`: a plane
+// compared a few rows at a time tallies as one compared whole.
+void comparePlaneRows(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* const frames[3],
+                      const Buffers& buffers, int64_t frame, const SampleListing* listing, int32_t firstRow,
+                      int32_t endRow, PlaneTally& tally);
+
 // Compares one plane of two frames; every failing sample goes to `listing` when there is one.
 // `maskFrame`, laid out as ACTUAL, marks unknown samples; null when none is.
 PlaneTally comparePlane(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* expectedFrame,

@@ -3,19 +3,27 @@
 // coding; the bytes past a row are set to differ, so that a kernel reading past its end
 // counts them. The test of a mask's bytes sees its last byte of an odd length. And the PSNR's hundredths, on which the
 // floor and --align decide, rounded as printf's "%.2f" rounds the number at its .xx5 boundaries.
+// And a frame pair read and compared in small bands, which end mid-row and mid-plane, gives
+// the result of the whole frame compared at once.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <getopt.h>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "framecmp/compare/frame.h"
 #include "framecmp/compare/plane.h"
 #include "framecmp/compare/psnr.h"
 #include "framecmp/compare/rowkernels.h"
 #include "framecmp/compare/ssimsums.h"
+#include "framecmp/input.h"
+#include "framecmp/loop.h"
 
 namespace {
 
@@ -167,3 +175,118 @@ TEST(FramecmpKernels, HundredthsRoundAsPrintfDoes)
 }
 
 } // namespace
+
+namespace {
+
+// One row a case: the formats and size, the band (bytes of each file read at a time), one
+// sample of ACTUAL changed by `change` (0: none; above the values' mask: padding set), and
+// ACTUAL cut short to `actualBytes` (0: a whole frame).
+struct BandCase {
+    const char* format;
+    const char* actualFormat; // -F; "" for the same
+    const char* size;
+    size_t band;
+    int plane;
+    int32_t x;
+    int32_t y;
+    uint32_t change;
+    size_t actualBytes;
+};
+
+// Sample (x, y) of a plane, as a container of the coding, written into a frame.
+void putSample(std::string& frame, const Plane& plane, size_t bytes, int32_t x, int32_t y, uint32_t container)
+{
+    const size_t at = sampleOffset(plane, x, y);
+    frame[at] = static_cast<char>(container);
+    if (bytes == 2) {
+        frame[at + 1] = static_cast<char>(container >> 8U);
+    }
+}
+
+bool operator==(const PlaneResult& a, const PlaneResult& b)
+{
+    return a.failing == b.failing && a.padded == b.padded && a.largest == b.largest && a.mse == b.mse &&
+           a.firstX == b.firstX && a.firstY == b.firstY && a.firstExpected == b.firstExpected &&
+           a.firstActual == b.firstActual && a.fails == b.fails;
+}
+
+} // namespace
+
+TEST(FramecmpKernels, BandsTallyAsWholeFrames)
+{
+    const BandCase cases[] = {
+        {"yuv420p", "", "37x21", 64, 0, 36, 20, 1, 0},         // the last luma sample, after many equal bands
+        {"yuv420p", "", "37x21", 97, 1, 5, 3, 200, 0},         // an odd band
+        {"yuv420p", "", "37x21", 36, 0, 36, 0, 5, 0},          // a row's last sample just past the equal bands
+        {"yuv420p", "", "37x21", 5000, 0, 0, 0, 0, 0},         // one band, equal
+        {"yuv420p", "", "37x21", 64, 2, 18, 10, 3, 500},       // ACTUAL ends mid-frame
+        {"yuv420p10le", "", "37x21", 100, 2, 18, 10, 7, 0},    // the last chroma sample
+        {"yuv420p10le", "", "37x21", 101, 0, 3, 11, 0x400, 0}, // padding set, an odd band
+        {"yuv422p12le", "", "19x9", 48, 1, 0, 4, 4095, 0},
+        {"nv12", "", "33x17", 50, 2, 16, 8, 9, 0}, // chroma side by side
+        {"yuv420p10le", "p010le", "37x21", 128, 1, 7, 2, 1, 0},
+        {"p010le", "yuv420p10le", "37x21", 77, 0, 36, 0, 0, 0},
+        {"gray", "", "64x64", 4096, 0, 63, 63, 0, 0},
+    };
+    std::mt19937 random(24);
+    std::string pattern = (std::filesystem::temp_directory_path() / "framecmp-bands-XXXXXX").string();
+    const std::string dir = mkdtemp(pattern.data());
+    for (const BandCase& c : cases) {
+        SCOPED_TRACE(std::string(c.format) + " -F " + c.actualFormat + " " + c.size + " band " +
+                     std::to_string(c.band));
+        std::vector<std::string> args = {"framecmp", "-s", c.size, "-f", c.format};
+        if (*c.actualFormat != '\0') {
+            args.insert(args.end(), {"-F", c.actualFormat});
+        }
+        args.insert(args.end(), {dir + "/e.yuv", dir + "/a.yuv"});
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        optind = 0; // getopt starts afresh on each command line
+        Options options = readOptions(static_cast<int>(argv.size()), argv.data());
+        completeFromNames(options);
+        const PairLayout pair = makePairLayout(options);
+        const size_t bytes = pair.expected.sampleBytes;
+        std::string expected(pair.expected.frameSize, '\0');
+        std::string actual(pair.actual.frameSize, '\0');
+        for (int p = 0; p < pair.expected.planeCount; ++p) {
+            for (int32_t y = 0; y < pair.expected.planes[p].height; ++y) {
+                for (int32_t x = 0; x < pair.expected.planes[p].width; ++x) {
+                    uint32_t value = static_cast<uint32_t>(random()) & pair.expectedCoding.valueMask;
+                    putSample(expected, pair.expected.planes[p], bytes, x, y, value << pair.expectedCoding.shift);
+                    if (p == c.plane && x == c.x && y == c.y) {
+                        value ^= c.change;
+                    }
+                    putSample(actual, pair.actual.planes[p], bytes, x, y, value << pair.actualCoding.shift);
+                }
+            }
+        }
+        std::ofstream(dir + "/e.yuv", std::ios::binary) << expected;
+        std::ofstream(dir + "/a.yuv", std::ios::binary)
+            << (c.actualBytes == 0 ? actual : actual.substr(0, c.actualBytes));
+        const Input inputs[2] = {openInput(options.expectedPath), openInput(options.actualPath)};
+        Buffers buffers = allocateBuffers(pair.expected, false);
+        frameBandSize = c.band;
+        FrameProgress progress = startFrameProgress(pair);
+        size_t got[2] = {};
+        readComparingBands(inputs, buffers, pair, options.criteria, got, progress);
+        EXPECT_EQ(got[0], pair.expected.frameSize);
+        EXPECT_EQ(got[1], c.actualBytes == 0 ? pair.actual.frameSize : c.actualBytes);
+        if (c.actualBytes == 0) {
+            SsimBuffers ssimBuffers{};
+            const FrameResult banded = finishFrame(progress, options.criteria, pair, 0);
+            const FrameResult whole = compareFrame(options.criteria, pair, buffers, 0, ssimBuffers, nullptr);
+            EXPECT_EQ(banded.fails, c.change != 0);
+            EXPECT_EQ(banded.fails, whole.fails);
+            EXPECT_EQ(banded.differs, whole.differs);
+            for (int p = 0; p < pair.expected.planeCount; ++p) {
+                EXPECT_TRUE(banded.planes[p] == whole.planes[p]) << "plane " << p;
+            }
+        }
+        releaseBuffers(buffers);
+        close(inputs[0].fd);
+        close(inputs[1].fd);
+    }
+    std::filesystem::remove_all(dir);
+}
