@@ -17,6 +17,7 @@
 #include "framecmp/compare/coding.h"
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/ssim.h"
+#include "framecmp/crop.h"
 #include "framecmp/diagnosis/displacement.h"
 #include "framecmp/input.h"
 #include "framecmp/loop.h"
@@ -61,16 +62,20 @@ static void drawLaterFrame(const Options& options, const PairLayout& pair, const
             readMaskFrame(inputs[2], buffers, pair.actual.fileFrameSize, got);
         }
     }
-    const FrameResult drawn =
-        compareFrame(options.criteria, pair, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
-    reports.picture = writePicture(options.picturePath, pair, buffers, drawn, options.criteria.tolerance);
+    FrameResult drawn = compareFrame(options.criteria, pair, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
+    toFrameCoordinates(drawn, pair, options.crop);
+    reports.picture =
+        writePicture(options.picturePath, *state.wholePair, buffers, drawn, options.criteria.tolerance, options.crop);
     tally.pictureWritten = true;
 }
 
-// A failing frame searched for a lost or extra bus word, and its line said.
+// A failing frame searched for a lost or extra bus word, and its line said. A region cut
+// out of the frame is no bus order: under --crop, no search.
 static void diagnoseAndSay(const Options& options, const PairLayout& pair, const Buffers& buffers, LoopState& state)
 {
-    diagnoseFrame(options.criteria, pair, buffers, state.result, state.diagnosis);
+    if (!cropped(options.crop)) {
+        diagnoseFrame(options.criteria, pair, buffers, state.result, state.diagnosis);
+    }
     sayFinishedRuns(state.diagnosis, options.text);
     if (!options.text.quiet && !options.text.listSamples) {
         sayFrameLine(state.result, pair, options.criteria);
@@ -88,7 +93,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
                       Buffers& buffers, int64_t firstFrame, Remainder rest[2], Reports& reports, LoopState& state)
 {
     RunTally tally = emptyTally();
-    const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, pair); };
+    const SampleListing listing = [&](const FailingSample& sample) {
+        sayFailingSample(toFrameCoordinates(sample, pair, options.crop), pair);
+    };
     for (;;) {
         const size_t gotExpected = nextFrame(inputs[0], readahead, 0, buffers, pair.expected.fileFrameSize);
         const size_t gotActual = nextFrame(inputs[1], readahead, 1, buffers, pair.actual.fileFrameSize);
@@ -110,6 +117,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         }
         state.result = compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
                                     options.text.listSamples ? &listing : nullptr);
+        toFrameCoordinates(state.result, pair, options.crop);
         const bool fails = state.result.fails;
         noteFrame(tally, pair.expected.planeCount, state.result);
         if (fails) {
@@ -117,8 +125,8 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         }
         reportFrame(reports, pair, options, state.result);
         if (drawsFrame(options, tally, frame, fails)) {
-            reports.picture =
-                writePicture(options.picturePath, pair, buffers, state.result, options.criteria.tolerance);
+            reports.picture = writePicture(options.picturePath, *state.wholePair, buffers, state.result,
+                                           options.criteria.tolerance, options.crop);
             tally.pictureWritten = true;
         }
         if (!fails) {

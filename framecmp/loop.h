@@ -20,11 +20,13 @@
 namespace framecmp {
 
 // What the frame loop carries from one frame to the next: SSIM's sums, the latest frame's
-// result, the displacements found.
+// result, the displacements found; and the whole frame's layout, which the picture draws
+// when --crop narrows the one compared.
 struct LoopState {
     SsimBuffers ssimBuffers;
     FrameResult result;
     Diagnosis diagnosis;
+    const PairLayout* wholePair;
 };
 
 // `inputs` are EXPECTED, ACTUAL and the mask (fd -1 without --unknown).

@@ -6,6 +6,7 @@
 
 #include "framecmp/align.h"
 #include "framecmp/compare/frame.h"
+#include "framecmp/crop.h"
 #include "framecmp/input.h"
 #include "framecmp/loop.h"
 #include "framecmp/options.h"
@@ -36,12 +37,13 @@ int run(int argc, char** argv)
     options.text.quiet = options.text.quiet || isStandardOutput(options.csvPath) ||
                          isStandardOutput(options.jsonPath) || isStandardOutput(options.plotPath);
     completeFromNames(options);
-    const PairLayout pair = makePairLayout(options);
+    const PairLayout wholePair = makePairLayout(options);
+    const PairLayout pair = cropPair(wholePair, options);
     refuseOutputsOverInputs(options);
     checkOutputs(options);
 #ifndef FRAMECMP_HAVE_PNG
     if (options.picturePath != nullptr) {
-        writePicture(options.picturePath, pair, Buffers{}, FrameResult{}, 0);
+        writePicture(options.picturePath, pair, Buffers{}, FrameResult{}, 0, Region{});
     }
 #endif
     const bool masked = options.maskPath != nullptr;
@@ -74,7 +76,7 @@ int run(int argc, char** argv)
     }
     startReports(reports, options, firstFrame, options.skip[1] - options.skip[0] + aligned);
     Remainder rest[2] = {};
-    LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}};
+    LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}, &wholePair};
     const RunTally tally = compareFiles(options, pair, inputs, readahead, buffers, firstFrame, rest, reports, state);
     bool endsDiffer = false;
     if (reportNothingLeft(options, tally, rest)) {

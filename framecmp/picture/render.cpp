@@ -37,6 +37,10 @@ const uint8_t unknownYellow[3] = {255, 255, 0};
 
 const uint8_t outlineBlue[3] = {0, 0, 255};
 
+// --crop's region: a line of green just outside it on the three frames, or on its edge
+// where it meets the frame's.
+const uint8_t regionGreen[3] = {0, 255, 0};
+
 static uint8_t clampByte(int32_t value)
 {
     return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
@@ -215,6 +219,26 @@ static void frameRow(const PairLayout& pair, const PictureLayout& picture, const
     }
 }
 
+// The green line of --crop's region on row y of the frames.
+static void regionRow(const PairLayout& pair, const PictureLayout& picture, int32_t y, uint8_t* row)
+{
+    const Region& r = picture.region;
+    const int32_t left = std::max(r.x - 1, 0);
+    const int32_t right = std::min(r.x + r.width, pair.expected.width - 1);
+    const int32_t top = std::max(r.y - 1, 0);
+    const int32_t bottom = std::min(r.y + r.height, pair.expected.height - 1);
+    if (y < top || y > bottom) {
+        return;
+    }
+    const bool across = y == top || y == bottom;
+    for (int i = 0; i < 3; ++i) {
+        uint8_t* panel = row + 3 * static_cast<size_t>(picture.panelX[i]);
+        for (int32_t x = left; x <= right; x += across || x == right ? 1 : right - left) {
+            std::memcpy(panel + 3 * static_cast<size_t>(x), regionGreen, 3);
+        }
+    }
+}
+
 void pictureRow(const PairLayout& pair, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
                 int64_t y, uint8_t* row, size_t rowBytes)
 {
@@ -230,6 +254,9 @@ void pictureRow(const PairLayout& pair, const PictureLayout& picture, const Buff
     const int64_t inside = y - picture.band;
     if (inside < pair.expected.height) {
         frameRow(pair, picture, buffers, static_cast<int32_t>(inside), row);
+        if (picture.region.width != 0) {
+            regionRow(pair, picture, static_cast<int32_t>(inside), row);
+        }
     }
     if (inside < int64_t{picture.windowHeight} * picture.zoom) {
         zoomRow(pair, picture, buffers, tolerance, static_cast<int32_t>(inside),
