@@ -82,11 +82,14 @@ static void diagnoseAndSay(const Options& options, const PairLayout& pair, const
     }
 }
 
-// The latest displacement's run closed, and said when it was more than one frame.
-static void closeRun(const Options& options, LoopState& state)
+// The latest displacement's run closed, and said when it was more than one frame; and the
+// frame shift still open, claimed when it held (at a file's end, `ended`, to that end).
+static void closeRun(const Options& options, LoopState& state, bool ended)
 {
     closeDisplacementRun(state.diagnosis);
     sayFinishedRuns(state.diagnosis, options.text);
+    finishShiftSearch(state.shifts, ended);
+    sayFrameShifts(state.shifts.unsaid, options.text);
 }
 
 RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[3], Readahead& readahead,
@@ -108,7 +111,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             if (options.maskPath != nullptr) {
                 checkMaskEnd(inputs[2], buffers, pair.actual.fileFrameSize, rest[1]);
             }
-            closeRun(options, state);
+            closeRun(options, state, true);
             return tally;
         }
         const int64_t frame = firstFrame + tally.framesCompared++;
@@ -120,6 +123,8 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         toFrameCoordinates(state.result, pair, options.crop);
         const bool fails = state.result.fails;
         noteFrame(tally, pair.expected.planeCount, state.result);
+        followFrame(state.shifts, options.criteria, pair, buffers, frame, fails, state.ssimBuffers);
+        sayFrameShifts(state.shifts.unsaid, options.text);
         if (fails) {
             diagnoseAndSay(options, pair, buffers, state);
         }
@@ -139,7 +144,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         // A report is whole: -q alone stops at the first failing frame.
         if ((options.text.quiet && !reportsWanted(options)) || tally.framesFailing == options.stopAfter) {
             tally.stopped = true;
-            closeRun(options, state);
+            closeRun(options, state, false);
             drawLaterFrame(options, pair, inputs, readahead, buffers, frame, tally, state, reports, rest);
             return tally;
         }

@@ -12,6 +12,7 @@
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/ssim.h"
 #include "framecmp/diagnosis/displacement.h"
+#include "framecmp/diagnosis/frameshift.h"
 #include "framecmp/input.h"
 #include "framecmp/options.h"
 #include "framecmp/report/files.h"
@@ -27,6 +28,7 @@ struct LoopState {
     FrameResult result;
     Diagnosis diagnosis;
     const PairLayout* wholePair;
+    ShiftSearch shifts;
 };
 
 // `inputs` are EXPECTED, ACTUAL and the mask (fd -1 without --unknown).

@@ -76,7 +76,7 @@ int run(int argc, char** argv)
     }
     startReports(reports, options, firstFrame, options.skip[1] - options.skip[0] + aligned);
     Remainder rest[2] = {};
-    LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}, &wholePair};
+    LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}, &wholePair, makeShiftSearch()};
     const RunTally tally = compareFiles(options, pair, inputs, readahead, buffers, firstFrame, rest, reports, state);
     bool endsDiffer = false;
     if (reportNothingLeft(options, tally, rest)) {
@@ -98,7 +98,7 @@ int run(int argc, char** argv)
         }
     }
     const int status = tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
-    finishReports(reports, options, pair, tally, state.diagnosis.displacements, rest, status);
+    finishReports(reports, options, pair, tally, state.diagnosis.displacements, state.shifts.claimed, rest, status);
     finishOutput(options, tally, undrawnFrameText(options, tally, firstFrame, rest));
     placeOutputs(reports);
     return status;

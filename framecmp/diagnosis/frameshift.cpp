@@ -1,0 +1,171 @@
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "framecmp/compare/frame.h"
+#include "framecmp/compare/psnr.h"
+#include "framecmp/diagnosis/frameshift.h"
+
+namespace framecmp {
+
+// A probe: this many luma samples in the middle of the frame (of the region under --crop).
+constexpr int32_t probeLength = 64;
+
+// Without -t or -p (--ssim-min alone), a probe is alike at this PSNR, in hundredths of a dB.
+constexpr int64_t probeFloor = 3000;
+
+ShiftSearch makeShiftSearch()
+{
+    ShiftSearch search{};
+    search.streakStart = -1;
+    search.start = -1;
+    search.last = -1;
+    return search;
+}
+
+static std::vector<int32_t> probeOf(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame)
+{
+    const Plane& plane = layout.planes[0];
+    const int32_t length = std::min(plane.width, probeLength);
+    const int32_t x = (plane.width - length) / 2;
+    const int32_t y = plane.height / 2;
+    std::vector<int32_t> values(static_cast<size_t>(length));
+    for (int32_t i = 0; i < length; ++i) {
+        values[static_cast<size_t>(i)] =
+            valueOf(containerAt(frame + sampleOffset(plane, x + i, y), 0, layout.sampleBytes), coding);
+    }
+    return values;
+}
+
+// Whether two probes are alike as the criteria would judge their frames: every sample
+// within the tolerance where samples decide, else their PSNR at the floor.
+static bool probesAlike(const std::vector<int32_t>& one, const std::vector<int32_t>& other, const Criteria& criteria,
+                        int32_t depth)
+{
+    if (one.empty() || one.size() != other.size()) {
+        return false;
+    }
+    const bool samplesDecide = criteria.toleranceGiven || (criteria.psnrFloor < 0 && criteria.ssimMin < 0);
+    uint64_t sumOfSquares = 0;
+    for (size_t i = 0; i < one.size(); ++i) {
+        const int64_t difference = one[i] - other[i];
+        if (samplesDecide && std::abs(difference) > criteria.tolerance) {
+            return false;
+        }
+        sumOfSquares += static_cast<uint64_t>(difference * difference);
+    }
+    const double mse = static_cast<double>(sumOfSquares) / static_cast<double>(one.size());
+    return samplesDecide || !belowFloor(mse, depth, criteria.psnrFloor >= 0 ? criteria.psnrFloor : probeFloor);
+}
+
+// Whether an EXPECTED frame and an ACTUAL frame, not necessarily of one number, pass.
+static bool framesAlike(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
+                        const uint8_t* expected, const uint8_t* actual, int64_t frame, SsimBuffers& ssimBuffers)
+{
+    Buffers shifted = buffers;
+    shifted.expected = const_cast<uint8_t*>(expected);
+    shifted.actual = const_cast<uint8_t*>(actual);
+    shifted.mask = nullptr;
+    return !compareFrame(criteria, pair, shifted, frame, ssimBuffers, nullptr).fails;
+}
+
+// Closes the candidate, claiming it when it held long enough.
+static void closeCandidate(ShiftSearch& search, bool ended)
+{
+    if (search.shift != 0 && search.confirmed >= (ended ? 1 : shiftLeast)) {
+        const bool late = search.shift > 0;
+        const FrameShift shift{search.start, search.last, search.shift,
+                               !late                    ? "dropped"
+                               : search.repeatedAtStart ? "repeated"
+                                                        : "inserted"};
+        search.claimed.push_back(shift);
+        search.unsaid.push_back(shift);
+    }
+    search.shift = 0;
+    search.confirmed = 0;
+    search.kept.clear();
+}
+
+// Checks the candidate against frame pair `frame` in full where the frame it is shifted to
+// is kept, and keeps this frame for those to come.
+static void checkCandidate(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair,
+                           const Buffers& buffers, int64_t frame, SsimBuffers& ssimBuffers)
+{
+    const int64_t n = std::abs(search.shift);
+    const bool late = search.shift > 0;
+    if (frame - n >= search.keptFirst) {
+        const uint8_t* kept = search.kept[static_cast<size_t>(frame - n - search.keptFirst)].data();
+        if (!framesAlike(criteria, pair, buffers, late ? kept : buffers.expected, late ? buffers.actual : kept, frame,
+                         ssimBuffers)) {
+            closeCandidate(search, false);
+            return;
+        }
+        ++search.confirmed;
+        search.last = frame;
+    }
+    while (!search.kept.empty() && search.keptFirst < frame + 1 - n) {
+        search.kept.pop_front();
+        ++search.keptFirst;
+    }
+    const uint8_t* now = late ? buffers.expected : buffers.actual;
+    search.kept.emplace_back(now, now + (late ? pair.expected.linesEnd : pair.actual.linesEnd));
+    search.keptFirst = frame + 1 - static_cast<int64_t>(search.kept.size());
+}
+
+// Probes a failing frame for a shift: ACTUAL's frame against EXPECTED's of one or two frames
+// before (ACTUAL late), EXPECTED's against ACTUAL's of one or two before (ACTUAL early, from
+// within the run of failing frames); the first alike opens the candidate.
+static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame,
+                          const std::vector<int32_t> now[2], const Criteria& criteria)
+{
+    const int32_t depth = pair.expectedCoding.depth;
+    for (int32_t n = 1; n <= shiftReach; ++n) {
+        for (const bool late : {true, false}) {
+            if (!late && frame - n < search.streakStart) {
+                continue;
+            }
+            const std::vector<int32_t>& past = search.probes[late ? 0 : 1][n - 1];
+            if (!probesAlike(past, now[late ? 1 : 0], criteria, depth)) {
+                continue;
+            }
+            search.shift = late ? n : -n;
+            search.start = late ? search.streakStart : frame - n;
+            search.last = frame;
+            search.confirmed = 0;
+            const uint8_t* kept = late ? buffers.expected : buffers.actual;
+            search.kept.emplace_back(kept, kept + (late ? pair.expected.linesEnd : pair.actual.linesEnd));
+            search.keptFirst = frame;
+            return;
+        }
+    }
+}
+
+void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
+                 int64_t frame, bool fails, SsimBuffers& ssimBuffers)
+{
+    if (search.shift != 0) {
+        checkCandidate(search, criteria, pair, buffers, frame, ssimBuffers);
+    }
+    std::vector<int32_t> now[2] = {probeOf(pair.expected, pair.expectedCoding, buffers.expected),
+                                   probeOf(pair.actual, pair.actualCoding, buffers.actual)};
+    if (fails && !search.previousFailed) {
+        search.streakStart = frame;
+        search.repeatedAtStart = probesAlike(search.probes[1][0], now[1], criteria, pair.expectedCoding.depth);
+    }
+    if (fails && search.shift == 0) {
+        probeForShift(search, pair, buffers, frame, now, criteria);
+    }
+    search.previousFailed = fails;
+    for (size_t file = 0; file < 2; ++file) {
+        search.probes[file][1] = std::move(search.probes[file][0]);
+        search.probes[file][0] = std::move(now[file]);
+    }
+}
+
+void finishShiftSearch(ShiftSearch& search, bool ended)
+{
+    closeCandidate(search, ended);
+}
+
+} // namespace framecmp
