@@ -76,7 +76,7 @@ PairLayout cropPair(const PairLayout& whole, Options& options)
                               static_cast<int32_t>(std::max<int64_t>(whole.expected.width - twice, 0)),
                               static_cast<int32_t>(std::max<int64_t>(whole.expected.height - twice, 0))};
     }
-    if (!cropped(options.crop)) {
+    if (!cropped(options.crop) && options.border < 0) {
         return whole;
     }
     checkRegion(options, whole.expected);
