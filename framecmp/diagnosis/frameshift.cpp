@@ -88,12 +88,17 @@ static void closeCandidate(ShiftSearch& search, bool ended)
 }
 
 // Checks the candidate against frame pair `frame` in full where the frame it is shifted to
-// is kept, and keeps this frame for those to come.
+// is kept, and keeps this frame for those to come. A frame that passes as it stands ends
+// the run the shift explains: in a still picture every shift is alike.
 static void checkCandidate(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair,
-                           const Buffers& buffers, int64_t frame, SsimBuffers& ssimBuffers)
+                           const Buffers& buffers, int64_t frame, bool fails, SsimBuffers& ssimBuffers)
 {
     const int64_t n = std::abs(search.shift);
     const bool late = search.shift > 0;
+    if (!fails) {
+        closeCandidate(search, false);
+        return;
+    }
     if (frame - n >= search.keptFirst) {
         const uint8_t* kept = search.kept[static_cast<size_t>(frame - n - search.keptFirst)].data();
         if (!framesAlike(criteria, pair, buffers, late ? kept : buffers.expected, late ? buffers.actual : kept, frame,
@@ -145,7 +150,7 @@ void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout
                  int64_t frame, bool fails, SsimBuffers& ssimBuffers)
 {
     if (search.shift != 0) {
-        checkCandidate(search, criteria, pair, buffers, frame, ssimBuffers);
+        checkCandidate(search, criteria, pair, buffers, frame, fails, ssimBuffers);
     }
     std::vector<int32_t> now[2] = {probeOf(pair.expected, pair.expectedCoding, buffers.expected),
                                    probeOf(pair.actual, pair.actualCoding, buffers.actual)};

@@ -423,7 +423,9 @@ TEST(FramecmpDiagnosis, NeverClaimedOnRandomDamage)
 // ---- A dropped, inserted or repeated frame ----
 
 struct ShiftCase {
-    const char* edit; // "drop", "drop2", "repeat", "repeat2", "insert", or "damage" from the frame on
+    // "drop", "drop2", "repeat", "repeat2", "insert", "damage" from the frame on, or "still":
+    // every frame alike, the one damaged
+    const char* edit;
     int depth;
     const char* claim; // the line's end, "" for none: "one frame early from frame K on: 1 frame dropped"
     int frames;        // the JSON's "frames"
@@ -448,6 +450,7 @@ TEST(FramecmpDiagnosis, FramesDroppedRepeatedOrInserted)
         {"insert", 8, "one frame late from frame K on: 1 frame inserted", 1, "inserted"},
         {"damage", 8, "", 0, ""},
         {"damage", 10, "", 0, ""},
+        {"still", 8, "", 0, ""},
     };
     // clang-format on
     for (size_t turn = 0; turn < 4 * std::size(cases); ++turn) {
@@ -466,12 +469,12 @@ TEST(FramecmpDiagnosis, FramesDroppedRepeatedOrInserted)
             return frame;
         };
         std::vector<std::string> frames;
+        const std::string edit = c.edit;
         for (int i = 0; i < count; ++i) {
-            frames.push_back(randomFrame());
+            frames.push_back(edit == "still" && i > 0 ? frames[0] : randomFrame());
         }
         const int k = 1 + static_cast<int>(random() % 6);
         std::vector<std::string> actual(frames.begin(), frames.begin() + k);
-        const std::string edit = c.edit;
         const int cut = edit == "drop" ? 1 : edit == "drop2" ? 2 : 0;
         const int added = edit == "repeat" || edit == "insert" ? 1 : edit == "repeat2" ? 2 : 0;
         for (int i = 0; i < added; ++i) {
@@ -480,8 +483,8 @@ TEST(FramecmpDiagnosis, FramesDroppedRepeatedOrInserted)
         for (int i = k + cut; i < count - added; ++i) {
             actual.push_back(frames[size_t(i)]);
         }
-        if (edit == "damage") {
-            for (size_t i = size_t(k); i < actual.size(); ++i) {
+        if (edit == "damage" || edit == "still") {
+            for (size_t i = size_t(k); i < (edit == "still" ? size_t(k) + 1 : actual.size()); ++i) {
                 for (int n = 0; n < 200; ++n) {
                     actual[i][random() % actual[i].size()] ^= 0x03;
                 }
