@@ -171,7 +171,15 @@ static const uint8_t* outlineFor(const uint8_t rgb[3], const uint8_t* first, con
     return distance(first) >= distance(second) ? first : second;
 }
 
-// Row y of the zoom: ACTUAL's pixels enlarged, each failing or unknown one outlined.
+// Whether pixel (x, y) is compared: inside --crop's region, or any without one.
+static bool compared(const Region& region, int32_t x, int32_t y)
+{
+    return region.width == 0 ||
+           (x >= region.x && x - region.x < region.width && y >= region.y && y - region.y < region.height);
+}
+
+// Row y of the zoom: ACTUAL's pixels enlarged, each failing or unknown one that is compared
+// outlined.
 static void zoomRow(const PairLayout& pair, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
                     int32_t y, uint8_t* row)
 {
@@ -185,8 +193,9 @@ static void zoomRow(const PairLayout& pair, const PictureLayout& picture, const 
         samplesAt(pair.actual, pair.actualCoding, buffers.actual, frameX, frameY, actual);
         uint8_t colour[3];
         putColour(actual, shift, colour);
-        const bool unknown = picture.masked && pixelUnknown(pair, buffers, frameX, frameY);
-        const bool fails = unknown || pixelFails(pair, buffers, frameX, frameY, tolerance);
+        const bool inside = compared(picture.region, frameX, frameY);
+        const bool unknown = inside && picture.masked && pixelUnknown(pair, buffers, frameX, frameY);
+        const bool fails = inside && (unknown || pixelFails(pair, buffers, frameX, frameY, tolerance));
         const uint8_t* outline =
             unknown ? outlineFor(colour, unknownYellow, outlineBlue) : outlineFor(colour, outlineRed, outlineCyan);
         for (int32_t inX = 0; inX < picture.zoom; ++inX) {
