@@ -21,6 +21,7 @@ ShiftSearch makeShiftSearch()
     search.streakStart = -1;
     search.start = -1;
     search.last = -1;
+    search.previousFrame = -1;
     return search;
 }
 
@@ -120,9 +121,10 @@ static void checkCandidate(ShiftSearch& search, const Criteria& criteria, const 
 
 // Probes a failing frame for a shift: ACTUAL's frame against EXPECTED's of one or two frames
 // before (ACTUAL late), EXPECTED's against ACTUAL's of one or two before (ACTUAL early, from
-// within the run of failing frames); the first alike opens the candidate.
+// within the run of failing frames); the first alike opens the candidate. A shift of one
+// frame is checked in full at once against the failing frame pair before, when it is kept.
 static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame,
-                          const std::vector<int32_t> now[2], const Criteria& criteria)
+                          const std::vector<int32_t> now[2], const Criteria& criteria, SsimBuffers& ssimBuffers)
 {
     const int32_t depth = pair.expectedCoding.depth;
     for (int32_t n = 1; n <= shiftReach; ++n) {
@@ -134,16 +136,36 @@ static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buf
             if (!probesAlike(past, now[late ? 1 : 0], criteria, depth)) {
                 continue;
             }
+            const bool checkable = n == 1 && search.previousFrame == frame - 1;
+            if (checkable && !framesAlike(criteria, pair, buffers, late ? search.previous[0].data() : buffers.expected,
+                                          late ? buffers.actual : search.previous[1].data(), frame, ssimBuffers)) {
+                continue;
+            }
             search.shift = late ? n : -n;
             search.start = late ? search.streakStart : frame - n;
             search.last = frame;
-            search.confirmed = 0;
+            search.confirmed = checkable ? 1 : 0;
             const uint8_t* kept = late ? buffers.expected : buffers.actual;
             search.kept.emplace_back(kept, kept + (late ? pair.expected.linesEnd : pair.actual.linesEnd));
             search.keptFirst = frame;
             return;
         }
     }
+}
+
+// Keeps the frame pair for the next frame's probes to check in full, or lets the kept one go.
+static void keepPrevious(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame, bool keep)
+{
+    const uint8_t* frames[2] = {buffers.expected, buffers.actual};
+    const size_t sizes[2] = {pair.expected.linesEnd, pair.actual.linesEnd};
+    for (size_t file = 0; file < 2; ++file) {
+        if (keep) {
+            search.previous[file].assign(frames[file], frames[file] + sizes[file]);
+        } else {
+            std::vector<uint8_t>().swap(search.previous[file]);
+        }
+    }
+    search.previousFrame = keep ? frame : -1;
 }
 
 void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
@@ -159,8 +181,9 @@ void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout
         search.repeatedAtStart = probesAlike(search.probes[1][0], now[1], criteria, pair.expectedCoding.depth);
     }
     if (fails && search.shift == 0) {
-        probeForShift(search, pair, buffers, frame, now, criteria);
+        probeForShift(search, pair, buffers, frame, now, criteria, ssimBuffers);
     }
+    keepPrevious(search, pair, buffers, frame, fails && search.shift == 0);
     search.previousFailed = fails;
     for (size_t file = 0; file < 2; ++file) {
         search.probes[file][1] = std::move(search.probes[file][0]);

@@ -23,13 +23,16 @@ constexpr int shiftLeast = 3;
 constexpr int32_t shiftReach = 2;
 
 // The search's memory: a probe (a luma row piece) of each file's last two frames, the run
-// of failing frames, and the candidate shift, with the frames of one file it is checked
-// against (at most shiftReach + 1, the frames from the shift's own on).
+// of failing frames and, while it has no candidate, its latest frame pair; and the
+// candidate shift, with the frames of one file it is checked against (at most
+// shiftReach + 1, the frames from the shift's own on).
 struct ShiftSearch {
     std::vector<int32_t> probes[2][shiftReach]; // [file][age]: age 0 is the frame before
     bool previousFailed;
     int64_t streakStart;                   // the first failing frame of the latest run of them
     bool repeatedAtStart;                  // ACTUAL's first failing frame probed alike to the frame before
+    std::vector<uint8_t> previous[2];      // the failing frame pair before, without a candidate
+    int64_t previousFrame;                 // its number; -1 when none is kept
     int32_t shift;                         // the candidate's frames, positive when ACTUAL is late; 0 when none
     int64_t start;                         // the candidate's first frame
     int64_t last;                          // its last frame pair found alike in full

@@ -430,9 +430,10 @@ struct ShiftCase {
     const char* claim; // the line's end, "" for none: "one frame early from frame K on: 1 frame dropped"
     int frames;        // the JSON's "frames"
     const char* kind;  // and its "kind"
+    int at = 0;        // the frame edited; 0 for a random one from 1 to 5
 };
 
-// Twelve frames of random 4:2:0 samples, ACTUAL edited from a random frame on: frames cut,
+// Twelve frames of random 4:2:0 samples, ACTUAL edited from a random frame on (or one near the end): frames cut,
 // repeated or inserted are named once, after the run, with where they start; random damage
 // never claims one. Frame k is still compared with frame k: every frame from there fails.
 TEST(FramecmpDiagnosis, FramesDroppedRepeatedOrInserted)
@@ -442,6 +443,8 @@ TEST(FramecmpDiagnosis, FramesDroppedRepeatedOrInserted)
     // clang-format off
     const ShiftCase cases[] = {
         {"drop", 8, "one frame early from frame K on: 1 frame dropped", -1, "dropped"},
+        // Two frames from the end: the shift holds to the end of the shorter file.
+        {"drop", 10, "one frame early from frame K on: 1 frame dropped", -1, "dropped", 9},
         {"drop", 10, "one frame early from frame K on: 1 frame dropped", -1, "dropped"},
         {"drop2", 8, "two frames early from frame K on: 2 frames dropped", -2, "dropped"},
         {"repeat", 8, "one frame late from frame K on: 1 frame repeated", 1, "repeated"},
@@ -473,7 +476,7 @@ TEST(FramecmpDiagnosis, FramesDroppedRepeatedOrInserted)
         for (int i = 0; i < count; ++i) {
             frames.push_back(edit == "still" && i > 0 ? frames[0] : randomFrame());
         }
-        const int k = 1 + static_cast<int>(random() % 6);
+        const int k = c.at != 0 ? c.at : 1 + static_cast<int>(random() % 5);
         std::vector<std::string> actual(frames.begin(), frames.begin() + k);
         const int cut = edit == "drop" ? 1 : edit == "drop2" ? 2 : 0;
         const int added = edit == "repeat" || edit == "insert" ? 1 : edit == "repeat2" ? 2 : 0;
