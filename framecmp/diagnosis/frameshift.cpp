@@ -22,6 +22,7 @@ ShiftSearch makeShiftSearch()
     search.start = -1;
     search.last = -1;
     search.previousFrame = -1;
+    search.olderFrame = -1;
     return search;
 }
 
@@ -85,44 +86,57 @@ static void closeCandidate(ShiftSearch& search, bool ended)
     }
     search.shift = 0;
     search.confirmed = 0;
-    search.kept.clear();
+    std::vector<uint8_t>().swap(search.older);
+    search.olderFrame = -1;
+}
+
+// Frame `frame` of a file (0 EXPECTED, 1 ACTUAL) when it is kept, else null.
+static const uint8_t* keptFrame(const ShiftSearch& search, size_t file, int64_t frame)
+{
+    if (frame == search.previousFrame) {
+        return search.previous[file].data();
+    }
+    const size_t candidateFile = search.shift > 0 ? 0 : 1;
+    return frame == search.olderFrame && file == candidateFile ? search.older.data() : nullptr;
+}
+
+// Whether a shift of `shift` frames holds at frame pair `frame` in full: 1 alike, 0 not, -1
+// when the frame it is shifted to is not kept.
+static int checkShift(const ShiftSearch& search, int32_t shift, const Criteria& criteria, const PairLayout& pair,
+                      const Buffers& buffers, int64_t frame, SsimBuffers& ssimBuffers)
+{
+    const bool late = shift > 0;
+    const uint8_t* kept = keptFrame(search, late ? 0 : 1, frame - std::abs(shift));
+    if (kept == nullptr) {
+        return -1;
+    }
+    return framesAlike(criteria, pair, buffers, late ? kept : buffers.expected, late ? buffers.actual : kept, frame,
+                       ssimBuffers)
+               ? 1
+               : 0;
 }
 
 // Checks the candidate against frame pair `frame` in full where the frame it is shifted to
-// is kept, and keeps this frame for those to come. A frame that passes as it stands ends
-// the run the shift explains: in a still picture every shift is alike.
+// is kept. A frame that passes as it stands ends the run the shift explains: in a still
+// picture every shift is alike.
 static void checkCandidate(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair,
                            const Buffers& buffers, int64_t frame, bool fails, SsimBuffers& ssimBuffers)
 {
-    const int64_t n = std::abs(search.shift);
-    const bool late = search.shift > 0;
-    if (!fails) {
+    const int held = fails ? checkShift(search, search.shift, criteria, pair, buffers, frame, ssimBuffers) : 0;
+    if (held == 0) {
         closeCandidate(search, false);
         return;
     }
-    if (frame - n >= search.keptFirst) {
-        const uint8_t* kept = search.kept[static_cast<size_t>(frame - n - search.keptFirst)].data();
-        if (!framesAlike(criteria, pair, buffers, late ? kept : buffers.expected, late ? buffers.actual : kept, frame,
-                         ssimBuffers)) {
-            closeCandidate(search, false);
-            return;
-        }
+    if (held == 1) {
         ++search.confirmed;
         search.last = frame;
     }
-    while (!search.kept.empty() && search.keptFirst < frame + 1 - n) {
-        search.kept.pop_front();
-        ++search.keptFirst;
-    }
-    const uint8_t* now = late ? buffers.expected : buffers.actual;
-    search.kept.emplace_back(now, now + (late ? pair.expected.linesEnd : pair.actual.linesEnd));
-    search.keptFirst = frame + 1 - static_cast<int64_t>(search.kept.size());
 }
 
 // Probes a failing frame for a shift: ACTUAL's frame against EXPECTED's of one or two frames
 // before (ACTUAL late), EXPECTED's against ACTUAL's of one or two before (ACTUAL early, from
-// within the run of failing frames); the first alike opens the candidate. A shift of one
-// frame is checked in full at once against the failing frame pair before, when it is kept.
+// within the run of failing frames); the first alike, and alike in full where the frame it
+// is shifted to is kept, opens the candidate.
 static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame,
                           const std::vector<int32_t> now[2], const Criteria& criteria, SsimBuffers& ssimBuffers)
 {
@@ -136,36 +150,39 @@ static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buf
             if (!probesAlike(past, now[late ? 1 : 0], criteria, depth)) {
                 continue;
             }
-            const bool checkable = n == 1 && search.previousFrame == frame - 1;
-            if (checkable && !framesAlike(criteria, pair, buffers, late ? search.previous[0].data() : buffers.expected,
-                                          late ? buffers.actual : search.previous[1].data(), frame, ssimBuffers)) {
+            const int32_t shift = late ? n : -n;
+            const int held = checkShift(search, shift, criteria, pair, buffers, frame, ssimBuffers);
+            if (held == 0) {
                 continue;
             }
-            search.shift = late ? n : -n;
+            search.shift = shift;
             search.start = late ? search.streakStart : frame - n;
             search.last = frame;
-            search.confirmed = checkable ? 1 : 0;
-            const uint8_t* kept = late ? buffers.expected : buffers.actual;
-            search.kept.emplace_back(kept, kept + (late ? pair.expected.linesEnd : pair.actual.linesEnd));
-            search.keptFirst = frame;
+            search.confirmed = held == 1 ? 1 : 0;
             return;
         }
     }
 }
 
-// Keeps the frame pair for the next frame's probes to check in full, or lets the kept one go.
-static void keepPrevious(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame, bool keep)
+// Keeps the frame pair for the next frames' checks while frames fail: for a candidate of two
+// frames, the pair before's frame of its file becomes the older one.
+static void keepFrames(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame, bool fails)
 {
+    const size_t candidateFile = search.shift > 0 ? 0 : 1;
+    if (std::abs(search.shift) == shiftReach && search.previousFrame == frame - 1) {
+        search.older = std::move(search.previous[candidateFile]);
+        search.olderFrame = frame - 1;
+    }
     const uint8_t* frames[2] = {buffers.expected, buffers.actual};
     const size_t sizes[2] = {pair.expected.linesEnd, pair.actual.linesEnd};
     for (size_t file = 0; file < 2; ++file) {
-        if (keep) {
+        if (fails) {
             search.previous[file].assign(frames[file], frames[file] + sizes[file]);
         } else {
             std::vector<uint8_t>().swap(search.previous[file]);
         }
     }
-    search.previousFrame = keep ? frame : -1;
+    search.previousFrame = fails ? frame : -1;
 }
 
 void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
@@ -183,7 +200,7 @@ void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout
     if (fails && search.shift == 0) {
         probeForShift(search, pair, buffers, frame, now, criteria, ssimBuffers);
     }
-    keepPrevious(search, pair, buffers, frame, fails && search.shift == 0);
+    keepFrames(search, pair, buffers, frame, fails);
     search.previousFailed = fails;
     for (size_t file = 0; file < 2; ++file) {
         search.probes[file][1] = std::move(search.probes[file][0]);

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "framecmp/compare/coding.h"
@@ -22,23 +21,23 @@ constexpr int shiftLeast = 3;
 // The largest shift looked for, in frames.
 constexpr int32_t shiftReach = 2;
 
-// The search's memory: a probe (a luma row piece) of each file's last two frames, the run
-// of failing frames and, while it has no candidate, its latest frame pair; and the
-// candidate shift, with the frames of one file it is checked against (at most
-// shiftReach + 1, the frames from the shift's own on).
+// The search's memory: a probe (a luma row piece) of each file's last two frames; the run
+// of failing frames and its frame pair before the current one; and the candidate shift,
+// with, for a shift of two frames, the frame before that of the file it is checked against.
+// With the frame pair compared, at most five frames.
 struct ShiftSearch {
     std::vector<int32_t> probes[2][shiftReach]; // [file][age]: age 0 is the frame before
     bool previousFailed;
-    int64_t streakStart;                   // the first failing frame of the latest run of them
-    bool repeatedAtStart;                  // ACTUAL's first failing frame probed alike to the frame before
-    std::vector<uint8_t> previous[2];      // the failing frame pair before, without a candidate
-    int64_t previousFrame;                 // its number; -1 when none is kept
-    int32_t shift;                         // the candidate's frames, positive when ACTUAL is late; 0 when none
-    int64_t start;                         // the candidate's first frame
-    int64_t last;                          // its last frame pair found alike in full
-    int confirmed;                         // frame pairs found alike in full
-    std::deque<std::vector<uint8_t>> kept; // frames of EXPECTED (late) or ACTUAL (early), oldest first
-    int64_t keptFirst;                     // the frame number of kept.front()
+    int64_t streakStart;              // the first failing frame of the latest run of them
+    bool repeatedAtStart;             // ACTUAL's first failing frame probed alike to the frame before
+    std::vector<uint8_t> previous[2]; // the frame pair before, when it failed
+    int64_t previousFrame;            // its number; -1 when none is kept
+    std::vector<uint8_t> older;       // the frame before that, of the candidate's file
+    int64_t olderFrame;               // its number; -1 when none is kept
+    int32_t shift;                    // the candidate's frames, positive when ACTUAL is late; 0 when none
+    int64_t start;                    // the candidate's first frame
+    int64_t last;                     // its last frame pair found alike in full
+    int confirmed;                    // frame pairs found alike in full
     std::vector<FrameShift> claimed;
     std::vector<FrameShift> unsaid; // claimed, their line not yet said
 };

@@ -424,7 +424,8 @@ TEST(FramecmpDiagnosis, NeverClaimedOnRandomDamage)
 
 struct ShiftCase {
     // "drop", "drop2", "repeat", "repeat2", "insert", "damage" from the frame on, or "still":
-    // every frame alike, the one damaged
+    // every frame alike, the one damaged; "flat drop": a drop in frames whose middle luma row
+    // is one grey, as a picture's flat band
     const char* edit;
     int depth;
     const char* claim; // the line's end, "" for none: "one frame early from frame K on: 1 frame dropped"
@@ -443,6 +444,7 @@ TEST(FramecmpDiagnosis, FramesDroppedRepeatedOrInserted)
     // clang-format off
     const ShiftCase cases[] = {
         {"drop", 8, "one frame early from frame K on: 1 frame dropped", -1, "dropped"},
+        {"flat drop", 8, "one frame early from frame K on: 1 frame dropped", -1, "dropped"},
         // Two frames from the end: the shift holds to the end of the shorter file.
         {"drop", 10, "one frame early from frame K on: 1 frame dropped", -1, "dropped", 9},
         {"drop", 10, "one frame early from frame K on: 1 frame dropped", -1, "dropped"},
@@ -472,9 +474,15 @@ TEST(FramecmpDiagnosis, FramesDroppedRepeatedOrInserted)
             return frame;
         };
         std::vector<std::string> frames;
-        const std::string edit = c.edit;
+        const bool flat = std::string(c.edit).rfind("flat ", 0) == 0;
+        const std::string edit = flat ? std::string(c.edit).substr(5) : std::string(c.edit);
         for (int i = 0; i < count; ++i) {
             frames.push_back(edit == "still" && i > 0 ? frames[0] : randomFrame());
+        }
+        if (flat) {
+            for (std::string& frame : frames) {
+                std::fill_n(frame.begin() + 24 * 64 * clip.bytes, 64 * clip.bytes, '\x40');
+            }
         }
         const int k = c.at != 0 ? c.at : 1 + static_cast<int>(random() % 5);
         std::vector<std::string> actual(frames.begin(), frames.begin() + k);
