@@ -189,7 +189,7 @@ void allocateWorkingFrames(Buffers& buffers, const PairLayout& pair)
         const size_t of = std::min<size_t>(file, 1);
         if (frame != nullptr && pair.files[of].packing != Packing::none) {
             buffers.fileFrames[file] = frame;
-            frame = allocate((of == 0 ? pair.expected : pair.actual).frameSize);
+            frame = allocate(pair.files[of].working.frameSize);
         }
     }
 }
@@ -201,7 +201,7 @@ const uint8_t* readyFrame(const PairLayout& pair, Buffers& buffers, size_t file,
         return fileFrame;
     }
     uint8_t* frame = file == 0 ? buffers.expected : file == 1 ? buffers.actual : buffers.mask;
-    unpackFrame(pair.files[of], of == 0 ? pair.expected : pair.actual, fileFrame, frame);
+    unpackFrame(pair.files[of], pair.files[of].working, fileFrame, frame);
     return frame;
 }
 

@@ -17,6 +17,7 @@
 #include "framecmp/compare/coding.h"
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/ssim.h"
+#include "framecmp/crop.h"
 #include "framecmp/diagnosis/displacement.h"
 #include "framecmp/input.h"
 #include "framecmp/loop.h"
@@ -125,16 +126,20 @@ static void drawLaterFrame(const Options& options, const PairLayout& pair, const
         }
     }
     unpackFrames(pair, buffers, options.maskPath != nullptr);
-    const FrameResult drawn =
-        compareFrame(options.criteria, pair, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
-    reports.picture = writePicture(options.picturePath, pair, buffers, drawn, options.criteria.tolerance);
+    FrameResult drawn = compareFrame(options.criteria, pair, buffers, options.pictureFrame, state.ssimBuffers, nullptr);
+    toFrameCoordinates(drawn, pair, options.crop);
+    reports.picture =
+        writePicture(options.picturePath, *state.wholePair, buffers, drawn, options.criteria.tolerance, options.crop);
     tally.pictureWritten = true;
 }
 
-// A failing frame searched for a lost or extra bus word, and its line said.
+// A failing frame searched for a lost or extra bus word, and its line said. A region cut
+// out of the frame is no bus order: under --crop, no search.
 static void diagnoseAndSay(const Options& options, const PairLayout& pair, const Buffers& buffers, LoopState& state)
 {
-    diagnoseFrame(options.criteria, pair, buffers, state.result, state.diagnosis);
+    if (!cropped(options.crop)) {
+        diagnoseFrame(options.criteria, pair, buffers, state.result, state.diagnosis);
+    }
     sayFinishedRuns(state.diagnosis, options.text);
     if (!options.text.quiet && !options.text.listSamples) {
         sayFrameLine(state.result, pair, options.criteria);
@@ -189,11 +194,14 @@ static void keepFailingLine(const Options& options, const PairLayout& pair, Loop
     }
 }
 
-// The latest displacement's run closed, and said when it was more than one frame.
-static void closeRun(const Options& options, LoopState& state)
+// The latest displacement's run closed, and said when it was more than one frame; and the
+// frame shift still open, claimed when it held (at a file's end, `ended`, to that end).
+static void closeRun(const Options& options, LoopState& state, bool ended)
 {
     closeDisplacementRun(state.diagnosis);
     sayFinishedRuns(state.diagnosis, options.text);
+    finishShiftSearch(state.shifts, ended);
+    sayFrameShifts(state.shifts.unsaid, options.text);
 }
 
 RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[3], Readahead& readahead,
@@ -201,7 +209,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
 {
     RunTally tally = emptyTally();
     const bool files = regularFiles(inputs);
-    const SampleListing listing = [&](const FailingSample& sample) { sayFailingSample(sample, pair); };
+    const SampleListing listing = [&](const FailingSample& sample) {
+        sayFailingSample(toFrameCoordinates(sample, pair, options.crop), pair);
+    };
     for (;;) {
         const bool banded = files && comparesInBands(options, pair, readahead);
         FrameProgress progress = startFrameProgress(pair);
@@ -223,7 +233,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             if (options.maskPath != nullptr) {
                 checkMaskEnd(inputs[2], buffers, pair.actual.fileFrameSize, rest[1]);
             }
-            closeRun(options, state);
+            closeRun(options, state, true);
             return tally;
         }
         unpackFrames(pair, buffers, options.maskPath != nullptr);
@@ -237,16 +247,19 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         state.result = banded ? finishFrame(progress, options.criteria, pair, frame)
                               : compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
                                              options.text.listSamples ? &listing : nullptr);
+        toFrameCoordinates(state.result, pair, options.crop);
         const bool fails = state.result.fails;
         noteFrame(tally, pair.expected.planeCount, state.result);
+        followFrame(state.shifts, options.criteria, pair, buffers, frame, fails, state.ssimBuffers);
+        sayFrameShifts(state.shifts.unsaid, options.text);
         if (fails) {
             diagnoseAndSay(options, pair, buffers, state);
             keepFailingLine(options, pair, state);
         }
         reportFrame(reports, pair, options, state.result);
         if (drawsFrame(options, tally, frame, fails)) {
-            reports.picture =
-                writePicture(options.picturePath, pair, buffers, state.result, options.criteria.tolerance);
+            reports.picture = writePicture(options.picturePath, *state.wholePair, buffers, state.result,
+                                           options.criteria.tolerance, options.crop);
             tally.pictureWritten = true;
         }
         if (!fails) {
@@ -259,7 +272,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         // A report is whole: -q alone stops at the first failing frame.
         if ((options.text.quiet && !reportsWanted(options)) || tally.framesFailing == options.stopAfter) {
             tally.stopped = true;
-            closeRun(options, state);
+            closeRun(options, state, false);
             drawLaterFrame(options, pair, inputs, readahead, buffers, frame, tally, state, reports, rest);
             return tally;
         }

@@ -12,6 +12,7 @@
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/ssim.h"
 #include "framecmp/diagnosis/displacement.h"
+#include "framecmp/diagnosis/frameshift.h"
 #include "framecmp/input.h"
 #include "framecmp/options.h"
 #include "framecmp/report/files.h"
@@ -22,7 +23,8 @@ namespace framecmp {
 
 // What the frame loop carries from one frame to the next: SSIM's sums, the latest frame's
 // result, the displacements found; with --junit, the first failing frame's line and, with
-// --junit-frames, those of the first failing frames and how many more fail.
+// --junit-frames, those of the first failing frames and how many more fail; and the whole
+// frame's layout, which the picture draws when --crop narrows the one compared.
 struct LoopState {
     SsimBuffers ssimBuffers;
     FrameResult result;
@@ -30,6 +32,8 @@ struct LoopState {
     std::string firstFailingLine;
     std::vector<JunitFrame> failingLines;
     int64_t moreFailing;
+    const PairLayout* wholePair;
+    ShiftSearch shifts;
 };
 
 // Bytes of each file read at a time when a frame pair is compared as it comes: the bands of

@@ -64,6 +64,8 @@ static const char usageText[] =
     "  --frame-bytes=N  bytes from one ACTUAL frame's start to the next\n"
     "  --expected-stride, --expected-plane-rows, --expected-chroma-offset,\n"
     "  --expected-frame-bytes  the same for EXPECTED\n"
+    "  --crop=X,Y,W,H  compare only the region of W x H luma samples at X,Y\n"
+    "  --border=N    compare the frame less N samples on each side\n"
     "  --help, --version\n"
     "a sample also fails when its padding bits are set\n"
     "exit status: 0 pass, 1 fail or lengths differ, 2 trouble\n";
@@ -233,6 +235,27 @@ static void readGeometry(int opt, const char* text, Options& options)
     (which == 1 ? geometry.planeRows : which == 2 ? geometry.chromaOffset : geometry.frameBytes) = value;
 }
 
+// --crop=X,Y,W,H: the corner from 0, the size from 1; the frame and the chroma check it later.
+static Region readCrop(const char* text)
+{
+    int64_t values[4] = {-1, -1, -1, -1};
+    const char* from = text;
+    for (int i = 0; i < 4 && from != nullptr; ++i) {
+        const char* comma = std::strchr(from, ',');
+        if ((comma == nullptr) != (i == 3)) {
+            break;
+        }
+        const std::string part = comma == nullptr ? std::string(from) : std::string(from, comma);
+        values[i] = readDecimal(part.c_str(), i < 2 ? 0 : 1, INT32_MAX);
+        from = comma == nullptr ? nullptr : comma + 1;
+    }
+    if (std::any_of(std::begin(values), std::end(values), [](int64_t v) { return v < 0; })) {
+        failUsage(std::string("--crop=") + text, "not X,Y,W,H in luma samples, X and Y from 0, W and H from 1");
+    }
+    return Region{static_cast<int32_t>(values[0]), static_cast<int32_t>(values[1]), static_cast<int32_t>(values[2]),
+                  static_cast<int32_t>(values[3])};
+}
+
 bool isStandardOutput(const char* path)
 {
     return path != nullptr && std::strcmp(path, "-") == 0;
@@ -281,6 +304,8 @@ Options readOptions(int argc, char** argv)
         {"expected-frame-bytes", required_argument, nullptr, expectedFrameBytesOption},
         {"junit", required_argument, nullptr, 'X'},
         {"junit-frames", no_argument, nullptr, 'Y'},
+        {"crop", required_argument, nullptr, 'R'},
+        {"border", required_argument, nullptr, 'B'},
         {nullptr, 0, nullptr, 0}};
     Options options{};
     options.criteria.psnrFloor = -1;
@@ -289,6 +314,7 @@ Options readOptions(int argc, char** argv)
     options.pictureFrame = -1;
     options.geometry[0].chromaOffset = -1;
     options.geometry[1].chromaOffset = -1;
+    options.border = -1;
     opterr = 0;
     int opt = 0;
     while ((opt = getopt_long(argc, argv, ":s:f:F:t:p:qln:i:h", longOptions, nullptr)) != -1) {
@@ -332,6 +358,15 @@ Options readOptions(int argc, char** argv)
             }
             break;
         case 'U': options.maskPath = optarg; break;
+        case 'R': options.crop = readCrop(optarg); break;
+        case 'B': {
+            const int64_t border = readDecimal(optarg, 0, INT32_MAX / 2);
+            if (border < 0) {
+                failUsage(std::string("--border=") + optarg, "not a sample count from 0");
+            }
+            options.border = static_cast<int32_t>(border);
+            break;
+        }
         case strideOption:
         case planeRowsOption:
         case chromaOffsetOption:
@@ -361,6 +396,9 @@ Options readOptions(int argc, char** argv)
     options.actualPath = argv[optind + 1];
     if (options.text.quiet && options.text.listSamples) {
         failUsage("-q -l", "-q prints nothing and -l lists every failing sample; give one");
+    }
+    if (options.border >= 0 && options.crop.width != 0) {
+        failUsage("--crop --border", "both give the region compared; give one");
     }
     checkReports(options);
     return options;

@@ -47,6 +47,14 @@ struct TextChoices {
     bool listSamples; // every failing sample (-l) in place of the frames' lines
 };
 
+// --crop's region in luma samples; width 0 compares the whole frame.
+struct Region {
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+};
+
 // The command line.
 struct Options {
     Criteria criteria;
@@ -70,6 +78,8 @@ struct Options {
     BufferGeometry geometry[2]; // where EXPECTED's and ACTUAL's buffers put lines and frames
     int32_t width;              // 0 until -s or a name gives it
     int32_t height;
+    Region crop;    // set by --crop, or by --border once the size is known
+    int32_t border; // -1 without --border
     bool formatGiven;
     bool formatNamed; // EXPECTED's format given by -f or a format part of a name
     bool actualFormatGiven;

@@ -12,6 +12,7 @@
 #include "framecmp/align.h"
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/psnr.h"
+#include "framecmp/crop.h"
 #include "framecmp/input.h"
 #include "framecmp/loop.h"
 #include "framecmp/options.h"
@@ -123,12 +124,13 @@ int run(int argc, char** argv)
                          isStandardOutput(options.jsonPath) || isStandardOutput(options.plotPath);
     completeFromNames(options);
     resolvePlaneCriteria(options);
-    const PairLayout pair = makePairLayout(options);
+    const PairLayout wholePair = makePairLayout(options);
+    const PairLayout pair = cropPair(wholePair, options);
     refuseOutputsOverInputs(options);
     checkOutputs(options);
 #ifndef FRAMECMP_HAVE_PNG
     if (options.picturePath != nullptr) {
-        writePicture(options.picturePath, pair, Buffers{}, FrameResult{}, 0);
+        writePicture(options.picturePath, pair, Buffers{}, FrameResult{}, 0, Region{});
     }
 #endif
     const bool masked = options.maskPath != nullptr;
@@ -167,7 +169,7 @@ int run(int argc, char** argv)
     }
     startReports(reports, options, pair, firstFrame, options.skip[1] - options.skip[0] + aligned);
     Remainder rest[2] = {};
-    LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}, {}, {}, 0};
+    LoopState state{SsimBuffers{}, {}, Diagnosis{{}, {}, -1, {}}, {}, {}, 0, &wholePair, makeShiftSearch()};
     const RunTally tally = compareFiles(options, pair, inputs, readahead, buffers, firstFrame, rest, reports, state);
     std::string endLines;
     std::string summary;
@@ -192,7 +194,7 @@ int run(int argc, char** argv)
         }
     }
     const int status = tally.framesFailing != 0 || endsDiffer ? statusFail : statusPass;
-    finishReports(reports, options, pair, tally, state.diagnosis.displacements, rest, status);
+    finishReports(reports, options, pair, tally, state.diagnosis.displacements, state.shifts.claimed, rest, status);
     finishOutput(options, tally, undrawnFrameText(options, tally, firstFrame, rest));
     SafeOutput junit{"", "", "", nullptr, false};
     if (options.junitPath != nullptr) {

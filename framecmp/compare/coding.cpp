@@ -107,6 +107,7 @@ PairLayout makePairLayout(const Options& options)
             files[f].bytes = layouts[f].fileFrameSize;
         } else {
             placeWords(files[f], layouts[f], options.geometry[f], prefix, who);
+            files[f].working = layouts[f];
         }
     }
     const bool unpacked = files[0].packing != Packing::none || files[1].packing != Packing::none;

@@ -27,6 +27,15 @@ enum FailReason : uint8_t {
     failUnknown = 16,
 };
 
+// A frame displacement claimed: from `frame` to `last`, ACTUAL's frames are EXPECTED's
+// `frames` frames later (positive: ACTUAL late) or earlier (negative).
+struct FrameShift {
+    int64_t frame;
+    int64_t last;
+    int32_t frames;
+    const char* kind; // "dropped", "inserted" or "repeated"
+};
+
 // One plane of one frame. The first failing sample keeps its containers. Unknown samples
 // (--unknown) are among the failing.
 struct PlaneResult {

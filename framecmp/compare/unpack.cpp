@@ -169,9 +169,9 @@ FileFrame fileFrameOf(const Format& format, const FrameLayout& working)
     const auto width = static_cast<size_t>(working.width);
     const auto height = static_cast<size_t>(working.height);
     if (layout.chroma != Chroma::words) {
-        return FileFrame{Packing::none, {0, 0}, 0, working.frameSize};
+        return FileFrame{Packing::none, {0, 0}, 0, working.frameSize, working};
     }
-    FileFrame file{layout.packing, {4 * width, 0}, 0, 0};
+    FileFrame file{layout.packing, {4 * width, 0}, 0, 0, working};
     if (layout.packing == Packing::v210) {
         const size_t groupBytes = 16;
         const size_t raw = wordsFor(width, v210GroupPixels) * groupBytes;

@@ -16,6 +16,7 @@ struct FileFrame {
     size_t lineBytes[2]; // from one line's start to the next: the luma (or every) line, the chroma line
     size_t chromaAt;     // semi-planar words layouts: where the chroma lines start
     size_t bytes;        // the frame in the file
+    FrameLayout working; // the whole working frame its words unpack into (--crop compares part)
 };
 
 // The file frame of `format` at width x height, whose working frame is `working`; a

@@ -58,14 +58,14 @@ static int32_t windowStart(int32_t centre, int32_t cells, int32_t size)
 }
 
 // Every colour the picture uses, as the difference map and the zoom use them.
-static std::string legendText(bool masked, bool rgb)
+static std::string legendText(bool masked, bool rgb, bool cropped)
 {
     return std::string(rgb ? "difference: white any, " : "difference: white luma, magenta chroma, ") +
            (masked ? "yellow unknown, " : "") + "dark alike; zoom outline: red or cyan fails" +
-           (masked ? ", yellow or blue unknown" : "");
+           (masked ? ", yellow or blue unknown" : "") + (cropped ? "; green line: region compared" : "");
 }
 
-PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn, bool masked)
+PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn, bool masked, const Region& region)
 {
     const int32_t width = pair.expected.width;
     const int32_t height = pair.expected.height;
@@ -98,7 +98,8 @@ PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn
         x += picture.panelWidth[i] + (i < 3 ? pictureGap : 0);
     }
     picture.masked = masked;
-    picture.legend = legendText(masked, pair.expected.planes[0].name != 'Y');
+    picture.region = region;
+    picture.legend = legendText(masked, pair.expected.planes[0].name != 'Y', region.width != 0);
     picture.width = std::max<int64_t>(x, textWidth(picture.legend, picture.scale));
     const int64_t zoomHeight = int64_t{picture.windowHeight} * picture.zoom;
     picture.legendY = band + std::max<int64_t>(height, zoomHeight);

@@ -37,10 +37,11 @@ struct PictureLayout {
     std::string legend;
     int64_t legendY; // the first row of the legend's band
     bool masked;     // unknown samples drawn (--unknown)
+    Region region;   // --crop's region, outlined on the frames; width 0 without
     int64_t width;
     int64_t height;
 };
 
-PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn, bool masked);
+PictureLayout makePictureLayout(const PairLayout& pair, const FrameResult& drawn, bool masked, const Region& region);
 
 } // namespace framecmp

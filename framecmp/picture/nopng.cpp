@@ -22,7 +22,7 @@
 namespace framecmp {
 
 SafeOutput writePicture(const char* path, const PairLayout& /*pair*/, const Buffers& /*buffers*/,
-                        const FrameResult& /*drawn*/, int32_t /*tolerance*/)
+                        const FrameResult& /*drawn*/, int32_t /*tolerance*/, const Region& /*region*/)
 {
     fail(path, "this framecmp was built without libpng and cannot write pictures");
 }

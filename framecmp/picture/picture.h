@@ -15,6 +15,6 @@
 namespace framecmp {
 
 SafeOutput writePicture(const char* path, const PairLayout& pair, const Buffers& buffers, const FrameResult& drawn,
-                        int32_t tolerance);
+                        int32_t tolerance, const Region& region);
 
 } // namespace framecmp

@@ -55,9 +55,9 @@ static void pictureRelease(png_structp /*png*/, png_voidp block)
 
 // Writes the picture under its temporary name; it is put in place once the run's outcome is known.
 SafeOutput writePicture(const char* path, const PairLayout& pair, const Buffers& buffers, const FrameResult& drawn,
-                        int32_t tolerance)
+                        int32_t tolerance, const Region& region)
 {
-    const PictureLayout picture = makePictureLayout(pair, drawn, buffers.mask != nullptr);
+    const PictureLayout picture = makePictureLayout(pair, drawn, buffers.mask != nullptr, region);
     if (picture.width > INT32_MAX / 3) {
         fail(path, "the frame is too wide for a picture");
     }

@@ -37,6 +37,10 @@ const uint8_t unknownYellow[3] = {255, 255, 0};
 
 const uint8_t outlineBlue[3] = {0, 0, 255};
 
+// --crop's region: a line of green just outside it on the three frames, or on its edge
+// where it meets the frame's.
+const uint8_t regionGreen[3] = {0, 255, 0};
+
 static uint8_t clampByte(int32_t value)
 {
     return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
@@ -182,7 +186,15 @@ static const uint8_t* outlineFor(const uint8_t rgb[3], const uint8_t* first, con
     return distance(first) >= distance(second) ? first : second;
 }
 
-// Row y of the zoom: ACTUAL's pixels enlarged, each failing or unknown one outlined.
+// Whether pixel (x, y) is compared: inside --crop's region, or any without one.
+static bool compared(const Region& region, int32_t x, int32_t y)
+{
+    return region.width == 0 ||
+           (x >= region.x && x - region.x < region.width && y >= region.y && y - region.y < region.height);
+}
+
+// Row y of the zoom: ACTUAL's pixels enlarged, each failing or unknown one that is compared
+// outlined.
 static void zoomRow(const PairLayout& pair, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
                     int32_t y, uint8_t* row)
 {
@@ -196,8 +208,9 @@ static void zoomRow(const PairLayout& pair, const PictureLayout& picture, const 
         samplesAt(pair.actual, pair.actualCoding, buffers.actual, frameX, frameY, actual);
         uint8_t colour[3];
         putColour(actual, shift, rgbPlanes(pair.actual), colour);
-        const bool unknown = picture.masked && pixelUnknown(pair, buffers, frameX, frameY);
-        const bool fails = unknown || pixelFails(pair, buffers, frameX, frameY, tolerance);
+        const bool inside = compared(picture.region, frameX, frameY);
+        const bool unknown = inside && picture.masked && pixelUnknown(pair, buffers, frameX, frameY);
+        const bool fails = inside && (unknown || pixelFails(pair, buffers, frameX, frameY, tolerance));
         const uint8_t* outline =
             unknown ? outlineFor(colour, unknownYellow, outlineBlue) : outlineFor(colour, outlineRed, outlineCyan);
         for (int32_t inX = 0; inX < picture.zoom; ++inX) {
@@ -231,6 +244,26 @@ static void frameRow(const PairLayout& pair, const PictureLayout& picture, const
     }
 }
 
+// The green line of --crop's region on row y of the frames.
+static void regionRow(const PairLayout& pair, const PictureLayout& picture, int32_t y, uint8_t* row)
+{
+    const Region& r = picture.region;
+    const int32_t left = std::max(r.x - 1, 0);
+    const int32_t right = std::min(r.x + r.width, pair.expected.width - 1);
+    const int32_t top = std::max(r.y - 1, 0);
+    const int32_t bottom = std::min(r.y + r.height, pair.expected.height - 1);
+    if (y < top || y > bottom) {
+        return;
+    }
+    const bool across = y == top || y == bottom;
+    for (int i = 0; i < 3; ++i) {
+        uint8_t* panel = row + 3 * static_cast<size_t>(picture.panelX[i]);
+        for (int32_t x = left; x <= right; x += across || x == right ? 1 : right - left) {
+            std::memcpy(panel + 3 * static_cast<size_t>(x), regionGreen, 3);
+        }
+    }
+}
+
 void pictureRow(const PairLayout& pair, const PictureLayout& picture, const Buffers& buffers, int32_t tolerance,
                 int64_t y, uint8_t* row, size_t rowBytes)
 {
@@ -246,6 +279,9 @@ void pictureRow(const PairLayout& pair, const PictureLayout& picture, const Buff
     const int64_t inside = y - picture.band;
     if (inside < pair.expected.height) {
         frameRow(pair, picture, buffers, static_cast<int32_t>(inside), row);
+        if (picture.region.width != 0) {
+            regionRow(pair, picture, static_cast<int32_t>(inside), row);
+        }
     }
     if (inside < int64_t{picture.windowHeight} * picture.zoom) {
         zoomRow(pair, picture, buffers, tolerance, static_cast<int32_t>(inside),

@@ -229,7 +229,8 @@ void reportFrame(Reports& reports, const PairLayout& pair, const Options& option
 // The JSON's displacements, its summary and its end; with --unknown, the frames with an
 // unknown sample.
 static void finishJson(ReportFile& json, const PairLayout& pair, const RunTally& tally,
-                       const std::vector<Displacement>& displacements, const Remainder rest[2], int status, bool masked)
+                       const std::vector<Displacement>& displacements, const std::vector<FrameShift>& frameShifts,
+                       const Remainder rest[2], int status, bool masked)
 {
     std::string text = "\n],\n\"displacements\": [";
     for (size_t i = 0; i < displacements.size(); ++i) {
@@ -237,6 +238,12 @@ static void finishJson(ReportFile& json, const PairLayout& pair, const RunTally&
         text += std::string(i == 0 ? "\n" : ",\n") + "  {\"frame\": " + std::to_string(d.frame) + ", \"plane\": \"" +
                 d.plane + "\", \"x\": " + std::to_string(d.x) + ", \"y\": " + std::to_string(d.y) +
                 ", \"bytes\": " + std::to_string(d.bytes) + ", \"kind\": \"" + (d.lost ? "lost" : "extra") + "\"}";
+    }
+    text += "],\n\"frame_displacements\": [";
+    for (size_t i = 0; i < frameShifts.size(); ++i) {
+        const FrameShift& f = frameShifts[i];
+        text += std::string(i == 0 ? "\n" : ",\n") + "  {\"frame\": " + std::to_string(f.frame) +
+                ", \"frames\": " + std::to_string(f.frames) + ", \"kind\": \"" + f.kind + "\"}";
     }
     const auto length = [&](int side) {
         const Remainder& r = rest[side];
@@ -279,10 +286,11 @@ static void finishJson(ReportFile& json, const PairLayout& pair, const RunTally&
 
 // Every report completed, still under its temporary name.
 void finishReports(Reports& reports, const Options& options, const PairLayout& pair, const RunTally& tally,
-                   const std::vector<Displacement>& displacements, const Remainder rest[2], int status)
+                   const std::vector<Displacement>& displacements, const std::vector<FrameShift>& frameShifts,
+                   const Remainder rest[2], int status)
 {
     if (reports.json.out.file != nullptr) {
-        finishJson(reports.json, pair, tally, displacements, rest, status, options.maskPath != nullptr);
+        finishJson(reports.json, pair, tally, displacements, frameShifts, rest, status, options.maskPath != nullptr);
     }
     if (reports.plot.out.file != nullptr) {
         writePlot(reports, options, pair);

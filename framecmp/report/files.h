@@ -51,7 +51,8 @@ std::string reasonText(uint8_t reasons);
 void reportFrame(Reports& reports, const PairLayout& pair, const Options& options, const FrameResult& result);
 
 void finishReports(Reports& reports, const Options& options, const PairLayout& pair, const RunTally& tally,
-                   const std::vector<Displacement>& displacements, const Remainder rest[2], int status);
+                   const std::vector<Displacement>& displacements, const std::vector<FrameShift>& frameShifts,
+                   const Remainder rest[2], int status);
 
 void placeOutputs(Reports& reports);
 

@@ -158,6 +158,21 @@ void sayFinishedRuns(Diagnosis& diagnosis, const TextChoices& text)
     diagnosis.finishedRuns.clear();
 }
 
+void sayFrameShifts(std::vector<FrameShift>& unsaid, const TextChoices& text)
+{
+    for (const FrameShift& shift : unsaid) {
+        if (text.quiet || text.listSamples) {
+            continue;
+        }
+        const int32_t n = shift.frames < 0 ? -shift.frames : shift.frames;
+        say("frames " + std::to_string(shift.frame) + "\u2013" + std::to_string(shift.last) + ": ACTUAL is EXPECTED " +
+            (n == 1 ? "one frame " : "two frames ") + (shift.frames < 0 ? "early" : "late") + " from frame " +
+            std::to_string(shift.frame) + " on: " + std::to_string(n) + (n == 1 ? " frame " : " frames ") + shift.kind +
+            "\n");
+    }
+    unsaid.clear();
+}
+
 void reportAlignment(int64_t offset)
 {
     if (offset == 0) {

@@ -36,6 +36,10 @@ void sayFailingSample(const FailingSample& sample, const PairLayout& pair);
 // they are forgotten either way.
 void sayFinishedRuns(Diagnosis& diagnosis, const TextChoices& text);
 
+// The frame shifts claimed and not yet said, each once: "frames 9–29: ACTUAL is EXPECTED one
+// frame early from frame 9 on: 1 frame dropped".
+void sayFrameShifts(std::vector<FrameShift>& unsaid, const TextChoices& text);
+
 void reportAlignment(int64_t offset);
 
 // The lines of reportEnds, reportNothingLeft and reportNoWholeFrame go to `lines` as well,

@@ -420,6 +420,124 @@ TEST(FramecmpDiagnosis, NeverClaimedOnRandomDamage)
     }
 }
 
+// ---- A dropped, inserted or repeated frame ----
+
+struct ShiftCase {
+    // "drop", "drop2", "repeat", "repeat2", "insert", "damage" from the frame on, or "still":
+    // every frame alike, the one damaged; "flat drop": a drop in frames whose middle luma row
+    // is one grey, as a picture's flat band
+    const char* edit;
+    int depth;
+    const char* claim; // the line's end, "" for none: "one frame early from frame K on: 1 frame dropped"
+    int frames;        // the JSON's "frames"
+    const char* kind;  // and its "kind"
+    int at = 0;        // the frame edited; 0 for a random one from 1 to 5
+};
+
+// Twelve frames of random 4:2:0 samples, ACTUAL edited from a random frame on (or one near the end): frames cut,
+// repeated or inserted are named once, after the run, with where they start; random damage
+// never claims one. Frame k is still compared with frame k: every frame from there fails.
+TEST(FramecmpDiagnosis, FramesDroppedRepeatedOrInserted)
+{
+    Scratch scratch;
+    const int count = 12;
+    // clang-format off
+    const ShiftCase cases[] = {
+        {"drop", 8, "one frame early from frame K on: 1 frame dropped", -1, "dropped"},
+        {"flat drop", 8, "one frame early from frame K on: 1 frame dropped", -1, "dropped"},
+        // Two frames from the end: the shift holds to the end of the shorter file.
+        {"drop", 10, "one frame early from frame K on: 1 frame dropped", -1, "dropped", 9},
+        {"drop", 10, "one frame early from frame K on: 1 frame dropped", -1, "dropped"},
+        {"drop2", 8, "two frames early from frame K on: 2 frames dropped", -2, "dropped"},
+        {"repeat", 8, "one frame late from frame K on: 1 frame repeated", 1, "repeated"},
+        {"repeat", 10, "one frame late from frame K on: 1 frame repeated", 1, "repeated"},
+        {"repeat2", 10, "two frames late from frame K on: 2 frames repeated", 2, "repeated"},
+        {"insert", 8, "one frame late from frame K on: 1 frame inserted", 1, "inserted"},
+        {"damage", 8, "", 0, ""},
+        {"damage", 10, "", 0, ""},
+        {"still", 8, "", 0, ""},
+    };
+    // clang-format on
+    for (size_t turn = 0; turn < 4 * std::size(cases); ++turn) {
+        const ShiftCase& c = cases[turn % std::size(cases)];
+        std::mt19937 random(static_cast<unsigned>(turn));
+        const Clip clip{64, 48, c.depth > 8 ? 2 : 1, c.depth};
+        const auto randomFrame = [&] {
+            std::string frame(clip.frameSize(), '\0');
+            for (size_t i = 0; i < frame.size(); i += size_t(clip.bytes)) {
+                const unsigned value = static_cast<unsigned>(random()) & ((1U << unsigned(c.depth)) - 1);
+                frame[i] = static_cast<char>(value & 0xffU);
+                if (clip.bytes == 2) {
+                    frame[i + 1] = static_cast<char>(value >> 8U);
+                }
+            }
+            return frame;
+        };
+        std::vector<std::string> frames;
+        const bool flat = std::string(c.edit).rfind("flat ", 0) == 0;
+        const std::string edit = flat ? std::string(c.edit).substr(5) : std::string(c.edit);
+        for (int i = 0; i < count; ++i) {
+            frames.push_back(edit == "still" && i > 0 ? frames[0] : randomFrame());
+        }
+        if (flat) {
+            for (std::string& frame : frames) {
+                std::fill_n(frame.begin() + 24 * 64 * clip.bytes, 64 * clip.bytes, '\x40');
+            }
+        }
+        const int k = c.at != 0 ? c.at : 1 + static_cast<int>(random() % 5);
+        std::vector<std::string> actual(frames.begin(), frames.begin() + k);
+        const int cut = edit == "drop" ? 1 : edit == "drop2" ? 2 : 0;
+        const int added = edit == "repeat" || edit == "insert" ? 1 : edit == "repeat2" ? 2 : 0;
+        for (int i = 0; i < added; ++i) {
+            actual.push_back(edit == "insert" ? randomFrame() : frames[size_t(k) - 1]);
+        }
+        for (int i = k + cut; i < count - added; ++i) {
+            actual.push_back(frames[size_t(i)]);
+        }
+        if (edit == "damage" || edit == "still") {
+            for (size_t i = size_t(k); i < (edit == "still" ? size_t(k) + 1 : actual.size()); ++i) {
+                for (int n = 0; n < 200; ++n) {
+                    actual[i][random() % actual[i].size()] ^= 0x03;
+                }
+            }
+        }
+        std::string e;
+        std::string a;
+        for (const std::string& f : frames) {
+            e += f;
+        }
+        for (const std::string& f : actual) {
+            a += f;
+        }
+        scratch.write("e.yuv", e);
+        scratch.write("a.yuv", a);
+        SCOPED_TRACE(edit + " at frame " + std::to_string(k) + ", " + std::to_string(c.depth) + " bits");
+        const RunResult result = scratch.run(framecmp, {"-s", "64x48", "-f", c.depth > 8 ? "yuv420p10le" : "yuv420p",
+                                                        "--json", "d.json", "e.yuv", "a.yuv"});
+        EXPECT_EQ(result.status, 1);
+        const Json shifts = parseJson(scratch.read("d.json"))["frame_displacements"];
+        if (std::string(c.claim).empty()) {
+            EXPECT_EQ(result.out.find("ACTUAL is EXPECTED"), std::string::npos) << result.out;
+            EXPECT_TRUE(shifts.items.empty());
+            continue;
+        }
+        std::string claim = c.claim;
+        claim.replace(claim.find('K'), 1, std::to_string(k));
+        const std::string line = "frames " + std::to_string(k) + "\u2013" + std::to_string(actual.size() - 1) +
+                                 ": ACTUAL is EXPECTED " + claim + "\n";
+        EXPECT_NE(result.out.find(line), std::string::npos) << result.out;
+        EXPECT_EQ(result.out.find("ACTUAL is EXPECTED"), result.out.rfind("ACTUAL is EXPECTED")) << result.out;
+        // After the last frame of the run; the frames from K on still fail, compared as they stand.
+        EXPECT_LT(result.out.find("frame " + std::to_string(actual.size() - 1) + ": "), result.out.find(line))
+            << result.out;
+        EXPECT_NE(result.out.find("frame " + std::to_string(k) + ": "), std::string::npos) << result.out;
+        ASSERT_EQ(shifts.items.size(), 1U);
+        EXPECT_EQ(shifts.items[0]["frame"].value, k);
+        EXPECT_EQ(shifts.items[0]["frames"].value, c.frames);
+        EXPECT_EQ(shifts.items[0]["kind"].text, c.kind);
+    }
+}
+
 // ---- The picture ----
 
 #ifdef FRAMECMP_HAVE_PNG

@@ -797,6 +797,65 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
     EXPECT_TRUE(answersHelpAndVersion(scratch, framecmp, "framecmp"));
 }
 
+struct RegionCase {
+    std::vector<std::string> args;
+    int status;
+    std::string text;            // what standard output (status 0 and 1) or standard error (2) must hold
+    std::string absent = "\x01"; // what it must not
+};
+
+// --crop and --border on two 8x6 4:2:0 frames: frame 0 differs at luma 1,1, outside the
+// region 2,2,4,2, and frame 1 at luma 3,2 inside it; positions stay frame coordinates, and a
+// region not on whole chroma samples or not inside the frame is trouble naming the value.
+TEST(FramecmpRegion, CropAndBorder)
+{
+    Scratch scratch;
+    std::string expected;
+    for (int i = 0; i < 2 * 72; ++i) {
+        expected += static_cast<char>(16 + i);
+    }
+    std::string actual = expected;
+    actual[1 * 8 + 1] = 'X';
+    actual[72 + 2 * 8 + 3] = 'X';
+    scratch.write("e.yuv", expected);
+    scratch.write("a.yuv", actual);
+    scratch.write("g.yuv", expected.substr(0, 96));
+    scratch.write("ga.yuv", actual.substr(0, 96));
+    // clang-format off
+    const RegionCase cases[] = {
+        {{}, 1, "frame 0: Y 1 differ, first at 1,1 "},
+        {{"--crop=2,2,4,2"}, 1, "frame 1: Y 1 differ, first at 3,2 expected 6b actual 58", "frame 0:"},
+        {{"--border=2"}, 1, "frame 1: Y 1 differ, first at 3,2 ", "frame 0:"},
+        {{"-l", "--crop=2,2,4,2"}, 1, "1 Y 3 2 6b 58\n1 of 2 frames fail"},
+        {{"--crop=0,0,2,2"}, 1, "frame 0: Y 1 differ, first at 1,1 ", "frame 1:"},
+        {{"--crop=4,4,4,2"}, 0, "identical"},
+        {{"--crop=3,2,4,2"}, 2, "--crop=3,2,4,2: X 3 is not a multiple of 2, the chroma's subsampling across"},
+        {{"--crop=2,1,4,2"}, 2, "--crop=2,1,4,2: Y 1 is not a multiple of 2, the chroma's subsampling down"},
+        {{"--crop=2,2,3,2"}, 2, "--crop=2,2,3,2: W 3 is not a multiple of 2"},
+        {{"--crop=2,2,4,6"}, 2, "--crop=2,2,4,6: the region is not inside the frame of 8x6"},
+        {{"--border=1"}, 2, "--border=1: N 1 is not a multiple of 2"},
+        {{"--border=4"}, 2, "--border=4: the region is not inside the frame"},
+        {{"--crop=2,2,4"}, 2, "--crop=2,2,4: not X,Y,W,H"},
+        {{"--crop=2,2,4,2", "--border=2"}, 2, "give one"},
+        {{"-f", "gray", "--crop=3,1,1,1", "g.yuv", "ga.yuv"}, 0, "identical: 2 frames"},
+        {{"-f", "gray", "--crop=1,1,7,1", "g.yuv", "ga.yuv"}, 1, "frame 0: Y 1 differ, first at 1,1 "},
+    };
+    // clang-format on
+    for (const RegionCase& c : cases) {
+        std::vector<std::string> args = {"-s", "8x6"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        if (c.args.empty() || c.args[0] != "-f") {
+            args.insert(args.end(), {"e.yuv", "a.yuv"});
+        }
+        SCOPED_TRACE(joined(args));
+        const RunResult result = scratch.run(framecmp, args);
+        EXPECT_EQ(result.status, c.status);
+        const std::string& text = c.status == 2 ? result.err : result.out;
+        EXPECT_NE(text.find(c.text), std::string::npos) << text;
+        EXPECT_EQ(text.find(c.absent), std::string::npos) << text;
+    }
+}
+
 struct LengthCase {
     std::string expected;
     std::string actual;

@@ -1,0 +1,216 @@
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "framecmp/compare/frame.h"
+#include "framecmp/compare/psnr.h"
+#include "framecmp/diagnosis/frameshift.h"
+
+namespace framecmp {
+
+// A probe: this many luma samples in the middle of the frame (of the region under --crop).
+constexpr int32_t probeLength = 64;
+
+// Without -t or -p (--ssim-min alone), a probe is alike at this PSNR, in hundredths of a dB.
+constexpr int64_t probeFloor = 3000;
+
+ShiftSearch makeShiftSearch()
+{
+    ShiftSearch search{};
+    search.streakStart = -1;
+    search.start = -1;
+    search.last = -1;
+    search.previousFrame = -1;
+    search.olderFrame = -1;
+    return search;
+}
+
+static std::vector<int32_t> probeOf(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame)
+{
+    const Plane& plane = layout.planes[0];
+    const int32_t length = std::min(plane.width, probeLength);
+    const int32_t x = (plane.width - length) / 2;
+    const int32_t y = plane.height / 2;
+    std::vector<int32_t> values(static_cast<size_t>(length));
+    for (int32_t i = 0; i < length; ++i) {
+        values[static_cast<size_t>(i)] =
+            valueOf(containerAt(frame + sampleOffset(plane, x + i, y), 0, layout.sampleBytes), coding);
+    }
+    return values;
+}
+
+// Whether two probes are alike as the criteria would judge their frames: every sample
+// within the tolerance where samples decide, else their PSNR at the floor.
+static bool probesAlike(const std::vector<int32_t>& one, const std::vector<int32_t>& other, const Criteria& criteria,
+                        int32_t depth)
+{
+    if (one.empty() || one.size() != other.size()) {
+        return false;
+    }
+    const bool samplesDecide = criteria.toleranceGiven || (criteria.psnrFloor < 0 && criteria.ssimMin < 0);
+    uint64_t sumOfSquares = 0;
+    for (size_t i = 0; i < one.size(); ++i) {
+        const int64_t difference = one[i] - other[i];
+        if (samplesDecide && std::abs(difference) > criteria.tolerance) {
+            return false;
+        }
+        sumOfSquares += static_cast<uint64_t>(difference * difference);
+    }
+    const double mse = static_cast<double>(sumOfSquares) / static_cast<double>(one.size());
+    return samplesDecide || !belowFloor(mse, depth, criteria.psnrFloor >= 0 ? criteria.psnrFloor : probeFloor);
+}
+
+// Whether an EXPECTED frame and an ACTUAL frame, not necessarily of one number, pass.
+static bool framesAlike(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
+                        const uint8_t* expected, const uint8_t* actual, int64_t frame, SsimBuffers& ssimBuffers)
+{
+    Buffers shifted = buffers;
+    shifted.expected = const_cast<uint8_t*>(expected);
+    shifted.actual = const_cast<uint8_t*>(actual);
+    shifted.mask = nullptr;
+    return !compareFrame(criteria, pair, shifted, frame, ssimBuffers, nullptr).fails;
+}
+
+// Closes the candidate, claiming it when it held long enough.
+static void closeCandidate(ShiftSearch& search, bool ended)
+{
+    if (search.shift != 0 && search.confirmed >= (ended ? 1 : shiftLeast)) {
+        const bool late = search.shift > 0;
+        const FrameShift shift{search.start, search.last, search.shift,
+                               !late                    ? "dropped"
+                               : search.repeatedAtStart ? "repeated"
+                                                        : "inserted"};
+        search.claimed.push_back(shift);
+        search.unsaid.push_back(shift);
+    }
+    search.shift = 0;
+    search.confirmed = 0;
+    std::vector<uint8_t>().swap(search.older);
+    search.olderFrame = -1;
+}
+
+// Frame `frame` of a file (0 EXPECTED, 1 ACTUAL) when it is kept, else null.
+static const uint8_t* keptFrame(const ShiftSearch& search, size_t file, int64_t frame)
+{
+    if (frame == search.previousFrame) {
+        return search.previous[file].data();
+    }
+    const size_t candidateFile = search.shift > 0 ? 0 : 1;
+    return frame == search.olderFrame && file == candidateFile ? search.older.data() : nullptr;
+}
+
+// Whether a shift of `shift` frames holds at frame pair `frame` in full: 1 alike, 0 not, -1
+// when the frame it is shifted to is not kept.
+static int checkShift(const ShiftSearch& search, int32_t shift, const Criteria& criteria, const PairLayout& pair,
+                      const Buffers& buffers, int64_t frame, SsimBuffers& ssimBuffers)
+{
+    const bool late = shift > 0;
+    const uint8_t* kept = keptFrame(search, late ? 0 : 1, frame - std::abs(shift));
+    if (kept == nullptr) {
+        return -1;
+    }
+    return framesAlike(criteria, pair, buffers, late ? kept : buffers.expected, late ? buffers.actual : kept, frame,
+                       ssimBuffers)
+               ? 1
+               : 0;
+}
+
+// Checks the candidate against frame pair `frame` in full where the frame it is shifted to
+// is kept. A frame that passes as it stands ends the run the shift explains: in a still
+// picture every shift is alike.
+static void checkCandidate(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair,
+                           const Buffers& buffers, int64_t frame, bool fails, SsimBuffers& ssimBuffers)
+{
+    const int held = fails ? checkShift(search, search.shift, criteria, pair, buffers, frame, ssimBuffers) : 0;
+    if (held == 0) {
+        closeCandidate(search, false);
+        return;
+    }
+    if (held == 1) {
+        ++search.confirmed;
+        search.last = frame;
+    }
+}
+
+// Probes a failing frame for a shift: ACTUAL's frame against EXPECTED's of one or two frames
+// before (ACTUAL late), EXPECTED's against ACTUAL's of one or two before (ACTUAL early, from
+// within the run of failing frames); the first alike, and alike in full where the frame it
+// is shifted to is kept, opens the candidate.
+static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame,
+                          const std::vector<int32_t> now[2], const Criteria& criteria, SsimBuffers& ssimBuffers)
+{
+    const int32_t depth = pair.expectedCoding.depth;
+    for (int32_t n = 1; n <= shiftReach; ++n) {
+        for (const bool late : {true, false}) {
+            if (!late && frame - n < search.streakStart) {
+                continue;
+            }
+            const std::vector<int32_t>& past = search.probes[late ? 0 : 1][n - 1];
+            if (!probesAlike(past, now[late ? 1 : 0], criteria, depth)) {
+                continue;
+            }
+            const int32_t shift = late ? n : -n;
+            const int held = checkShift(search, shift, criteria, pair, buffers, frame, ssimBuffers);
+            if (held == 0) {
+                continue;
+            }
+            search.shift = shift;
+            search.start = late ? search.streakStart : frame - n;
+            search.last = frame;
+            search.confirmed = held == 1 ? 1 : 0;
+            return;
+        }
+    }
+}
+
+// Keeps the frame pair for the next frames' checks while frames fail: for a candidate of two
+// frames, the pair before's frame of its file becomes the older one.
+static void keepFrames(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame, bool fails)
+{
+    const size_t candidateFile = search.shift > 0 ? 0 : 1;
+    if (std::abs(search.shift) == shiftReach && search.previousFrame == frame - 1) {
+        search.older = std::move(search.previous[candidateFile]);
+        search.olderFrame = frame - 1;
+    }
+    const uint8_t* frames[2] = {buffers.expected, buffers.actual};
+    const size_t sizes[2] = {pair.expected.linesEnd, pair.actual.linesEnd};
+    for (size_t file = 0; file < 2; ++file) {
+        if (fails) {
+            search.previous[file].assign(frames[file], frames[file] + sizes[file]);
+        } else {
+            std::vector<uint8_t>().swap(search.previous[file]);
+        }
+    }
+    search.previousFrame = fails ? frame : -1;
+}
+
+void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
+                 int64_t frame, bool fails, SsimBuffers& ssimBuffers)
+{
+    if (search.shift != 0) {
+        checkCandidate(search, criteria, pair, buffers, frame, fails, ssimBuffers);
+    }
+    std::vector<int32_t> now[2] = {probeOf(pair.expected, pair.expectedCoding, buffers.expected),
+                                   probeOf(pair.actual, pair.actualCoding, buffers.actual)};
+    if (fails && !search.previousFailed) {
+        search.streakStart = frame;
+        search.repeatedAtStart = probesAlike(search.probes[1][0], now[1], criteria, pair.expectedCoding.depth);
+    }
+    if (fails && search.shift == 0) {
+        probeForShift(search, pair, buffers, frame, now, criteria, ssimBuffers);
+    }
+    keepFrames(search, pair, buffers, frame, fails);
+    search.previousFailed = fails;
+    for (size_t file = 0; file < 2; ++file) {
+        search.probes[file][1] = std::move(search.probes[file][0]);
+        search.probes[file][0] = std::move(now[file]);
+    }
+}
+
+void finishShiftSearch(ShiftSearch& search, bool ended)
+{
+    closeCandidate(search, ended);
+}
+
+} // namespace framecmp
