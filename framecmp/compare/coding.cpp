@@ -115,7 +115,11 @@ PairLayout makePairLayout(const Options& options)
     // frame's bytes are not the file's, so that shortcut is not taken for them.
     const bool sameFormat = !unpacked && actualFormat.layout == options.format.layout &&
                             actualFormat.msbAligned == options.format.msbAligned && samePlaces(layouts[0], layouts[1]);
-    const bool busDiagnosis = !unpacked && !rgb[0];
+    // The search walks a frame's samples in bus order, each its own: not through alpha
+    // (ayuv64le's pixels) nor words.
+    const bool pixelLayouts =
+        options.format.layout->chroma == Chroma::pixel || actualFormat.layout->chroma == Chroma::pixel;
+    const bool busDiagnosis = !unpacked && !rgb[0] && !pixelLayouts;
     const SampleCoding codings[2] = {sampleCodingOf(options.format), sampleCodingOf(actualFormat)};
     const bool sameFrames = sameFormat || (alike(layouts[0], layouts[1]) && alike(codings[0], codings[1]));
     const size_t comparedBytes[2] = {files[0].packing != Packing::none ? layouts[0].frameSize : layouts[0].linesEnd,
