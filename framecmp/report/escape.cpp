@@ -72,6 +72,14 @@ std::string jsonString(const std::string& bytes)
     return text + "\"";
 }
 
+// Whether XML 1.0 carries a character `length` bytes long (0: no valid UTF-8): not control
+// characters but tab and line ends, nor U+FFFE and U+FFFF.
+static bool xmlCarries(size_t length, uint32_t codePoint)
+{
+    return length != 0 && (codePoint >= 0x20 || codePoint == '\t' || codePoint == '\n' || codePoint == '\r') &&
+           codePoint != 0xfffe && codePoint != 0xffff;
+}
+
 // Text for XML: the five special characters as entities, and what XML 1.0 forbids (control
 // characters, U+FFFE, U+FFFF, bytes of no valid UTF-8) as U+FFFD.
 std::string xmlText(const std::string& bytes)
@@ -80,9 +88,7 @@ std::string xmlText(const std::string& bytes)
     for (size_t i = 0; i < bytes.size();) {
         uint32_t codePoint = 0;
         const size_t length = utf8Length(bytes, i, codePoint);
-        const bool allowed = length != 0 &&
-                             (codePoint >= 0x20 || codePoint == '\t' || codePoint == '\n' || codePoint == '\r') &&
-                             codePoint != 0xfffe && codePoint != 0xffff;
+        const bool allowed = xmlCarries(length, codePoint);
         i += length == 0 ? 1 : length;
         if (!allowed) {
             text += "\xef\xbf\xbd";
@@ -109,9 +115,7 @@ std::string xmlEscaped(const std::string& bytes, bool attribute)
     for (size_t i = 0; i < bytes.size();) {
         uint32_t codePoint = 0;
         const size_t length = utf8Length(bytes, i, codePoint);
-        const bool allowed = length != 0 &&
-                             (codePoint >= 0x20 || codePoint == '\t' || codePoint == '\n' || codePoint == '\r') &&
-                             codePoint != 0xfffe && codePoint != 0xffff;
+        const bool allowed = xmlCarries(length, codePoint);
         if (!allowed) {
             for (size_t k = 0; k < (length == 0 ? 1 : length); ++k) {
                 char escape[8];
