@@ -10,12 +10,19 @@
 
 namespace framecmp {
 
+// The line unpackers a run uses: the plain ones, or SSSE3's for v210.
+enum class UnpackKernel { plain, ssse3 };
+
+// The unpackers for a processor with or without SSSE3; the plain ones elsewhere.
+UnpackKernel chooseUnpackKernel(bool ssse3);
+
 // Where a file's frame stands in the file: its size and, for a words layout, its lines.
 struct FileFrame {
     Packing packing;     // none: the file holds the frame as its FrameLayout says
     size_t lineBytes[2]; // from one line's start to the next: the luma (or every) line, the chroma line
     size_t chromaAt;     // semi-planar words layouts: where the chroma lines start
     size_t bytes;        // the frame in the file
+    UnpackKernel kernel; // chosen once, for the processor, before the first frame
 };
 
 // The file frame of `format` at width x height, whose working frame is `working`; a
@@ -31,6 +38,23 @@ void placeWords(FileFrame& file, FrameLayout& working, const BufferGeometry& geo
 // Bit 15 of a working container: set where the word holding the sample has padding set,
 // so that the sample fails as a 16-bit container's padding does.
 constexpr uint32_t paddingMark = 0x8000U;
+
+// One line of v210 into its Y, U and V rows. The plain kernel is the reference; the SSSE3
+// one gives the same samples and leaves the line's last groups to the plain one.
+void v210LinePlain(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
+void v210LineSsse3(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
+
+// A format of one word a pixel: where the three planes' 10-bit fields stand, and the
+// padding bits, marked on the third plane's sample.
+struct PixelWord {
+    uint32_t shifts[3];
+    uint32_t padding;
+};
+
+// One line of one word a pixel into three rows: the plain kernel, and the fast one (SSE2
+// where the compiler targets it), which gives the same samples.
+void pixelWordLinePlain(const uint8_t* line, uint16_t* const rows[3], size_t width, const PixelWord& word);
+void pixelWordLine(const uint8_t* line, uint16_t* const rows[3], size_t width, const PixelWord& word);
 
 // Unpacks a file frame of a words layout into `frame`, laid out as `working`. Samples past
 // the width in a line's last word, and the bytes after it, are not read.
