@@ -201,7 +201,7 @@ UnpackKernel chooseUnpackKernel(bool ssse3)
 static bool processorHasSsse3()
 {
 #ifdef FRAMECMP_X86
-    return __builtin_cpu_supports("ssse3") != 0;
+    return static_cast<bool>(__builtin_cpu_supports("ssse3"));
 #else
     return false;
 #endif

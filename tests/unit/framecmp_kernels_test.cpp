@@ -159,7 +159,7 @@ TEST(FramecmpKernels, FastUnpackersAgreeWithPlainOnes)
 {
     const PixelWord pixelWords[] = {
         {{12, 2, 22}, 0x3U}, {{10, 0, 20}, 0}, {{10, 0, 20}, 0xc0000000U}, {{20, 10, 0}, 0}};
-    const bool ssse3 = chooseUnpackKernel(__builtin_cpu_supports("ssse3") != 0) == UnpackKernel::ssse3;
+    const bool ssse3 = chooseUnpackKernel(static_cast<bool>(__builtin_cpu_supports("ssse3"))) == UnpackKernel::ssse3;
     std::mt19937 random(24);
     for (size_t width = 1; width <= 100; ++width) {
         SCOPED_TRACE("width " + std::to_string(width));
