@@ -106,16 +106,6 @@ void v210LinePlain(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, s
     }
 }
 
-void pixelWordLinePlain(const uint8_t* line, uint16_t* const rows[3], size_t width, const PixelWord& word)
-{
-    for (size_t x = 0; x < width; ++x) {
-        const uint32_t w = wordAt(line + 4 * x);
-        rows[0][x] = fieldOf(w, word.shifts[0]);
-        rows[1][x] = fieldOf(w, word.shifts[1]);
-        rows[2][x] = fieldOf(w, word.shifts[2]) | markOf(w, word.padding);
-    }
-}
-
 #ifdef FRAMECMP_X86
 // A group of six pixels a step, in one 16-byte load. Each sample's 16-bit window (the two
 // bytes that hold its ten bits) is shuffled into place, the bits above the sample are
@@ -155,38 +145,6 @@ void v210LineSsse3(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, s
 }
 #endif
 
-// Eight words a step in two loads: each field shifted down and masked in 32-bit lanes,
-// packed to 16 bits (ten bits never saturate), the padding of the third plane's words
-// found in 32-bit lanes and packed the same way; the plain kernel takes the tail.
-void pixelWordLine(const uint8_t* line, uint16_t* const rows[3], size_t width, const PixelWord& word)
-{
-    size_t x = 0;
-#ifdef __SSE2__
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i field = _mm_set1_epi32(static_cast<int32_t>(tenBits));
-    const __m128i padding = _mm_set1_epi32(static_cast<int32_t>(word.padding));
-    const __m128i mark = _mm_set1_epi16(static_cast<int16_t>(paddingMark));
-    for (; x + 8 <= width; x += 8) {
-        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 4 * x));
-        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 4 * x + 16));
-        __m128i planes[3];
-        for (size_t p = 0; p < 3; ++p) {
-            const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(word.shifts[p]));
-            planes[p] = _mm_packs_epi32(_mm_and_si128(_mm_srl_epi32(low, shift), field),
-                                        _mm_and_si128(_mm_srl_epi32(high, shift), field));
-        }
-        const __m128i clean = _mm_packs_epi32(_mm_cmpeq_epi32(_mm_and_si128(low, padding), zero),
-                                              _mm_cmpeq_epi32(_mm_and_si128(high, padding), zero));
-        planes[2] = _mm_or_si128(planes[2], _mm_andnot_si128(clean, mark));
-        for (size_t p = 0; p < 3; ++p) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[p] + x), planes[p]);
-        }
-    }
-#endif
-    uint16_t* const tails[3] = {rows[0] + x, rows[1] + x, rows[2] + x};
-    pixelWordLinePlain(line + 4 * x, tails, width - x, word);
-}
-
 UnpackKernel chooseUnpackKernel(bool ssse3)
 {
 #ifdef FRAMECMP_X86
@@ -208,6 +166,24 @@ static bool processorHasSsse3()
 }
 
 namespace {
+// One line of a format of one word a pixel: where the three planes' fields stand, and the
+// padding bits, marked on the third plane's sample. (A vector kernel gained nothing here:
+// the loop waits on memory.)
+struct PixelWord {
+    uint32_t shifts[3];
+    uint32_t padding;
+};
+
+void pixelWordLine(const uint8_t* line, uint16_t* rows[3], size_t width, const PixelWord& word)
+{
+    for (size_t x = 0; x < width; ++x) {
+        const uint32_t w = wordAt(line + 4 * x);
+        rows[0][x] = fieldOf(w, word.shifts[0]);
+        rows[1][x] = fieldOf(w, word.shifts[1]);
+        rows[2][x] = fieldOf(w, word.shifts[2]) | markOf(w, word.padding);
+    }
+}
+
 // One line of three samples a word: sample k goes where `place` puts it; samples past
 // `count` are not read.
 template <typename Place> void threeAWordLine(const uint8_t* line, size_t count, Place place)

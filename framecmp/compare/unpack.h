@@ -44,18 +44,6 @@ constexpr uint32_t paddingMark = 0x8000U;
 void v210LinePlain(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
 void v210LineSsse3(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
 
-// A format of one word a pixel: where the three planes' 10-bit fields stand, and the
-// padding bits, marked on the third plane's sample.
-struct PixelWord {
-    uint32_t shifts[3];
-    uint32_t padding;
-};
-
-// One line of one word a pixel into three rows: the plain kernel, and the fast one (SSE2
-// where the compiler targets it), which gives the same samples.
-void pixelWordLinePlain(const uint8_t* line, uint16_t* const rows[3], size_t width, const PixelWord& word);
-void pixelWordLine(const uint8_t* line, uint16_t* const rows[3], size_t width, const PixelWord& word);
-
 // Unpacks a file frame of a words layout into `frame`, laid out as `working`. Samples past
 // the width in a line's last word, and the bytes after it, are not read.
 void unpackFrame(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame);
