@@ -10,12 +10,19 @@
 
 namespace framecmp {
 
+// The line unpackers a run uses: the plain ones, or SSSE3's for v210.
+enum class UnpackKernel { plain, ssse3 };
+
+// The unpackers for a processor with or without SSSE3; the plain ones elsewhere.
+UnpackKernel chooseUnpackKernel(bool ssse3);
+
 // Where a file's frame stands in the file: its size and, for a words layout, its lines.
 struct FileFrame {
     Packing packing;     // none: the file holds the frame as its FrameLayout says
     size_t lineBytes[2]; // from one line's start to the next: the luma (or every) line, the chroma line
     size_t chromaAt;     // semi-planar words layouts: where the chroma lines start
     size_t bytes;        // the frame in the file
+    UnpackKernel kernel; // chosen once, for the processor, before the first frame
     FrameLayout working; // the whole working frame its words unpack into (--crop compares part)
 };
 
@@ -32,6 +39,11 @@ void placeWords(FileFrame& file, FrameLayout& working, const BufferGeometry& geo
 // Bit 15 of a working container: set where the word holding the sample has padding set,
 // so that the sample fails as a 16-bit container's padding does.
 constexpr uint32_t paddingMark = 0x8000U;
+
+// One line of v210 into its Y, U and V rows. The plain kernel is the reference; the SSSE3
+// one gives the same samples and leaves the line's last groups to the plain one.
+void v210LinePlain(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
+void v210LineSsse3(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
 
 // Unpacks a file frame of a words layout into `frame`, laid out as `working`. Samples past
 // the width in a line's last word, and the bytes after it, are not read.

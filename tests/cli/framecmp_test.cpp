@@ -110,6 +110,7 @@ const ModelFormat modelFormats[] = {
     {"x2bgr10le", "w:x2bgr10le", 1, 1, 10, false},
     {"xv20", "w:xv20", 2, 1, 10, false},
     {"xv15", "w:xv15", 2, 2, 10, false},
+    {"v210", "w:v210", 2, 1, 10, false},
 };
 
 const ModelFormat& modelFormat(const std::string& name)
@@ -183,6 +184,15 @@ uint32_t valueOf(const ModelFormat& format, uint32_t container)
     return format.msb ? container >> (16 - format.depth) : container & ((1U << format.depth) - 1);
 }
 
+// The words of a frame of planes in a format of words, lines as tight as the words go.
+std::string packWords(const ModelFormat& format, const std::vector<ModelPlane>& planes)
+{
+    const std::vector<uint32_t> samples[3] = {planes[0].samples, planes[1].samples, planes[2].samples};
+    const WordFrame words = wordFrameModel(format.arrangement.substr(2), planes[0].width, planes[0].height,
+                                           planes[1].width, planes[1].height);
+    return packWordsModel(words, samples, 2);
+}
+
 // The bytes of a frame of planes in a format.
 std::string packFrame(const ModelFormat& format, const std::vector<ModelPlane>& planes)
 {
@@ -194,10 +204,16 @@ std::string packFrame(const ModelFormat& format, const std::vector<ModelPlane>& 
         }
     };
     if (inWords(format)) {
-        const std::vector<uint32_t> samples[3] = {planes[0].samples, planes[1].samples, planes[2].samples};
-        const WordFrame words = wordFrameModel(format.arrangement.substr(2), planes[0].width, planes[0].height,
-                                               planes[1].width, planes[1].height);
-        return packWordsModel(words, samples, 2);
+        const std::string words = packWords(format, planes);
+        if (format.name != "v210") {
+            return words;
+        }
+        // v210's lines rounded up to 128 bytes, the rounding filled with bytes never compared.
+        const auto height = size_t(planes[0].height);
+        const size_t line = size_t(planes[0].width + 5) / 6 * 16;
+        const size_t rounded = (line + 127) / 128 * 128;
+        std::mt19937 garbage{uint32_t(line)};
+        return bufferedFrame(words, {line, height, 0, 0, 0}, {{rounded, 0}, 0, 0, rounded * height}, garbage);
     }
     if (format.arrangement.rfind("px:", 0) == 0) {
         // Alpha and the 0 bytes hold a value of their own: it must not be compared.
@@ -768,6 +784,11 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"--expected-stride=4,", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --expected-stride=4,: not Y or Y,C"},
         {{"--stride=4,2", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --stride=4,2: gray has no chroma lines of their own"},
         {{"-f", "nv12", "-s", "4x2", "--stride=4,3", "plain.yuv", "plain.yuv"}, 2, "framecmp: --stride=4,3: shorter than a chroma line of 4 bytes"},
+        {{"-f", "v210", "-s", "7x2", "--stride=31", "plain.yuv", "plain.yuv"}, 2, "framecmp: --stride=31: shorter than a line of 32 bytes\n"},
+        {{"-f", "v210", "-s", "13x1", "--expected-stride=47", "plain.yuv", "plain.yuv"}, 2, "framecmp: --expected-stride=47: shorter than a line of 48 bytes\n"},
+        {{"-f", "yuv420p10le", "-F", "xv15", "-s", "4x2", "--stride=8,7", "plain.yuv", "plain.yuv"}, 2, "framecmp: --stride=8,7: shorter than a line of 8 bytes\n"},
+        {{"-f", "v210", "-s", "6x1", "--stride=16,8", "plain.yuv", "plain.yuv"}, 2, "framecmp: --stride=16,8: words of all planes share their lines: give one stride\n"},
+        {{"-f", "v210", "-s", "6x1", "--chroma-offset=16", "plain.yuv", "plain.yuv"}, 2, "framecmp: --chroma-offset=16: words of all planes share their lines: there is no chroma plane\n"},
         {{"--plane-rows=0", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --plane-rows=0: not a row count"},
         {{"--expected-plane-rows=2", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --expected-plane-rows=2: fewer than the frame's 3 rows"},
         {{"--chroma-offset=6", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: --chroma-offset=6: gray has no chroma plane"},
@@ -1110,19 +1131,21 @@ TEST(FramecmpReport, PictureOfTenBitFormats)
 }
 
 // A frame buffer as hardware writes it, built by the model from a tight clip: lines at a
-// stride, spare rows or the chroma at an offset, frames at a pitch, garbage in between.
+// stride, spare rows or the chroma at an offset, frames at a pitch, garbage in between; the
+// lines of a format of words as tight as its words go (v210's not rounded).
 struct BufferCase {
     std::string format;
     int width;
     int height;
-    int stridePad;     // the luma stride past a tight line
-    int chromaPad;     // the chroma stride past a chroma line; -1: --stride=Y alone
-    int extraRows;     // --plane-rows past the height; 0: not given
-    int chromaGap;     // --chroma-offset past the luma's last line; -1: not given
-    int framePad;      // --frame-bytes past the strided frame; 0: not given
-    bool cutLast;      // the file's last frame ends after its last line
-    char buffer;       // the buffer: 'e' EXPECTED (--expected-*), 'a' ACTUAL, 'b' both, padding alike
-    std::string extra; // "--skip=1", "--align=1" (ACTUAL a frame late) or ""
+    int stridePad;           // the luma stride past a tight line
+    int chromaPad;           // the chroma stride past a chroma line; -1: --stride=Y alone
+    int extraRows;           // --plane-rows past the height; 0: not given
+    int chromaGap;           // --chroma-offset past the luma's last line; -1: not given
+    int framePad;            // --frame-bytes past the strided frame; 0: not given
+    bool cutLast;            // the file's last frame ends after its last line
+    char buffer;             // the buffer: 'e' EXPECTED (--expected-*), 'a' ACTUAL, 'b' both, padding alike
+    std::string extra;       // "--skip=1", "--align=1" (ACTUAL a frame late) or ""
+    std::string actual = ""; // ACTUAL's format (-F) where not `format`; ACTUAL is the buffer
 };
 
 LineShape lineShapeOf(const ModelFormat& f, int w, int h)
@@ -1130,6 +1153,15 @@ LineShape lineShapeOf(const ModelFormat& f, int w, int h)
     const size_t bytes = f.depth > 8 ? 2 : 1;
     const auto cw = size_t((w + f.coverX - 1) / f.coverX);
     const auto ch = size_t((h + f.coverY - 1) / f.coverY);
+    if (f.name == "v210") {
+        return {size_t(w + 5) / 6 * 16, size_t(h), 0, 0, 0};
+    }
+    if (f.name == "xv15" || f.name == "xv20") {
+        return {size_t(w + 2) / 3 * 4, size_t(h), 1, (2 * cw + 2) / 3 * 4, ch};
+    }
+    if (inWords(f)) {
+        return {size_t(w) * 4, size_t(h), 0, 0, 0};
+    }
     if (isPacked(f) || f.arrangement == "gray") {
         return {size_t(w) * bytes * (isPacked(f) ? 2 : 1), size_t(h), 0, 0, 0};
     }
@@ -1151,12 +1183,20 @@ TEST(FramecmpBuffers, StridedAndPaddedFramesComparedInPlace)
         {"yuv422p10le", 3, 2, 2, -1, 0, 1, 3, true, 'b', ""},
         {"yuyv422", 6, 3, 8, -1, 2, -1, 9, true, 'a', "--align=1"},
         {"yuyv422", 4, 2, 0, -1, 0, -1, 4, false, 'e', ""},
+        {"yuv422p10le", 7, 3, 0, -1, 0, -1, 0, false, 'a', "", "v210"},
+        {"yuv422p10le", 13, 2, 20, -1, 1, -1, 24, true, 'a', "--skip=1", "v210"},
+        {"v210", 50, 2, 8, -1, 0, -1, 0, false, 'e', ""},
+        {"yuv420p10le", 7, 5, 4, -1, 3, -1, 0, false, 'a', "", "xv15"},
+        {"yuv420p10le", 8, 3, 0, 8, 1, 5, 12, true, 'a', "", "xv15"},
+        {"xv20", 5, 3, 4, -1, 0, 9, 0, false, 'b', ""},
     };
     // clang-format on
     std::mt19937 random(20261209);
     Scratch scratch;
     for (const BufferCase& c : cases) {
-        const ModelFormat& f = modelFormat(c.format);
+        const ModelFormat& fe = modelFormat(c.format);
+        const ModelFormat& fa = c.actual.empty() ? fe : modelFormat(c.actual);
+        const ModelFormat& f = c.buffer == 'e' ? fe : fa; // the buffer's format
         const LineShape s = lineShapeOf(f, c.width, c.height);
         BufferShape b{};
         b.stride[0] = s.lumaLine + size_t(c.stridePad);
@@ -1171,6 +1211,9 @@ TEST(FramecmpBuffers, StridedAndPaddedFramesComparedInPlace)
                        size_t(c.framePad);
         std::vector<std::string> args = {"-s", std::to_string(c.width) + "x" + std::to_string(c.height), "-f",
                                          c.format};
+        if (!c.actual.empty()) {
+            args.insert(args.end(), {"-F", c.actual});
+        }
         for (const char file : {'e', 'a'}) {
             if (c.buffer != file && c.buffer != 'b') {
                 continue;
@@ -1199,13 +1242,16 @@ TEST(FramecmpBuffers, StridedAndPaddedFramesComparedInPlace)
         // A clip as a file holds it; a late ACTUAL starts with a frame of its own. Two buffers
         // get the same padding, so that only the samples can tell them apart.
         const auto seed = random();
-        const auto write = [&](const std::vector<std::vector<ModelPlane>>& tight, bool buffered, bool late) {
+        const auto write = [&](const ModelFormat& format, const std::vector<std::vector<ModelPlane>>& tight,
+                               bool buffered, bool late) {
             std::mt19937 garbage(seed);
             std::vector<std::vector<ModelPlane>> clipFrames = late ? lead : std::vector<std::vector<ModelPlane>>();
             clipFrames.insert(clipFrames.end(), tight.begin(), tight.end());
             std::string clip;
             for (const std::vector<ModelPlane>& frame : clipFrames) {
-                clip += buffered ? bufferedFrame(packFrame(f, frame), s, b, garbage) : packFrame(f, frame);
+                clip += buffered ? bufferedFrame(inWords(format) ? packWords(format, frame) : packFrame(format, frame),
+                                                 s, b, garbage)
+                                 : packFrame(format, frame);
             }
             if (buffered && c.cutLast) {
                 clip.resize(clip.size() - b.frameBytes + bufferedLinesEnd(s, b));
@@ -1225,12 +1271,12 @@ TEST(FramecmpBuffers, StridedAndPaddedFramesComparedInPlace)
             const auto& buffer = damage ? damaged : frames;
             // The damage is in EXPECTED when it alone is the buffer, else in ACTUAL.
             const bool inExpected = c.buffer == 'e';
-            scratch.write("e.yuv", write(inExpected ? buffer : frames, c.buffer != 'a', false));
-            scratch.write("a.yuv", write(inExpected ? frames : buffer, c.buffer != 'e', align));
+            scratch.write("e.yuv", write(fe, inExpected ? buffer : frames, c.buffer != 'a', false));
+            scratch.write("a.yuv", write(fa, inExpected ? frames : buffer, c.buffer != 'e', align));
             const RunResult result = scratch.run(framecmp, args);
             const std::string report = !damage      ? "identical: " + std::to_string(3 - first) + " frames\n"
-                                       : inExpected ? modelReport(f, f, damagedCompared, compared, {}, first)
-                                                    : modelReport(f, f, compared, damagedCompared, {}, first);
+                                       : inExpected ? modelReport(fe, fa, damagedCompared, compared, {}, first)
+                                                    : modelReport(fe, fa, compared, damagedCompared, {}, first);
             EXPECT_EQ(result.out, aligned + report);
             EXPECT_EQ(result.status, damage ? 1 : 0);
             EXPECT_EQ(result.err, "");

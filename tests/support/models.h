@@ -450,7 +450,7 @@ inline std::string streamRows(const std::vector<StreamBeat>& beats, bool reverse
     return rows;
 }
 
-// ---- Frames packed into 32-bit words (framecmp -f y410, xv30le, x2rgb10le, x2bgr10le, xv20, xv15) ----
+// ---- Frames packed into 32-bit words (framecmp -f v210, y410, xv30le, x2rgb10le, x2bgr10le, xv20, xv15) ----
 
 // One field of a word: the plane and sample index of the 10-bit value it holds, plane -1
 // for a field past the width.
@@ -459,9 +459,9 @@ struct WordField {
     size_t index;
 };
 
-// The words of one frame in file order, each its three fields from bit 0 up (0-9, 10-19,
-// 20-29), and the bits of a word that are padding. Planes are Y, U, V (R, G, B for
-// x2rgb10le), chroma of `chromaWidth` x `chromaHeight`.
+// The words of one frame in file order (v210's lines without their rounding to 128 bytes), each its three fields from
+// bit 0 up (0-9, 10-19, 20-29), and the bits of a word that are padding. Planes are Y, U, V (R, G, B for x2rgb10le),
+// chroma of `chromaWidth` x `chromaHeight`.
 struct WordFrame {
     std::vector<std::vector<WordField>> words;
     uint32_t padding;
@@ -471,6 +471,28 @@ inline WordFrame wordFrameModel(const std::string& format, int width, int height
 {
     WordFrame frame;
     const auto w = size_t(width);
+    if (format == "v210") {
+        frame.padding = 0xc0000000U;
+        // Six pixels in four words: U0 Y0 V0, Y1 U1 Y2, V1 Y3 U2, Y4 V2 Y5 (plane and index in
+        // the group); a line's last group filled with fields past the width.
+        const int planeOf[12] = {1, 0, 2, 0, 1, 0, 2, 0, 1, 0, 2, 0};
+        const size_t indexOf[12] = {0, 0, 0, 1, 1, 2, 1, 3, 2, 4, 2, 5};
+        const auto cw = size_t(chromaWidth);
+        for (size_t y = 0; y < size_t(height); ++y) {
+            for (size_t g = 0; g < w; g += 6) {
+                for (size_t k = 0; k < 12; k += 3) {
+                    std::vector<WordField> word;
+                    for (size_t f = k; f < k + 3; ++f) {
+                        const size_t across = planeOf[f] == 0 ? w : cw;
+                        const size_t x = (planeOf[f] == 0 ? g : g / 2) + indexOf[f];
+                        word.push_back(x < across ? WordField{planeOf[f], y * across + x} : WordField{-1, 0});
+                    }
+                    frame.words.push_back(word);
+                }
+            }
+        }
+        return frame;
+    }
     if (format == "xv20" || format == "xv15") {
         frame.padding = 0xc0000000U;
         // Three samples a word, a line's last word filled with fields past the width.

@@ -7,6 +7,7 @@
 // the result of the whole frame compared at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include "framecmp/compare/psnr.h"
 #include "framecmp/compare/rowkernels.h"
 #include "framecmp/compare/ssimsums.h"
+#include "framecmp/compare/unpack.h"
 #include "framecmp/input.h"
 #include "framecmp/loop.h"
 
@@ -154,6 +156,37 @@ TEST(FramecmpKernels, FastKernelsAgreeWithPlainOnes)
                 EXPECT_TRUE(fast[z] == plain[z]) << "block " << z;
             }
             EXPECT_TRUE(fast[c.length] == (BlockSums{-1, -1, -1, -1}));
+        }
+    }
+}
+
+// The v210 line unpacker the processor runs, where it runs SSSE3, gives the plain one's
+// samples at every width from 1 to 100 (whole and partial groups), on random words with
+// padding bits set, and writes nothing past its rows, whose guard samples are set apart.
+TEST(FramecmpKernels, FastUnpackerAgreesWithPlainOne)
+{
+    EXPECT_EQ(chooseUnpackKernel(false), UnpackKernel::plain);
+    if (chooseUnpackKernel(static_cast<bool>(__builtin_cpu_supports("ssse3"))) != UnpackKernel::ssse3) {
+        GTEST_SKIP() << "no SSSE3";
+    }
+    std::mt19937 random(24);
+    for (size_t width = 1; width <= 100; ++width) {
+        SCOPED_TRACE("width " + std::to_string(width));
+        std::vector<uint8_t> line((width + 5) / 6 * 16 + guardBytes);
+        for (uint8_t& byte : line) {
+            byte = static_cast<uint8_t>(random());
+        }
+        const size_t rowLength = width + guardBytes;
+        // Three rows of the plain kernel, then three of the fast one.
+        std::vector<uint16_t> rows(6 * rowLength, 0xbeef);
+        uint16_t* at[6];
+        for (size_t r = 0; r < 6; ++r) {
+            at[r] = &rows[r * rowLength];
+        }
+        v210LinePlain(line.data(), at[0], at[1], at[2], width);
+        v210LineSsse3(line.data(), at[3], at[4], at[5], width);
+        for (size_t p = 0; p < 3; ++p) {
+            EXPECT_TRUE(std::equal(at[p], at[p] + rowLength, at[p + 3])) << "plane " << p;
         }
     }
 }
