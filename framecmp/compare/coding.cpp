@@ -95,7 +95,6 @@ PairLayout makePairLayout(const Options& options)
     }
     FrameLayout layouts[2] = {makeFrameLayout(options.format, options.width, options.height),
                               makeFrameLayout(actualFormat, options.width, options.height)};
-    orderPlanesAs(layouts[0], layouts[1]);
     const Format* formats[2] = {&options.format, &actualFormat};
     FileFrame files[2] = {};
     for (size_t f = 0; f < 2; ++f) {
@@ -110,6 +109,8 @@ PairLayout makePairLayout(const Options& options)
             files[f].working = layouts[f];
         }
     }
+    // Placed and unpacked in its own plane order, ACTUAL is then compared in EXPECTED's.
+    orderPlanesAs(layouts[0], layouts[1]);
     const bool unpacked = files[0].packing != Packing::none || files[1].packing != Packing::none;
     // Two files of one format hold alike bytes where their samples are alike; a working
     // frame's bytes are not the file's, so that shortcut is not taken for them.

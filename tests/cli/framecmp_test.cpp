@@ -696,6 +696,12 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
     // Samples of 10 bits, little-endian, as 8-bit frames: every high byte below 4.
     scratch.write("ten_w4_2_420.yuv", std::string("\x10\x01\xff\x03\x00\x00\x04\x00\x20\x02\x33\x00", 12));
     scratch.write("eight_w4_2_420.yuv", std::string(12, 'y'));
+    // One pixel, G 1 B 2 R 3, in the plane order of gbrp (10 and 8 bits) and packed as
+    // x2rgb10le and rgb24: compared plane by name, whatever each file's order.
+    scratch.write("g.gbrp", std::string("\x01\x00\x02\x00\x03\x00", 6));
+    scratch.write("g.x2rgb", std::string("\x02\x04\x30\x00", 4));
+    scratch.write("g.rgb24", std::string("\x03\x01\x02", 3));
+    scratch.write("g8.gbrp", std::string("\x01\x02\x03", 3));
     scratch.write("mask1", std::string(frame.size(), '\0'));
     scratch.write("mask3", std::string(3 * frame.size(), '\0'));
     std::filesystem::create_directory(scratch.path("dir"));
@@ -739,6 +745,8 @@ TEST(FramecmpStatus, ExitStatusesAndMessages)
         {{"-s", "2147483647x1", "-f", "i420", "plain.yuv", "plain.yuv"}, 2, "does not fit in 32 bits"},
         {{"-s", "3x2", "-f", "uyvy", "plain.yuv", "plain.yuv"}, 2, "need an even width"},
         {{"-s", "3x2", "-f", "gbrp", "-F", "yuv444p", "plain.yuv", "plain.yuv"}, 2, "framecmp: -F yuv444p: EXPECTED is RGB, ACTUAL is YUV: convert one first\n"},
+        {{"-s", "1x1", "-f", "gbrp10le", "-F", "x2rgb10le", "g.gbrp", "g.x2rgb"}, 0, ""},
+        {{"-s", "1x1", "-f", "rgb24", "-F", "gbrp", "g.rgb24", "g8.gbrp"}, 0, ""},
         {{"-s", "3x2", "-f", "yuv444p10le", "-F", "x2rgb10le", "plain.yuv", "plain.yuv"}, 2, "framecmp: -F x2rgb10le: EXPECTED is YUV, ACTUAL is RGB: convert one first\n"},
         {{"-s", "3x2", "-f", "yuv420p10le", "-F", "v210", "plain.yuv", "plain.yuv"}, 2, "-F v210: ACTUAL's format must have the sampling and depth of EXPECTED's, yuv420p10le"},
         {{"-f", "v210:10", "a_w2_3_400_32.yuv", "b_w2_3_400_32.yuv"}, 2, "framecmp: -f v210:10: unknown format"},
