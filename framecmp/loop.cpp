@@ -262,6 +262,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
                                            options.criteria.tolerance, options.crop);
             tally.pictureWritten = true;
         }
+        keepFramePair(state.shifts, pair, buffers, frame, fails);
         if (!fails) {
             continue;
         }

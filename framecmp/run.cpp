@@ -188,6 +188,7 @@ int run(int argc, char** argv)
         }
     }
     releaseBuffers(buffers);
+    releaseShiftSearch(state.shifts);
     for (const Input& input : inputs) {
         if (input.fd >= 0) {
             close(input.fd);

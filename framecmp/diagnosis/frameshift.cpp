@@ -1,11 +1,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/psnr.h"
 #include "framecmp/diagnosis/frameshift.h"
+#include "framecmp/memory.h"
 
 namespace framecmp {
 
@@ -94,7 +96,7 @@ static void closeCandidate(ShiftSearch& search, bool ended)
 static const uint8_t* keptFrame(const ShiftSearch& search, size_t file, int64_t frame)
 {
     if (frame == search.previousFrame) {
-        return search.previous[file].data();
+        return search.previous[file];
     }
     const size_t candidateFile = search.shift > 0 ? 0 : 1;
     return frame == search.olderFrame && file == candidateFile ? search.older.data() : nullptr;
@@ -164,25 +166,46 @@ static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buf
     }
 }
 
-// Keeps the frame pair for the next frames' checks while frames fail: for a candidate of two
-// frames, the pair before's frame of its file becomes the older one.
-static void keepFrames(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame, bool fails)
+// The frame buffer of `file` the loop compares: the one it reads into, or a word-packed
+// file's working frame, whose size is fixed.
+static uint8_t*& comparedFrame(Buffers& buffers, size_t file)
+{
+    return file == 0 ? buffers.expected : buffers.actual;
+}
+
+void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers, int64_t frame, bool fails)
 {
     const size_t candidateFile = search.shift > 0 ? 0 : 1;
     if (std::abs(search.shift) == shiftReach && search.previousFrame == frame - 1) {
-        search.older = std::move(search.previous[candidateFile]);
+        // The one copy: a two-frame candidate checks the frame before the pair before.
+        const uint8_t* before = search.previous[candidateFile];
+        search.older.assign(before, before + pair.comparedBytes[candidateFile]);
         search.olderFrame = frame - 1;
     }
-    const uint8_t* frames[2] = {buffers.expected, buffers.actual};
-    const size_t sizes[2] = {pair.expected.linesEnd, pair.actual.linesEnd};
+    search.previousFrame = fails ? frame : -1;
+    if (!fails) {
+        return;
+    }
     for (size_t file = 0; file < 2; ++file) {
-        if (fails) {
-            search.previous[file].assign(frames[file], frames[file] + sizes[file]);
-        } else {
-            std::vector<uint8_t>().swap(search.previous[file]);
+        const bool working = pair.files[file].packing != Packing::none;
+        size_t& capacity = buffers.capacity[file];
+        if (search.previous[file] == nullptr) {
+            search.previousCapacity[file] = working ? pair.files[file].working.frameSize : capacity;
+            search.previous[file] = allocate(search.previousCapacity[file]);
+        }
+        std::swap(comparedFrame(buffers, file), search.previous[file]);
+        if (!working) {
+            std::swap(capacity, search.previousCapacity[file]);
         }
     }
-    search.previousFrame = fails ? frame : -1;
+}
+
+void releaseShiftSearch(ShiftSearch& search)
+{
+    for (uint8_t*& frame : search.previous) {
+        std::free(frame);
+        frame = nullptr;
+    }
 }
 
 void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
@@ -200,7 +223,6 @@ void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout
     if (fails && search.shift == 0) {
         probeForShift(search, pair, buffers, frame, now, criteria, ssimBuffers);
     }
-    keepFrames(search, pair, buffers, frame, fails);
     search.previousFailed = fails;
     for (size_t file = 0; file < 2; ++file) {
         search.probes[file][1] = std::move(search.probes[file][0]);

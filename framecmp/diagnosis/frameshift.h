@@ -28,16 +28,19 @@ constexpr int32_t shiftReach = 2;
 struct ShiftSearch {
     std::vector<int32_t> probes[2][shiftReach]; // [file][age]: age 0 is the frame before
     bool previousFailed;
-    int64_t streakStart;              // the first failing frame of the latest run of them
-    bool repeatedAtStart;             // ACTUAL's first failing frame probed alike to the frame before
-    std::vector<uint8_t> previous[2]; // the frame pair before, when it failed
-    int64_t previousFrame;            // its number; -1 when none is kept
-    std::vector<uint8_t> older;       // the frame before that, of the candidate's file
-    int64_t olderFrame;               // its number; -1 when none is kept
-    int32_t shift;                    // the candidate's frames, positive when ACTUAL is late; 0 when none
-    int64_t start;                    // the candidate's first frame
-    int64_t last;                     // its last frame pair found alike in full
-    int confirmed;                    // frame pairs found alike in full
+    int64_t streakStart;  // the first failing frame of the latest run of them
+    bool repeatedAtStart; // ACTUAL's first failing frame probed alike to the frame before
+    // The frame pair before, when it failed: the loop's own frame buffers, taken in turn
+    // (the next frames are read into the ones these held), so that keeping costs no copy.
+    uint8_t* previous[2];
+    size_t previousCapacity[2];
+    int64_t previousFrame;      // its number; -1 when none is kept
+    std::vector<uint8_t> older; // the frame before that, of the candidate's file
+    int64_t olderFrame;         // its number; -1 when none is kept
+    int32_t shift;              // the candidate's frames, positive when ACTUAL is late; 0 when none
+    int64_t start;              // the candidate's first frame
+    int64_t last;               // its last frame pair found alike in full
+    int confirmed;              // frame pairs found alike in full
     std::vector<FrameShift> claimed;
     std::vector<FrameShift> unsaid; // claimed, their line not yet said
 };
@@ -48,6 +51,14 @@ ShiftSearch makeShiftSearch();
 // it, and on a failing frame with no candidate probes for one.
 void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
                  int64_t frame, bool fails, SsimBuffers& ssimBuffers);
+
+// After frame `frame` is done with (compared, searched, reported and drawn): keeps its frame
+// pair while frames fail, for the next frames' checks, by taking the loop's frame buffers
+// and giving it the ones the pair before held.
+void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers, int64_t frame, bool fails);
+
+// Frees the frames kept.
+void releaseShiftSearch(ShiftSearch& search);
 
 // After the last frame: a candidate still open is claimed when it held for shiftLeast frame
 // pairs, or for one when a file ended (`ended`).
