@@ -50,16 +50,39 @@ bool regularFiles(const Input inputs[2])
     return true;
 }
 
-// Bands need the frames as the files hold them: none word-packed, none held by --align, and
-// no mask, listing or SSIM, which want whole frames.
-bool comparesInBands(const Options& options, const PairLayout& pair, const Readahead& readahead)
+// Bands need the frames as the files hold them: none held by --align, and no mask, listing
+// or SSIM, which want whole frames.
+bool comparesInBands(const Options& options, const Readahead& readahead)
 {
     for (size_t file = 0; file < 2; ++file) {
-        if (readahead.next[file] < readahead.frames[file].size() || pair.files[file].packing != Packing::none) {
+        if (readahead.next[file] < readahead.frames[file].size()) {
             return false;
         }
     }
     return options.maskPath == nullptr && !options.text.listSamples && !options.criteria.ssim;
+}
+
+// The words of a file that have come, unpacked into its working frame, and the rows of each
+// plane compared that they make: the working frame's lines less those --crop leaves above
+// the plane's region, within the region.
+static void unpackBand(const PairLayout& pair, Buffers& buffers, size_t file, size_t got, size_t done[2],
+                       int32_t rows[3])
+{
+    const FileFrame& words = pair.files[file];
+    uint8_t* working = file == 0 ? buffers.expected : buffers.actual;
+    unpackArrived(words, words.working, frameOf(buffers, file), got, working, done);
+    const FrameLayout& compared = file == 0 ? pair.expected : pair.actual;
+    for (int p = 0; p < compared.planeCount; ++p) {
+        const Plane& plane = compared.planes[p];
+        // The compared planes stand in EXPECTED's order: the working frame's is found by name.
+        int q = 0;
+        while (q + 1 < words.working.planeCount && words.working.planes[q].name != plane.name) {
+            ++q;
+        }
+        const size_t lines = q == 0 || words.packing != Packing::xv ? done[0] : done[1];
+        const size_t above = (plane.offset - words.working.planes[q].offset) / plane.rowStride;
+        rows[p] = static_cast<int32_t>(std::min(lines - std::min(lines, above), static_cast<size_t>(plane.height)));
+    }
 }
 
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
@@ -68,10 +91,22 @@ void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayou
     // Each file's own frame: the two layouts place the same samples.
     const size_t frameSizes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
     bool ended[2] = {false, false};
+    size_t done[2][2] = {};
+    int32_t rows[2][3] = {};
+    const int32_t* rowsCome[2] = {nullptr, nullptr};
     got[0] = 0;
     got[1] = 0;
     reserveFrame(inputs[0], buffers, 0, frameSizes[0]);
     reserveFrame(inputs[1], buffers, 1, frameSizes[1]);
+    const auto compareBoth = [&] {
+        for (size_t file = 0; file < 2; ++file) {
+            if (pair.files[file].packing != Packing::none) {
+                unpackBand(pair, buffers, file, got[file], done[file], rows[file]);
+                rowsCome[file] = rows[file];
+            }
+        }
+        compareArrived(progress, pair, criteria, buffers, got, rowsCome);
+    };
     while ((got[0] < frameSizes[0] && !ended[0]) || (got[1] < frameSizes[1] && !ended[1])) {
         for (size_t file = 0; file < 2; ++file) {
             if (got[file] < frameSizes[file] && !ended[file]) {
@@ -83,11 +118,11 @@ void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayou
         // Once a file ends, its frame is compared only if it is whole all the same (a last
         // frame may end after its last line): the rest is a partial frame.
         if (!ended[0] && !ended[1]) {
-            compareArrived(progress, pair, criteria, buffers, got);
+            compareBoth();
         }
     }
     if ((ended[0] || ended[1]) && wholeFrame(pair.expected, got[0]) && wholeFrame(pair.actual, got[1])) {
-        compareArrived(progress, pair, criteria, buffers, got);
+        compareBoth();
     }
 }
 
@@ -213,7 +248,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         sayFailingSample(toFrameCoordinates(sample, pair, options.crop), pair);
     };
     for (;;) {
-        const bool banded = files && comparesInBands(options, pair, readahead);
+        const bool banded = files && comparesInBands(options, readahead);
         FrameProgress progress = startFrameProgress(pair);
         size_t got[2] = {};
         if (banded) {
@@ -236,7 +271,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             closeRun(options, state, true);
             return tally;
         }
-        unpackFrames(pair, buffers, options.maskPath != nullptr);
+        if (!banded) {
+            unpackFrames(pair, buffers, options.maskPath != nullptr);
+        }
         if (tally.framesCompared == 0) {
             noteTenBit(options, pair, buffers);
         }

@@ -46,7 +46,7 @@ bool regularFiles(const Input inputs[2]);
 
 // Whether the frames are compared in bands as they are read: not when the work wants whole
 // frames in order (a mask, -l's listing, SSIM) or a frame --align held back comes next.
-bool comparesInBands(const Options& options, const PairLayout& pair, const Readahead& readahead);
+bool comparesInBands(const Options& options, const Readahead& readahead);
 
 // Reads the next frame of EXPECTED and ACTUAL a band of each at a time, comparing what has
 // come of both after each; `got` says how much of each frame came (less than a frame where

@@ -2218,13 +2218,13 @@ static void unpackGatheredBeatRun(const uint32_t shifts[3][4], const uint8_t* be
     for (int64_t b = 0; b < count; ++b, beats += busBytes) {
         const uint64_t word = narrowBeatWord(beats, busBytes, reversed);
         const uint64_t luma = gather(word, 0, lumaCount);
-        std::memcpy(rows.at[0], &luma, 2 * lumaCount);
+        std::memcpy(rows.at[0], &luma, sizeof(uint16_t) * lumaCount);
         rows.at[0] += 2 * static_cast<size_t>(step[0]);
         if constexpr (chromaCount > 0) {
             const uint64_t u = gather(word, 1, chromaCount);
             const uint64_t v = gather(word, 2, chromaCount);
-            std::memcpy(rows.at[1], &u, 2 * chromaCount);
-            std::memcpy(rows.at[2], &v, 2 * chromaCount);
+            std::memcpy(rows.at[1], &u, sizeof(uint16_t) * chromaCount);
+            std::memcpy(rows.at[2], &v, sizeof(uint16_t) * chromaCount);
             rows.at[1] += 2 * static_cast<size_t>(step[1]);
             rows.at[2] += 2 * static_cast<size_t>(step[2]);
         }
@@ -2314,7 +2314,7 @@ __attribute__((target("ssse3"))) static int64_t unpackByteBeatsWithSsse3(const S
     }
     // A plane the beats do not reach (chroma on the odd lines of 4:2:0) gets its shuffle's
     // stores too, into `spare`, so that the loop has no branch.
-    alignas(16) uint8_t spare[16];
+    alignas(16) uint8_t spare[16] = {};
     uint8_t* at[3];
     size_t advance[3];
     __m128i shuffles[3];

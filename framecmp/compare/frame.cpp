@@ -109,7 +109,8 @@ FrameProgress startFrameProgress(const PairLayout& pair)
 {
     const PlaneTally empty = emptyPlaneTally();
     // Two layouts of the same samples hold them in other bytes: only rows tell.
-    const bool sameBytes = pair.sameFrames;
+    const bool sameBytes =
+        pair.sameFrames && pair.files[0].packing == Packing::none && pair.files[1].packing == Packing::none;
     return FrameProgress{0, !sameBytes, {0, 0, 0}, {empty, empty, empty}};
 }
 
@@ -146,7 +147,7 @@ static bool extendEqual(FrameProgress& progress, const PairLayout& pair, const B
 }
 
 void compareArrived(FrameProgress& progress, const PairLayout& pair, const Criteria& criteria, const Buffers& buffers,
-                    const size_t got[2])
+                    const size_t got[2], const int32_t* const rowsCome[2])
 {
     const FrameLayout& layout = pair.expected;
     const size_t bytes = layout.sampleBytes;
@@ -164,8 +165,10 @@ void compareArrived(FrameProgress& progress, const PairLayout& pair, const Crite
     }
     const uint8_t* const frames[3] = {buffers.expected, buffers.actual, nullptr};
     for (int p = 0; p < layout.planeCount; ++p) {
-        const int32_t end = std::min(wholeRows(layout.planes[p], bytes, got[0]),
-                                     wholeRows(pair.actual.planes[p], pair.actual.sampleBytes, got[1]));
+        const int32_t end =
+            std::min(rowsCome[0] != nullptr ? rowsCome[0][p] : wholeRows(layout.planes[p], bytes, got[0]),
+                     rowsCome[1] != nullptr ? rowsCome[1][p]
+                                            : wholeRows(pair.actual.planes[p], pair.actual.sampleBytes, got[1]));
         if (end > progress.nextRow[p]) {
             comparePlaneRows(p, pair, criteriaOf(criteria, p).tolerance, frames, buffers, 0, nullptr,
                              progress.nextRow[p], end, progress.tallies[p]);

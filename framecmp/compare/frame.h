@@ -37,10 +37,11 @@ struct FrameProgress {
 FrameProgress startFrameProgress(const PairLayout& pair);
 
 // Compares what has come of both frames since the last call: `got` bytes of EXPECTED and
-// ACTUAL from the frame's start. Neither a mask nor a listing is taken: both want the
-// whole frame in order.
+// ACTUAL from the frame's start, or, for a file whose words are unpacked as they come, the
+// rows of each plane unpacked (`rowsCome`, null for a frame compared in place). Neither a
+// mask nor a listing is taken: both want the whole frame in order.
 void compareArrived(FrameProgress& progress, const PairLayout& pair, const Criteria& criteria, const Buffers& buffers,
-                    const size_t got[2]);
+                    const size_t got[2], const int32_t* const rowsCome[2]);
 
 // The result once both frames are whole and compared, as compareFrame gives it.
 FrameResult finishFrame(const FrameProgress& progress, const Criteria& criteria, const PairLayout& pair, int64_t frame);

@@ -200,17 +200,18 @@ template <typename Place> void threeAWordLine(const uint8_t* line, size_t count,
     }
 }
 
-void unpackXv(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame)
+void unpackXv(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame,
+              const size_t lumaLines[2], const size_t chromaLines[2])
 {
     const Plane& luma = working.planes[0];
     const Plane& u = working.planes[1];
     const Plane& v = working.planes[2];
-    for (size_t y = 0; y < static_cast<size_t>(luma.height); ++y) {
+    for (size_t y = lumaLines[0]; y < lumaLines[1]; ++y) {
         uint16_t* row = rowOf(frame, luma, y);
         threeAWordLine(from + y * file.lineBytes[0], static_cast<size_t>(luma.width),
                        [&](size_t k) { return row + k; });
     }
-    for (size_t y = 0; y < static_cast<size_t>(u.height); ++y) {
+    for (size_t y = chromaLines[0]; y < chromaLines[1]; ++y) {
         uint16_t* rows[2] = {rowOf(frame, u, y), rowOf(frame, v, y)};
         threeAWordLine(from + file.chromaAt + y * file.lineBytes[1], 2 * static_cast<size_t>(u.width),
                        [&](size_t k) { return rows[k % 2] + k / 2; });
@@ -261,15 +262,18 @@ FileFrame fileFrameOf(const Format& format, const FrameLayout& working)
     return file;
 }
 
-// The bytes of a line's words, without v210's rounding: luma (or every) line, chroma line.
+// The bytes of a line's words, whatever the stride: luma (or every) line, chroma line.
 static void wordLines(const FileFrame& file, const FrameLayout& working, size_t lines[2])
 {
     const auto width = static_cast<size_t>(working.width);
-    lines[0] = file.lineBytes[0];
-    lines[1] = file.lineBytes[1];
-    if (file.packing == Packing::v210) {
-        lines[0] = wordsFor(width, v210GroupPixels) * 16;
+    switch (file.packing) {
+    case Packing::v210: lines[0] = wordsFor(width, v210GroupPixels) * 16; break;
+    case Packing::xv: lines[0] = 4 * wordsFor(width, xvWordSamples); break;
+    default: lines[0] = 4 * width; break;
     }
+    lines[1] = file.packing == Packing::xv
+                   ? 4 * wordsFor(2 * static_cast<size_t>(working.planes[1].width), xvWordSamples)
+                   : lines[0];
 }
 
 static std::string strideText(const std::string& optionPrefix, const BufferGeometry& geometry)
@@ -335,15 +339,35 @@ void placeWords(FileFrame& file, FrameLayout& working, const BufferGeometry& geo
     working.lineBytes[1] = file.lineBytes[1];
 }
 
-void unpackFrame(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame)
+// The lines of a frame's words whose bytes lie whole in its first `got` bytes: those of the
+// luma (or every plane) and, for semi-planar words, of the chroma.
+static void linesWithin(const FileFrame& file, const FrameLayout& working, size_t got, size_t lines[2])
 {
+    size_t lineLength[2] = {};
+    wordLines(file, working, lineLength);
+    const auto whole = [](size_t available, size_t start, size_t stride, size_t length, size_t count) {
+        if (available < start + length) {
+            return size_t{0};
+        }
+        return std::min(count, (available - start - length) / stride + 1);
+    };
+    lines[0] = whole(got, 0, file.lineBytes[0], lineLength[0], static_cast<size_t>(working.height));
+    lines[1] = file.packing == Packing::xv ? whole(got, file.chromaAt, file.lineBytes[1], lineLength[1],
+                                                   static_cast<size_t>(working.planes[1].height))
+                                           : lines[0];
+}
+
+void unpackArrived(const FileFrame& file, const FrameLayout& working, const uint8_t* from, size_t got, uint8_t* frame,
+                   size_t done[2])
+{
+    size_t lines[2] = {};
+    linesWithin(file, working, got, lines);
     const Plane* planes = working.planes;
-    const auto height = static_cast<size_t>(working.height);
     const auto width = static_cast<size_t>(working.width);
     switch (file.packing) {
     case Packing::none: return;
     case Packing::v210:
-        for (size_t y = 0; y < height; ++y) {
+        for (size_t y = done[0]; y < lines[0]; ++y) {
             const uint8_t* line = from + y * file.lineBytes[0];
             uint16_t* rows[3] = {rowOf(frame, planes[0], y), rowOf(frame, planes[1], y), rowOf(frame, planes[2], y)};
             if (file.kernel == UnpackKernel::ssse3) {
@@ -352,16 +376,29 @@ void unpackFrame(const FileFrame& file, const FrameLayout& working, const uint8_
                 v210LinePlain(line, rows[0], rows[1], rows[2], width);
             }
         }
-        return;
-    case Packing::xv: unpackXv(file, working, from, frame); return;
+        break;
+    case Packing::xv: {
+        const size_t lumaLines[2] = {done[0], std::max(done[0], lines[0])};
+        const size_t chromaLines[2] = {done[1], std::max(done[1], lines[1])};
+        unpackXv(file, working, from, frame, lumaLines, chromaLines);
+        break;
+    }
     default: {
         const PixelWord word = pixelWordOf(file.packing);
-        for (size_t y = 0; y < height; ++y) {
+        for (size_t y = done[0]; y < lines[0]; ++y) {
             uint16_t* rows[3] = {rowOf(frame, planes[0], y), rowOf(frame, planes[1], y), rowOf(frame, planes[2], y)};
             pixelWordLine(from + y * file.lineBytes[0], rows, width, word);
         }
     }
     }
+    done[0] = std::max(done[0], lines[0]);
+    done[1] = std::max(done[1], lines[1]);
+}
+
+void unpackFrame(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame)
+{
+    size_t done[2] = {};
+    unpackArrived(file, working, from, SIZE_MAX, frame, done);
 }
 
 } // namespace framecmp

@@ -49,4 +49,9 @@ void v210LineSsse3(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, s
 // the width in a line's last word, and the bytes after it, are not read.
 void unpackFrame(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame);
 
+// Unpacks the lines of a frame arriving in bands: those whose words lie whole in its first
+// `got` bytes and are not yet `done` (luma or every line, chroma line), which it advances.
+void unpackArrived(const FileFrame& file, const FrameLayout& working, const uint8_t* from, size_t got, uint8_t* frame,
+                   size_t done[2]);
+
 } // namespace framecmp

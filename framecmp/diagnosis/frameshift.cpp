@@ -168,6 +168,7 @@ static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buf
 
 // The frame buffer of `file` the loop compares: the one it reads into, or a word-packed
 // file's working frame, whose size is fixed.
+// cppcheck-suppress constParameter ; the reference returned lets the caller replace the buffer
 static uint8_t*& comparedFrame(Buffers& buffers, size_t file)
 {
     return file == 0 ? buffers.expected : buffers.actual;
