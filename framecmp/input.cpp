@@ -103,6 +103,13 @@ static void askHugePages(uint8_t* block, size_t size)
 #endif
 }
 
+uint8_t* allocateFrameBuffer(size_t size)
+{
+    uint8_t* block = allocate(size);
+    askHugePages(block, size);
+    return block;
+}
+
 // Makes room for `length` bytes in the frame buffer of `file` (0 EXPECTED, 1 ACTUAL, 2 the mask), doubling it at least,
 // never past a frame and one byte.
 uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSize)
@@ -189,7 +196,7 @@ void allocateWorkingFrames(Buffers& buffers, const PairLayout& pair)
         const size_t of = std::min<size_t>(file, 1);
         if (frame != nullptr && pair.files[of].packing != Packing::none) {
             buffers.fileFrames[file] = frame;
-            frame = allocate(pair.files[of].working.frameSize);
+            frame = allocateFrameBuffer(pair.files[of].working.frameSize);
         }
     }
 }

@@ -80,6 +80,9 @@ void skipFrames(const Input& input, Buffers& buffers, size_t file, size_t frameS
 
 Buffers allocateBuffers(const FrameLayout& layout, bool withMask);
 
+// A buffer for a whole frame, asking for huge pages when it is large, as the frame buffers do.
+uint8_t* allocateFrameBuffer(size_t size);
+
 // Gives each word-packed file (the mask as ACTUAL) a working frame to unpack into, its
 // frame buffer then holding the file frame.
 void allocateWorkingFrames(Buffers& buffers, const PairLayout& pair);

@@ -192,7 +192,7 @@ void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers
         size_t& capacity = buffers.capacity[file];
         if (search.previous[file] == nullptr) {
             search.previousCapacity[file] = working ? pair.files[file].working.frameSize : capacity;
-            search.previous[file] = allocate(search.previousCapacity[file]);
+            search.previous[file] = allocateFrameBuffer(search.previousCapacity[file]);
         }
         std::swap(comparedFrame(buffers, file), search.previous[file]);
         if (!working) {
