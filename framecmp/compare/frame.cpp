@@ -146,6 +146,22 @@ static bool extendEqual(FrameProgress& progress, const PairLayout& pair, const B
     return equal;
 }
 
+// Whether row `row` of a plane holds the same bytes in both frames, its padding clear; only
+// for frames laid out and coded alike, whose samples stand side by side.
+static bool rowsAlike(const PairLayout& pair, const Buffers& buffers, int plane, int32_t row)
+{
+    const Plane& layout = pair.expected.planes[plane];
+    const size_t bytes = pair.expected.sampleBytes;
+    if (layout.step != bytes) {
+        return false;
+    }
+    const size_t at = sampleOffset(layout, 0, row);
+    const size_t length = static_cast<size_t>(layout.width) * bytes;
+    const uint32_t paddingMask = pair.expectedCoding.paddingMask;
+    return std::memcmp(buffers.expected + at, buffers.actual + at, length) == 0 &&
+           (paddingMask == 0 || !framePadded(buffers.expected + at, length, paddingMask));
+}
+
 void compareArrived(FrameProgress& progress, const PairLayout& pair, const Criteria& criteria, const Buffers& buffers,
                     const size_t got[2], const int32_t* const rowsCome[2])
 {
@@ -164,16 +180,25 @@ void compareArrived(FrameProgress& progress, const PairLayout& pair, const Crite
         }
     }
     const uint8_t* const frames[3] = {buffers.expected, buffers.actual, nullptr};
+    // Unpacked rows laid out and coded alike are looked at sample by sample only where their
+    // bytes differ (or padding is set), as the bytes of frames compared in place are.
+    const bool rowsByBytes = pair.sameFrames && (rowsCome[0] != nullptr || rowsCome[1] != nullptr);
     for (int p = 0; p < layout.planeCount; ++p) {
         const int32_t end =
             std::min(rowsCome[0] != nullptr ? rowsCome[0][p] : wholeRows(layout.planes[p], bytes, got[0]),
                      rowsCome[1] != nullptr ? rowsCome[1][p]
                                             : wholeRows(pair.actual.planes[p], pair.actual.sampleBytes, got[1]));
-        if (end > progress.nextRow[p]) {
-            comparePlaneRows(p, pair, criteriaOf(criteria, p).tolerance, frames, buffers, 0, nullptr,
-                             progress.nextRow[p], end, progress.tallies[p]);
-            progress.nextRow[p] = end;
+        const int32_t tolerance = criteriaOf(criteria, p).tolerance;
+        if (!rowsByBytes && end > progress.nextRow[p]) {
+            comparePlaneRows(p, pair, tolerance, frames, buffers, 0, nullptr, progress.nextRow[p], end,
+                             progress.tallies[p]);
         }
+        for (int32_t row = progress.nextRow[p]; rowsByBytes && row < end; ++row) {
+            if (!rowsAlike(pair, buffers, p, row)) {
+                comparePlaneRows(p, pair, tolerance, frames, buffers, 0, nullptr, row, row + 1, progress.tallies[p]);
+            }
+        }
+        progress.nextRow[p] = std::max(progress.nextRow[p], end);
     }
 }
 

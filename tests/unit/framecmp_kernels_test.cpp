@@ -265,6 +265,10 @@ TEST(FramecmpKernels, BandsTallyAsWholeFrames)
         {"yuv422p10le", "v210", "37x21", 61, 0, 0, 0, 1, 0},
         {"yuv420p10le", "xv15", "37x21", 50, 0, 0, 0, 1, 0},
         {"yuv444p10le", "y410", "13x5", 29, 0, 0, 0, 1, 0},
+        // Both files in words, one word of ACTUAL changed (`x` its byte, `change` its xor):
+        // rows whose bytes are alike are passed over, the changed one compared.
+        {"v210", "", "37x21", 70, 0, 131, 0, 0x30, 0},
+        {"xv15", "", "37x21", 45, 0, 400, 0, 0xc0, 0}, // padding set
     };
     std::mt19937 random(24);
     std::string pattern = (std::filesystem::temp_directory_path() / "framecmp-bands-XXXXXX").string();
@@ -300,10 +304,13 @@ TEST(FramecmpKernels, BandsTallyAsWholeFrames)
                 }
             }
         }
-        const bool words = pair.files[1].packing != Packing::none;
-        if (words) {
+        if (pair.files[1].packing != Packing::none) {
             actual.resize(pair.files[1].bytes);
             std::generate(actual.begin(), actual.end(), [&] { return static_cast<char>(random()); });
+        }
+        if (pair.files[0].packing != Packing::none) {
+            expected = actual;
+            actual[static_cast<size_t>(c.x)] = static_cast<char>(actual[static_cast<size_t>(c.x)] ^ c.change);
         }
         std::ofstream(dir + "/e.yuv", std::ios::binary) << expected;
         std::ofstream(dir + "/a.yuv", std::ios::binary)
@@ -315,12 +322,14 @@ TEST(FramecmpKernels, BandsTallyAsWholeFrames)
         FrameProgress progress = startFrameProgress(pair);
         size_t got[2] = {};
         readComparingBands(inputs, buffers, pair, options.criteria, got, progress);
-        EXPECT_EQ(got[0], pair.expected.frameSize);
+        EXPECT_EQ(got[0], pair.expected.fileFrameSize);
         EXPECT_EQ(got[1], c.actualBytes == 0 ? pair.actual.fileFrameSize : c.actualBytes);
         if (c.actualBytes == 0) {
             SsimBuffers ssimBuffers{};
             const FrameResult banded = finishFrame(progress, options.criteria, pair, 0);
-            readyFrame(pair, buffers, 1, frameOf(buffers, 1)); // the whole frame unpacked afresh
+            // The whole frames unpacked afresh.
+            readyFrame(pair, buffers, 0, frameOf(buffers, 0));
+            readyFrame(pair, buffers, 1, frameOf(buffers, 1));
             const FrameResult whole = compareFrame(options.criteria, pair, buffers, 0, ssimBuffers, nullptr);
             EXPECT_EQ(banded.fails, c.change != 0);
             EXPECT_EQ(banded.fails, whole.fails);
