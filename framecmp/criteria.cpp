@@ -1,9 +1,11 @@
 #include "framecmp/criteria.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "common/messages.h"
+#include "framecmp/options.h"
 
 namespace framecmp {
 
@@ -114,6 +116,49 @@ char unknownPlane(const CriterionGiven& given, const std::string& planeLetters)
         }
     }
     return '\0';
+}
+
+Criteria criteriaOf(const Criteria& criteria, int plane)
+{
+    if (!criteria.perPlane) {
+        return criteria;
+    }
+    Criteria judged = criteria;
+    const PlaneCriteria& own = criteria.planes[plane];
+    judged.tolerance = own.tolerance;
+    judged.toleranceGiven = own.toleranceGiven;
+    judged.psnrFloor = own.psnrFloor;
+    judged.ssimMin = own.ssimMin;
+    return judged;
+}
+
+void resolvePlaneCriteria(Options& options)
+{
+    Criteria& criteria = options.criteria;
+    if (!criteria.perPlane) {
+        return;
+    }
+    const size_t planeCount = options.format.layout->chroma == Chroma::none ? 1 : 3;
+    const std::string letters = std::string(options.format.layout->planeNames).substr(0, planeCount);
+    for (size_t k = 0; k < 3; ++k) {
+        const char letter = unknownPlane(options.given[k], letters);
+        if (letter != '\0') {
+            fail(criterionFlags[k] + options.given[k].text,
+                 formatName(options.format) + " has no plane " + letter + "; its planes are " + letters);
+        }
+    }
+    int32_t lowest = INT32_MAX;
+    for (size_t p = 0; p < letters.size(); ++p) {
+        const int64_t values[3] = {criterionFor(options.given[0], letters[p]),
+                                   criterionFor(options.given[1], letters[p]),
+                                   criterionFor(options.given[2], letters[p])};
+        // A plane no criterion names is held exact.
+        const bool named = values[0] >= 0 || values[1] >= 0 || values[2] >= 0;
+        const auto tolerance = static_cast<int32_t>(std::max<int64_t>(values[0], 0));
+        criteria.planes[p] = PlaneCriteria{tolerance, values[0] >= 0 || !named, values[1], values[2]};
+        lowest = std::min(lowest, tolerance);
+    }
+    criteria.tolerance = lowest;
 }
 
 } // namespace framecmp

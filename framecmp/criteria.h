@@ -10,6 +10,9 @@ namespace framecmp {
 
 enum class CriterionKind { tolerance, psnr, ssim };
 
+// The options of the kinds, as messages name them.
+inline constexpr const char* criterionFlags[3] = {"-t ", "-p ", "--ssim-min="};
+
 // Values for the planes whose letters `planes` holds.
 struct PlaneGroup {
     std::string planes;

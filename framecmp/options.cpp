@@ -112,7 +112,6 @@ static void readSkip(const char* text, Options& options)
 // -t, -p or --ssim-min: one value, kept as before, or per-plane values resolved later.
 static void readCriterionOption(CriterionKind kind, const char* text, Options& options)
 {
-    static const char* const flags[3] = {"-t ", "-p ", "--ssim-min="};
     static const char* const meanings[3] = {"not a tolerance from 0 to 65535",
                                             "not a PSNR in dB from 0 to 999.99, at most two decimals",
                                             "not an SSIM from 0 to 1, at most six decimals"};
@@ -120,7 +119,7 @@ static void readCriterionOption(CriterionKind kind, const char* text, Options& o
     CriterionGiven& given = options.given[index];
     const std::string why = readCriterion(kind, text, given);
     if (!why.empty()) {
-        failUsage(flags[index] + std::string(text),
+        failUsage(criterionFlags[index] + std::string(text),
                   std::strchr(text, '=') == nullptr
                       ? meanings[index]
                       : why + "; give VALUE or PLANES=VALUE[,PLANES=VALUE...], as Y=0,UV=1");
@@ -142,50 +141,6 @@ static void readCriterionOption(CriterionKind kind, const char* text, Options& o
         criteria.ssim = true;
         break;
     }
-}
-
-Criteria criteriaOf(const Criteria& criteria, int plane)
-{
-    if (!criteria.perPlane) {
-        return criteria;
-    }
-    Criteria judged = criteria;
-    const PlaneCriteria& own = criteria.planes[plane];
-    judged.tolerance = own.tolerance;
-    judged.toleranceGiven = own.toleranceGiven;
-    judged.psnrFloor = own.psnrFloor;
-    judged.ssimMin = own.ssimMin;
-    return judged;
-}
-
-void resolvePlaneCriteria(Options& options)
-{
-    Criteria& criteria = options.criteria;
-    if (!criteria.perPlane) {
-        return;
-    }
-    const size_t planeCount = options.format.layout->chroma == Chroma::none ? 1 : 3;
-    const std::string letters = std::string(options.format.layout->planeNames).substr(0, planeCount);
-    static const char* const flags[3] = {"-t ", "-p ", "--ssim-min="};
-    for (size_t k = 0; k < 3; ++k) {
-        const char letter = unknownPlane(options.given[k], letters);
-        if (letter != '\0') {
-            fail(flags[k] + options.given[k].text,
-                 formatName(options.format) + " has no plane " + letter + "; its planes are " + letters);
-        }
-    }
-    int32_t lowest = INT32_MAX;
-    for (size_t p = 0; p < letters.size(); ++p) {
-        const int64_t values[3] = {criterionFor(options.given[0], letters[p]),
-                                   criterionFor(options.given[1], letters[p]),
-                                   criterionFor(options.given[2], letters[p])};
-        // A plane no criterion names is held exact.
-        const bool named = values[0] >= 0 || values[1] >= 0 || values[2] >= 0;
-        const auto tolerance = static_cast<int32_t>(std::max<int64_t>(values[0], 0));
-        criteria.planes[p] = PlaneCriteria{tolerance, values[0] >= 0 || !named, values[1], values[2]};
-        lowest = std::min(lowest, tolerance);
-    }
-    criteria.tolerance = lowest;
 }
 
 // The buffer options, ACTUAL's and then EXPECTED's, as getopt_long returns them.

@@ -80,6 +80,18 @@ static bool xmlCarries(size_t length, uint32_t codePoint)
            codePoint != 0xfffe && codePoint != 0xffff;
 }
 
+// The entity of a character XML's markup takes (&, <, > and the double quote), or null.
+static const char* xmlEntity(uint32_t codePoint)
+{
+    switch (codePoint) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    default: return nullptr;
+    }
+}
+
 // Text for XML: the five special characters as entities, and what XML 1.0 forbids (control
 // characters, U+FFFE, U+FFFF, bytes of no valid UTF-8) as U+FFFD.
 std::string xmlText(const std::string& bytes)
@@ -94,13 +106,11 @@ std::string xmlText(const std::string& bytes)
             text += "\xef\xbf\xbd";
             continue;
         }
-        switch (codePoint) {
-        case '&': text += "&amp;"; break;
-        case '<': text += "&lt;"; break;
-        case '>': text += "&gt;"; break;
-        case '"': text += "&quot;"; break;
-        case '\'': text += "&apos;"; break;
-        default: text.append(bytes, i - length, length);
+        const char* entity = codePoint == '\'' ? "&apos;" : xmlEntity(codePoint);
+        if (entity != nullptr) {
+            text += entity;
+        } else {
+            text.append(bytes, i - length, length);
         }
     }
     return text;
@@ -126,15 +136,17 @@ std::string xmlEscaped(const std::string& bytes, bool attribute)
             i += length == 0 ? 1 : length;
             continue;
         }
+        const char* entity = xmlEntity(codePoint);
         switch (codePoint) {
-        case '&': text += "&amp;"; break;
-        case '<': text += "&lt;"; break;
-        case '>': text += "&gt;"; break;
-        case '"': text += "&quot;"; break;
         case '\t': text += attribute ? "&#9;" : "\t"; break;
         case '\n': text += attribute ? "&#10;" : "\n"; break;
         case '\r': text += "&#13;"; break;
-        default: text.append(bytes, i, length);
+        default:
+            if (entity != nullptr) {
+                text += entity;
+            } else {
+                text.append(bytes, i, length);
+            }
         }
         i += length;
     }
