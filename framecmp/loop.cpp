@@ -17,6 +17,7 @@
 #include "framecmp/compare/coding.h"
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/ssim.h"
+#include "framecmp/compare/wordlines.h"
 #include "framecmp/crop.h"
 #include "framecmp/diagnosis/displacement.h"
 #include "framecmp/input.h"
@@ -62,36 +63,12 @@ bool comparesInBands(const Options& options, const Readahead& readahead)
     return options.maskPath == nullptr && !options.text.listSamples && !options.criteria.ssim;
 }
 
-// The words of a file that have come, unpacked into its working frame, and the rows of each
-// plane compared that they make: the working frame's lines less those --crop leaves above
-// the plane's region, within the region.
-static void unpackBand(const PairLayout& pair, Buffers& buffers, size_t file, size_t got, size_t done[2],
-                       int32_t rows[3])
-{
-    const FileFrame& words = pair.files[file];
-    uint8_t* working = file == 0 ? buffers.expected : buffers.actual;
-    unpackArrived(words, words.working, frameOf(buffers, file), got, working, done);
-    const FrameLayout& compared = file == 0 ? pair.expected : pair.actual;
-    for (int p = 0; p < compared.planeCount; ++p) {
-        const Plane& plane = compared.planes[p];
-        // The compared planes stand in EXPECTED's order: the working frame's is found by name.
-        int q = 0;
-        while (q + 1 < words.working.planeCount && words.working.planes[q].name != plane.name) {
-            ++q;
-        }
-        const size_t lines = q == 0 || words.packing != Packing::xv ? done[0] : done[1];
-        const size_t above = (plane.offset - words.working.planes[q].offset) / plane.rowStride;
-        rows[p] = static_cast<int32_t>(std::min(lines - std::min(lines, above), static_cast<size_t>(plane.height)));
-    }
-}
-
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
-                        size_t got[2], FrameProgress& progress)
+                        size_t got[2], FrameProgress& progress, WordLines words[2])
 {
     // Each file's own frame: the two layouts place the same samples.
     const size_t frameSizes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
     bool ended[2] = {false, false};
-    size_t done[2][2] = {};
     int32_t rows[2][3] = {};
     const int32_t* rowsCome[2] = {nullptr, nullptr};
     got[0] = 0;
@@ -101,7 +78,7 @@ void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayou
     const auto compareBoth = [&] {
         for (size_t file = 0; file < 2; ++file) {
             if (pair.files[file].packing != Packing::none) {
-                unpackBand(pair, buffers, file, got[file], done[file], rows[file]);
+                takeArrivedLines(words[file], pair, buffers, file, got, rows[file], progress);
                 rowsCome[file] = rows[file];
             }
         }
@@ -250,9 +227,10 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
     for (;;) {
         const bool banded = files && comparesInBands(options, readahead);
         FrameProgress progress = startFrameProgress(pair);
+        WordLines words[2] = {startWordLines(pair, 0), startWordLines(pair, 1)};
         size_t got[2] = {};
         if (banded) {
-            readComparingBands(inputs, buffers, pair, options.criteria, got, progress);
+            readComparingBands(inputs, buffers, pair, options.criteria, got, progress, words);
         } else {
             got[0] = nextFrame(inputs[0], readahead, 0, buffers, pair.expected.fileFrameSize);
             got[1] = nextFrame(inputs[1], readahead, 1, buffers, pair.actual.fileFrameSize);
@@ -286,6 +264,10 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
                                              options.text.listSamples ? &listing : nullptr);
         toFrameCoordinates(state.result, pair, options.crop);
         const bool fails = state.result.fails;
+        for (size_t file = 0; banded && file < 2; ++file) {
+            finishWordLines(words[file], pair, buffers, file, drawsFrame(options, tally, frame, fails),
+                            probeRow(pair.expected.planes[0]));
+        }
         noteFrame(tally, pair.expected.planeCount, state.result);
         followFrame(state.shifts, options.criteria, pair, buffers, frame, fails, state.ssimBuffers);
         sayFrameShifts(state.shifts.unsaid, options.text);

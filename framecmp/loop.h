@@ -11,6 +11,7 @@
 #include "framecmp/compare/coding.h"
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/ssim.h"
+#include "framecmp/compare/wordlines.h"
 #include "framecmp/diagnosis/displacement.h"
 #include "framecmp/diagnosis/frameshift.h"
 #include "framecmp/input.h"
@@ -49,10 +50,10 @@ bool regularFiles(const Input inputs[2]);
 bool comparesInBands(const Options& options, const Readahead& readahead);
 
 // Reads the next frame of EXPECTED and ACTUAL a band of each at a time, comparing what has
-// come of both after each; `got` says how much of each frame came (less than a frame where
-// a file ended).
+// come of both after each, the lines of word-packed files taken as `words` says; `got`
+// says how much of each frame came (less than a frame where a file ended).
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
-                        size_t got[2], FrameProgress& progress);
+                        size_t got[2], FrameProgress& progress, WordLines words[2]);
 
 // `inputs` are EXPECTED, ACTUAL and the mask (fd -1 without --unknown).
 RunTally compareFiles(const Options& options, const PairLayout& pair, const Input inputs[3], Readahead& readahead,

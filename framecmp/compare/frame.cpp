@@ -114,8 +114,7 @@ FrameProgress startFrameProgress(const PairLayout& pair)
     return FrameProgress{0, !sameBytes, {0, 0, 0}, {empty, empty, empty}};
 }
 
-// How many rows of a plane, from the first, lie whole in a frame's first `bytes` bytes.
-static int32_t wholeRows(const Plane& plane, size_t sampleBytes, size_t bytes)
+int32_t wholeRows(const Plane& plane, size_t sampleBytes, size_t bytes)
 {
     if (plane.width <= 0 || plane.height <= 0) {
         return plane.height;
@@ -146,20 +145,34 @@ static bool extendEqual(FrameProgress& progress, const PairLayout& pair, const B
     return equal;
 }
 
-// Whether row `row` of a plane holds the same bytes in both frames, its padding clear; only
-// for frames laid out and coded alike, whose samples stand side by side.
-static bool rowsAlike(const PairLayout& pair, const Buffers& buffers, int plane, int32_t row)
+// Whether equal bytes tell equal rows: the two files code samples alike and hold each
+// plane's row side by side, wherever their lines stand.
+static bool bytesTellRows(const PairLayout& pair)
 {
-    const Plane& layout = pair.expected.planes[plane];
+    const SampleCoding& e = pair.expectedCoding;
+    const SampleCoding& a = pair.actualCoding;
     const size_t bytes = pair.expected.sampleBytes;
-    if (layout.step != bytes) {
+    if (e.shift != a.shift || e.valueMask != a.valueMask || e.paddingMask != a.paddingMask ||
+        pair.actual.sampleBytes != bytes) {
         return false;
     }
-    const size_t at = sampleOffset(layout, 0, row);
-    const size_t length = static_cast<size_t>(layout.width) * bytes;
+    for (int p = 0; p < pair.expected.planeCount; ++p) {
+        if (pair.expected.planes[p].step != bytes || pair.actual.planes[p].step != bytes) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether row `row` of a plane holds the same bytes in both frames, its padding clear.
+static bool rowsAlike(const PairLayout& pair, const Buffers& buffers, int plane, int32_t row)
+{
+    const Plane& expected = pair.expected.planes[plane];
+    const size_t length = static_cast<size_t>(expected.width) * pair.expected.sampleBytes;
+    const uint8_t* expectedRow = buffers.expected + sampleOffset(expected, 0, row);
     const uint32_t paddingMask = pair.expectedCoding.paddingMask;
-    return std::memcmp(buffers.expected + at, buffers.actual + at, length) == 0 &&
-           (paddingMask == 0 || !framePadded(buffers.expected + at, length, paddingMask));
+    return std::memcmp(expectedRow, buffers.actual + sampleOffset(pair.actual.planes[plane], 0, row), length) == 0 &&
+           (paddingMask == 0 || !framePadded(expectedRow, length, paddingMask));
 }
 
 void compareArrived(FrameProgress& progress, const PairLayout& pair, const Criteria& criteria, const Buffers& buffers,
@@ -180,9 +193,9 @@ void compareArrived(FrameProgress& progress, const PairLayout& pair, const Crite
         }
     }
     const uint8_t* const frames[3] = {buffers.expected, buffers.actual, nullptr};
-    // Unpacked rows laid out and coded alike are looked at sample by sample only where their
-    // bytes differ (or padding is set), as the bytes of frames compared in place are.
-    const bool rowsByBytes = pair.sameFrames && (rowsCome[0] != nullptr || rowsCome[1] != nullptr);
+    // Rows are looked at sample by sample only where their bytes differ (or padding is set),
+    // where bytes can tell.
+    const bool rowsByBytes = bytesTellRows(pair);
     for (int p = 0; p < layout.planeCount; ++p) {
         const int32_t end =
             std::min(rowsCome[0] != nullptr ? rowsCome[0][p] : wholeRows(layout.planes[p], bytes, got[0]),

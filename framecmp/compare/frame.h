@@ -36,6 +36,9 @@ struct FrameProgress {
 
 FrameProgress startFrameProgress(const PairLayout& pair);
 
+// How many rows of a plane, from the first, lie whole in a frame's first `bytes` bytes.
+int32_t wholeRows(const Plane& plane, size_t sampleBytes, size_t bytes);
+
 // Compares what has come of both frames since the last call: `got` bytes of EXPECTED and
 // ACTUAL from the frame's start, or, for a file whose words are unpacked as they come, the
 // rows of each plane unpacked (`rowsCome`, null for a frame compared in place). Neither a

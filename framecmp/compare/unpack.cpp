@@ -174,7 +174,7 @@ struct PixelWord {
     uint32_t padding;
 };
 
-void pixelWordLine(const uint8_t* line, uint16_t* rows[3], size_t width, const PixelWord& word)
+void pixelWordLine(const uint8_t* line, uint16_t* const rows[3], size_t width, const PixelWord& word)
 {
     for (size_t x = 0; x < width; ++x) {
         const uint32_t w = wordAt(line + 4 * x);
@@ -197,24 +197,6 @@ template <typename Place> void threeAWordLine(const uint8_t* line, size_t count,
             *place(first + s) = fieldOf(word, static_cast<uint32_t>(10 * s));
         }
         *place(first + inWord - 1) |= markOf(word, padding);
-    }
-}
-
-void unpackXv(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame,
-              const size_t lumaLines[2], const size_t chromaLines[2])
-{
-    const Plane& luma = working.planes[0];
-    const Plane& u = working.planes[1];
-    const Plane& v = working.planes[2];
-    for (size_t y = lumaLines[0]; y < lumaLines[1]; ++y) {
-        uint16_t* row = rowOf(frame, luma, y);
-        threeAWordLine(from + y * file.lineBytes[0], static_cast<size_t>(luma.width),
-                       [&](size_t k) { return row + k; });
-    }
-    for (size_t y = chromaLines[0]; y < chromaLines[1]; ++y) {
-        uint16_t* rows[2] = {rowOf(frame, u, y), rowOf(frame, v, y)};
-        threeAWordLine(from + file.chromaAt + y * file.lineBytes[1], 2 * static_cast<size_t>(u.width),
-                       [&](size_t k) { return rows[k % 2] + k / 2; });
     }
 }
 
@@ -339,9 +321,7 @@ void placeWords(FileFrame& file, FrameLayout& working, const BufferGeometry& geo
     working.lineBytes[1] = file.lineBytes[1];
 }
 
-// The lines of a frame's words whose bytes lie whole in its first `got` bytes: those of the
-// luma (or every plane) and, for semi-planar words, of the chroma.
-static void linesWithin(const FileFrame& file, const FrameLayout& working, size_t got, size_t lines[2])
+void arrivedLines(const FileFrame& file, const FrameLayout& working, size_t got, size_t lines[2])
 {
     size_t lineLength[2] = {};
     wordLines(file, working, lineLength);
@@ -357,40 +337,56 @@ static void linesWithin(const FileFrame& file, const FrameLayout& working, size_
                                            : lines[0];
 }
 
-void unpackArrived(const FileFrame& file, const FrameLayout& working, const uint8_t* from, size_t got, uint8_t* frame,
-                   size_t done[2])
+void unpackLine(const FileFrame& file, const FrameLayout& working, const uint8_t* from, size_t line, int kind,
+                uint16_t* const rows[3])
 {
-    size_t lines[2] = {};
-    linesWithin(file, working, got, lines);
-    const Plane* planes = working.planes;
     const auto width = static_cast<size_t>(working.width);
     switch (file.packing) {
     case Packing::none: return;
     case Packing::v210:
-        for (size_t y = done[0]; y < lines[0]; ++y) {
-            const uint8_t* line = from + y * file.lineBytes[0];
-            uint16_t* rows[3] = {rowOf(frame, planes[0], y), rowOf(frame, planes[1], y), rowOf(frame, planes[2], y)};
-            if (file.kernel == UnpackKernel::ssse3) {
-                v210LineSsse3(line, rows[0], rows[1], rows[2], width);
-            } else {
-                v210LinePlain(line, rows[0], rows[1], rows[2], width);
+        if (file.kernel == UnpackKernel::ssse3) {
+            v210LineSsse3(from + line * file.lineBytes[0], rows[0], rows[1], rows[2], width);
+        } else {
+            v210LinePlain(from + line * file.lineBytes[0], rows[0], rows[1], rows[2], width);
+        }
+        return;
+    case Packing::xv:
+        if (kind == 0) {
+            threeAWordLine(from + line * file.lineBytes[0], width, [&](size_t k) { return rows[0] + k; });
+        } else {
+            threeAWordLine(from + file.chromaAt + line * file.lineBytes[1],
+                           2 * static_cast<size_t>(working.planes[1].width),
+                           [&](size_t k) { return rows[1 + k % 2] + k / 2; });
+        }
+        return;
+    default: pixelWordLine(from + line * file.lineBytes[0], rows, width, pixelWordOf(file.packing));
+    }
+}
+
+void unpackLines(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame,
+                 const size_t first[2], const size_t end[2])
+{
+    const Plane* planes = working.planes;
+    const bool xv = file.packing == Packing::xv;
+    for (int kind = 0; kind < (xv ? 2 : 1); ++kind) {
+        // A semi-planar file's luma lines fill only the luma plane, its chroma lines the others.
+        const bool fills[3] = {kind == 0, kind == 1 || !xv, kind == 1 || !xv};
+        for (size_t y = first[kind]; y < end[kind]; ++y) {
+            uint16_t* rows[3] = {};
+            for (size_t p = 0; p < 3; ++p) {
+                rows[p] = fills[p] ? rowOf(frame, planes[p], y) : nullptr;
             }
-        }
-        break;
-    case Packing::xv: {
-        const size_t lumaLines[2] = {done[0], std::max(done[0], lines[0])};
-        const size_t chromaLines[2] = {done[1], std::max(done[1], lines[1])};
-        unpackXv(file, working, from, frame, lumaLines, chromaLines);
-        break;
-    }
-    default: {
-        const PixelWord word = pixelWordOf(file.packing);
-        for (size_t y = done[0]; y < lines[0]; ++y) {
-            uint16_t* rows[3] = {rowOf(frame, planes[0], y), rowOf(frame, planes[1], y), rowOf(frame, planes[2], y)};
-            pixelWordLine(from + y * file.lineBytes[0], rows, width, word);
+            unpackLine(file, working, from, y, kind, rows);
         }
     }
-    }
+}
+
+void unpackArrived(const FileFrame& file, const FrameLayout& working, const uint8_t* from, size_t got, uint8_t* frame,
+                   size_t done[2])
+{
+    size_t lines[2] = {};
+    arrivedLines(file, working, got, lines);
+    unpackLines(file, working, from, frame, done, lines);
     done[0] = std::max(done[0], lines[0]);
     done[1] = std::max(done[1], lines[1]);
 }

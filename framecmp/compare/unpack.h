@@ -45,13 +45,28 @@ constexpr uint32_t paddingMark = 0x8000U;
 void v210LinePlain(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
 void v210LineSsse3(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
 
-// Unpacks a file frame of a words layout into `frame`, laid out as `working`. Samples past
-// the width in a line's last word, and the bytes after it, are not read.
-void unpackFrame(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame);
+// The lines of a frame's words whose bytes lie whole in its first `got` bytes: those of the
+// luma (or every plane) and, for semi-planar words, of the chroma.
+void arrivedLines(const FileFrame& file, const FrameLayout& working, size_t got, size_t lines[2]);
+
+// Unpacks one line of a frame's words (`from` the frame's first byte) into `rows`, laid
+// out as the working frame's planes: a luma (or every) line when `kind` is 0, a chroma line
+// of a semi-planar file when 1, whose Y, resp. U and V, rows only are written.
+void unpackLine(const FileFrame& file, const FrameLayout& working, const uint8_t* from, size_t line, int kind,
+                uint16_t* const rows[3]);
+
+// Unpacks lines first[k] to end[k] (not included) of each kind into `frame`, laid out as
+// `working`.
+void unpackLines(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame,
+                 const size_t first[2], const size_t end[2]);
 
 // Unpacks the lines of a frame arriving in bands: those whose words lie whole in its first
 // `got` bytes and are not yet `done` (luma or every line, chroma line), which it advances.
 void unpackArrived(const FileFrame& file, const FrameLayout& working, const uint8_t* from, size_t got, uint8_t* frame,
                    size_t done[2]);
+
+// Unpacks a whole file frame of a words layout into `frame`, laid out as `working`. Samples
+// past the width in a line's last word, and the bytes after it, are not read.
+void unpackFrame(const FileFrame& file, const FrameLayout& working, const uint8_t* from, uint8_t* frame);
 
 } // namespace framecmp

@@ -28,12 +28,17 @@ ShiftSearch makeShiftSearch()
     return search;
 }
 
+int32_t probeRow(const Plane& plane)
+{
+    return plane.height / 2;
+}
+
 static std::vector<int32_t> probeOf(const FrameLayout& layout, const SampleCoding& coding, const uint8_t* frame)
 {
     const Plane& plane = layout.planes[0];
     const int32_t length = std::min(plane.width, probeLength);
     const int32_t x = (plane.width - length) / 2;
-    const int32_t y = plane.height / 2;
+    const int32_t y = probeRow(plane);
     std::vector<int32_t> values(static_cast<size_t>(length));
     for (int32_t i = 0; i < length; ++i) {
         values[static_cast<size_t>(i)] =

@@ -47,6 +47,9 @@ struct ShiftSearch {
 
 ShiftSearch makeShiftSearch();
 
+// The row of the first plane a frame's probe is taken from.
+int32_t probeRow(const Plane& plane);
+
 // Follows frame `frame`, compared and found failing or not: checks the candidate against
 // it, and on a failing frame with no candidate probes for one.
 void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,

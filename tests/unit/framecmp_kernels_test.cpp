@@ -24,8 +24,10 @@
 #include "framecmp/compare/rowkernels.h"
 #include "framecmp/compare/ssimsums.h"
 #include "framecmp/compare/unpack.h"
+#include "framecmp/compare/wordlines.h"
 #include "framecmp/input.h"
 #include "framecmp/loop.h"
+#include "support/models.h"
 
 namespace {
 
@@ -236,6 +238,34 @@ void putSample(std::string& frame, const Plane& plane, size_t bytes, int32_t x, 
     }
 }
 
+// ACTUAL's planar frame, laid out as EXPECTED's, packed into the words of `format` (v210's
+// lines rounded up to 128 bytes with bytes never compared).
+std::string wordsOf(const PairLayout& pair, const std::string& frame, const std::string& format)
+{
+    std::vector<uint32_t> samples[3];
+    for (int p = 0; p < 3; ++p) {
+        const Plane& plane = pair.expected.planes[p];
+        for (int32_t y = 0; y < plane.height; ++y) {
+            for (int32_t x = 0; x < plane.width; ++x) {
+                const size_t at = sampleOffset(plane, x, y);
+                samples[p].push_back(static_cast<uint8_t>(frame[at]) | static_cast<uint8_t>(frame[at + 1]) << 8U);
+            }
+        }
+    }
+    const Plane* planes = pair.expected.planes;
+    const std::string words = packWordsModel(
+        wordFrameModel(format, planes[0].width, planes[0].height, planes[1].width, planes[1].height), samples, 2);
+    if (format != "v210") {
+        return words;
+    }
+    const size_t line = static_cast<size_t>(planes[0].width + 5) / 6 * 16;
+    std::string rounded;
+    for (size_t at = 0; at < words.size(); at += line) {
+        rounded += words.substr(at, line) + std::string((line + 127) / 128 * 128 - line, '\x5a');
+    }
+    return rounded;
+}
+
 bool operator==(const PlaneResult& a, const PlaneResult& b)
 {
     return a.failing == b.failing && a.padded == b.padded && a.largest == b.largest && a.mse == b.mse &&
@@ -260,11 +290,17 @@ TEST(FramecmpKernels, BandsTallyAsWholeFrames)
         {"yuv420p10le", "p010le", "37x21", 128, 1, 7, 2, 1, 0},
         {"p010le", "yuv420p10le", "37x21", 77, 0, 36, 0, 0, 0},
         {"gray", "", "64x64", 4096, 0, 63, 63, 0, 0},
-        // Words unpacked as they come (ACTUAL random words, padding and all), bands ending
-        // mid-word and mid-line: held to the whole frame unpacked at once.
+        // Words unpacked as they come (ACTUAL EXPECTED's samples packed, one changed or its
+        // word's padding set: bit 15), bands ending mid-word and mid-line: the lines alike
+        // before it held against EXPECTED's rows only, the rest unpacked, and the whole held
+        // to the whole frame unpacked at once.
         {"yuv422p10le", "v210", "37x21", 61, 0, 0, 0, 1, 0},
+        {"yuv422p10le", "v210", "37x21", 61, 2, 17, 20, 0x8000, 0}, // padding, the last line
+        {"yuv422p10le", "v210", "40x21", 300, 1, 3, 9, 3, 0},
+        {"yuv422p10le", "v210", "37x21", 61, 0, 0, 0, 0, 0},
         {"yuv420p10le", "xv15", "37x21", 50, 0, 0, 0, 1, 0},
-        {"yuv444p10le", "y410", "13x5", 29, 0, 0, 0, 1, 0},
+        {"yuv420p10le", "xv15", "37x21", 50, 2, 5, 7, 0x200, 0}, // a chroma line after every luma line
+        {"yuv444p10le", "y410", "13x5", 29, 0, 12, 3, 1, 0},
         // Both files in words, one word of ACTUAL changed (`x` its byte, `change` its xor):
         // rows whose bytes are alike are passed over, the changed one compared.
         {"v210", "", "37x21", 70, 0, 131, 0, 0x30, 0},
@@ -305,8 +341,7 @@ TEST(FramecmpKernels, BandsTallyAsWholeFrames)
             }
         }
         if (pair.files[1].packing != Packing::none) {
-            actual.resize(pair.files[1].bytes);
-            std::generate(actual.begin(), actual.end(), [&] { return static_cast<char>(random()); });
+            actual = wordsOf(pair, actual, c.actualFormat);
         }
         if (pair.files[0].packing != Packing::none) {
             expected = actual;
@@ -320,8 +355,9 @@ TEST(FramecmpKernels, BandsTallyAsWholeFrames)
         allocateWorkingFrames(buffers, pair);
         frameBandSize = c.band;
         FrameProgress progress = startFrameProgress(pair);
+        WordLines words[2] = {startWordLines(pair, 0), startWordLines(pair, 1)};
         size_t got[2] = {};
-        readComparingBands(inputs, buffers, pair, options.criteria, got, progress);
+        readComparingBands(inputs, buffers, pair, options.criteria, got, progress, words);
         EXPECT_EQ(got[0], pair.expected.fileFrameSize);
         EXPECT_EQ(got[1], c.actualBytes == 0 ? pair.actual.fileFrameSize : c.actualBytes);
         if (c.actualBytes == 0) {
