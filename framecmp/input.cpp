@@ -186,7 +186,8 @@ Buffers allocateBuffers(const FrameLayout& layout, bool withMask)
                    withMask ? allocate(first) : nullptr,
                    withMask ? allocate(rowLength) : nullptr,
                    {first, first, withMask ? first : 0},
-                   {nullptr, nullptr, nullptr}};
+                   {nullptr, nullptr, nullptr},
+                   {nullptr, nullptr}};
 }
 
 void allocateWorkingFrames(Buffers& buffers, const PairLayout& pair)
@@ -256,6 +257,8 @@ void releaseBuffers(const Buffers& buffers)
     std::free(buffers.actualRow);
     std::free(buffers.mask);
     std::free(buffers.maskRow);
+    std::free(buffers.bands[0]);
+    std::free(buffers.bands[1]);
 }
 
 // What is left of a file once one of the two has ended; `got` is what its last read gave.

@@ -34,6 +34,8 @@ struct Buffers {
     // Word-packed files: the file frames as read, unpacked into the frames above; null for
     // a file that holds its samples where its layout says.
     uint8_t* fileFrames[3];
+    // A band of each file while two frames are equal byte for byte (null until needed).
+    uint8_t* bands[2];
 };
 
 // What is known of a file once the other has ended: the whole frames it holds beyond those

@@ -37,72 +37,6 @@ static void unpackFrames(const PairLayout& pair, Buffers& buffers, bool masked)
     }
 }
 
-// A band of each file and the rows being compared fit a core's second-level cache.
-size_t frameBandSize = size_t{256} << 10U;
-
-bool regularFiles(const Input inputs[2])
-{
-    for (size_t file = 0; file < 2; ++file) {
-        struct stat status {};
-        if (fstat(inputs[file].fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Bands need the frames as the files hold them: none held by --align, and no mask, listing
-// or SSIM, which want whole frames.
-bool comparesInBands(const Options& options, const Readahead& readahead)
-{
-    for (size_t file = 0; file < 2; ++file) {
-        if (readahead.next[file] < readahead.frames[file].size()) {
-            return false;
-        }
-    }
-    return options.maskPath == nullptr && !options.text.listSamples && !options.criteria.ssim;
-}
-
-void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
-                        size_t got[2], FrameProgress& progress, WordLines words[2])
-{
-    // Each file's own frame: the two layouts place the same samples.
-    const size_t frameSizes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
-    bool ended[2] = {false, false};
-    int32_t rows[2][3] = {};
-    const int32_t* rowsCome[2] = {nullptr, nullptr};
-    got[0] = 0;
-    got[1] = 0;
-    reserveFrame(inputs[0], buffers, 0, frameSizes[0]);
-    reserveFrame(inputs[1], buffers, 1, frameSizes[1]);
-    const auto compareBoth = [&] {
-        for (size_t file = 0; file < 2; ++file) {
-            if (pair.files[file].packing != Packing::none) {
-                takeArrivedLines(words[file], pair, buffers, file, got, rows[file], progress);
-                rowsCome[file] = rows[file];
-            }
-        }
-        compareArrived(progress, pair, criteria, buffers, got, rowsCome);
-    };
-    while ((got[0] < frameSizes[0] && !ended[0]) || (got[1] < frameSizes[1] && !ended[1])) {
-        for (size_t file = 0; file < 2; ++file) {
-            if (got[file] < frameSizes[file] && !ended[file]) {
-                const size_t before = got[file];
-                got[file] = readBand(inputs[file], buffers, file, frameSizes[file], before, frameBandSize);
-                ended[file] = got[file] - before < std::min(frameBandSize, frameSizes[file] - before);
-            }
-        }
-        // Once a file ends, its frame is compared only if it is whole all the same (a last
-        // frame may end after its last line): the rest is a partial frame.
-        if (!ended[0] && !ended[1]) {
-            compareBoth();
-        }
-    }
-    if ((ended[0] || ended[1]) && wholeFrame(pair.expected, got[0]) && wholeFrame(pair.actual, got[1])) {
-        compareBoth();
-    }
-}
-
 // Whether -i draws this frame: the one --picture-frame names, else the first failing one.
 static bool drawsFrame(const Options& options, const RunTally& tally, int64_t frame, bool fails)
 {
@@ -175,13 +109,18 @@ static bool looksTenBit(const uint8_t* frame, size_t size)
     return lowBytesHigher;
 }
 
-// A note when no format was named and both first frames look like 10-bit samples read as
-// 8-bit ones: the verdict stands, but it is likely about the wrong samples.
+// Whether a run may note 10-bit samples read as 8-bit ones: no format was named.
+static bool mayNoteTenBit(const Options& options, const PairLayout& pair)
+{
+    return !options.formatNamed && !options.text.quiet && pair.expectedCoding.depth == 8;
+}
+
+// A note when both first frames look like 10-bit samples read as 8-bit ones: the verdict
+// stands, but it is likely about the wrong samples.
 static void noteTenBit(const Options& options, const PairLayout& pair, const Buffers& buffers)
 {
     const size_t size = pair.expected.frameSize;
-    if (!options.formatNamed && !options.text.quiet && pair.expectedCoding.depth == 8 &&
-        looksTenBit(buffers.expected, size) && looksTenBit(buffers.actual, size)) {
+    if (mayNoteTenBit(options, pair) && looksTenBit(buffers.expected, size) && looksTenBit(buffers.actual, size)) {
         sayTenBitNote();
     }
 }
@@ -230,7 +169,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         WordLines words[2] = {startWordLines(pair, 0), startWordLines(pair, 1)};
         size_t got[2] = {};
         if (banded) {
-            readComparingBands(inputs, buffers, pair, options.criteria, got, progress, words);
+            // The first frames stay whole where they may show 10-bit samples read as 8-bit.
+            const bool bandsOnly = tally.framesCompared > 0 || !mayNoteTenBit(options, pair);
+            readComparingBands(inputs, buffers, pair, options.criteria, got, progress, words, bandsOnly);
         } else {
             got[0] = nextFrame(inputs[0], readahead, 0, buffers, pair.expected.fileFrameSize);
             got[1] = nextFrame(inputs[1], readahead, 1, buffers, pair.actual.fileFrameSize);
@@ -264,9 +205,14 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
                                              options.text.listSamples ? &listing : nullptr);
         toFrameCoordinates(state.result, pair, options.crop);
         const bool fails = state.result.fails;
+        // What is read of a frame later that its bands left out of the working frames or the
+        // frame buffers: the frame-shift probe's row, or the whole frame to be drawn.
+        const bool drawn = drawsFrame(options, tally, frame, fails);
         for (size_t file = 0; banded && file < 2; ++file) {
-            finishWordLines(words[file], pair, buffers, file, drawsFrame(options, tally, frame, fails),
-                            probeRow(pair.expected.planes[0]));
+            finishWordLines(words[file], pair, buffers, file, drawn, probeRow(pair.expected.planes[0]));
+        }
+        if (progress.bandsOnly) {
+            readBack(inputs, buffers, pair, drawn, probeRow(pair.expected.planes[0]));
         }
         noteFrame(tally, pair.expected.planeCount, state.result);
         followFrame(state.shifts, options.criteria, pair, buffers, frame, fails, state.ssimBuffers);
@@ -276,7 +222,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             keepFailingLine(options, pair, state);
         }
         reportFrame(reports, pair, options, state.result);
-        if (drawsFrame(options, tally, frame, fails)) {
+        if (drawn) {
             reports.picture = writePicture(options.picturePath, *state.wholePair, buffers, state.result,
                                            options.criteria.tolerance, options.crop);
             tally.pictureWritten = true;

@@ -111,7 +111,7 @@ FrameProgress startFrameProgress(const PairLayout& pair)
     // Two layouts of the same samples hold them in other bytes: only rows tell.
     const bool sameBytes =
         pair.sameFrames && pair.files[0].packing == Packing::none && pair.files[1].packing == Packing::none;
-    return FrameProgress{0, !sameBytes, {0, 0, 0}, {empty, empty, empty}};
+    return FrameProgress{0, !sameBytes, false, {0, 0, 0}, {empty, empty, empty}};
 }
 
 int32_t wholeRows(const Plane& plane, size_t sampleBytes, size_t bytes)

@@ -357,13 +357,19 @@ TEST(FramecmpKernels, BandsTallyAsWholeFrames)
         FrameProgress progress = startFrameProgress(pair);
         WordLines words[2] = {startWordLines(pair, 0), startWordLines(pair, 1)};
         size_t got[2] = {};
-        readComparingBands(inputs, buffers, pair, options.criteria, got, progress, words);
+        readComparingBands(inputs, buffers, pair, options.criteria, got, progress, words, true);
         EXPECT_EQ(got[0], pair.expected.fileFrameSize);
         EXPECT_EQ(got[1], c.actualBytes == 0 ? pair.actual.fileFrameSize : c.actualBytes);
         if (c.actualBytes == 0) {
             SsimBuffers ssimBuffers{};
             const FrameResult banded = finishFrame(progress, options.criteria, pair, 0);
-            // The whole frames unpacked afresh.
+            // Equal frames come through the band buffers only: read back, and the whole
+            // frames unpacked afresh.
+            EXPECT_EQ(progress.bandsOnly, c.change == 0 && pair.sameFrames && pair.files[1].packing == Packing::none);
+            if (progress.bandsOnly) {
+                readBack(inputs, buffers, pair, true, 0);
+                EXPECT_EQ(std::string(reinterpret_cast<const char*>(frameOf(buffers, 1)), actual.size()), actual);
+            }
             readyFrame(pair, buffers, 0, frameOf(buffers, 0));
             readyFrame(pair, buffers, 1, frameOf(buffers, 1));
             const FrameResult whole = compareFrame(options.criteria, pair, buffers, 0, ssimBuffers, nullptr);
