@@ -64,10 +64,9 @@ static bool readEqualBands(const Input inputs[2], Buffers& buffers, const PairLa
 {
     const size_t frameSize = pair.expected.fileFrameSize;
     const uint32_t paddingMask = pair.expectedCoding.paddingMask;
-    for (uint8_t*& band : buffers.bands) {
-        if (band == nullptr) {
-            band = allocateFrameBuffer(frameBandSize);
-        }
+    if (buffers.bands[0] == nullptr) {
+        buffers.bands[0] = allocateFrameBuffer(std::min(frameBandSize, frameSize));
+        buffers.bands[1] = allocateFrameBuffer(std::min(frameBandSize, frameSize));
     }
     progress.bandsOnly = true;
     while (got[0] < frameSize) {

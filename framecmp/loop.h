@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "common/formats.h"
+#include "framecmp/bands.h"
 #include "framecmp/compare/coding.h"
 #include "framecmp/compare/frame.h"
-#include "framecmp/bands.h"
 #include "framecmp/compare/ssim.h"
 #include "framecmp/diagnosis/displacement.h"
 #include "framecmp/diagnosis/frameshift.h"

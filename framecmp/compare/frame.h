@@ -29,8 +29,8 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
 // a padding bit is set, each plane's rows compared so far and their tally.
 struct FrameProgress {
     size_t equalBytes;
-    bool differs;    // rows are compared
-    bool bandsOnly;  // equal bytes came through the band buffers only: the frame buffers lack them
+    bool differs;   // rows are compared
+    bool bandsOnly; // equal bytes came through the band buffers only: the frame buffers lack them
     int32_t nextRow[3];
     PlaneTally tallies[3];
 };

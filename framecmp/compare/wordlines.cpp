@@ -22,7 +22,7 @@ const FrameLayout& comparedLayout(const PairLayout& pair, size_t file)
     return file == 0 ? pair.expected : pair.actual;
 }
 
-uint8_t* comparedFrame(const Buffers& buffers, size_t file)
+uint8_t* samplesOf(const Buffers& buffers, size_t file)
 {
     return file == 0 ? buffers.expected : buffers.actual;
 }
@@ -74,8 +74,8 @@ void comparedRows(const PairLayout& pair, size_t file, const size_t done[2], int
 
 // Whether line `y` of kind `kind` holds the same samples as the other file's rows, with no
 // padding set; it waits while any of those rows has not all come.
-LineVerdict checkLine(WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file,
-                      const size_t got[2], int kind, size_t y)
+LineVerdict checkLine(WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, const size_t got[2],
+                      int kind, size_t y)
 {
     const FileFrame& words = pair.files[file];
     const FrameLayout& compared = comparedLayout(pair, file);
@@ -105,7 +105,7 @@ LineVerdict checkLine(WordLines& lines, const PairLayout& pair, Buffers& buffers
         const int q = workingPlaneOf(words, plane.name);
         const uint8_t* unpacked =
             reinterpret_cast<const uint8_t*>(rows[q]) + insetOf(plane, words.working.planes[q]).bytes; // NOLINT
-        const uint8_t* row = comparedFrame(buffers, 1 - file) + sampleOffset(other.planes[p], 0, rowIn[p]);
+        const uint8_t* row = samplesOf(buffers, 1 - file) + sampleOffset(other.planes[p], 0, rowIn[p]);
         const size_t length = static_cast<size_t>(plane.width) * compared.sampleBytes;
         if (std::memcmp(unpacked, row, length) != 0 ||
             (paddingMask != 0 && framePadded(unpacked, length, paddingMask))) {
@@ -130,8 +130,7 @@ void checkArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffer
             }
             if (verdict == LineVerdict::differs) {
                 const size_t none[2] = {0, 0};
-                unpackLines(words, words.working, frameOf(buffers, file), comparedFrame(buffers, file), none,
-                            lines.done);
+                unpackLines(words, words.working, frameOf(buffers, file), samplesOf(buffers, file), none, lines.done);
                 lines.checking = false;
                 return;
             }
@@ -143,8 +142,8 @@ void checkArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffer
 
 WordLines startWordLines(const PairLayout& pair, size_t file)
 {
-    const bool checking = pair.sameFrames && pair.files[file].packing != Packing::none &&
-                          pair.files[1 - file].packing == Packing::none;
+    const bool checking =
+        pair.sameFrames && pair.files[file].packing != Packing::none && pair.files[1 - file].packing == Packing::none;
     WordLines lines{{0, 0}, checking, {}};
     if (checking) {
         lines.line.resize(3 * static_cast<size_t>(pair.files[file].working.width));
@@ -160,8 +159,7 @@ void takeArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffers
         checkArrivedLines(lines, pair, buffers, file, got);
     }
     if (!lines.checking) {
-        unpackArrived(words, words.working, frameOf(buffers, file), got[file], comparedFrame(buffers, file),
-                      lines.done);
+        unpackArrived(words, words.working, frameOf(buffers, file), got[file], samplesOf(buffers, file), lines.done);
     }
     comparedRows(pair, file, lines.done, rows);
     for (int p = 0; lines.checking && p < comparedLayout(pair, file).planeCount; ++p) {
@@ -176,7 +174,7 @@ void finishWordLines(const WordLines& lines, const PairLayout& pair, Buffers& bu
     if (words.packing == Packing::none || !lines.checking) {
         return;
     }
-    uint8_t* frame = comparedFrame(buffers, file);
+    uint8_t* frame = samplesOf(buffers, file);
     if (whole) {
         unpackFrame(words, words.working, frameOf(buffers, file), frame);
         return;
