@@ -168,6 +168,10 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         FrameProgress progress = startFrameProgress(pair);
         WordLines words[2] = {startWordLines(pair, 0), startWordLines(pair, 1)};
         size_t got[2] = {};
+        // Frames read in bands come from regular files: a failing pair is kept by its place.
+        const FramePlace place{{inputs[0], inputs[1]},
+                               {banded ? lseek(inputs[0].fd, 0, SEEK_CUR) : -1,
+                                banded ? lseek(inputs[1].fd, 0, SEEK_CUR) : -1}};
         if (banded) {
             // The first frames stay whole where they may show 10-bit samples read as 8-bit.
             const bool bandsOnly = tally.framesCompared > 0 || !mayNoteTenBit(options, pair);
@@ -227,7 +231,8 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
                                            options.criteria.tolerance, options.crop);
             tally.pictureWritten = true;
         }
-        keepFramePair(state.shifts, pair, buffers, frame, fails);
+        keepFramePair(state.shifts, pair, buffers, frame, fails,
+                      banded && place.at[0] >= 0 && place.at[1] >= 0 ? &place : nullptr);
         if (!fails) {
             continue;
         }

@@ -4,8 +4,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/messages.h"
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/psnr.h"
+#include "framecmp/compare/unpack.h"
 #include "framecmp/diagnosis/frameshift.h"
 #include "framecmp/memory.h"
 
@@ -97,10 +99,41 @@ static void closeCandidate(ShiftSearch& search, bool ended)
     search.olderFrame = -1;
 }
 
+// The frame pair before, where it was kept by its place, read again into `previous` (a
+// word-packed file's unpacked into its working frame).
+static void readPreviousPair(ShiftSearch& search, const PairLayout& pair)
+{
+    if (!search.previousUnread) {
+        return;
+    }
+    search.previousUnread = false;
+    const size_t fileBytes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
+    for (size_t file = 0; file < 2; ++file) {
+        const FileFrame& words = pair.files[file];
+        const bool working = words.packing != Packing::none;
+        if (search.previous[file] == nullptr) {
+            search.previousCapacity[file] = working ? words.working.frameSize : fileBytes[file];
+            search.previous[file] = allocateFrameBuffer(search.previousCapacity[file]);
+        }
+        if (working && search.previousWords[file] == nullptr) {
+            search.previousWords[file] = allocateFrameBuffer(fileBytes[file]);
+        }
+        uint8_t* into = working ? search.previousWords[file] : search.previous[file];
+        const Input& input = search.previousPlace.files[file];
+        if (readUpTo(input, into, fileBytes[file], search.previousPlace.at[file]) != fileBytes[file]) {
+            fail(input.path, "the file changed while it was read");
+        }
+        if (working) {
+            unpackFrame(words, words.working, into, search.previous[file]);
+        }
+    }
+}
+
 // Frame `frame` of a file (0 EXPECTED, 1 ACTUAL) when it is kept, else null.
-static const uint8_t* keptFrame(const ShiftSearch& search, size_t file, int64_t frame)
+static const uint8_t* keptFrame(ShiftSearch& search, const PairLayout& pair, size_t file, int64_t frame)
 {
     if (frame == search.previousFrame) {
+        readPreviousPair(search, pair);
         return search.previous[file];
     }
     const size_t candidateFile = search.shift > 0 ? 0 : 1;
@@ -109,11 +142,11 @@ static const uint8_t* keptFrame(const ShiftSearch& search, size_t file, int64_t 
 
 // Whether a shift of `shift` frames holds at frame pair `frame` in full: 1 alike, 0 not, -1
 // when the frame it is shifted to is not kept.
-static int checkShift(const ShiftSearch& search, int32_t shift, const Criteria& criteria, const PairLayout& pair,
+static int checkShift(ShiftSearch& search, int32_t shift, const Criteria& criteria, const PairLayout& pair,
                       const Buffers& buffers, int64_t frame, SsimBuffers& ssimBuffers)
 {
     const bool late = shift > 0;
-    const uint8_t* kept = keptFrame(search, late ? 0 : 1, frame - std::abs(shift));
+    const uint8_t* kept = keptFrame(search, pair, late ? 0 : 1, frame - std::abs(shift));
     if (kept == nullptr) {
         return -1;
     }
@@ -179,17 +212,25 @@ static uint8_t*& comparedFrame(Buffers& buffers, size_t file)
     return file == 0 ? buffers.expected : buffers.actual;
 }
 
-void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers, int64_t frame, bool fails)
+void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers, int64_t frame, bool fails,
+                   const FramePlace* place)
 {
     const size_t candidateFile = search.shift > 0 ? 0 : 1;
     if (std::abs(search.shift) == shiftReach && search.previousFrame == frame - 1) {
         // The one copy: a two-frame candidate checks the frame before the pair before.
+        readPreviousPair(search, pair);
         const uint8_t* before = search.previous[candidateFile];
         search.older.assign(before, before + pair.comparedBytes[candidateFile]);
         search.olderFrame = frame - 1;
     }
     search.previousFrame = fails ? frame : -1;
+    search.previousUnread = false;
     if (!fails) {
+        return;
+    }
+    if (place != nullptr) {
+        search.previousPlace = *place;
+        search.previousUnread = true;
         return;
     }
     for (size_t file = 0; file < 2; ++file) {
@@ -208,9 +249,11 @@ void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers
 
 void releaseShiftSearch(ShiftSearch& search)
 {
-    for (uint8_t*& frame : search.previous) {
-        std::free(frame);
-        frame = nullptr;
+    for (size_t file = 0; file < 2; ++file) {
+        std::free(search.previous[file]);
+        std::free(search.previousWords[file]);
+        search.previous[file] = nullptr;
+        search.previousWords[file] = nullptr;
     }
 }
 

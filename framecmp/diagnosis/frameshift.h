@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <sys/types.h>
+
 #include "framecmp/compare/coding.h"
 #include "framecmp/compare/result.h"
 #include "framecmp/compare/ssim.h"
@@ -21,6 +23,12 @@ constexpr int shiftLeast = 3;
 // The largest shift looked for, in frames.
 constexpr int32_t shiftReach = 2;
 
+// Where a frame pair read from two regular files starts in each, to be read again.
+struct FramePlace {
+    Input files[2];
+    off_t at[2];
+};
+
 // The search's memory: a probe (a luma row piece) of each file's last two frames; the run
 // of failing frames and its frame pair before the current one; and the candidate shift,
 // with, for a shift of two frames, the frame before that of the file it is checked against.
@@ -34,6 +42,12 @@ struct ShiftSearch {
     // (the next frames are read into the ones these held), so that keeping costs no copy.
     uint8_t* previous[2];
     size_t previousCapacity[2];
+    // Or, where it came from regular files, kept by its place and read into `previous`
+    // only when a check needs it: a run of failing frames unlike their neighbours, the
+    // most common, then touches no memory for them (at 8K, 100 MB a frame pair).
+    FramePlace previousPlace;
+    bool previousUnread;
+    uint8_t* previousWords[2];  // a word-packed file's frame read again, to be unpacked
     int64_t previousFrame;      // its number; -1 when none is kept
     std::vector<uint8_t> older; // the frame before that, of the candidate's file
     int64_t olderFrame;         // its number; -1 when none is kept
@@ -56,9 +70,11 @@ void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout
                  int64_t frame, bool fails, SsimBuffers& ssimBuffers);
 
 // After frame `frame` is done with (compared, searched, reported and drawn): keeps its frame
-// pair while frames fail, for the next frames' checks, by taking the loop's frame buffers
-// and giving it the ones the pair before held.
-void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers, int64_t frame, bool fails);
+// pair while frames fail, for the next frames' checks: by its place in the files where
+// `place` gives one, else by taking the loop's frame buffers and giving it the ones the
+// pair before held.
+void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers, int64_t frame, bool fails,
+                   const FramePlace* place);
 
 // Frees the frames kept.
 void releaseShiftSearch(ShiftSearch& search);
