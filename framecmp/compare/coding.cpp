@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "framecmp/compare/coding.h"
+#include "framecmp/compare/rowkernels.h"
 #include "framecmp/options.h"
 
 namespace framecmp {
@@ -125,9 +126,16 @@ PairLayout makePairLayout(const Options& options)
     const bool sameFrames = sameFormat || (alike(layouts[0], layouts[1]) && alike(codings[0], codings[1]));
     const size_t comparedBytes[2] = {files[0].packing != Packing::none ? layouts[0].frameSize : layouts[0].linesEnd,
                                      files[1].packing != Packing::none ? layouts[1].frameSize : layouts[1].linesEnd};
-    return PairLayout{layouts[0],   layouts[1], codings[0],
-                      codings[1],   sameFormat, {files[0], files[1]},
-                      busDiagnosis, sameFrames, {comparedBytes[0], comparedBytes[1]}};
+    return PairLayout{layouts[0],
+                      layouts[1],
+                      codings[0],
+                      codings[1],
+                      sameFormat,
+                      {files[0], files[1]},
+                      busDiagnosis,
+                      sameFrames,
+                      {comparedBytes[0], comparedBytes[1]},
+                      rowKernelForProcessor()};
 }
 
 // Copies every step-th sample side by side, so the row kernels see one plane only.

@@ -25,6 +25,11 @@ struct SampleCoding {
     int32_t depth;
 };
 
+// The row kernels a run uses: SSE2's (the plain ones where the compiler does not target
+// SSE2), or AVX2's, twice as wide, where the processor has AVX2; chosen once, before the
+// first frame.
+enum class RowKernel { sse2, avx2 };
+
 // The two files' frames: their layouts (the same planes, the samples possibly elsewhere, a
 // words layout's in its working frame, the file frames of different sizes) and codings;
 // sameFormat: one format, its samples and frames at the same bytes; the frames as the files
@@ -44,6 +49,7 @@ struct PairLayout {
     // The bytes from a compared frame's start that hold all its samples: a working frame's
     // all, a frame compared in place up to its last line's end.
     size_t comparedBytes[2];
+    RowKernel rowKernel; // chosen once, for the processor
 };
 
 PairLayout makePairLayout(const Options& options);

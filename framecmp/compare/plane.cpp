@@ -102,8 +102,11 @@ void comparePlaneRows(int planeIndex, const PairLayout& pair, int32_t tolerance,
             const uint8_t* rows[3] = {rowPiece(frames[0], expectedPlane, bytes, x, y, length, buffers.expectedRow),
                                       rowPiece(frames[1], actualPlane, bytes, x, y, length, buffers.actualRow),
                                       nullptr};
-            const RowTally row = bytes == 1 ? compareRow8(rows[0], rows[1], length, tolerance)
-                                            : compareRow16(rows[0], rows[1], length, codings, tolerance);
+            const bool avx2 = pair.rowKernel == RowKernel::avx2;
+            const RowTally row = bytes == 1 ? (avx2 ? compareRow8Avx2(rows[0], rows[1], length, tolerance)
+                                                    : compareRow8(rows[0], rows[1], length, tolerance))
+                                            : (avx2 ? compareRow16Avx2(rows[0], rows[1], length, codings, tolerance)
+                                                    : compareRow16(rows[0], rows[1], length, codings, tolerance));
             tally.failing += row.failing;
             tally.padded += row.padded;
             tally.sumOfSquares += row.sumOfSquares;

@@ -38,4 +38,14 @@ RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t len
 
 bool framePadded(const uint8_t* frame, size_t size, uint32_t mask);
 
+// The row kernels for a processor with or without AVX2 (RowKernel), and for this one.
+RowKernel chooseRowKernel(bool avx2);
+
+RowKernel rowKernelForProcessor();
+
+RowTally compareRow8Avx2(const uint8_t* expected, const uint8_t* actual, size_t length, int32_t tolerance);
+
+RowTally compareRow16Avx2(const uint8_t* expected, const uint8_t* actual, size_t length, const SampleCoding codings[2],
+                          int32_t tolerance);
+
 } // namespace framecmp

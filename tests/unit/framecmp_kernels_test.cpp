@@ -111,14 +111,22 @@ TEST(FramecmpKernels, FastKernelsAgreeWithPlainOnes)
         SCOPED_TRACE(std::string(c.kernel) + " length " + std::to_string(c.length) + " tolerance " +
                      std::to_string(c.tolerance));
         const std::string kernel = c.kernel;
+        // AVX2's kernels where the processor runs them.
+        const bool avx2 = rowKernelForProcessor() == RowKernel::avx2;
         if (kernel == "row8") {
             const RowPair rows = randomRows(random, c.length, 1, 3);
-            EXPECT_TRUE(compareRow8(rows.expected.data(), rows.actual.data(), c.length, c.tolerance) ==
-                        compareRow8Plain(rows.expected.data(), rows.actual.data(), c.length, c.tolerance));
+            const RowTally plain = compareRow8Plain(rows.expected.data(), rows.actual.data(), c.length, c.tolerance);
+            EXPECT_TRUE(compareRow8(rows.expected.data(), rows.actual.data(), c.length, c.tolerance) == plain);
+            EXPECT_TRUE(!avx2 ||
+                        compareRow8Avx2(rows.expected.data(), rows.actual.data(), c.length, c.tolerance) == plain);
         } else if (kernel == "row16") {
             const RowPair rows = randomRows(random, c.length, 2, 3);
+            const RowTally plain =
+                compareRow16Plain(rows.expected.data(), rows.actual.data(), c.length, c.codings, c.tolerance);
             EXPECT_TRUE(compareRow16(rows.expected.data(), rows.actual.data(), c.length, c.codings, c.tolerance) ==
-                        compareRow16Plain(rows.expected.data(), rows.actual.data(), c.length, c.codings, c.tolerance));
+                        plain);
+            EXPECT_TRUE(!avx2 || compareRow16Avx2(rows.expected.data(), rows.actual.data(), c.length, c.codings,
+                                                  c.tolerance) == plain);
         } else if (kernel == "padding") {
             // Clear containers with one padding bit set at a random place, or none.
             for (const bool padded : {false, true}) {
