@@ -54,6 +54,25 @@ static void readAgain(const Input& input, Buffers& buffers, size_t file, size_t 
     }
 }
 
+// The band buffers, a band each, once.
+static void allocateBands(Buffers& buffers)
+{
+    if (buffers.bands[0] == nullptr) {
+        buffers.bands[0] = allocateFrameBuffer(frameBandSize);
+        buffers.bands[1] = allocateFrameBuffer(frameBandSize);
+    }
+}
+
+// The bytes from a file's place `start` to its end, at most `most`.
+static size_t bytesFrom(const Input& input, off_t start, size_t most)
+{
+    struct stat status {};
+    if (fstat(input.fd, &status) != 0 || status.st_size <= start) {
+        return 0;
+    }
+    return static_cast<size_t>(std::min<off_t>(status.st_size - start, static_cast<off_t>(most)));
+}
+
 // While two frames laid out and coded alike are equal byte for byte, their bands are read
 // into two small buffers that stay in cache, not into the frame buffers: an identical frame
 // never touches those, which at 8K hold 50 MB each and would come from memory. Returns true
@@ -64,10 +83,7 @@ static bool readEqualBands(const Input inputs[2], Buffers& buffers, const PairLa
 {
     const size_t frameSize = pair.expected.fileFrameSize;
     const uint32_t paddingMask = pair.expectedCoding.paddingMask;
-    if (buffers.bands[0] == nullptr) {
-        buffers.bands[0] = allocateFrameBuffer(std::min(frameBandSize, frameSize));
-        buffers.bands[1] = allocateFrameBuffer(std::min(frameBandSize, frameSize));
-    }
+    allocateBands(buffers);
     progress.bandsOnly = true;
     while (got[0] < frameSize) {
         const size_t length = std::min(frameBandSize, frameSize - got[0]);
@@ -88,6 +104,92 @@ static bool readEqualBands(const Input inputs[2], Buffers& buffers, const PairLa
         progress.equalBytes = got[0];
     }
     return true;
+}
+
+// How many lines of a word-packed file whose lines hold every plane, and rows of each
+// plane of the other file, fit the band buffers; 0 when one line does not.
+static size_t linesInBand(const PairLayout& pair, size_t wordsFile)
+{
+    const FrameLayout& other = wordsFile == 0 ? pair.actual : pair.expected;
+    size_t rowBytes = 0;
+    for (int p = 0; p < other.planeCount; ++p) {
+        rowBytes += other.planes[p].rowStride;
+    }
+    const size_t most = std::max(pair.files[wordsFile].lineBytes[0], rowBytes);
+    return std::min(frameBandSize / most, static_cast<size_t>(pair.files[wordsFile].working.height));
+}
+
+// A word-packed file whose lines hold every plane (v210, y410, ...) against a planar file,
+// a few lines at a time: the lines, and the planar file's rows of each plane from their own
+// places, read into the band buffers and held against each other there. Read in file order,
+// a planar file's chroma rows would come long after its luma and the lines; so each line
+// meets its rows in cache, and an identical frame touches neither frame buffer nor working
+// frame. Returns true when the frames are alike whole; false at the first line that is
+// not, or where a file ends before the lines or rows read.
+static bool readLinesInStep(const Input inputs[2], Buffers& buffers, const PairLayout& pair, WordLines& lines,
+                            size_t wordsFile, const off_t starts[2])
+{
+    const size_t otherFile = 1 - wordsFile;
+    const FileFrame& words = pair.files[wordsFile];
+    const FrameLayout& other = otherFile == 0 ? pair.expected : pair.actual;
+    const size_t lineBytes = words.lineBytes[0];
+    const size_t inBand = linesInBand(pair, wordsFile);
+    const auto height = static_cast<size_t>(words.working.height);
+    allocateBands(buffers);
+    for (size_t y = 0; y < height; y += inBand) {
+        const size_t count = std::min(inBand, height - y);
+        const Input& wordsInput = inputs[wordsFile];
+        if (readUpTo(wordsInput, buffers.bands[0], count * lineBytes,
+                     starts[wordsFile] + static_cast<off_t>(y * lineBytes)) != count * lineBytes) {
+            return false;
+        }
+        const uint8_t* planeRows[3] = {};
+        size_t filled = 0;
+        for (int p = 0; p < other.planeCount; ++p) {
+            const Plane& plane = other.planes[p];
+            const size_t length = (count - 1) * plane.rowStride + static_cast<size_t>(plane.width) * other.sampleBytes;
+            const off_t at = starts[otherFile] + static_cast<off_t>(plane.offset + y * plane.rowStride);
+            if (readUpTo(inputs[otherFile], buffers.bands[1] + filled, length, at) != length) {
+                return false;
+            }
+            planeRows[p] = buffers.bands[1] + filled;
+            filled += count * plane.rowStride;
+        }
+        for (size_t line = 0; line < count; ++line) {
+            const uint8_t* rows[3] = {};
+            for (int p = 0; p < other.planeCount; ++p) {
+                rows[p] = planeRows[p] + line * other.planes[p].rowStride;
+            }
+            if (!lineMatchesRows(lines, pair, wordsFile, buffers.bands[0] + line * lineBytes, rows)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Frames taken in step: alike whole, they came through the band buffers only, and each file
+// is set at its frame's end; else both are read whole from their start into the frame
+// buffers, as the files hold them, for the lines to be unpacked into the working frame.
+static void takeLinesInStep(const Input inputs[2], Buffers& buffers, const PairLayout& pair, WordLines words[2],
+                            size_t wordsFile, size_t got[2], bool ended[2], FrameProgress& progress)
+{
+    const size_t frameSizes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
+    const off_t starts[2] = {lseek(inputs[0].fd, 0, SEEK_CUR), lseek(inputs[1].fd, 0, SEEK_CUR)};
+    const bool alike = readLinesInStep(inputs, buffers, pair, words[wordsFile], wordsFile, starts);
+    progress.bandsOnly = alike;
+    words[wordsFile].checking = alike;
+    for (size_t file = 0; file < 2; ++file) {
+        got[file] = bytesFrom(inputs[file], starts[file], frameSizes[file]);
+        if (!alike && readUpTo(inputs[file], frameRoom(buffers, file, got[file], frameSizes[file]), got[file],
+                               starts[file]) != got[file]) {
+            fail(inputs[file].path, "the file changed while it was read");
+        }
+        ended[file] = got[file] < frameSizes[file];
+        if (lseek(inputs[file].fd, starts[file] + static_cast<off_t>(got[file]), SEEK_SET) < 0) {
+            failSystem(inputs[file].path, "cannot seek in");
+        }
+    }
 }
 
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
@@ -117,6 +219,19 @@ void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayou
             compareBoth();
         }
     }
+    for (size_t file = 0; bandsOnly && file < 2; ++file) {
+        if (linesInStep(words[file], pair, file) && linesInBand(pair, file) > 0) {
+            takeLinesInStep(inputs, buffers, pair, words, file, got, ended, progress);
+            if (progress.bandsOnly) {
+                // Every line taken: whole frames are compared alike, whatever the files hold after.
+                return;
+            }
+            if (!ended[0] && !ended[1]) {
+                compareBoth();
+            }
+            break;
+        }
+    }
     reserveFrame(inputs[0], buffers, 0, frameSizes[0]);
     reserveFrame(inputs[1], buffers, 1, frameSizes[1]);
     while ((got[0] < frameSizes[0] && !ended[0]) || (got[1] < frameSizes[1] && !ended[1])) {
@@ -138,16 +253,24 @@ void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayou
     }
 }
 
-void readBack(const Input inputs[2], Buffers& buffers, const PairLayout& pair, bool whole, int32_t row)
+void readBack(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const size_t got[2], bool whole,
+              int32_t row)
 {
     const FrameLayout* layouts[2] = {&pair.expected, &pair.actual};
     for (size_t file = 0; file < 2; ++file) {
         const FrameLayout& layout = *layouts[file];
         const size_t frameSize = layout.fileFrameSize;
         const Plane& plane = layout.planes[0];
-        const size_t from = whole ? 0 : sampleOffset(plane, 0, row);
-        const size_t end = whole ? frameSize : sampleOffset(plane, plane.width - 1, row) + layout.sampleBytes;
-        readAgain(inputs[file], buffers, file, frameSize, frameSize, from, end - from);
+        // A word-packed file's row is its line, whose words hold every plane.
+        const size_t lineBytes = pair.files[file].lineBytes[0];
+        const bool words = pair.files[file].packing != Packing::none;
+        size_t from = words ? static_cast<size_t>(row) * lineBytes : sampleOffset(plane, 0, row);
+        size_t end = words ? from + lineBytes : sampleOffset(plane, plane.width - 1, row) + layout.sampleBytes;
+        if (whole) {
+            from = 0;
+            end = frameSize;
+        }
+        readAgain(inputs[file], buffers, file, frameSize, got[file], from, std::min(end, got[file]) - from);
     }
 }
 

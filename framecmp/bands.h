@@ -32,8 +32,10 @@ bool comparesInBands(const Options& options, const Readahead& readahead);
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
                         size_t got[2], FrameProgress& progress, WordLines words[2], bool bandsOnly);
 
-// For a frame that came through the band buffers only: reads into the frame buffers of both
-// files the whole frame when `whole`, else row `row` of the first plane.
-void readBack(const Input inputs[2], Buffers& buffers, const PairLayout& pair, bool whole, int32_t row);
+// For a frame that came through the band buffers only, `got` bytes of each file: reads into
+// the frame buffers of both files the whole frame when `whole`, else row `row` of the first
+// plane (a word-packed file's line).
+void readBack(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const size_t got[2], bool whole,
+              int32_t row);
 
 } // namespace framecmp

@@ -169,9 +169,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         WordLines words[2] = {startWordLines(pair, 0), startWordLines(pair, 1)};
         size_t got[2] = {};
         // Frames read in bands come from regular files: a failing pair is kept by its place.
-        const FramePlace place{{inputs[0], inputs[1]},
-                               {banded ? lseek(inputs[0].fd, 0, SEEK_CUR) : -1,
-                                banded ? lseek(inputs[1].fd, 0, SEEK_CUR) : -1}};
+        const FramePlace place{
+            {inputs[0], inputs[1]},
+            {banded ? lseek(inputs[0].fd, 0, SEEK_CUR) : -1, banded ? lseek(inputs[1].fd, 0, SEEK_CUR) : -1}};
         if (banded) {
             // The first frames stay whole where they may show 10-bit samples read as 8-bit.
             const bool bandsOnly = tally.framesCompared > 0 || !mayNoteTenBit(options, pair);
@@ -212,11 +212,11 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         // What is read of a frame later that its bands left out of the working frames or the
         // frame buffers: the frame-shift probe's row, or the whole frame to be drawn.
         const bool drawn = drawsFrame(options, tally, frame, fails);
+        if (progress.bandsOnly) {
+            readBack(inputs, buffers, pair, got, drawn, probeRow(pair.expected.planes[0]));
+        }
         for (size_t file = 0; banded && file < 2; ++file) {
             finishWordLines(words[file], pair, buffers, file, drawn, probeRow(pair.expected.planes[0]));
-        }
-        if (progress.bandsOnly) {
-            readBack(inputs, buffers, pair, drawn, probeRow(pair.expected.planes[0]));
         }
         noteFrame(tally, pair.expected.planeCount, state.result);
         followFrame(state.shifts, options.criteria, pair, buffers, frame, fails, state.ssimBuffers);

@@ -10,11 +10,15 @@
 
 namespace framecmp {
 
-// The line unpackers a run uses: the plain ones, or SSSE3's for v210.
-enum class UnpackKernel { plain, ssse3 };
+// The line unpackers a run uses: the plain ones, or SSSE3's for v210, with AVX2's v210
+// matcher where the processor has AVX2 too.
+enum class UnpackKernel { plain, ssse3, avx2 };
 
-// The unpackers for a processor with or without SSSE3; the plain ones elsewhere.
-UnpackKernel chooseUnpackKernel(bool ssse3);
+// The unpackers for a processor with or without SSSE3 and AVX2 (the plain ones elsewhere),
+// and for this one.
+UnpackKernel chooseUnpackKernel(bool ssse3, bool avx2);
+
+UnpackKernel unpackKernelForProcessor();
 
 // Where a file's frame stands in the file: its size and, for a words layout, its lines.
 struct FileFrame {
@@ -45,6 +49,13 @@ constexpr uint32_t paddingMark = 0x8000U;
 void v210LinePlain(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
 void v210LineSsse3(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
 
+// Whether one line of v210 holds the samples of three rows of 16-bit little-endian
+// containers (at any byte), with no padding set: the line unpacked as above and compared,
+// by the SSSE3 and AVX2 kernels without storing the samples.
+bool v210LineMatchesPlain(const uint8_t* line, const uint8_t* y, const uint8_t* u, const uint8_t* v, size_t width);
+bool v210LineMatchesSsse3(const uint8_t* line, const uint8_t* y, const uint8_t* u, const uint8_t* v, size_t width);
+bool v210LineMatchesAvx2(const uint8_t* line, const uint8_t* y, const uint8_t* u, const uint8_t* v, size_t width);
+
 // The lines of a frame's words whose bytes lie whole in its first `got` bytes: those of the
 // luma (or every plane) and, for semi-planar words, of the chroma.
 void arrivedLines(const FileFrame& file, const FrameLayout& working, size_t got, size_t lines[2]);
@@ -54,6 +65,10 @@ void arrivedLines(const FileFrame& file, const FrameLayout& working, size_t got,
 // of a semi-planar file when 1, whose Y, resp. U and V, rows only are written.
 void unpackLine(const FileFrame& file, const FrameLayout& working, const uint8_t* from, size_t line, int kind,
                 uint16_t* const rows[3]);
+
+// The same, of the line of words at `line`.
+void unpackLineAt(const FileFrame& file, const FrameLayout& working, const uint8_t* line, int kind,
+                  uint16_t* const rows[3]);
 
 // Unpacks lines first[k] to end[k] (not included) of each kind into `frame`, laid out as
 // `working`.

@@ -72,6 +72,61 @@ void comparedRows(const PairLayout& pair, size_t file, const size_t done[2], int
     }
 }
 
+// Whether the compared planes are the working planes whole (no --crop narrows them).
+bool wholePlanes(const PairLayout& pair, size_t file)
+{
+    const FileFrame& words = pair.files[file];
+    const FrameLayout& compared = comparedLayout(pair, file);
+    for (int p = 0; p < compared.planeCount; ++p) {
+        const Plane& working = words.working.planes[workingPlaneOf(words, compared.planes[p].name)];
+        if (compared.planes[p].offset != working.offset || compared.planes[p].width != working.width) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the words of a line of kind `kind` at `line` hold the samples of the other file's
+// rows of each compared plane (null for a plane the line holds none of), with no padding
+// set.
+bool lineMatches(WordLines& lines, const PairLayout& pair, size_t file, const uint8_t* line, int kind,
+                 const uint8_t* const otherRows[3])
+{
+    const FileFrame& words = pair.files[file];
+    const FrameLayout& compared = comparedLayout(pair, file);
+    const auto width = static_cast<size_t>(words.working.width);
+    if (words.packing == Packing::v210 && wholePlanes(pair, file)) {
+        // Held against the rows as it is unpacked, storing nothing.
+        const uint8_t* working[3] = {};
+        for (int p = 0; p < compared.planeCount; ++p) {
+            working[workingPlaneOf(words, compared.planes[p].name)] = otherRows[p];
+        }
+        switch (words.kernel) {
+        case UnpackKernel::avx2: return v210LineMatchesAvx2(line, working[0], working[1], working[2], width);
+        case UnpackKernel::ssse3: return v210LineMatchesSsse3(line, working[0], working[1], working[2], width);
+        default: return v210LineMatchesPlain(line, working[0], working[1], working[2], width);
+        }
+    }
+    uint16_t* const rows[3] = {lines.line.data(), lines.line.data() + width, lines.line.data() + 2 * width};
+    unpackLineAt(words, words.working, line, kind, rows);
+    const uint32_t paddingMask = pair.expectedCoding.paddingMask;
+    for (int p = 0; p < compared.planeCount; ++p) {
+        if (otherRows[p] == nullptr) {
+            continue;
+        }
+        const Plane& plane = compared.planes[p];
+        const int q = workingPlaneOf(words, plane.name);
+        const uint8_t* unpacked =
+            reinterpret_cast<const uint8_t*>(rows[q]) + insetOf(plane, words.working.planes[q]).bytes; // NOLINT
+        const size_t length = static_cast<size_t>(plane.width) * compared.sampleBytes;
+        if (std::memcmp(unpacked, otherRows[p], length) != 0 ||
+            (paddingMask != 0 && framePadded(unpacked, length, paddingMask))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Whether line `y` of kind `kind` holds the same samples as the other file's rows, with no
 // padding set; it waits while any of those rows has not all come.
 LineVerdict checkLine(WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, const size_t got[2],
@@ -80,7 +135,7 @@ LineVerdict checkLine(WordLines& lines, const PairLayout& pair, Buffers& buffers
     const FileFrame& words = pair.files[file];
     const FrameLayout& compared = comparedLayout(pair, file);
     const FrameLayout& other = comparedLayout(pair, 1 - file);
-    int32_t rowIn[3] = {-1, -1, -1}; // the compared row of each plane the line holds
+    const uint8_t* otherRows[3] = {nullptr, nullptr, nullptr};
     for (int p = 0; p < compared.planeCount; ++p) {
         const Plane& plane = compared.planes[p];
         const int q = workingPlaneOf(words, plane.name);
@@ -88,31 +143,15 @@ LineVerdict checkLine(WordLines& lines, const PairLayout& pair, Buffers& buffers
         if (kindOf(words, q) != kind || y < above || y - above >= static_cast<size_t>(plane.height)) {
             continue;
         }
-        rowIn[p] = static_cast<int32_t>(y - above);
-        if (rowIn[p] >= wholeRows(other.planes[p], other.sampleBytes, got[1 - file])) {
+        const auto row = static_cast<int32_t>(y - above);
+        if (row >= wholeRows(other.planes[p], other.sampleBytes, got[1 - file])) {
             return LineVerdict::waiting;
         }
+        otherRows[p] = samplesOf(buffers, 1 - file) + sampleOffset(other.planes[p], 0, row);
     }
-    const auto width = static_cast<size_t>(words.working.width);
-    uint16_t* const rows[3] = {lines.line.data(), lines.line.data() + width, lines.line.data() + 2 * width};
-    unpackLine(words, words.working, frameOf(buffers, file), y, kind, rows);
-    const uint32_t paddingMask = pair.expectedCoding.paddingMask;
-    for (int p = 0; p < compared.planeCount; ++p) {
-        if (rowIn[p] < 0) {
-            continue;
-        }
-        const Plane& plane = compared.planes[p];
-        const int q = workingPlaneOf(words, plane.name);
-        const uint8_t* unpacked =
-            reinterpret_cast<const uint8_t*>(rows[q]) + insetOf(plane, words.working.planes[q]).bytes; // NOLINT
-        const uint8_t* row = samplesOf(buffers, 1 - file) + sampleOffset(other.planes[p], 0, rowIn[p]);
-        const size_t length = static_cast<size_t>(plane.width) * compared.sampleBytes;
-        if (std::memcmp(unpacked, row, length) != 0 ||
-            (paddingMask != 0 && framePadded(unpacked, length, paddingMask))) {
-            return LineVerdict::differs;
-        }
-    }
-    return LineVerdict::alike;
+    const size_t at = kind == 0 ? y * words.lineBytes[0] : words.chromaAt + y * words.lineBytes[1];
+    return lineMatches(lines, pair, file, frameOf(buffers, file) + at, kind, otherRows) ? LineVerdict::alike
+                                                                                        : LineVerdict::differs;
 }
 
 // Checks the lines that have come. At the first that is not alike, the lines taken before
@@ -165,6 +204,27 @@ void takeArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffers
     for (int p = 0; lines.checking && p < comparedLayout(pair, file).planeCount; ++p) {
         progress.nextRow[p] = std::max(progress.nextRow[p], rows[p]);
     }
+}
+
+bool linesInStep(const WordLines& lines, const PairLayout& pair, size_t file)
+{
+    const FileFrame& words = pair.files[file];
+    if (!lines.checking || words.packing == Packing::xv) {
+        return false;
+    }
+    const FrameLayout& other = comparedLayout(pair, 1 - file);
+    for (int p = 0; p < other.planeCount; ++p) {
+        if (other.planes[p].step != other.sampleBytes || other.planes[p].height != words.working.height) {
+            return false;
+        }
+    }
+    return wholePlanes(pair, file);
+}
+
+bool lineMatchesRows(WordLines& lines, const PairLayout& pair, size_t file, const uint8_t* line,
+                     const uint8_t* const otherRows[3])
+{
+    return lineMatches(lines, pair, file, line, 0, otherRows);
 }
 
 void finishWordLines(const WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, bool whole,

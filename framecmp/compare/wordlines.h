@@ -36,6 +36,16 @@ WordLines startWordLines(const PairLayout& pair, size_t file);
 void takeArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, const size_t got[2],
                       int32_t rows[3], FrameProgress& progress);
 
+// Whether the lines of `file`, while checked, may be taken in step with the other file's
+// rows read from their own places: each line holds every plane, whole (no --crop), and the
+// other file holds each plane's rows side by side, as many as the lines.
+bool linesInStep(const WordLines& lines, const PairLayout& pair, size_t file);
+
+// Whether the line of words at `line` holds the samples of the other file's rows of each
+// compared plane, `otherRows`, with no padding set.
+bool lineMatchesRows(WordLines& lines, const PairLayout& pair, size_t file, const uint8_t* line,
+                     const uint8_t* const otherRows[3]);
+
 // Once a frame is whole: where its lines were all alike, unpacks into its working frame
 // what is read of it later, all of it when `whole` (the frame is drawn), else the line that
 // holds row `probe` of the first compared plane (the frame-shift search's probe).
