@@ -382,7 +382,7 @@ TEST(FramecmpKernels, BandsTallyAsWholeFrames)
             }
         }
         if (pair.files[1].packing != Packing::none) {
-            actual = wordsOf(pair, actual, c.actualFormat);
+            actual = wordsOf(pair, actual, *c.actualFormat != '\0' ? c.actualFormat : c.format);
         }
         if (pair.files[0].packing != Packing::none) {
             expected = actual;
