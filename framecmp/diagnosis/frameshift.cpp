@@ -119,8 +119,10 @@ static void readPreviousPair(ShiftSearch& search, const PairLayout& pair)
             search.previousWords[file] = allocateFrameBuffer(fileBytes[file]);
         }
         uint8_t* into = working ? search.previousWords[file] : search.previous[file];
+        // A file's last frame may end after its last line.
         const Input& input = search.previousPlace.files[file];
-        if (readUpTo(input, into, fileBytes[file], search.previousPlace.at[file]) != fileBytes[file]) {
+        if (!wholeFrame(file == 0 ? pair.expected : pair.actual,
+                        readUpTo(input, into, fileBytes[file], search.previousPlace.at[file]))) {
             fail(input.path, "the file changed while it was read");
         }
         if (working) {
