@@ -44,18 +44,6 @@ void placeWords(FileFrame& file, FrameLayout& working, const BufferGeometry& geo
 // so that the sample fails as a 16-bit container's padding does.
 constexpr uint32_t paddingMark = 0x8000U;
 
-// One line of v210 into its Y, U and V rows. The plain kernel is the reference; the SSSE3
-// one gives the same samples and leaves the line's last groups to the plain one.
-void v210LinePlain(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
-void v210LineSsse3(const uint8_t* line, uint16_t* y, uint16_t* u, uint16_t* v, size_t width);
-
-// Whether one line of v210 holds the samples of three rows of 16-bit little-endian
-// containers (at any byte), with no padding set: the line unpacked as above and compared,
-// by the SSSE3 and AVX2 kernels without storing the samples.
-bool v210LineMatchesPlain(const uint8_t* line, const uint8_t* y, const uint8_t* u, const uint8_t* v, size_t width);
-bool v210LineMatchesSsse3(const uint8_t* line, const uint8_t* y, const uint8_t* u, const uint8_t* v, size_t width);
-bool v210LineMatchesAvx2(const uint8_t* line, const uint8_t* y, const uint8_t* u, const uint8_t* v, size_t width);
-
 // The lines of a frame's words whose bytes lie whole in its first `got` bytes: those of the
 // luma (or every plane) and, for semi-planar words, of the chroma.
 void arrivedLines(const FileFrame& file, const FrameLayout& working, size_t got, size_t lines[2]);

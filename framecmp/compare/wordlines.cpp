@@ -8,6 +8,7 @@
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/rowkernels.h"
 #include "framecmp/compare/unpack.h"
+#include "framecmp/compare/v210.h"
 #include "framecmp/compare/wordlines.h"
 #include "framecmp/input.h"
 

@@ -24,6 +24,7 @@
 #include "framecmp/compare/rowkernels.h"
 #include "framecmp/compare/ssimsums.h"
 #include "framecmp/compare/unpack.h"
+#include "framecmp/compare/v210.h"
 #include "framecmp/compare/wordlines.h"
 #include "framecmp/input.h"
 #include "framecmp/loop.h"
