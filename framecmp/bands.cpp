@@ -58,8 +58,8 @@ static void readAgain(const Input& input, Buffers& buffers, size_t file, size_t 
 static void allocateBands(Buffers& buffers)
 {
     if (buffers.bands[0] == nullptr) {
-        buffers.bands[0] = allocateFrameBuffer(frameBandSize);
-        buffers.bands[1] = allocateFrameBuffer(frameBandSize);
+        buffers.bands[0] = allocateFrameBuffer(std::max(frameBandSize, size_t{2}));
+        buffers.bands[1] = allocateFrameBuffer(std::max(frameBandSize, size_t{2}));
     }
 }
 
@@ -79,14 +79,16 @@ static size_t bytesFrom(const Input& input, off_t start, size_t most)
 // when the frames came whole and equal; false at the first band that is not, or when a
 // file ends (`ended`), their first `got` bytes then read again into the frame buffers.
 static bool readEqualBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, size_t got[2],
-                           bool ended[2], FrameProgress& progress)
+                           bool ended[2], FrameProgress& progress, bool lookForTenBit)
 {
     const size_t frameSize = pair.expected.fileFrameSize;
     const uint32_t paddingMask = pair.expectedCoding.paddingMask;
     allocateBands(buffers);
     progress.bandsOnly = true;
+    // Bands of an even length, so that each starts with a low byte of a 16-bit sample.
+    const size_t band = std::max(frameBandSize & ~size_t{1}, size_t{2});
     while (got[0] < frameSize) {
-        const size_t length = std::min(frameBandSize, frameSize - got[0]);
+        const size_t length = std::min(band, frameSize - got[0]);
         size_t read[2] = {};
         for (size_t file = 0; file < 2; ++file) {
             read[file] = readUpTo(inputs[file], buffers.bands[file], length);
@@ -100,6 +102,10 @@ static bool readEqualBands(const Input inputs[2], Buffers& buffers, const PairLa
                 readAgain(inputs[file], buffers, file, frameSize, got[file], 0, got[file]);
             }
             return false;
+        }
+        if (lookForTenBit && progress.equalBytes < pair.expected.frameSize) {
+            framecmp::lookForTenBit(progress.tenBit, buffers.bands[0],
+                                    std::min(length, pair.expected.frameSize - progress.equalBytes));
         }
         progress.equalBytes = got[0];
     }
@@ -193,7 +199,7 @@ static void takeLinesInStep(const Input inputs[2], Buffers& buffers, const PairL
 }
 
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
-                        size_t got[2], FrameProgress& progress, WordLines words[2], bool bandsOnly)
+                        size_t got[2], FrameProgress& progress, WordLines words[2], bool lookForTenBit)
 {
     // Each file's own frame: the two layouts place the same samples.
     const size_t frameSizes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
@@ -211,15 +217,15 @@ void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayou
         }
         compareArrived(progress, pair, criteria, buffers, got, rowsCome);
     };
-    if (bandsOnly && !progress.differs && frameSizes[0] == frameSizes[1]) {
-        if (readEqualBands(inputs, buffers, pair, got, ended, progress)) {
+    if (!progress.differs && frameSizes[0] == frameSizes[1]) {
+        if (readEqualBands(inputs, buffers, pair, got, ended, progress, lookForTenBit)) {
             return;
         }
         if (!ended[0] && !ended[1]) {
             compareBoth();
         }
     }
-    for (size_t file = 0; bandsOnly && file < 2; ++file) {
+    for (size_t file = 0; file < 2; ++file) {
         if (linesInStep(words[file], pair, file) && linesInBand(pair, file) > 0) {
             takeLinesInStep(inputs, buffers, pair, words, file, got, ended, progress);
             if (progress.bandsOnly) {

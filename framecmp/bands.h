@@ -26,11 +26,12 @@ bool comparesInBands(const Options& options, const Readahead& readahead);
 
 // Reads the next frame of EXPECTED and ACTUAL a band of each at a time, comparing what has
 // come of both after each, the lines of word-packed files taken as `words` says; `got`
-// says how much of each frame came (less than a frame where a file ended). Where `bandsOnly`
-// allows, frames equal byte for byte come through two band buffers only and never reach the
-// frame buffers (progress.bandsOnly says so), from which readBack takes what is read later.
+// says how much of each frame came (less than a frame where a file ended). Frames alike
+// byte for byte, or line for row, may come through two band buffers only and never reach
+// the frame buffers (progress.bandsOnly says so), from which readBack takes what is read
+// later; `lookForTenBit` asks for what their bytes show of 10-bit samples read as 8-bit.
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
-                        size_t got[2], FrameProgress& progress, WordLines words[2], bool bandsOnly);
+                        size_t got[2], FrameProgress& progress, WordLines words[2], bool lookForTenBit);
 
 // For a frame that came through the band buffers only, `got` bytes of each file: reads into
 // the frame buffers of both files the whole frame when `whole`, else row `row` of the first

@@ -92,21 +92,12 @@ static void diagnoseAndSay(const Options& options, const PairLayout& pair, const
     }
 }
 
-// Whether a frame's bytes look like 10-bit little-endian samples read as 8-bit ones: every
-// odd-numbered byte (a high byte) below 4, and not every even-numbered one.
+// Whether a frame's bytes look like 10-bit samples read as 8-bit ones.
 static bool looksTenBit(const uint8_t* frame, size_t size)
 {
-    if (size < 2) {
-        return false;
-    }
-    bool lowBytesHigher = false;
-    for (size_t i = 0; i + 1 < size; i += 2) {
-        if (frame[i + 1] >= 4) {
-            return false;
-        }
-        lowBytesHigher = lowBytesHigher || frame[i] >= 4;
-    }
-    return lowBytesHigher;
+    TenBitLook look{true, false};
+    lookForTenBit(look, frame, size);
+    return looksTenBit(look);
 }
 
 // Whether a run may note 10-bit samples read as 8-bit ones: no format was named.
@@ -116,11 +107,15 @@ static bool mayNoteTenBit(const Options& options, const PairLayout& pair)
 }
 
 // A note when both first frames look like 10-bit samples read as 8-bit ones: the verdict
-// stands, but it is likely about the wrong samples.
-static void noteTenBit(const Options& options, const PairLayout& pair, const Buffers& buffers)
+// stands, but it is likely about the wrong samples. Frames equal byte for byte that came
+// through the band buffers only were looked at as they came.
+static void noteTenBit(const Options& options, const PairLayout& pair, const Buffers& buffers,
+                       const FrameProgress& progress)
 {
     const size_t size = pair.expected.frameSize;
-    if (mayNoteTenBit(options, pair) && looksTenBit(buffers.expected, size) && looksTenBit(buffers.actual, size)) {
+    const bool tenBit = progress.bandsOnly ? looksTenBit(progress.tenBit)
+                                           : looksTenBit(buffers.expected, size) && looksTenBit(buffers.actual, size);
+    if (mayNoteTenBit(options, pair) && tenBit) {
         sayTenBitNote();
     }
 }
@@ -173,9 +168,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             {inputs[0], inputs[1]},
             {banded ? lseek(inputs[0].fd, 0, SEEK_CUR) : -1, banded ? lseek(inputs[1].fd, 0, SEEK_CUR) : -1}};
         if (banded) {
-            // The first frames stay whole where they may show 10-bit samples read as 8-bit.
-            const bool bandsOnly = tally.framesCompared > 0 || !mayNoteTenBit(options, pair);
-            readComparingBands(inputs, buffers, pair, options.criteria, got, progress, words, bandsOnly);
+            // The first frames are looked at for 10-bit samples read as 8-bit as they come.
+            const bool lookForTenBit = tally.framesCompared == 0 && mayNoteTenBit(options, pair);
+            readComparingBands(inputs, buffers, pair, options.criteria, got, progress, words, lookForTenBit);
         } else {
             got[0] = nextFrame(inputs[0], readahead, 0, buffers, pair.expected.fileFrameSize);
             got[1] = nextFrame(inputs[1], readahead, 1, buffers, pair.actual.fileFrameSize);
@@ -198,7 +193,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             unpackFrames(pair, buffers, options.maskPath != nullptr);
         }
         if (tally.framesCompared == 0) {
-            noteTenBit(options, pair, buffers);
+            noteTenBit(options, pair, buffers, progress);
         }
         const int64_t frame = firstFrame + tally.framesCompared++;
         if (options.criteria.ssim && state.ssimBuffers.sums[0].empty()) {

@@ -105,13 +105,21 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
     return result;
 }
 
+void lookForTenBit(TenBitLook& look, const uint8_t* bytes, size_t length)
+{
+    for (size_t i = 0; look.highBytesSmall && i + 1 < length; i += 2) {
+        look.highBytesSmall = bytes[i + 1] < 4;
+        look.lowByteBig = look.lowByteBig || bytes[i] >= 4;
+    }
+}
+
 FrameProgress startFrameProgress(const PairLayout& pair)
 {
     const PlaneTally empty = emptyPlaneTally();
     // Two layouts of the same samples hold them in other bytes: only rows tell.
     const bool sameBytes =
         pair.sameFrames && pair.files[0].packing == Packing::none && pair.files[1].packing == Packing::none;
-    return FrameProgress{0, !sameBytes, false, {0, 0, 0}, {empty, empty, empty}};
+    return FrameProgress{0, !sameBytes, false, {true, false}, {0, 0, 0}, {empty, empty, empty}};
 }
 
 int32_t wholeRows(const Plane& plane, size_t sampleBytes, size_t bytes)

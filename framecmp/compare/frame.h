@@ -27,10 +27,26 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
 // A frame pair compared as its files' bytes come in, each part while it is still in cache:
 // the bytes found equal from the frame's start (padding clear), and once a byte differs or
 // a padding bit is set, each plane's rows compared so far and their tally.
+// Whether a frame's bytes look like 10-bit little-endian samples read as 8-bit ones: every
+// odd-numbered byte (a high byte) below 4, and not every even-numbered one. Looked at a
+// piece at a time, each but the last of an even length.
+struct TenBitLook {
+    bool highBytesSmall;
+    bool lowByteBig;
+};
+
+void lookForTenBit(TenBitLook& look, const uint8_t* bytes, size_t length);
+
+inline bool looksTenBit(const TenBitLook& look)
+{
+    return look.highBytesSmall && look.lowByteBig;
+}
+
 struct FrameProgress {
     size_t equalBytes;
-    bool differs;   // rows are compared
-    bool bandsOnly; // equal bytes came through the band buffers only: the frame buffers lack them
+    bool differs;      // rows are compared
+    bool bandsOnly;    // equal bytes came through the band buffers only: the frame buffers lack them
+    TenBitLook tenBit; // what those bytes show, where the band reading was asked to look
     int32_t nextRow[3];
     PlaneTally tallies[3];
 };
