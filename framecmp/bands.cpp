@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -95,8 +94,7 @@ static bool readEqualBands(const Input inputs[2], Buffers& buffers, const PairLa
             got[file] += read[file];
             ended[file] = read[file] < length;
         }
-        if (ended[0] || ended[1] || std::memcmp(buffers.bands[0], buffers.bands[1], length) != 0 ||
-            (paddingMask != 0 && framePadded(buffers.bands[0], length, paddingMask))) {
+        if (ended[0] || ended[1] || !bytesAlike(buffers.bands[0], buffers.bands[1], length, paddingMask)) {
             progress.bandsOnly = false;
             for (size_t file = 0; file < 2; ++file) {
                 readAgain(inputs[file], buffers, file, frameSize, got[file], 0, got[file]);
@@ -116,7 +114,7 @@ static bool readEqualBands(const Input inputs[2], Buffers& buffers, const PairLa
 // plane of the other file, fit the band buffers; 0 when one line does not.
 static size_t linesInBand(const PairLayout& pair, size_t wordsFile)
 {
-    const FrameLayout& other = wordsFile == 0 ? pair.actual : pair.expected;
+    const FrameLayout& other = layoutOf(pair, 1 - wordsFile);
     size_t rowBytes = 0;
     for (int p = 0; p < other.planeCount; ++p) {
         rowBytes += other.planes[p].rowStride;
@@ -137,7 +135,7 @@ static bool readLinesInStep(const Input inputs[2], Buffers& buffers, const PairL
 {
     const size_t otherFile = 1 - wordsFile;
     const FileFrame& words = pair.files[wordsFile];
-    const FrameLayout& other = otherFile == 0 ? pair.expected : pair.actual;
+    const FrameLayout& other = layoutOf(pair, otherFile);
     const size_t lineBytes = words.lineBytes[0];
     const size_t inBand = linesInBand(pair, wordsFile);
     const auto height = static_cast<size_t>(words.working.height);
@@ -262,19 +260,19 @@ void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayou
 void readBack(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const size_t got[2], bool whole,
               int32_t row)
 {
-    const FrameLayout* layouts[2] = {&pair.expected, &pair.actual};
     for (size_t file = 0; file < 2; ++file) {
-        const FrameLayout& layout = *layouts[file];
+        const FrameLayout& layout = layoutOf(pair, file);
         const size_t frameSize = layout.fileFrameSize;
-        const Plane& plane = layout.planes[0];
-        // A word-packed file's row is its line, whose words hold every plane.
-        const size_t lineBytes = pair.files[file].lineBytes[0];
-        const bool words = pair.files[file].packing != Packing::none;
-        size_t from = words ? static_cast<size_t>(row) * lineBytes : sampleOffset(plane, 0, row);
-        size_t end = words ? from + lineBytes : sampleOffset(plane, plane.width - 1, row) + layout.sampleBytes;
-        if (whole) {
-            from = 0;
-            end = frameSize;
+        size_t from = 0;
+        size_t end = frameSize;
+        if (!whole && pair.files[file].packing != Packing::none) {
+            // A word-packed file's row is its line, whose words hold every plane.
+            from = static_cast<size_t>(row) * pair.files[file].lineBytes[0];
+            end = from + pair.files[file].lineBytes[0];
+        } else if (!whole) {
+            const Plane& plane = layout.planes[0];
+            from = sampleOffset(plane, 0, row);
+            end = sampleOffset(plane, plane.width - 1, row) + layout.sampleBytes;
         }
         readAgain(inputs[file], buffers, file, frameSize, got[file], from, std::min(end, got[file]) - from);
     }

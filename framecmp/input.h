@@ -66,6 +66,14 @@ size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset =
 // The buffer a file's frames are read into: its file frame buffer.
 uint8_t*& frameOf(Buffers& buffers, size_t file);
 
+// The frame of a file (0 EXPECTED, 1 ACTUAL) the comparison reads: the one it is read into,
+// or a word-packed file's working frame.
+// cppcheck-suppress constParameter ; the reference returned lets the caller replace the buffer
+inline uint8_t*& comparedFrameOf(Buffers& buffers, size_t file)
+{
+    return file == 0 ? buffers.expected : buffers.actual;
+}
+
 uint8_t* frameRoom(Buffers& buffers, size_t file, size_t length, size_t frameSize);
 
 size_t readFrame(const Input& input, Buffers& buffers, size_t file, size_t frameSize);

@@ -80,6 +80,12 @@ inline bool sampleFails(uint32_t expected, uint32_t actual, const SampleCoding c
 
 void gatherRow(const uint8_t* from, size_t step, size_t sampleBytes, size_t length, uint8_t* to);
 
+// The layout of a file (0 EXPECTED, 1 ACTUAL) as compared.
+inline const FrameLayout& layoutOf(const PairLayout& pair, size_t file)
+{
+    return file == 0 ? pair.expected : pair.actual;
+}
+
 inline size_t sampleOffset(const Plane& plane, int32_t x, int32_t y)
 {
     return plane.offset + static_cast<size_t>(y) * plane.rowStride + static_cast<size_t>(x) * plane.step;

@@ -142,11 +142,9 @@ int32_t wholeRows(const Plane& plane, size_t sampleBytes, size_t bytes)
 // padding clear; if so they are counted equal.
 static bool extendEqual(FrameProgress& progress, const PairLayout& pair, const Buffers& buffers, size_t end)
 {
-    const uint32_t paddingMask = pair.expectedCoding.paddingMask;
     const size_t from = progress.equalBytes;
-    const size_t length = end - from;
-    const bool equal = std::memcmp(buffers.expected + from, buffers.actual + from, length) == 0 &&
-                       (paddingMask == 0 || !framePadded(buffers.expected + from, length, paddingMask));
+    const bool equal =
+        bytesAlike(buffers.expected + from, buffers.actual + from, end - from, pair.expectedCoding.paddingMask);
     if (equal) {
         progress.equalBytes = end;
     }
@@ -176,11 +174,9 @@ static bool bytesTellRows(const PairLayout& pair)
 static bool rowsAlike(const PairLayout& pair, const Buffers& buffers, int plane, int32_t row)
 {
     const Plane& expected = pair.expected.planes[plane];
-    const size_t length = static_cast<size_t>(expected.width) * pair.expected.sampleBytes;
-    const uint8_t* expectedRow = buffers.expected + sampleOffset(expected, 0, row);
-    const uint32_t paddingMask = pair.expectedCoding.paddingMask;
-    return std::memcmp(expectedRow, buffers.actual + sampleOffset(pair.actual.planes[plane], 0, row), length) == 0 &&
-           (paddingMask == 0 || !framePadded(expectedRow, length, paddingMask));
+    return bytesAlike(buffers.expected + sampleOffset(expected, 0, row),
+                      buffers.actual + sampleOffset(pair.actual.planes[plane], 0, row),
+                      static_cast<size_t>(expected.width) * pair.expected.sampleBytes, pair.expectedCoding.paddingMask);
 }
 
 void compareArrived(FrameProgress& progress, const PairLayout& pair, const Criteria& criteria, const Buffers& buffers,

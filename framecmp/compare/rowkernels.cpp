@@ -184,6 +184,11 @@ RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t len
                     std::max(tally.largest, tail.largest)};
 }
 
+bool bytesAlike(const uint8_t* one, const uint8_t* other, size_t length, uint32_t paddingMask)
+{
+    return std::memcmp(one, other, length) == 0 && (paddingMask == 0 || !framePadded(one, length, paddingMask));
+}
+
 RowKernel chooseRowKernel(bool avx2)
 {
 #if defined(FRAMECMP_SSE2) && (defined(__x86_64__) || defined(__i386__))

@@ -38,6 +38,10 @@ RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t len
 
 bool framePadded(const uint8_t* frame, size_t size, uint32_t mask);
 
+// Whether two runs of bytes are equal and, where containers have padding (`paddingMask`
+// not 0), none has a padding bit set: equal samples, when both are coded alike.
+bool bytesAlike(const uint8_t* one, const uint8_t* other, size_t length, uint32_t paddingMask);
+
 // The row kernels for a processor with or without AVX2 (RowKernel), and for this one.
 RowKernel chooseRowKernel(bool avx2);
 

@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "framecmp/compare/coding.h"
@@ -18,73 +17,15 @@ namespace {
 
 enum class LineVerdict { alike, differs, waiting };
 
-const FrameLayout& comparedLayout(const PairLayout& pair, size_t file)
-{
-    return file == 0 ? pair.expected : pair.actual;
-}
-
-uint8_t* samplesOf(const Buffers& buffers, size_t file)
-{
-    return file == 0 ? buffers.expected : buffers.actual;
-}
-
-// The working plane that holds a compared plane: the compared planes stand in EXPECTED's
-// order, the working frame's in the format's, so it is found by name.
-int workingPlaneOf(const FileFrame& words, char name)
-{
-    int q = 0;
-    while (q + 1 < words.working.planeCount && words.working.planes[q].name != name) {
-        ++q;
-    }
-    return q;
-}
-
-// The lines a working plane's rows come from: 0 luma (or every) lines, 1 the chroma lines
-// of a semi-planar file.
-int kindOf(const FileFrame& words, int workingPlane)
-{
-    return workingPlane == 0 || words.packing != Packing::xv ? 0 : 1;
-}
-
-// Where a compared plane stands in its working plane (--crop compares part of it): the
-// working lines above it and the bytes before it in a line.
-struct Inset {
-    size_t lines;
-    size_t bytes;
-};
-
-Inset insetOf(const Plane& compared, const Plane& working)
-{
-    const size_t from = compared.offset - working.offset;
-    return Inset{from / compared.rowStride, from % compared.rowStride};
-}
-
 // How many rows of each compared plane the lines `done` make.
-void comparedRows(const PairLayout& pair, size_t file, const size_t done[2], int32_t rows[3])
+void comparedRows(const WordLines& lines, const FrameLayout& compared, int32_t rows[3])
 {
-    const FileFrame& words = pair.files[file];
-    const FrameLayout& compared = comparedLayout(pair, file);
     for (int p = 0; p < compared.planeCount; ++p) {
-        const Plane& plane = compared.planes[p];
-        const int q = workingPlaneOf(words, plane.name);
-        const size_t lines = done[kindOf(words, q)];
-        const size_t above = insetOf(plane, words.working.planes[q]).lines;
-        rows[p] = static_cast<int32_t>(std::min(lines - std::min(lines, above), static_cast<size_t>(plane.height)));
+        const WorkingPlace& place = lines.places[p];
+        const size_t taken = lines.done[place.kind];
+        rows[p] = static_cast<int32_t>(
+            std::min(taken - std::min(taken, place.linesAbove), static_cast<size_t>(compared.planes[p].height)));
     }
-}
-
-// Whether the compared planes are the working planes whole (no --crop narrows them).
-bool wholePlanes(const PairLayout& pair, size_t file)
-{
-    const FileFrame& words = pair.files[file];
-    const FrameLayout& compared = comparedLayout(pair, file);
-    for (int p = 0; p < compared.planeCount; ++p) {
-        const Plane& working = words.working.planes[workingPlaneOf(words, compared.planes[p].name)];
-        if (compared.planes[p].offset != working.offset || compared.planes[p].width != working.width) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Whether the words of a line of kind `kind` at `line` hold the samples of the other file's
@@ -94,13 +35,13 @@ bool lineMatches(WordLines& lines, const PairLayout& pair, size_t file, const ui
                  const uint8_t* const otherRows[3])
 {
     const FileFrame& words = pair.files[file];
-    const FrameLayout& compared = comparedLayout(pair, file);
+    const FrameLayout& compared = layoutOf(pair, file);
     const auto width = static_cast<size_t>(words.working.width);
-    if (words.packing == Packing::v210 && wholePlanes(pair, file)) {
+    if (words.packing == Packing::v210 && lines.wholePlanes) {
         // Held against the rows as it is unpacked, storing nothing.
         const uint8_t* working[3] = {};
         for (int p = 0; p < compared.planeCount; ++p) {
-            working[workingPlaneOf(words, compared.planes[p].name)] = otherRows[p];
+            working[lines.places[p].plane] = otherRows[p];
         }
         switch (words.kernel) {
         case UnpackKernel::avx2: return v210LineMatchesAvx2(line, working[0], working[1], working[2], width);
@@ -115,13 +56,10 @@ bool lineMatches(WordLines& lines, const PairLayout& pair, size_t file, const ui
         if (otherRows[p] == nullptr) {
             continue;
         }
-        const Plane& plane = compared.planes[p];
-        const int q = workingPlaneOf(words, plane.name);
-        const uint8_t* unpacked =
-            reinterpret_cast<const uint8_t*>(rows[q]) + insetOf(plane, words.working.planes[q]).bytes; // NOLINT
-        const size_t length = static_cast<size_t>(plane.width) * compared.sampleBytes;
-        if (std::memcmp(unpacked, otherRows[p], length) != 0 ||
-            (paddingMask != 0 && framePadded(unpacked, length, paddingMask))) {
+        const WorkingPlace& place = lines.places[p];
+        const size_t length = static_cast<size_t>(compared.planes[p].width) * compared.sampleBytes;
+        const uint8_t* unpacked = reinterpret_cast<const uint8_t*>(rows[place.plane]) + place.bytesBefore; // NOLINT
+        if (!bytesAlike(unpacked, otherRows[p], length, paddingMask)) {
             return false;
         }
     }
@@ -134,21 +72,20 @@ LineVerdict checkLine(WordLines& lines, const PairLayout& pair, Buffers& buffers
                       int kind, size_t y)
 {
     const FileFrame& words = pair.files[file];
-    const FrameLayout& compared = comparedLayout(pair, file);
-    const FrameLayout& other = comparedLayout(pair, 1 - file);
+    const FrameLayout& compared = layoutOf(pair, file);
+    const FrameLayout& other = layoutOf(pair, 1 - file);
     const uint8_t* otherRows[3] = {nullptr, nullptr, nullptr};
     for (int p = 0; p < compared.planeCount; ++p) {
-        const Plane& plane = compared.planes[p];
-        const int q = workingPlaneOf(words, plane.name);
-        const size_t above = insetOf(plane, words.working.planes[q]).lines;
-        if (kindOf(words, q) != kind || y < above || y - above >= static_cast<size_t>(plane.height)) {
+        const WorkingPlace& place = lines.places[p];
+        if (place.kind != kind || y < place.linesAbove ||
+            y - place.linesAbove >= static_cast<size_t>(compared.planes[p].height)) {
             continue;
         }
-        const auto row = static_cast<int32_t>(y - above);
+        const auto row = static_cast<int32_t>(y - place.linesAbove);
         if (row >= wholeRows(other.planes[p], other.sampleBytes, got[1 - file])) {
             return LineVerdict::waiting;
         }
-        otherRows[p] = samplesOf(buffers, 1 - file) + sampleOffset(other.planes[p], 0, row);
+        otherRows[p] = comparedFrameOf(buffers, 1 - file) + sampleOffset(other.planes[p], 0, row);
     }
     const size_t at = kind == 0 ? y * words.lineBytes[0] : words.chromaAt + y * words.lineBytes[1];
     return lineMatches(lines, pair, file, frameOf(buffers, file) + at, kind, otherRows) ? LineVerdict::alike
@@ -170,7 +107,8 @@ void checkArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffer
             }
             if (verdict == LineVerdict::differs) {
                 const size_t none[2] = {0, 0};
-                unpackLines(words, words.working, frameOf(buffers, file), samplesOf(buffers, file), none, lines.done);
+                unpackLines(words, words.working, frameOf(buffers, file), comparedFrameOf(buffers, file), none,
+                            lines.done);
                 lines.checking = false;
                 return;
             }
@@ -182,11 +120,25 @@ void checkArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffer
 
 WordLines startWordLines(const PairLayout& pair, size_t file)
 {
+    const FileFrame& words = pair.files[file];
     const bool checking =
-        pair.sameFrames && pair.files[file].packing != Packing::none && pair.files[1 - file].packing == Packing::none;
-    WordLines lines{{0, 0}, checking, {}};
+        pair.sameFrames && words.packing != Packing::none && pair.files[1 - file].packing == Packing::none;
+    WordLines lines{{0, 0}, checking, true, {}, {}};
+    const FrameLayout& compared = layoutOf(pair, file);
+    for (int p = 0; words.packing != Packing::none && p < compared.planeCount; ++p) {
+        const Plane& plane = compared.planes[p];
+        int q = 0;
+        while (q + 1 < words.working.planeCount && words.working.planes[q].name != plane.name) {
+            ++q;
+        }
+        const Plane& working = words.working.planes[q];
+        const size_t from = plane.offset - working.offset;
+        lines.places[p] = WorkingPlace{q, q == 0 || words.packing != Packing::xv ? 0 : 1, from / plane.rowStride,
+                                       from % plane.rowStride};
+        lines.wholePlanes = lines.wholePlanes && from == 0 && plane.width == working.width;
+    }
     if (checking) {
-        lines.line.resize(3 * static_cast<size_t>(pair.files[file].working.width));
+        lines.line.resize(3 * static_cast<size_t>(words.working.width));
     }
     return lines;
 }
@@ -199,10 +151,11 @@ void takeArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffers
         checkArrivedLines(lines, pair, buffers, file, got);
     }
     if (!lines.checking) {
-        unpackArrived(words, words.working, frameOf(buffers, file), got[file], samplesOf(buffers, file), lines.done);
+        unpackArrived(words, words.working, frameOf(buffers, file), got[file], comparedFrameOf(buffers, file),
+                      lines.done);
     }
-    comparedRows(pair, file, lines.done, rows);
-    for (int p = 0; lines.checking && p < comparedLayout(pair, file).planeCount; ++p) {
+    comparedRows(lines, layoutOf(pair, file), rows);
+    for (int p = 0; lines.checking && p < layoutOf(pair, file).planeCount; ++p) {
         progress.nextRow[p] = std::max(progress.nextRow[p], rows[p]);
     }
 }
@@ -213,13 +166,13 @@ bool linesInStep(const WordLines& lines, const PairLayout& pair, size_t file)
     if (!lines.checking || words.packing == Packing::xv) {
         return false;
     }
-    const FrameLayout& other = comparedLayout(pair, 1 - file);
+    const FrameLayout& other = layoutOf(pair, 1 - file);
     for (int p = 0; p < other.planeCount; ++p) {
         if (other.planes[p].step != other.sampleBytes || other.planes[p].height != words.working.height) {
             return false;
         }
     }
-    return wholePlanes(pair, file);
+    return lines.wholePlanes;
 }
 
 bool lineMatchesRows(WordLines& lines, const PairLayout& pair, size_t file, const uint8_t* line,
@@ -235,18 +188,16 @@ void finishWordLines(const WordLines& lines, const PairLayout& pair, Buffers& bu
     if (words.packing == Packing::none || !lines.checking) {
         return;
     }
-    uint8_t* frame = samplesOf(buffers, file);
+    uint8_t* frame = comparedFrameOf(buffers, file);
     if (whole) {
         unpackFrame(words, words.working, frameOf(buffers, file), frame);
         return;
     }
-    const Plane& plane = comparedLayout(pair, file).planes[0];
-    const int q = workingPlaneOf(words, plane.name);
-    const int kind = kindOf(words, q);
+    const WorkingPlace& place = lines.places[0];
     size_t first[2] = {0, 0};
     size_t end[2] = {0, 0};
-    first[kind] = insetOf(plane, words.working.planes[q]).lines + static_cast<size_t>(probe);
-    end[kind] = first[kind] + 1;
+    first[place.kind] = place.linesAbove + static_cast<size_t>(probe);
+    end[place.kind] = first[place.kind] + 1;
     unpackLines(words, words.working, frameOf(buffers, file), frame, first, end);
 }
 

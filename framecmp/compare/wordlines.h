@@ -17,9 +17,22 @@
 
 namespace framecmp {
 
+// Where a compared plane stands in the working frame: its working plane (the compared
+// planes stand in EXPECTED's order, the working frame's in the format's), the kind of line
+// its rows come from (0 luma or every line, 1 the chroma lines of a semi-planar file), and
+// the working lines above it and bytes before it in a line (--crop compares part of it).
+struct WorkingPlace {
+    int plane;
+    int kind;
+    size_t linesAbove;
+    size_t bytesBefore;
+};
+
 struct WordLines {
     size_t done[2];             // lines taken: luma (or every), chroma
     bool checking;              // the lines taken are all alike, and none is in the working frame
+    bool wholePlanes;           // the compared planes are the working planes whole (no --crop)
+    WorkingPlace places[3];     // of each compared plane
     std::vector<uint16_t> line; // one line unpacked: three rows as wide as the frame
 };
 

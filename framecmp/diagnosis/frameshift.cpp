@@ -121,8 +121,7 @@ static void readPreviousPair(ShiftSearch& search, const PairLayout& pair)
         uint8_t* into = working ? search.previousWords[file] : search.previous[file];
         // A file's last frame may end after its last line.
         const Input& input = search.previousPlace.files[file];
-        if (!wholeFrame(file == 0 ? pair.expected : pair.actual,
-                        readUpTo(input, into, fileBytes[file], search.previousPlace.at[file]))) {
+        if (!wholeFrame(layoutOf(pair, file), readUpTo(input, into, fileBytes[file], search.previousPlace.at[file]))) {
             fail(input.path, "the file changed while it was read");
         }
         if (working) {
@@ -206,14 +205,6 @@ static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buf
     }
 }
 
-// The frame buffer of `file` the loop compares: the one it reads into, or a word-packed
-// file's working frame, whose size is fixed.
-// cppcheck-suppress constParameter ; the reference returned lets the caller replace the buffer
-static uint8_t*& comparedFrame(Buffers& buffers, size_t file)
-{
-    return file == 0 ? buffers.expected : buffers.actual;
-}
-
 void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers, int64_t frame, bool fails,
                    const FramePlace* place)
 {
@@ -242,7 +233,7 @@ void keepFramePair(ShiftSearch& search, const PairLayout& pair, Buffers& buffers
             search.previousCapacity[file] = working ? pair.files[file].working.frameSize : capacity;
             search.previous[file] = allocateFrameBuffer(search.previousCapacity[file]);
         }
-        std::swap(comparedFrame(buffers, file), search.previous[file]);
+        std::swap(comparedFrameOf(buffers, file), search.previous[file]);
         if (!working) {
             std::swap(capacity, search.previousCapacity[file]);
         }
