@@ -26,6 +26,7 @@
 #include "framecmp/picture/picture.h"
 #include "framecmp/report/files.h"
 #include "framecmp/report/text.h"
+#include "framecmp/views.h"
 
 namespace framecmp {
 
@@ -112,10 +113,13 @@ static bool mayNoteTenBit(const Options& options, const PairLayout& pair)
 static void noteTenBit(const Options& options, const PairLayout& pair, const Buffers& buffers,
                        const FrameProgress& progress)
 {
+    if (!mayNoteTenBit(options, pair)) {
+        return;
+    }
     const size_t size = pair.expected.frameSize;
     const bool tenBit = progress.bandsOnly ? looksTenBit(progress.tenBit)
                                            : looksTenBit(buffers.expected, size) && looksTenBit(buffers.actual, size);
-    if (mayNoteTenBit(options, pair) && tenBit) {
+    if (tenBit) {
         sayTenBitNote();
     }
 }
@@ -158,20 +162,24 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
     const SampleListing listing = [&](const FailingSample& sample) {
         sayFailingSample(toFrameCoordinates(sample, pair, options.crop), pair);
     };
+    FrameViews views{};
     for (;;) {
-        const bool banded = files && comparesInBands(options, readahead);
+        endViews(inputs, buffers, views);
+        size_t got[2] = {};
+        const off_t at[2] = {files ? lseek(inputs[0].fd, 0, SEEK_CUR) : -1,
+                             files ? lseek(inputs[1].fd, 0, SEEK_CUR) : -1};
+        const bool viewed = files && viewFrames(inputs, pair, readahead, at, buffers, views, got);
+        const bool banded = !viewed && files && comparesInBands(options, readahead);
         FrameProgress progress = startFrameProgress(pair);
         WordLines words[2] = {startWordLines(pair, 0), startWordLines(pair, 1)};
-        size_t got[2] = {};
-        // Frames read in bands come from regular files: a failing pair is kept by its place.
-        const FramePlace place{
-            {inputs[0], inputs[1]},
-            {banded ? lseek(inputs[0].fd, 0, SEEK_CUR) : -1, banded ? lseek(inputs[1].fd, 0, SEEK_CUR) : -1}};
+        // Frames mapped or read in bands come from regular files: a failing pair is kept by its place.
+        const bool placed = (viewed || banded) && at[0] >= 0 && at[1] >= 0;
+        const FramePlace place{{inputs[0], inputs[1]}, {at[0], at[1]}};
         if (banded) {
             // The first frames are looked at for 10-bit samples read as 8-bit as they come.
             const bool lookForTenBit = tally.framesCompared == 0 && mayNoteTenBit(options, pair);
             readComparingBands(inputs, buffers, pair, options.criteria, got, progress, words, lookForTenBit);
-        } else {
+        } else if (!viewed) {
             got[0] = nextFrame(inputs[0], readahead, 0, buffers, pair.expected.fileFrameSize);
             got[1] = nextFrame(inputs[1], readahead, 1, buffers, pair.actual.fileFrameSize);
         }
@@ -181,6 +189,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             readMaskFrame(inputs[2], buffers, pair.actual.fileFrameSize, gotActual);
         }
         if (!wholeFrame(pair.expected, gotExpected) || !wholeFrame(pair.actual, gotActual)) {
+            endViews(inputs, buffers, views);
             rest[0] = countRemainder(inputs[0], readahead, 0, buffers, pair.expected, gotExpected);
             rest[1] = countRemainder(inputs[1], readahead, 1, buffers, pair.actual, gotActual);
             if (options.maskPath != nullptr) {
@@ -202,6 +211,10 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         state.result = banded ? finishFrame(progress, options.criteria, pair, frame)
                               : compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
                                              options.text.listSamples ? &listing : nullptr);
+        // A view whose file shrank under it was compared as zeros: trouble, before a word of it.
+        if (lostView(views) >= 0) {
+            endViews(inputs, buffers, views);
+        }
         toFrameCoordinates(state.result, pair, options.crop);
         const bool fails = state.result.fails;
         // What is read of a frame later that its bands left out of the working frames or the
@@ -226,8 +239,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
                                            options.criteria.tolerance, options.crop);
             tally.pictureWritten = true;
         }
-        keepFramePair(state.shifts, pair, buffers, frame, fails,
-                      banded && place.at[0] >= 0 && place.at[1] >= 0 ? &place : nullptr);
+        keepFramePair(state.shifts, pair, buffers, frame, fails, placed ? &place : nullptr);
         if (!fails) {
             continue;
         }
@@ -238,6 +250,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         // A report is whole: -q alone stops at the first failing frame.
         if ((options.text.quiet && !reportsWanted(options)) || tally.framesFailing == options.stopAfter) {
             tally.stopped = true;
+            endViews(inputs, buffers, views);
             closeRun(options, state, false);
             drawLaterFrame(options, pair, inputs, readahead, buffers, frame, tally, state, reports, rest);
             return tally;

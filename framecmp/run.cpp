@@ -22,6 +22,7 @@
 #include "framecmp/report/junit.h"
 #include "framecmp/report/text.h"
 #include "framecmp/run.h"
+#include "framecmp/views.h"
 
 namespace framecmp {
 
@@ -117,6 +118,7 @@ int run(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     removeTemporariesOnInterruption();
+    catchLostViews();
     const Clock::time_point start = Clock::now();
     Options options = readOptions(argc, argv);
     // A report on standard output takes the place of the text report.

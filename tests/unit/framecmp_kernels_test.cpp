@@ -28,6 +28,7 @@
 #include "framecmp/compare/wordlines.h"
 #include "framecmp/input.h"
 #include "framecmp/loop.h"
+#include "framecmp/views.h"
 #include "support/models.h"
 
 namespace {
@@ -81,6 +82,7 @@ constexpr SampleCoding high10{6, 0x3ff, 0x3f, 10};
 constexpr SampleCoding low12{0, 0xfff, 0xf000, 12};
 constexpr SampleCoding full16{0, 0xffff, 0, 16};
 constexpr SampleCoding high9{7, 0x1ff, 0x7f, 9};
+constexpr SampleCoding low15{0, 0x7fff, 0x8000, 15};
 
 TEST(FramecmpKernels, FastKernelsAgreeWithPlainOnes)
 {
@@ -97,6 +99,8 @@ TEST(FramecmpKernels, FastKernelsAgreeWithPlainOnes)
         {"row16", 257, 0, {low12, low12}},
         {"row16", 1000, 65535, {full16, full16}},
         {"row16", kernelSpan, 2, {high9, high9}},
+        {"row16", kernelSpan, 0, {low10, low10}}, // squares summed in 32 bits, blocks of 2052 steps
+        {"row16", kernelSpan, 1, {low15, low15}}, // and of 2
         {"padding", 3, 0, {low10, low10}},
         {"padding", 40, 0, {high10, high10}},
         {"padding", 1001, 0, {low12, low12}},
@@ -428,5 +432,58 @@ TEST(FramecmpKernels, BandsTallyAsWholeFrames)
         close(inputs[1].fd);
     }
     EXPECT_EQ(bandsOnly, 4); // one band of yuv420p, gray in bands, v210 and y410 in step
+    std::filesystem::remove_all(dir);
+}
+
+// Frames mapped from their files read as the files hold them, a whole pair at a time (the
+// second frame from within a page); a frame not whole is left to be read. A file that
+// shrinks under its view reads as zeros, and ending the view is then trouble.
+TEST(FramecmpViews, FramesMappedInPlaceAndLostWhenTheFileShrinks)
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "framecmp-views-XXXXXX").string();
+    const std::string dir = mkdtemp(pattern.data());
+    std::string args[] = {"framecmp", "-s", "16x8", "-f", "gray", dir + "/e.yuv", dir + "/a.yuv"};
+    char* argv[std::size(args)];
+    std::transform(std::begin(args), std::end(args), argv, [](std::string& arg) { return arg.data(); });
+    optind = 0;
+    Options options = readOptions(static_cast<int>(std::size(argv)), argv);
+    const PairLayout pair = makePairLayout(options);
+    std::mt19937 random(7);
+    std::string frames(2 * pair.expected.frameSize, '\0');
+    std::generate(frames.begin(), frames.end(), [&] { return static_cast<char>(random()); });
+    std::ofstream(dir + "/e.yuv", std::ios::binary) << frames;
+    std::ofstream(dir + "/a.yuv", std::ios::binary) << frames.substr(0, frames.size() - 1);
+    const Input inputs[2] = {openInput(options.expectedPath), openInput(options.actualPath)};
+    Buffers buffers = allocateBuffers(pair.expected, false);
+    uint8_t* const owned = buffers.actual;
+    Readahead readahead{};
+    FrameViews views{};
+    size_t got[2] = {};
+    const off_t start[2] = {0, 0};
+    catchLostViews();
+    ASSERT_TRUE(viewFrames(inputs, pair, readahead, start, buffers, views, got));
+    EXPECT_EQ(got[1], pair.actual.fileFrameSize);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffers.actual), got[1]), frames.substr(0, got[1]));
+    endViews(inputs, buffers, views);
+    EXPECT_EQ(buffers.actual, owned);
+    const off_t second[2] = {lseek(inputs[0].fd, 0, SEEK_CUR), lseek(inputs[1].fd, 0, SEEK_CUR)};
+    EXPECT_EQ(second[1], static_cast<off_t>(pair.actual.fileFrameSize));
+    EXPECT_FALSE(viewFrames(inputs, pair, readahead, second, buffers, views, got));
+    EXPECT_EXIT(
+        {
+            viewFrames(inputs, pair, readahead, start, buffers, views, got);
+            if (truncate(options.actualPath, 0) != 0) {
+                std::_Exit(3);
+            }
+            const volatile uint8_t* frame = buffers.actual;
+            if (frame[got[1] - 1] != 0 || lostView(views) != 1) {
+                std::_Exit(4);
+            }
+            endViews(inputs, buffers, views);
+        },
+        testing::ExitedWithCode(2), "a.yuv: the file changed while it was read");
+    releaseBuffers(buffers);
+    close(inputs[0].fd);
+    close(inputs[1].fd);
     std::filesystem::remove_all(dir);
 }
