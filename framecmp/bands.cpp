@@ -196,25 +196,50 @@ static void takeLinesInStep(const Input inputs[2], Buffers& buffers, const PairL
     }
 }
 
+// Compares what has come of both frames, `got` bytes of each: a word-packed file's lines
+// taken first, which say how many of its rows have come.
+static void compareFramesSoFar(Buffers& buffers, const PairLayout& pair, const Criteria& criteria, const size_t got[2],
+                        FrameProgress& progress, WordLines words[2])
+{
+    int32_t rows[2][3] = {};
+    const int32_t* rowsCome[2] = {nullptr, nullptr};
+    for (size_t file = 0; file < 2; ++file) {
+        if (pair.files[file].packing != Packing::none) {
+            takeArrivedLines(words[file], pair, buffers, file, got, rows[file], progress);
+            rowsCome[file] = rows[file];
+        }
+    }
+    compareArrived(progress, pair, criteria, buffers, got, rowsCome);
+}
+
+void compareWholeFrames(Buffers& buffers, const PairLayout& pair, const Criteria& criteria, const size_t got[2],
+                        FrameProgress& progress, WordLines words[2])
+{
+    size_t come[2] = {got[0], got[1]};
+    for (size_t file = 0; file < 2; ++file) {
+        if (pair.files[file].packing != Packing::none) {
+            come[file] = 0;
+        }
+    }
+    do {
+        for (size_t file = 0; file < 2; ++file) {
+            if (pair.files[file].packing != Packing::none) {
+                come[file] = std::min(got[file], come[file] + frameBandSize);
+            }
+        }
+        compareFramesSoFar(buffers, pair, criteria, come, progress, words);
+    } while (come[0] < got[0] || come[1] < got[1]);
+}
+
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
                         size_t got[2], FrameProgress& progress, WordLines words[2], bool lookForTenBit)
 {
     // Each file's own frame: the two layouts place the same samples.
     const size_t frameSizes[2] = {pair.expected.fileFrameSize, pair.actual.fileFrameSize};
     bool ended[2] = {false, false};
-    int32_t rows[2][3] = {};
-    const int32_t* rowsCome[2] = {nullptr, nullptr};
     got[0] = 0;
     got[1] = 0;
-    const auto compareBoth = [&] {
-        for (size_t file = 0; file < 2; ++file) {
-            if (pair.files[file].packing != Packing::none) {
-                takeArrivedLines(words[file], pair, buffers, file, got, rows[file], progress);
-                rowsCome[file] = rows[file];
-            }
-        }
-        compareArrived(progress, pair, criteria, buffers, got, rowsCome);
-    };
+    const auto compareBoth = [&] { compareFramesSoFar(buffers, pair, criteria, got, progress, words); };
     if (!progress.differs && frameSizes[0] == frameSizes[1]) {
         if (readEqualBands(inputs, buffers, pair, got, ended, progress, lookForTenBit)) {
             return;

@@ -33,6 +33,12 @@ bool comparesInBands(const Options& options, const Readahead& readahead);
 void readComparingBands(const Input inputs[2], Buffers& buffers, const PairLayout& pair, const Criteria& criteria,
                         size_t got[2], FrameProgress& progress, WordLines words[2], bool lookForTenBit);
 
+// Compares two frames whole in their buffers (mapped from their files) as they would come
+// in bands: bytes first; a word-packed file's lines a band at a time, each held against the
+// other file's rows before it is unpacked, and its rows compared while still in cache.
+void compareWholeFrames(Buffers& buffers, const PairLayout& pair, const Criteria& criteria, const size_t got[2],
+                        FrameProgress& progress, WordLines words[2]);
+
 // For a frame that came through the band buffers only, `got` bytes of each file: reads into
 // the frame buffers of both files the whole frame when `whole`, else row `row` of the first
 // plane (a word-packed file's line).

@@ -170,6 +170,8 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
                              files ? lseek(inputs[1].fd, 0, SEEK_CUR) : -1};
         const bool viewed = files && viewFrames(inputs, pair, readahead, at, buffers, views, got);
         const bool banded = !viewed && files && comparesInBands(options, readahead);
+        // Mapped frames are compared as they would come in bands, all at once.
+        const bool progressive = banded || (viewed && comparesInBands(options, readahead));
         FrameProgress progress = startFrameProgress(pair);
         WordLines words[2] = {startWordLines(pair, 0), startWordLines(pair, 1)};
         // Frames mapped or read in bands come from regular files: a failing pair is kept by its place.
@@ -198,7 +200,9 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             closeRun(options, state, true);
             return tally;
         }
-        if (!banded) {
+        if (viewed && progressive) {
+            compareWholeFrames(buffers, pair, options.criteria, got, progress, words);
+        } else if (!banded) {
             unpackFrames(pair, buffers, options.maskPath != nullptr);
         }
         if (tally.framesCompared == 0) {
@@ -208,7 +212,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         if (options.criteria.ssim && state.ssimBuffers.sums[0].empty()) {
             state.ssimBuffers = makeSsimBuffers(pair.expected);
         }
-        state.result = banded ? finishFrame(progress, options.criteria, pair, frame)
+        state.result = progressive ? finishFrame(progress, options.criteria, pair, frame)
                               : compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
                                              options.text.listSamples ? &listing : nullptr);
         // A view whose file shrank under it was compared as zeros: trouble, before a word of it.
@@ -223,7 +227,7 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
         if (progress.bandsOnly) {
             readBack(inputs, buffers, pair, got, drawn, probeRow(pair.expected.planes[0]));
         }
-        for (size_t file = 0; banded && file < 2; ++file) {
+        for (size_t file = 0; progressive && file < 2; ++file) {
             finishWordLines(words[file], pair, buffers, file, drawn, probeRow(pair.expected.planes[0]));
         }
         noteFrame(tally, pair.expected.planeCount, state.result);

@@ -85,8 +85,7 @@ bool viewFrames(const Input inputs[2], const PairLayout& pair, const Readahead& 
 {
     for (size_t file = 0; file < 2; ++file) {
         const FrameLayout& layout = layoutOf(pair, file);
-        if (readahead.next[file] < readahead.frames[file].size() || pair.files[file].packing != Packing::none ||
-            bytesFrom(inputs[file], at[file]) < static_cast<off_t>(layout.fileFrameSize)) {
+        if (readahead.next[file] < readahead.frames[file].size() || bytesFrom(inputs[file], at[file]) < static_cast<off_t>(layout.fileFrameSize)) {
             return false;
         }
     }

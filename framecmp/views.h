@@ -22,8 +22,8 @@ struct FrameViews {
 
 // Maps the next frame of both files, which stand at `at`, in place of their frame buffers,
 // and moves both past it; `got` says a whole frame of each. False, with nothing changed,
-// when either cannot be: a frame held by --align or not whole in its file, a word-packed
-// file (its lines are taken in step with the other file's rows), or a system that cannot map it.
+// when either cannot be: a frame held by --align or not whole in its file, or a system that
+// cannot map it.
 bool viewFrames(const Input inputs[2], const PairLayout& pair, const Readahead& readahead, const off_t at[2],
                 Buffers& buffers, FrameViews& views, size_t got[2]);
 
