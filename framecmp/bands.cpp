@@ -199,13 +199,13 @@ static void takeLinesInStep(const Input inputs[2], Buffers& buffers, const PairL
 // Compares what has come of both frames, `got` bytes of each: a word-packed file's lines
 // taken first, which say how many of its rows have come.
 static void compareFramesSoFar(Buffers& buffers, const PairLayout& pair, const Criteria& criteria, const size_t got[2],
-                        FrameProgress& progress, WordLines words[2])
+                               FrameProgress& progress, WordLines words[2])
 {
     int32_t rows[2][3] = {};
     const int32_t* rowsCome[2] = {nullptr, nullptr};
     for (size_t file = 0; file < 2; ++file) {
         if (pair.files[file].packing != Packing::none) {
-            takeArrivedLines(words[file], pair, buffers, file, got, rows[file], progress);
+            takeArrivedLines(words[file], pair, buffers, file, got, criteria, rows[file], progress);
             rowsCome[file] = rows[file];
         }
     }

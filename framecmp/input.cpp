@@ -187,7 +187,8 @@ Buffers allocateBuffers(const FrameLayout& layout, bool withMask)
                    withMask ? allocate(rowLength) : nullptr,
                    {first, first, withMask ? first : 0},
                    {nullptr, nullptr, nullptr},
-                   {nullptr, nullptr}};
+                   {nullptr, nullptr},
+                   {false, false}};
 }
 
 void allocateWorkingFrames(Buffers& buffers, const PairLayout& pair)
@@ -210,6 +211,9 @@ const uint8_t* readyFrame(const PairLayout& pair, Buffers& buffers, size_t file,
     }
     uint8_t* frame = file == 0 ? buffers.expected : file == 1 ? buffers.actual : buffers.mask;
     unpackFrame(pair.files[of], pair.files[of].working, fileFrame, frame);
+    if (file < 2) {
+        buffers.workingPart[file] = false;
+    }
     return frame;
 }
 

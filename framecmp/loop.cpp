@@ -213,8 +213,8 @@ RunTally compareFiles(const Options& options, const PairLayout& pair, const Inpu
             state.ssimBuffers = makeSsimBuffers(pair.expected);
         }
         state.result = progressive ? finishFrame(progress, options.criteria, pair, frame)
-                              : compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
-                                             options.text.listSamples ? &listing : nullptr);
+                                   : compareFrame(options.criteria, pair, buffers, frame, state.ssimBuffers,
+                                                  options.text.listSamples ? &listing : nullptr);
         // A view whose file shrank under it was compared as zeros: trouble, before a word of it.
         if (lostView(views) >= 0) {
             endViews(inputs, buffers, views);

@@ -13,7 +13,7 @@ namespace framecmp {
 
 // The mappings as the SIGBUS handler reads them; `lost` set by the handler only.
 struct ViewSlot {
-    volatile uintptr_t start;
+    void* volatile start;
     volatile size_t length;
     volatile sig_atomic_t lost;
 };
@@ -28,11 +28,10 @@ static void replaceLostView(int signalNumber, siginfo_t* info, void* context)
     static_cast<void>(context);
     const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
     for (ViewSlot& slot : viewSlots) {
-        const uintptr_t start = slot.start;
+        void* start = slot.start;
         const size_t length = slot.length;
-        if (length != 0 && address - start < length &&
-            mmap(reinterpret_cast<void*>(start), length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
-                MAP_FAILED) {
+        if (length != 0 && address - reinterpret_cast<uintptr_t>(start) < length &&
+            mmap(start, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
             slot.lost = 1;
             return;
         }
@@ -74,7 +73,7 @@ static void* mapBytes(const Input& input, off_t at, size_t length, size_t& mappe
 static void unmapView(FrameViews& views, size_t file)
 {
     viewSlots[file].length = 0;
-    viewSlots[file].start = 0;
+    viewSlots[file].start = nullptr;
     munmap(views.start[file], views.length[file]);
     views.start[file] = nullptr;
     views.length[file] = 0;
@@ -85,7 +84,8 @@ bool viewFrames(const Input inputs[2], const PairLayout& pair, const Readahead& 
 {
     for (size_t file = 0; file < 2; ++file) {
         const FrameLayout& layout = layoutOf(pair, file);
-        if (readahead.next[file] < readahead.frames[file].size() || bytesFrom(inputs[file], at[file]) < static_cast<off_t>(layout.fileFrameSize)) {
+        if (readahead.next[file] < readahead.frames[file].size() ||
+            bytesFrom(inputs[file], at[file]) < static_cast<off_t>(layout.fileFrameSize)) {
             return false;
         }
     }
@@ -102,7 +102,7 @@ bool viewFrames(const Input inputs[2], const PairLayout& pair, const Readahead& 
         views.start[file] = start;
         views.length[file] = mapped;
         viewSlots[file].lost = 0;
-        viewSlots[file].start = reinterpret_cast<uintptr_t>(start);
+        viewSlots[file].start = start;
         viewSlots[file].length = mapped;
     }
     for (size_t file = 0; file < 2; ++file) {

@@ -68,12 +68,12 @@ static void noteSamples(const Plane& plane, const PairLayout& pair, int32_t tole
     }
 }
 
-// A row piece of one file's plane as the kernels take it: in place when its samples are
-// side by side, else gathered into `row`.
-static const uint8_t* rowPiece(const uint8_t* frame, const Plane& plane, size_t bytes, size_t x, int32_t y,
-                               size_t length, uint8_t* row)
+// A row piece of one file's plane as the kernels take it, from the row's start: in place
+// when its samples are side by side, else gathered into `row`.
+static const uint8_t* rowPiece(const uint8_t* rowStart, const Plane& plane, size_t bytes, size_t x, size_t length,
+                               uint8_t* row)
 {
-    const uint8_t* piece = frame + sampleOffset(plane, static_cast<int32_t>(x), y);
+    const uint8_t* piece = rowStart + x * plane.step;
     if (plane.step == bytes) {
         return piece;
     }
@@ -86,40 +86,50 @@ PlaneTally emptyPlaneTally()
     return PlaneTally{0, 0, -1, -1, 0, 0, 0, -1, -1, 0, 0};
 }
 
-// The plane loop: rows `firstRow` to `endRow` (not included) in pieces the row kernels take,
-// each file's samples from where its layout puts them, added to `tally`.
+void comparePlaneRow(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* const rowStarts[3],
+                     const Buffers& buffers, int64_t frame, const SampleListing* listing, int32_t y, PlaneTally& tally)
+{
+    const Plane& expectedPlane = pair.expected.planes[planeIndex];
+    const Plane& actualPlane = pair.actual.planes[planeIndex];
+    const size_t bytes = pair.expected.sampleBytes;
+    const SampleCoding codings[2] = {pair.expectedCoding, pair.actualCoding};
+    for (size_t x = 0; x < static_cast<size_t>(expectedPlane.width); x += kernelSpan) {
+        const size_t length = std::min(static_cast<size_t>(expectedPlane.width) - x, kernelSpan);
+        const uint8_t* rows[3] = {rowPiece(rowStarts[0], expectedPlane, bytes, x, length, buffers.expectedRow),
+                                  rowPiece(rowStarts[1], actualPlane, bytes, x, length, buffers.actualRow), nullptr};
+        const bool avx2 = pair.rowKernel == RowKernel::avx2;
+        const RowTally row = bytes == 1 ? (avx2 ? compareRow8Avx2(rows[0], rows[1], length, tolerance)
+                                                : compareRow8(rows[0], rows[1], length, tolerance))
+                                        : (avx2 ? compareRow16Avx2(rows[0], rows[1], length, codings, tolerance)
+                                                : compareRow16(rows[0], rows[1], length, codings, tolerance));
+        tally.failing += row.failing;
+        tally.padded += row.padded;
+        tally.sumOfSquares += row.sumOfSquares;
+        tally.largest = std::max(tally.largest, row.largest);
+        if (rowStarts[2] != nullptr) {
+            rows[2] = rowPiece(rowStarts[2], actualPlane, bytes, x, length, buffers.maskRow);
+            rows[2] = anySet(rows[2], length * bytes) ? rows[2] : nullptr;
+        }
+        if (rows[2] != nullptr || (row.failing != 0 && (tally.firstX < 0 || listing != nullptr))) {
+            noteSamples(expectedPlane, pair, tolerance, listing, frame, y, static_cast<int32_t>(x), rows, length,
+                        tally);
+        }
+    }
+}
+
+// The plane loop: rows `firstRow` to `endRow` (not included), each file's samples from where
+// its layout puts them, added to `tally`.
 void comparePlaneRows(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* const frames[3],
                       const Buffers& buffers, int64_t frame, const SampleListing* listing, int32_t firstRow,
                       int32_t endRow, PlaneTally& tally)
 {
     const Plane& expectedPlane = pair.expected.planes[planeIndex];
     const Plane& actualPlane = pair.actual.planes[planeIndex];
-    const size_t bytes = pair.expected.sampleBytes;
-    const SampleCoding codings[2] = {pair.expectedCoding, pair.actualCoding};
     for (int32_t y = firstRow; y < endRow; ++y) {
-        for (size_t x = 0; x < static_cast<size_t>(expectedPlane.width); x += kernelSpan) {
-            const size_t length = std::min(static_cast<size_t>(expectedPlane.width) - x, kernelSpan);
-            const uint8_t* rows[3] = {rowPiece(frames[0], expectedPlane, bytes, x, y, length, buffers.expectedRow),
-                                      rowPiece(frames[1], actualPlane, bytes, x, y, length, buffers.actualRow),
-                                      nullptr};
-            const bool avx2 = pair.rowKernel == RowKernel::avx2;
-            const RowTally row = bytes == 1 ? (avx2 ? compareRow8Avx2(rows[0], rows[1], length, tolerance)
-                                                    : compareRow8(rows[0], rows[1], length, tolerance))
-                                            : (avx2 ? compareRow16Avx2(rows[0], rows[1], length, codings, tolerance)
-                                                    : compareRow16(rows[0], rows[1], length, codings, tolerance));
-            tally.failing += row.failing;
-            tally.padded += row.padded;
-            tally.sumOfSquares += row.sumOfSquares;
-            tally.largest = std::max(tally.largest, row.largest);
-            if (frames[2] != nullptr) {
-                rows[2] = rowPiece(frames[2], actualPlane, bytes, x, y, length, buffers.maskRow);
-                rows[2] = anySet(rows[2], length * bytes) ? rows[2] : nullptr;
-            }
-            if (rows[2] != nullptr || (row.failing != 0 && (tally.firstX < 0 || listing != nullptr))) {
-                noteSamples(expectedPlane, pair, tolerance, listing, frame, y, static_cast<int32_t>(x), rows, length,
-                            tally);
-            }
-        }
+        const uint8_t* const rowStarts[3] = {
+            frames[0] + sampleOffset(expectedPlane, 0, y), frames[1] + sampleOffset(actualPlane, 0, y),
+            frames[2] != nullptr ? frames[2] + sampleOffset(actualPlane, 0, y) : nullptr};
+        comparePlaneRow(planeIndex, pair, tolerance, rowStarts, buffers, frame, listing, y, tally);
     }
 }
 

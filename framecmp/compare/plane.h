@@ -50,6 +50,12 @@ bool anySet(const uint8_t* data, size_t size);
 // A plane's tally before its first row.
 PlaneTally emptyPlaneTally();
 
+// Compares row `y` of one plane, each file's from where `rowStarts` says it starts (EXPECTED,
+// ACTUAL and the mask, null when none is), in pieces the row kernels take, adding what it
+// shows to `tally`.
+void comparePlaneRow(int planeIndex, const PairLayout& pair, int32_t tolerance, const uint8_t* const rowStarts[3],
+                     const Buffers& buffers, int64_t frame, const SampleListing* listing, int32_t y, PlaneTally& tally);
+
 // Compares rows `firstRow` to `endRow` (not included) of one plane of `frames` (EXPECTED,
 // ACTUAL and the mask, null when none is), adding what they show to `tally`: a plane
 // compared a few rows at a time tallies as one compared whole.

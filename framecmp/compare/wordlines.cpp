@@ -5,6 +5,7 @@
 
 #include "framecmp/compare/coding.h"
 #include "framecmp/compare/frame.h"
+#include "framecmp/compare/plane.h"
 #include "framecmp/compare/rowkernels.h"
 #include "framecmp/compare/unpack.h"
 #include "framecmp/compare/v210.h"
@@ -66,15 +67,40 @@ bool lineMatches(WordLines& lines, const PairLayout& pair, size_t file, const ui
     return true;
 }
 
+// A line not alike: unpacked into the line buffer, and its rows compared there with the
+// other file's rows (`rowOf` their numbers), while both are in cache; the working frame is
+// not written.
+void compareLine(WordLines& lines, const PairLayout& pair, const Buffers& buffers, size_t file, const uint8_t* line,
+                 int kind, const uint8_t* const otherRows[3], const int32_t rowOf[3], const Criteria& criteria,
+                 FrameProgress& progress)
+{
+    const FileFrame& words = pair.files[file];
+    const auto width = static_cast<size_t>(words.working.width);
+    uint16_t* const rows[3] = {lines.line.data(), lines.line.data() + width, lines.line.data() + 2 * width};
+    unpackLineAt(words, words.working, line, kind, rows);
+    for (int p = 0; p < layoutOf(pair, file).planeCount; ++p) {
+        if (otherRows[p] == nullptr) {
+            continue;
+        }
+        const WorkingPlace& place = lines.places[p];
+        const uint8_t* unpacked = reinterpret_cast<const uint8_t*>(rows[place.plane]) + place.bytesBefore; // NOLINT
+        const uint8_t* const rowStarts[3] = {file == 0 ? unpacked : otherRows[p], file == 0 ? otherRows[p] : unpacked,
+                                             nullptr};
+        comparePlaneRow(p, pair, criteriaOf(criteria, p).tolerance, rowStarts, buffers, 0, nullptr, rowOf[p],
+                        progress.tallies[p]);
+    }
+}
+
 // Whether line `y` of kind `kind` holds the same samples as the other file's rows, with no
-// padding set; it waits while any of those rows has not all come.
+// padding set, else compared with them; it waits while any of those rows has not all come.
 LineVerdict checkLine(WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, const size_t got[2],
-                      int kind, size_t y)
+                      int kind, size_t y, const Criteria& criteria, FrameProgress& progress)
 {
     const FileFrame& words = pair.files[file];
     const FrameLayout& compared = layoutOf(pair, file);
     const FrameLayout& other = layoutOf(pair, 1 - file);
     const uint8_t* otherRows[3] = {nullptr, nullptr, nullptr};
+    int32_t rowOf[3] = {};
     for (int p = 0; p < compared.planeCount; ++p) {
         const WorkingPlace& place = lines.places[p];
         if (place.kind != kind || y < place.linesAbove ||
@@ -86,31 +112,30 @@ LineVerdict checkLine(WordLines& lines, const PairLayout& pair, Buffers& buffers
             return LineVerdict::waiting;
         }
         otherRows[p] = comparedFrameOf(buffers, 1 - file) + sampleOffset(other.planes[p], 0, row);
+        rowOf[p] = row;
     }
     const size_t at = kind == 0 ? y * words.lineBytes[0] : words.chromaAt + y * words.lineBytes[1];
-    return lineMatches(lines, pair, file, frameOf(buffers, file) + at, kind, otherRows) ? LineVerdict::alike
-                                                                                        : LineVerdict::differs;
+    const uint8_t* line = frameOf(buffers, file) + at;
+    if (lineMatches(lines, pair, file, line, kind, otherRows)) {
+        return LineVerdict::alike;
+    }
+    compareLine(lines, pair, buffers, file, line, kind, otherRows, rowOf, criteria, progress);
+    return LineVerdict::differs;
 }
 
-// Checks the lines that have come. At the first that is not alike, the lines taken before
-// it are unpacked into the working frame, and the checking ends.
-void checkArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, const size_t got[2])
+// Checks the lines that have come, comparing those not alike, as far as the other file's
+// rows have come.
+void checkArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, const size_t got[2],
+                       const Criteria& criteria, FrameProgress& progress)
 {
     const FileFrame& words = pair.files[file];
     size_t arrived[2] = {};
     arrivedLines(words, words.working, got[file], arrived);
     for (int kind = 0; kind < (words.packing == Packing::xv ? 2 : 1); ++kind) {
         for (; lines.done[kind] < arrived[kind]; ++lines.done[kind]) {
-            const LineVerdict verdict = checkLine(lines, pair, buffers, file, got, kind, lines.done[kind]);
-            if (verdict == LineVerdict::waiting) {
+            if (checkLine(lines, pair, buffers, file, got, kind, lines.done[kind], criteria, progress) ==
+                LineVerdict::waiting) {
                 break;
-            }
-            if (verdict == LineVerdict::differs) {
-                const size_t none[2] = {0, 0};
-                unpackLines(words, words.working, frameOf(buffers, file), comparedFrameOf(buffers, file), none,
-                            lines.done);
-                lines.checking = false;
-                return;
             }
         }
     }
@@ -144,11 +169,11 @@ WordLines startWordLines(const PairLayout& pair, size_t file)
 }
 
 void takeArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, const size_t got[2],
-                      int32_t rows[3], FrameProgress& progress)
+                      const Criteria& criteria, int32_t rows[3], FrameProgress& progress)
 {
     const FileFrame& words = pair.files[file];
     if (lines.checking) {
-        checkArrivedLines(lines, pair, buffers, file, got);
+        checkArrivedLines(lines, pair, buffers, file, got, criteria, progress);
     }
     if (!lines.checking) {
         unpackArrived(words, words.working, frameOf(buffers, file), got[file], comparedFrameOf(buffers, file),
@@ -185,6 +210,7 @@ void finishWordLines(const WordLines& lines, const PairLayout& pair, Buffers& bu
                      int32_t probe)
 {
     const FileFrame& words = pair.files[file];
+    buffers.workingPart[file] = false;
     if (words.packing == Packing::none || !lines.checking) {
         return;
     }
@@ -193,12 +219,24 @@ void finishWordLines(const WordLines& lines, const PairLayout& pair, Buffers& bu
         unpackFrame(words, words.working, frameOf(buffers, file), frame);
         return;
     }
+    buffers.workingPart[file] = true;
     const WorkingPlace& place = lines.places[0];
     size_t first[2] = {0, 0};
     size_t end[2] = {0, 0};
     first[place.kind] = place.linesAbove + static_cast<size_t>(probe);
     end[place.kind] = first[place.kind] + 1;
     unpackLines(words, words.working, frameOf(buffers, file), frame, first, end);
+}
+
+void fillWorkingFrames(const PairLayout& pair, Buffers& buffers)
+{
+    for (size_t file = 0; file < 2; ++file) {
+        if (buffers.workingPart[file]) {
+            const FileFrame& words = pair.files[file];
+            unpackFrame(words, words.working, frameOf(buffers, file), comparedFrameOf(buffers, file));
+            buffers.workingPart[file] = false;
+        }
+    }
 }
 
 } // namespace framecmp

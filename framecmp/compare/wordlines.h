@@ -1,10 +1,11 @@
-// The lines of a word-packed file (v210, xv15, y410, ...) taken as its bands come. While
-// every line so far holds the samples of the other file's rows, each is unpacked into one
-// line's buffer only, which stays in the first-level cache, and held against those rows:
-// an identical frame never writes its working frame, which at 4:2:2 is half as large again
-// as the file frame and would leave the cache to memory. From the first line that is not
-// alike on, the lines, those before it too, are unpacked into the working frame, where
-// their rows are compared and where the diagnosis and the picture find the whole frame.
+// The lines of a word-packed file (v210, xv15, y410, ...) taken as its bands come. Where
+// the other file is compared in place and laid out and coded alike, each line is held
+// against the other file's rows as it is unpacked (v210 without storing it), and one that
+// is not alike is unpacked into one line's buffer, which stays in the first-level cache,
+// and its rows compared there: the working frame, which at 4:2:2 is half as large again as
+// the file frame and would leave the cache to memory, is not written. What is read of it
+// later is unpacked then (finishWordLines, fillWorkingFrames). Otherwise each line is
+// unpacked into the working frame, where its rows are compared.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +31,7 @@ struct WorkingPlace {
 
 struct WordLines {
     size_t done[2];             // lines taken: luma (or every), chroma
-    bool checking;              // the lines taken are all alike, and none is in the working frame
+    bool checking;              // the lines are taken in the line buffer, none in the working frame
     bool wholePlanes;           // the compared planes are the working planes whole (no --crop)
     WorkingPlace places[3];     // of each compared plane
     std::vector<uint16_t> line; // one line unpacked: three rows as wide as the frame
@@ -42,12 +43,12 @@ struct WordLines {
 WordLines startWordLines(const PairLayout& pair, size_t file);
 
 // Takes the lines of word-packed `file` whose words lie whole in its frame's first
-// got[file] bytes, checking them against the other file's rows in its first got[1 - file]
-// bytes while `checking` holds (a line whose rows there have not all come waits). Says in
-// `rows` how many rows of each compared plane the lines taken make; rows found alike are
-// passed over in `progress`.
+// got[file] bytes. While `checking`, each is held against the other file's rows in its first
+// got[1 - file] bytes, and compared with them when not alike, into `progress`, whose rows
+// it passes over (a line whose rows there have not all come waits). Says in `rows` how many
+// rows of each compared plane the lines taken make.
 void takeArrivedLines(WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, const size_t got[2],
-                      int32_t rows[3], FrameProgress& progress);
+                      const Criteria& criteria, int32_t rows[3], FrameProgress& progress);
 
 // Whether the lines of `file`, while checked, may be taken in step with the other file's
 // rows read from their own places: each line holds every plane, whole (no --crop), and the
@@ -59,10 +60,15 @@ bool linesInStep(const WordLines& lines, const PairLayout& pair, size_t file);
 bool lineMatchesRows(WordLines& lines, const PairLayout& pair, size_t file, const uint8_t* line,
                      const uint8_t* const otherRows[3]);
 
-// Once a frame is whole: where its lines were all alike, unpacks into its working frame
-// what is read of it later, all of it when `whole` (the frame is drawn), else the line that
-// holds row `probe` of the first compared plane (the frame-shift search's probe).
+// Once a frame is whole: where its lines were taken in the line buffer, unpacks into its
+// working frame what is read of it later, all of it when `whole` (the frame is drawn), else
+// the line that holds row `probe` of the first compared plane (the frame-shift search's
+// probe), the rest then left to fillWorkingFrames (buffers.workingPart).
 void finishWordLines(const WordLines& lines, const PairLayout& pair, Buffers& buffers, size_t file, bool whole,
                      int32_t probe);
+
+// Unpacks whole the working frames that hold only part of their frame: for the frame-shift
+// search, which compares a failing frame in full with another.
+void fillWorkingFrames(const PairLayout& pair, Buffers& buffers);
 
 } // namespace framecmp

@@ -8,6 +8,7 @@
 #include "framecmp/compare/frame.h"
 #include "framecmp/compare/psnr.h"
 #include "framecmp/compare/unpack.h"
+#include "framecmp/compare/wordlines.h"
 #include "framecmp/diagnosis/frameshift.h"
 #include "framecmp/memory.h"
 
@@ -144,13 +145,14 @@ static const uint8_t* keptFrame(ShiftSearch& search, const PairLayout& pair, siz
 // Whether a shift of `shift` frames holds at frame pair `frame` in full: 1 alike, 0 not, -1
 // when the frame it is shifted to is not kept.
 static int checkShift(ShiftSearch& search, int32_t shift, const Criteria& criteria, const PairLayout& pair,
-                      const Buffers& buffers, int64_t frame, SsimBuffers& ssimBuffers)
+                      Buffers& buffers, int64_t frame, SsimBuffers& ssimBuffers)
 {
     const bool late = shift > 0;
     const uint8_t* kept = keptFrame(search, pair, late ? 0 : 1, frame - std::abs(shift));
     if (kept == nullptr) {
         return -1;
     }
+    fillWorkingFrames(pair, buffers);
     return framesAlike(criteria, pair, buffers, late ? kept : buffers.expected, late ? buffers.actual : kept, frame,
                        ssimBuffers)
                ? 1
@@ -160,8 +162,8 @@ static int checkShift(ShiftSearch& search, int32_t shift, const Criteria& criter
 // Checks the candidate against frame pair `frame` in full where the frame it is shifted to
 // is kept. A frame that passes as it stands ends the run the shift explains: in a still
 // picture every shift is alike.
-static void checkCandidate(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair,
-                           const Buffers& buffers, int64_t frame, bool fails, SsimBuffers& ssimBuffers)
+static void checkCandidate(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, Buffers& buffers,
+                           int64_t frame, bool fails, SsimBuffers& ssimBuffers)
 {
     const int held = fails ? checkShift(search, search.shift, criteria, pair, buffers, frame, ssimBuffers) : 0;
     if (held == 0) {
@@ -178,7 +180,7 @@ static void checkCandidate(ShiftSearch& search, const Criteria& criteria, const 
 // before (ACTUAL late), EXPECTED's against ACTUAL's of one or two before (ACTUAL early, from
 // within the run of failing frames); the first alike, and alike in full where the frame it
 // is shifted to is kept, opens the candidate.
-static void probeForShift(ShiftSearch& search, const PairLayout& pair, const Buffers& buffers, int64_t frame,
+static void probeForShift(ShiftSearch& search, const PairLayout& pair, Buffers& buffers, int64_t frame,
                           const std::vector<int32_t> now[2], const Criteria& criteria, SsimBuffers& ssimBuffers)
 {
     const int32_t depth = pair.expectedCoding.depth;
@@ -250,8 +252,8 @@ void releaseShiftSearch(ShiftSearch& search)
     }
 }
 
-void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
-                 int64_t frame, bool fails, SsimBuffers& ssimBuffers)
+void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, Buffers& buffers, int64_t frame,
+                 bool fails, SsimBuffers& ssimBuffers)
 {
     if (search.shift != 0) {
         checkCandidate(search, criteria, pair, buffers, frame, fails, ssimBuffers);

@@ -66,8 +66,8 @@ int32_t probeRow(const Plane& plane);
 
 // Follows frame `frame`, compared and found failing or not: checks the candidate against
 // it, and on a failing frame with no candidate probes for one.
-void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, const Buffers& buffers,
-                 int64_t frame, bool fails, SsimBuffers& ssimBuffers);
+void followFrame(ShiftSearch& search, const Criteria& criteria, const PairLayout& pair, Buffers& buffers, int64_t frame,
+                 bool fails, SsimBuffers& ssimBuffers);
 
 // After frame `frame` is done with (compared, searched, reported and drawn): keeps its frame
 // pair while frames fail, for the next frames' checks: by its place in the files where
