@@ -184,9 +184,19 @@ RowTally compareRow16(const uint8_t* expected, const uint8_t* actual, size_t len
                     std::max(tally.largest, tail.largest)};
 }
 
+// A piece at a time, so that the padding is looked for while the piece is in the first-level
+// cache: a whole frame would be read from memory twice.
 bool bytesAlike(const uint8_t* one, const uint8_t* other, size_t length, uint32_t paddingMask)
 {
-    return std::memcmp(one, other, length) == 0 && (paddingMask == 0 || !framePadded(one, length, paddingMask));
+    constexpr size_t piece = 16384; // even: whole 16-bit containers
+    for (size_t at = 0; at < length; at += piece) {
+        const size_t bytes = std::min(piece, length - at);
+        if (std::memcmp(one + at, other + at, bytes) != 0 ||
+            (paddingMask != 0 && framePadded(one + at, bytes, paddingMask))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 RowKernel chooseRowKernel(bool avx2)
@@ -216,23 +226,28 @@ __attribute__((target("avx2"))) RowTally compareRow8Avx2(const uint8_t* expected
                                                          int32_t tolerance)
 {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i one = _mm256_set1_epi8(1);
     const __m256i allowed = _mm256_set1_epi8(static_cast<char>(std::min(tolerance, 255)));
     __m256i largest = zero;
     __m256i within = zero;
     __m256i squares = zero;
+    const size_t whole = length - length % 32;
     size_t i = 0;
-    for (; i + 32 <= length; i += 32) {
-        const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(expected + i));
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(actual + i));
-        const __m256i magnitude = _mm256_or_si256(_mm256_subs_epu8(e, a), _mm256_subs_epu8(a, e));
-        largest = _mm256_max_epu8(largest, magnitude);
-        const __m256i passes = _mm256_cmpeq_epi8(_mm256_subs_epu8(magnitude, allowed), zero);
-        within = _mm256_add_epi64(within, _mm256_sad_epu8(_mm256_and_si256(passes, one), zero));
-        const __m256i low = _mm256_unpacklo_epi8(magnitude, zero);
-        const __m256i high = _mm256_unpackhi_epi8(magnitude, zero);
-        squares =
-            _mm256_add_epi32(squares, _mm256_add_epi32(_mm256_madd_epi16(low, low), _mm256_madd_epi16(high, high)));
+    while (i < whole) {
+        // Passing samples counted in bytes for at most 255 steps, then summed into 64-bit lanes.
+        const size_t stop = std::min(whole, i + 32 * 255);
+        __m256i counts = zero;
+        for (; i < stop; i += 32) {
+            const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(expected + i));
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(actual + i));
+            const __m256i magnitude = _mm256_or_si256(_mm256_subs_epu8(e, a), _mm256_subs_epu8(a, e));
+            largest = _mm256_max_epu8(largest, magnitude);
+            counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(_mm256_subs_epu8(magnitude, allowed), zero));
+            const __m256i low = _mm256_unpacklo_epi8(magnitude, zero);
+            const __m256i high = _mm256_unpackhi_epi8(magnitude, zero);
+            squares =
+                _mm256_add_epi32(squares, _mm256_add_epi32(_mm256_madd_epi16(low, low), _mm256_madd_epi16(high, high)));
+        }
+        within = _mm256_add_epi64(within, _mm256_sad_epu8(counts, zero));
     }
     alignas(32) uint8_t largestBytes[32];
     alignas(32) uint64_t withinLanes[4];
