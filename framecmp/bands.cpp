@@ -62,16 +62,6 @@ static void allocateBands(Buffers& buffers)
     }
 }
 
-// The bytes from a file's place `start` to its end, at most `most`.
-static size_t bytesFrom(const Input& input, off_t start, size_t most)
-{
-    struct stat status {};
-    if (fstat(input.fd, &status) != 0 || status.st_size <= start) {
-        return 0;
-    }
-    return static_cast<size_t>(std::min<off_t>(status.st_size - start, static_cast<off_t>(most)));
-}
-
 // While two frames laid out and coded alike are equal byte for byte, their bands are read
 // into two small buffers that stay in cache, not into the frame buffers: an identical frame
 // never touches those, which at 8K hold 50 MB each and would come from memory. Returns true

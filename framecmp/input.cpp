@@ -72,6 +72,15 @@ size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset)
     return got;
 }
 
+size_t bytesFrom(const Input& input, off_t start, size_t most)
+{
+    struct stat status {};
+    if (start < 0 || fstat(input.fd, &status) != 0 || status.st_size <= start) {
+        return 0;
+    }
+    return static_cast<size_t>(std::min<off_t>(status.st_size - start, static_cast<off_t>(most)));
+}
+
 // cppcheck-suppress constParameter ; the reference returned lets the caller replace the buffer
 uint8_t*& frameOf(Buffers& buffers, size_t file)
 {

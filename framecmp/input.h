@@ -66,6 +66,9 @@ void refuseOneStream(const Options& options, const Input inputs[2]);
 
 size_t readUpTo(const Input& input, uint8_t* data, size_t length, off_t offset = -1);
 
+// The bytes of a regular file from place `start` to its end, at most `most`; 0 when unknown.
+size_t bytesFrom(const Input& input, off_t start, size_t most);
+
 // The buffer a file's frames are read into: its file frame buffer.
 uint8_t*& frameOf(Buffers& buffers, size_t file);
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/messages.h"
@@ -49,16 +48,6 @@ void catchLostViews()
     sigaction(SIGBUS, &action, nullptr);
 }
 
-// Bytes of the file from `at` on, or 0 when unknown.
-static off_t bytesFrom(const Input& input, off_t at)
-{
-    struct stat status {};
-    if (at < 0 || fstat(input.fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < at) {
-        return 0;
-    }
-    return status.st_size - at;
-}
-
 // Maps `length` bytes of a file from `at`, from the page that holds it on; null when the
 // system cannot. The pages are mapped at once: a fault a few pages would cost more.
 static void* mapBytes(const Input& input, off_t at, size_t length, size_t& mapped)
@@ -85,7 +74,7 @@ bool viewFrames(const Input inputs[2], const PairLayout& pair, const Readahead& 
     for (size_t file = 0; file < 2; ++file) {
         const FrameLayout& layout = layoutOf(pair, file);
         if (readahead.next[file] < readahead.frames[file].size() ||
-            bytesFrom(inputs[file], at[file]) < static_cast<off_t>(layout.fileFrameSize)) {
+            bytesFrom(inputs[file], at[file], layout.fileFrameSize) < layout.fileFrameSize) {
             return false;
         }
     }
