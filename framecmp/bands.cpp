@@ -205,15 +205,12 @@ static void compareFramesSoFar(Buffers& buffers, const PairLayout& pair, const C
 void compareWholeFrames(Buffers& buffers, const PairLayout& pair, const Criteria& criteria, const size_t got[2],
                         FrameProgress& progress, WordLines words[2])
 {
-    size_t come[2] = {got[0], got[1]};
-    for (size_t file = 0; file < 2; ++file) {
-        if (pair.files[file].packing != Packing::none) {
-            come[file] = 0;
-        }
-    }
+    // A word-packed file's lines come a band at a time; a file compared in place, whole.
+    const bool inLines[2] = {pair.files[0].packing != Packing::none, pair.files[1].packing != Packing::none};
+    size_t come[2] = {inLines[0] ? 0 : got[0], inLines[1] ? 0 : got[1]};
     do {
         for (size_t file = 0; file < 2; ++file) {
-            if (pair.files[file].packing != Packing::none) {
+            if (inLines[file]) {
                 come[file] = std::min(got[file], come[file] + frameBandSize);
             }
         }

@@ -36,8 +36,8 @@ struct Buffers {
     uint8_t* fileFrames[3];
     // A band of each file while two frames are equal byte for byte (null until needed).
     uint8_t* bands[2];
-    // A word-packed file's working frame that holds only the lines read so far of this
-    // frame, its lines having been compared in a line buffer (wordlines).
+    // A word-packed file's working frame that holds only part of this frame (at most the
+    // probe's line), its lines having been compared in a line buffer (wordlines).
     bool workingPart[2];
 };
 

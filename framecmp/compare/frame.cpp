@@ -85,10 +85,9 @@ FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const
     // Equal bytes are equal frames when both frames place and code the samples alike; the
     // padding of containers is looked for in one sweep only where lines leave no gaps.
     const size_t extent = pair.comparedBytes[0];
-    if (mask == nullptr && pair.sameFrames && std::memcmp(buffers.expected, buffers.actual, extent) == 0 &&
-        (pair.expectedCoding.paddingMask == 0 ||
-         (extent == layout.frameSize &&
-          !framePadded(buffers.expected, layout.frameSize, pair.expectedCoding.paddingMask)))) {
+    const uint32_t paddingMask = pair.expectedCoding.paddingMask;
+    if (mask == nullptr && pair.sameFrames && (paddingMask == 0 || extent == layout.frameSize) &&
+        bytesAlike(buffers.expected, buffers.actual, extent, paddingMask)) {
         for (int p = 0; p < std::min(layout.planeCount, 3); ++p) {
             result.planes[p] = equalPlane(layout.planes[p], criteria.ssim);
         }

@@ -24,9 +24,6 @@ namespace framecmp {
 FrameResult compareFrame(const Criteria& criteria, const PairLayout& pair, const Buffers& buffers, int64_t frame,
                          SsimBuffers& ssimBuffers, const SampleListing* listing);
 
-// A frame pair compared as its files' bytes come in, each part while it is still in cache:
-// the bytes found equal from the frame's start (padding clear), and once a byte differs or
-// a padding bit is set, each plane's rows compared so far and their tally.
 // Whether a frame's bytes look like 10-bit little-endian samples read as 8-bit ones: every
 // odd-numbered byte (a high byte) below 4, and not every even-numbered one. Looked at a
 // piece at a time, each but the last of an even length.
@@ -42,6 +39,9 @@ inline bool looksTenBit(const TenBitLook& look)
     return look.highBytesSmall && look.lowByteBig;
 }
 
+// A frame pair compared as its files' bytes come in, each part while it is still in cache:
+// the bytes found equal from the frame's start (padding clear), and once a byte differs or
+// a padding bit is set, each plane's rows compared so far and their tally.
 struct FrameProgress {
     size_t equalBytes;
     bool differs;      // rows are compared

@@ -219,9 +219,6 @@ RowKernel rowKernelForProcessor()
 }
 
 #if defined(FRAMECMP_SSE2) && (defined(__x86_64__) || defined(__i386__))
-// The AVX2 kernels: the SSE2 ones' steps on 32 bytes, the tail by the SSE2 ones. Over
-// kernelSpan pairs a 32-bit lane of the 8-bit squares takes at most 8192 of 65025, and a
-// 16-bit lane of the 16-bit counts at most kernelSpan / 16.
 // Frames mapped from the files come from memory a page at a time, and the processor's own
 // prefetch stops at each page's end: both rows are asked for 2 KiB ahead (a prefetch past
 // a mapping's end is dropped, never a fault).
@@ -232,6 +229,9 @@ inline void prefetchAhead(const uint8_t* expected, const uint8_t* actual)
     _mm_prefetch(reinterpret_cast<const char*>(actual + ahead), _MM_HINT_T0);
 }
 
+// The AVX2 kernels: the SSE2 ones' steps on 32 bytes, the tail by the SSE2 ones. Over
+// kernelSpan pairs a 32-bit lane of the 8-bit squares takes at most 8192 of 65025, and a
+// 16-bit lane of the 16-bit counts at most kernelSpan / 16.
 __attribute__((target("avx2"))) RowTally compareRow8Avx2(const uint8_t* expected, const uint8_t* actual, size_t length,
                                                          int32_t tolerance)
 {
@@ -276,21 +276,6 @@ __attribute__((target("avx2"))) RowTally compareRow8Avx2(const uint8_t* expected
     return RowTally{tally.failing + tail.failing, 0, tally.sumOfSquares + tail.sumOfSquares, tally.largest};
 }
 
-// Squares of 16-bit magnitudes in full, summed in 64-bit lanes: their low and high halves
-// joined into 32-bit squares first.
-__attribute__((target("avx2"))) static inline __m256i addSquaresWide(__m256i squares, __m256i magnitude)
-{
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i low = _mm256_mullo_epi16(magnitude, magnitude);
-    const __m256i high = _mm256_mulhi_epu16(magnitude, magnitude);
-    const __m256i first = _mm256_unpacklo_epi16(low, high);
-    const __m256i second = _mm256_unpackhi_epi16(low, high);
-    squares = _mm256_add_epi64(
-        squares, _mm256_add_epi64(_mm256_unpacklo_epi32(first, zero), _mm256_unpackhi_epi32(first, zero)));
-    return _mm256_add_epi64(squares,
-                            _mm256_add_epi64(_mm256_unpacklo_epi32(second, zero), _mm256_unpackhi_epi32(second, zero)));
-}
-
 // Unsigned 32-bit sums added to 64-bit lanes.
 __attribute__((target("avx2"))) static inline __m256i addSums32(__m256i squares, __m256i sums)
 {
@@ -299,9 +284,18 @@ __attribute__((target("avx2"))) static inline __m256i addSums32(__m256i squares,
                             _mm256_add_epi64(_mm256_unpacklo_epi32(sums, zero), _mm256_unpackhi_epi32(sums, zero)));
 }
 
-// 16 samples a step. Magnitudes below 2^15
-// square and sum in pairs (_mm256_madd_epi16) into 32-bit lanes for as many steps as cannot
-// overflow them: at 10 bits, 2 * 1023^2 a step, so 2047 steps before they go to 64 bits.
+// Squares of 16-bit magnitudes in full, summed in 64-bit lanes: their low and high halves
+// joined into 32-bit squares first.
+__attribute__((target("avx2"))) static inline __m256i addSquaresWide(__m256i squares, __m256i magnitude)
+{
+    const __m256i low = _mm256_mullo_epi16(magnitude, magnitude);
+    const __m256i high = _mm256_mulhi_epu16(magnitude, magnitude);
+    return addSums32(addSums32(squares, _mm256_unpacklo_epi16(low, high)), _mm256_unpackhi_epi16(low, high));
+}
+
+// 16 samples a step. Magnitudes below 2^15 square and sum in pairs (_mm256_madd_epi16) into
+// 32-bit lanes for as many steps as cannot overflow them: at 10 bits, 2 * 1023^2 a step, so
+// 2052 steps before they go to 64 bits.
 __attribute__((target("avx2"))) RowTally compareRow16Avx2(const uint8_t* expected, const uint8_t* actual, size_t length,
                                                           const SampleCoding codings[2], int32_t tolerance)
 {

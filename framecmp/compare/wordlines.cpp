@@ -29,17 +29,40 @@ void comparedRows(const WordLines& lines, const FrameLayout& compared, int32_t r
     }
 }
 
+// Whether a line is held against the rows as it is unpacked, storing nothing (v210 whose
+// lines are the compared planes whole); otherwise it is unpacked into the line buffer first.
+bool matchedUnstored(const WordLines& lines, const FileFrame& words)
+{
+    return words.packing == Packing::v210 && lines.wholePlanes;
+}
+
+// Unpacks the line of kind `kind` at `line` into the line buffer: a row of each working plane.
+void unpackIntoLine(WordLines& lines, const FileFrame& words, const uint8_t* line, int kind)
+{
+    const auto width = static_cast<size_t>(words.working.width);
+    uint16_t* const rows[3] = {lines.line.data(), lines.line.data() + width, lines.line.data() + 2 * width};
+    unpackLineAt(words, words.working, line, kind, rows);
+}
+
+// The row of compared plane `p` in the line buffer.
+const uint8_t* unpackedRow(const WordLines& lines, const FileFrame& words, int p)
+{
+    const WorkingPlace& place = lines.places[p];
+    const uint16_t* row =
+        lines.line.data() + static_cast<size_t>(place.plane) * static_cast<size_t>(words.working.width);
+    return reinterpret_cast<const uint8_t*>(row) + place.bytesBefore; // NOLINT
+}
+
 // Whether the words of a line of kind `kind` at `line` hold the samples of the other file's
 // rows of each compared plane (null for a plane the line holds none of), with no padding
-// set.
+// set. Unless matchedUnstored, the line buffer then holds the line unpacked.
 bool lineMatches(WordLines& lines, const PairLayout& pair, size_t file, const uint8_t* line, int kind,
                  const uint8_t* const otherRows[3])
 {
     const FileFrame& words = pair.files[file];
     const FrameLayout& compared = layoutOf(pair, file);
-    const auto width = static_cast<size_t>(words.working.width);
-    if (words.packing == Packing::v210 && lines.wholePlanes) {
-        // Held against the rows as it is unpacked, storing nothing.
+    if (matchedUnstored(lines, words)) {
+        const auto width = static_cast<size_t>(words.working.width);
         const uint8_t* working[3] = {};
         for (int p = 0; p < compared.planeCount; ++p) {
             working[lines.places[p].plane] = otherRows[p];
@@ -50,40 +73,33 @@ bool lineMatches(WordLines& lines, const PairLayout& pair, size_t file, const ui
         default: return v210LineMatchesPlain(line, working[0], working[1], working[2], width);
         }
     }
-    uint16_t* const rows[3] = {lines.line.data(), lines.line.data() + width, lines.line.data() + 2 * width};
-    unpackLineAt(words, words.working, line, kind, rows);
+    unpackIntoLine(lines, words, line, kind);
     const uint32_t paddingMask = pair.expectedCoding.paddingMask;
     for (int p = 0; p < compared.planeCount; ++p) {
-        if (otherRows[p] == nullptr) {
-            continue;
-        }
-        const WorkingPlace& place = lines.places[p];
         const size_t length = static_cast<size_t>(compared.planes[p].width) * compared.sampleBytes;
-        const uint8_t* unpacked = reinterpret_cast<const uint8_t*>(rows[place.plane]) + place.bytesBefore; // NOLINT
-        if (!bytesAlike(unpacked, otherRows[p], length, paddingMask)) {
+        if (otherRows[p] != nullptr && !bytesAlike(unpackedRow(lines, words, p), otherRows[p], length, paddingMask)) {
             return false;
         }
     }
     return true;
 }
 
-// A line not alike: unpacked into the line buffer, and its rows compared there with the
-// other file's rows (`rowOf` their numbers), while both are in cache; the working frame is
-// not written.
+// A line not alike (`line`, as lineMatches left it): its rows compared in the line buffer
+// with the other file's rows (`rowOf` their numbers), while both are in cache; the working
+// frame is not written.
 void compareLine(WordLines& lines, const PairLayout& pair, const Buffers& buffers, size_t file, const uint8_t* line,
                  int kind, const uint8_t* const otherRows[3], const int32_t rowOf[3], const Criteria& criteria,
                  FrameProgress& progress)
 {
     const FileFrame& words = pair.files[file];
-    const auto width = static_cast<size_t>(words.working.width);
-    uint16_t* const rows[3] = {lines.line.data(), lines.line.data() + width, lines.line.data() + 2 * width};
-    unpackLineAt(words, words.working, line, kind, rows);
+    if (matchedUnstored(lines, words)) {
+        unpackIntoLine(lines, words, line, kind);
+    }
     for (int p = 0; p < layoutOf(pair, file).planeCount; ++p) {
         if (otherRows[p] == nullptr) {
             continue;
         }
-        const WorkingPlace& place = lines.places[p];
-        const uint8_t* unpacked = reinterpret_cast<const uint8_t*>(rows[place.plane]) + place.bytesBefore; // NOLINT
+        const uint8_t* unpacked = unpackedRow(lines, words, p);
         const uint8_t* const rowStarts[3] = {file == 0 ? unpacked : otherRows[p], file == 0 ? otherRows[p] : unpacked,
                                              nullptr};
         comparePlaneRow(p, pair, criteriaOf(criteria, p).tolerance, rowStarts, buffers, 0, nullptr, rowOf[p],
